@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on a Debian machine (run as root). Quick when all is
+# there already.
+set -euo pipefail
+need=(cmake ninja-build g++ libgtest-dev dosfstools mtools
+      g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+      wine wine32:i386 wine64 xvfb imagemagick clang-format)
+missing=()
+for p in "${need[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    dpkg --add-architecture i386
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
