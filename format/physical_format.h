@@ -1,0 +1,11 @@
+#pragma once
+#include "format/format_types.h"
+#include "format/run_interface.h"
+#include "reader/media_type.h"
+
+// The low-level format of the controller's flash disk: checks readiness, learns the banks and
+// their geometry, saves the old CIS page, tests, erases and marks every block of every bank,
+// then writes the new CIS page and an empty FAT volume. Returns kFormatFailed, kFormatCancelled
+// (Stop, or Abort in the damaged-media box) or kFormatCompleteReplug; the message the run leaves
+// goes to run.SetRunMessage. The front end is reached only through run.
+FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode);
