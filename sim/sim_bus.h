@@ -35,6 +35,7 @@ struct TraceEntry {
 
 class SimFlashDisk;
 class SimDevice;
+class SimUnit;
 
 // Settings of the ASPI library as the in-process face and the DLL present it.
 struct AspiLibraryConfig {
@@ -71,7 +72,9 @@ public:
                          std::uint8_t* buffer, std::uint32_t length);
 
     // Sense data a CHECK CONDITION left, as REQUEST SENSE would return it (18 bytes).
-    // Mostly for tests; the program reads it with REQUEST SENSE.
+    // Mostly for tests; the program reads it with REQUEST SENSE. All zero for no unit.
+    std::vector<std::uint8_t> PendingSense(std::uint8_t adapter, std::uint8_t target,
+                                           std::uint8_t lun) const;
 
     // The flash disks (units with medium code "DS") in description order; nullptr past the end.
     SimFlashDisk* FlashDisk(std::size_t index = 0);
@@ -92,6 +95,23 @@ public:
 
     // A pause per command, for realistic demos (0 by default).
     void SetLatencyMicroseconds(std::uint32_t microseconds);
+    std::uint32_t LatencyMicroseconds() const;
+
+    // Faults of the machine, counted over the commands that reach a reader (foreign drives and
+    // empty addresses do not count). After `count` more commands the reader(s) are pulled, as by
+    // Unplug(); 0 cancels.
+    void UnplugAfterCommands(std::uint32_t count);
+    // The n-th command from now (1: the next one) never completes: Outcome::Hung, no effect.
+    // 0 cancels. Later commands complete as usual.
+    void HangOnCommand(std::uint32_t n);
+    // Commands that reached a reader since the bus was built.
+    std::uint64_t ReaderCommandCount() const;
+
+    // The devices in the order they were added, and the units by address.
+    std::size_t DeviceCount() const;
+    SimDevice* Device(std::size_t index);
+    SimUnit* UnitAt(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+    SimUnit* UnitOfDrive(char letter);  // regardless of plugging
 
     // Adds devices (used by the description parser; tests may build machines directly).
     SimDevice& AddReader(std::uint8_t adapter, std::uint8_t target);

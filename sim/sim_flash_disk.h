@@ -1,0 +1,156 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_bus.h"
+
+// The controller's own flash disk as the simulator models it: one to many NAND banks behind the
+// vendor commands, and the logical disk (the FAT volume's sectors) behind READ(10)/WRITE(10).
+//
+// The NAND behaves like the real thing where the program depends on it: erase sets a block to
+// 0xFF, programming can only clear bits (new = old AND written), and faulty blocks misbehave in
+// the ways real sticks do. Blocks are stored compactly: a block whose every byte (data and spare)
+// holds one value costs a couple of bytes; only blocks with mixed contents keep their pages.
+
+namespace sim {
+
+constexpr std::size_t kPageDataBytes = 512;
+constexpr std::size_t kPageSpareBytes = 16;
+constexpr std::size_t kPageImageBytes = kPageDataBytes + kPageSpareBytes;  // 528
+constexpr std::size_t kSectorBytes = 512;
+constexpr std::size_t kSenseBytes = 18;
+constexpr std::uint32_t kNoPage = 0xFFFFFFFFu;
+
+using PageBytes = std::array<std::uint8_t, kPageImageBytes>;
+using SenseBytes = std::array<std::uint8_t, kSenseBytes>;
+
+// What the firmware knows about a flash part from its device code.
+struct BankGeometry {
+    std::uint8_t deviceCode = 0;
+    bool known = false;  // false: a code the program's table does not have (default geometry)
+    std::uint16_t pageDataBytes = 512;
+    std::uint8_t spareBytesPerPage = 16;  // bytes per page that F3h returns
+    std::uint8_t pagesPerBlock = 16;
+    std::uint16_t blocksPerBank = 256;
+
+    std::uint32_t PagesPerBank() const {
+        return static_cast<std::uint32_t>(pagesPerBlock) * blocksPerBank;
+    }
+};
+
+// The geometry the simulated firmware gives a device code. Codes outside the known table get a
+// small default part (16 pages of 512 + 16 bytes, 256 blocks) with known = false.
+BankGeometry GeometryForDeviceCode(std::uint8_t deviceCode);
+
+// A block whose cells are stuck: the bits of `mask` read 0 at byte `byteOffset` (0..527) of page
+// `pageInBlock`, whatever is programmed or erased.
+struct StuckBits {
+    std::uint8_t pageInBlock = 1;
+    std::uint16_t byteOffset = 256;
+    std::uint8_t mask = 0x10;
+};
+
+// Standard sense codes the disk reports.
+struct SenseCode {
+    std::uint8_t key = 0;
+    std::uint8_t asc = 0;
+    std::uint8_t ascq = 0;
+};
+
+class SimFlashDisk {
+  public:
+    SimFlashDisk();
+    ~SimFlashDisk();
+    SimFlashDisk(const SimFlashDisk&) = delete;
+    SimFlashDisk& operator=(const SimFlashDisk&) = delete;
+
+    // --- Banks -------------------------------------------------------------------------------
+    // Appends a bank with a device code; all its blocks start erased (0xFF).
+    void AddBank(std::uint8_t deviceCode);
+    std::size_t BankCount() const;
+    std::uint8_t DeviceCode(std::size_t bank) const;
+    const BankGeometry& Geometry(std::size_t bank) const;
+    // The bank count C2h reports (the real count unless overridden, e.g. 0 or 9).
+    void OverrideReportedBankCount(std::uint8_t count);
+    std::uint8_t ReportedBankCount() const;
+    std::uint8_t SelectedBank() const;  // target of the raw-flash commands (FBh)
+
+    // --- Raw pages, for setting up and inspecting ---------------------------------------------
+    // The page as the flash reads it (stuck bits included): 512 data bytes then 16 spare bytes.
+    PageBytes ReadPage(std::size_t bank, std::uint32_t page) const;
+    // Stores the image exactly (no AND, no faults applied): for test set-up.
+    void ProgramPageRaw(std::size_t bank, std::uint32_t page, const std::uint8_t* image528);
+    // Sets every byte of the block (data and spare) to value.
+    void FillBlockRaw(std::size_t bank, std::uint32_t block, std::uint8_t value);
+    // True when the block's first page has a spare byte 0..5 other than 0xFF.
+    bool IsMarkedBad(std::size_t bank, std::uint32_t block) const;
+
+    // --- Faults per block ---------------------------------------------------------------------
+    // A factory-bad block: its first page carries 0x00 in spare bytes 0..5.
+    void SetFactoryBad(std::size_t bank, std::uint32_t block);
+    // Erasing the block fails (CHECK CONDITION, MEDIUM ERROR 3/51h) and leaves it unchanged.
+    void SetEraseFails(std::size_t bank, std::uint32_t block, bool fails = true);
+    // Some bits of the block read 0 whatever is written (pattern tests and erase checks fail).
+    void SetStuckBits(std::size_t bank, std::uint32_t block, StuckBits bits = StuckBits());
+    // F1h reports success but the block's spare bytes stay as they were.
+    void SetMarkDoesNotStick(std::size_t bank, std::uint32_t block, bool doesNotStick = true);
+
+    // --- Disk-wide conditions -----------------------------------------------------------------
+    // Writes, fills, marks and erases fail with DATA PROTECT 7/27h.
+    void SetWriteProtected(bool on);
+    bool WriteProtected() const;
+    // Every command but INQUIRY and REQUEST SENSE fails with NOT READY 2/3Ah.
+    void SetNotReady(bool on);
+    bool NotReady() const;
+    // The next command (but INQUIRY and REQUEST SENSE) fails with UNIT ATTENTION 6/28h.
+    void RaiseUnitAttention();
+    bool UnitAttentionPending() const;
+    // After START STOP UNIT (stop) the disk answers NOT READY 2/04h until re-plugged.
+    bool Stopped() const;
+    // A re-plug: the disk comes back up and reports a unit attention (medium changed).
+    void PowerCycle();
+
+    // --- CIS page and logical disk ------------------------------------------------------------
+    // What C3h reports: the first page of a block of bank 0 that starts with "USBC" and carries
+    // no bad-block mark; kNoPage when there is none.
+    std::uint32_t CisPageNumber() const;
+    // The BankSectorTotals value of the last bank from that CIS page; 0 when there is none.
+    std::uint32_t CisSectorTotal() const;
+    // The logical disk's size in 512-byte sectors (0: not formatted; READ CAPACITY fails).
+    std::uint32_t SectorCount() const;
+    // Resizes the logical disk; sectors below the new size keep their contents.
+    void SetSectorCount(std::uint32_t sectors);
+    // Sector access without commands; false past the end.
+    bool ReadSector(std::uint32_t lba, std::uint8_t* out512) const;
+    bool WriteSector(std::uint32_t lba, const std::uint8_t* in512);
+    // Writes the logical disk as a plain image file (SectorCount() × 512 bytes).
+    bool ExportImage(const std::string& path, std::string* error = nullptr) const;
+    // Writes count raw 528-byte page images of a bank, from firstPage on, one after the other.
+    bool ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
+                         const std::string& path, std::string* error = nullptr) const;
+
+    // --- Commands -----------------------------------------------------------------------------
+    // Runs one command block; the data phase is `length` bytes of `buffer` in `direction`.
+    Outcome Execute(const std::uint8_t cdb[12], Direction direction, std::uint8_t* buffer,
+                    std::uint32_t length);
+    // The sense data pending for REQUEST SENSE (all zero after a good command).
+    SenseBytes PendingSense() const;
+    SenseCode PendingSenseCode() const;
+    // How many commands with this opcode the disk has run (any outcome).
+    std::uint64_t CommandCount(std::uint8_t opcode) const;
+    // The value of the last FEh command, or -1.
+    int LastVendorFEValue() const;
+
+    // Bytes held for blocks that keep their pages and for stored logical sectors.
+    std::size_t StoredBytes() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
