@@ -1,0 +1,45 @@
+#include "format/fat_volume.h"
+
+#include <cstring>
+
+#include "format/fat_boot_sector.h"
+#include "format/fat_geometry.h"
+#include "reader/commands.h"
+#include "reader/sense.h"
+
+FatVolumeResult WriteFatVolume(const SectorWriter& write, std::uint32_t totalSectors,
+                               std::uint32_t serialSeed) {
+    VolumeGeometry geometry;
+    if (!ComputeVolumeGeometry(totalSectors, &geometry)) return FatVolumeResult::SizeRefused;
+
+    SectorImage sector = BuildBootSector(geometry, VolumeSerialFromSeed(serialSeed));
+    if (!write(0, sector.data())) return FatVolumeResult::WriteFailed;
+
+    // Both FATs, the root directory and the first data sector: all zero but the start of each
+    // FAT. Only the first 32 bytes can be non-zero, so only they are cleared between writes.
+    const auto fatStart = FatStartBytes(geometry.fatType);
+    const std::uint32_t fat = geometry.sectorsPerFat;
+    const std::uint32_t last = 2 * fat + geometry.rootSectors;
+    sector.fill(0);
+    std::memcpy(sector.data(), fatStart.data(), fatStart.size());
+    for (std::uint32_t i = 0; i <= last; ++i) {
+        if (i == fat) std::memcpy(sector.data(), fatStart.data(), fatStart.size());
+        if (!write(1 + i, sector.data())) return FatVolumeResult::WriteFailed;
+        std::memset(sector.data(), 0, 32);
+    }
+    return FatVolumeResult::Written;
+}
+
+FatVolumeResult WriteFatVolumeNoMbr(MediaType unit, std::uint32_t totalSectors,
+                                    std::uint32_t serialSeed) {
+    const SectorWriter write = [unit](std::uint32_t lba, const std::uint8_t* data) {
+        if (WriteSectors(unit, lba, 1, data)) return true;
+        GetSenseStatus(unit);  // hands over (and clears) the pending sense
+        return WriteSectors(unit, lba, 1, data) != 0;
+    };
+    return WriteFatVolume(write, totalSectors, serialSeed);
+}
+
+FatVolumeResult WriteFatVolumeNoMbr(MediaType unit, std::uint32_t totalSectors) {
+    return WriteFatVolumeNoMbr(unit, totalSectors, SerialSeedFromLocalClock());
+}
