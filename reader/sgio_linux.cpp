@@ -1,0 +1,116 @@
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "reader/sgio.h"
+
+namespace {
+
+class KernelSgDeviceIo final : public SgDeviceIo {
+  public:
+    int Open(const char* path) override {
+        // O_NONBLOCK lets a removable disk without a medium be opened at all; SG_IO itself
+        // still waits for each command.
+        int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0 ? fd : -errno;
+    }
+    int SgIo(int fd, sg_io_hdr_t* header) override {
+        int rc;
+        do {
+            rc = ::ioctl(fd, SG_IO, header);
+        } while (rc < 0 && errno == EINTR);
+        return rc >= 0 ? 0 : -errno;
+    }
+    void Close(int fd) override { ::close(fd); }
+};
+
+int DxferDirection(SgDirection direction, std::uint32_t length) {
+    if (length == 0) return SG_DXFER_NONE;
+    switch (direction) {
+        case SgDirection::In:
+            return SG_DXFER_FROM_DEV;
+        case SgDirection::Out:
+            return SG_DXFER_TO_DEV;
+        case SgDirection::None:
+            break;
+    }
+    return SG_DXFER_NONE;
+}
+
+}  // namespace
+
+SgDeviceIo& RealSgDeviceIo() {
+    static KernelSgDeviceIo io;
+    return io;
+}
+
+void BuildSgIoHeader(const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+                     SgDirection direction, std::uint16_t timeoutSeconds, std::uint8_t* sense,
+                     sg_io_hdr_t* header) {
+    std::memset(header, 0, sizeof *header);
+    header->interface_id = 'S';
+    header->dxfer_direction = DxferDirection(direction, length);
+    // A command without a data phase names no buffer, whatever the caller passed.
+    bool hasData = header->dxfer_direction != SG_DXFER_NONE;
+    header->cmd_len = kSgCommandLength;
+    header->mx_sb_len = kSgSenseBufferSize;
+    header->iovec_count = 0;
+    header->dxfer_len = hasData ? length : 0;
+    header->dxferp = hasData ? buffer : nullptr;
+    header->cmdp = const_cast<unsigned char*>(cdb);
+    header->sbp = sense;
+    header->timeout = static_cast<unsigned int>(timeoutSeconds) * 1000u;
+    header->flags = 0;
+    header->pack_id = 0;
+    header->usr_ptr = nullptr;
+}
+
+SgOutcome ClassifySgIoReply(int ioctlResult, const sg_io_hdr_t& header) {
+    if (ioctlResult < 0) {
+        int error = -ioctlResult;
+        // ENODEV and ENXIO are what the kernel answers once a USB disk has been pulled.
+        if (error == ENODEV || error == ENXIO) return SgOutcome::DeviceGone;
+        if (error == ETIMEDOUT) return SgOutcome::TimedOut;
+        return SgOutcome::Failed;
+    }
+    if (header.host_status == kSgHostNoConnect) return SgOutcome::DeviceGone;
+    if (header.host_status == kSgHostTimeOut) return SgOutcome::TimedOut;
+    if (header.host_status != 0) return SgOutcome::Failed;
+    std::uint16_t driver = header.driver_status & 0x0F;  // the upper bits are suggestions
+    if (driver == kSgDriverTimeOut) return SgOutcome::TimedOut;
+    if (driver != 0 && driver != kSgDriverSense) return SgOutcome::Failed;
+    if (header.status == kScsiStatusCheckCondition) return SgOutcome::CheckCondition;
+    if (header.status != kScsiStatusGood) return SgOutcome::Failed;
+    return SgOutcome::Good;
+}
+
+SgCommandResult SgioExecute(SgDeviceIo& io, int fd, const std::uint8_t* cdb, void* buffer,
+                            std::uint32_t length, SgDirection direction,
+                            std::uint16_t timeoutSeconds) {
+    SgCommandResult result;
+    sg_io_hdr_t header;
+    BuildSgIoHeader(cdb, buffer, length, direction, timeoutSeconds, result.sense, &header);
+    int rc = io.SgIo(fd, &header);
+    result.outcome = ClassifySgIoReply(rc, header);
+    if (rc < 0) {
+        result.error = -rc;
+        return result;
+    }
+    result.scsiStatus = header.status;
+    std::uint32_t asked = header.dxfer_len;
+    // A residual count beyond the transfer would be a driver fault; count it as nothing moved.
+    std::uint32_t residual = header.resid > 0 ? static_cast<std::uint32_t>(header.resid) : 0;
+    result.transferred = residual <= asked ? asked - residual : 0;
+    if (header.dxfer_direction == SG_DXFER_FROM_DEV && result.transferred < asked) {
+        std::memset(static_cast<std::uint8_t*>(buffer) + result.transferred, 0,
+                    asked - result.transferred);
+    }
+    if (result.outcome == SgOutcome::CheckCondition) {
+        result.senseLength =
+            header.sb_len_wr <= kSgSenseBufferSize ? header.sb_len_wr : kSgSenseBufferSize;
+    }
+    return result;
+}
