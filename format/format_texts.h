@@ -1,0 +1,56 @@
+#pragma once
+
+// The texts the format engines leave for the front end and write to the log. The numbered ones
+// are the string table's (the same words the dialog's table holds).
+namespace texts {
+
+constexpr const char* kMediaNotPresent = "Media is not present !";  // string 109
+constexpr const char* kMediaDamaged =                               // string 117
+    "Your media was damaged and not recoverabl ! Keep using it may cause loss of data.";
+constexpr const char* kCompleteReplug =  // string 118
+    "Format is complete. Before you can use your device properly you must plug it out then plug "
+    "in again.\n";
+constexpr const char* kDamagedAbortRetryIgnore =  // string 126
+    "Your media was damaged and not recoverable ! \nKeep using it may cause loss of data.\n\n"
+    "Please click Abort to stop formatting; \nClick Retry to continue; \nClick Ignore to "
+    "continue without seeing this message.\n";
+
+constexpr const char* kNoCisSuffix = "(no CIS)";
+constexpr const char* kBankCountFailed = "Fail to get bank number!\n";
+constexpr const char* kBankCountZero = "Bank number = 0 !\n";
+constexpr const char* kBankCountTooLarge = "Bank number > 8 !\n";
+constexpr const char* kInvalidDeviceCode = "Invalid SmartMedia or flash device code!\n";
+constexpr const char* kMediaDamagedRun =
+    "Your media is damaged and not recoverable!\nKeep using it may cause loss of data.\n";
+constexpr const char* kWriteCisFailBox = "Write CIS page fail!\n";
+constexpr const char* kWriteCisFailRun = "Write CIS page fail !\n";
+constexpr const char* kWriteVolumeFailRun = "Fail to write the FAT file system!\n";
+
+// Log lines (each at most one number).
+constexpr const char* kLogInvalidDeviceCode = "Invalid device code at bank %d\n";
+constexpr const char* kLogBankCountTooLarge = "Bank number = %d, more than 8\n";
+constexpr const char* kLogBankNo = "Bank No = %d\n";
+constexpr const char* kLogBadBlock = "Bad blk: %d\n";
+constexpr const char* kLogAscendFail = "ASCEND pattern fail at %d\n";
+constexpr const char* kLog55Fail = "0x55 pattern fail at %d\n";
+constexpr const char* kLogAAFail = "0xAA pattern fail at %d\n";
+constexpr const char* kLogEraseFail = "Erase fail at %d\n";
+constexpr const char* kLogNotFree = "Erased but not free at %d\n";
+constexpr const char* kLogMarkBadFail = "Mark bad fail at %d\n";
+constexpr const char* kLogUserStop = "User stop\n";
+constexpr const char* kLogUserAbort = "User abort\n";
+constexpr const char* kLogSaveOldCis = "Save old CIS/Vendor page if exist\n";
+constexpr const char* kLogTotals = "Total bad blocks = %d\nTotal unable_to_mark_bad blocks = %d\n";
+constexpr const char* kLogNoOldCis = "No old CIS/Vendor page\n";
+constexpr const char* kLogOldCis = "Old CIS page no = %d\n";
+constexpr const char* kLogOldCisUnreadable = "Old CIS page unreadable\n";
+constexpr const char* kLogNoOldVendor = "No old vendor page\n";
+constexpr const char* kLogOldVendor = "Old vendor page no = %d\n";
+constexpr const char* kLogRestoreVendorOff = "RestoreVendorPage = 0\n";
+constexpr const char* kLogNoCis = "No CIS page!\n";
+constexpr const char* kLogCisPage = "CIS page = %d\n";
+constexpr const char* kLogWriteCisFail = "Write CIS fail\n";
+constexpr const char* kLogVolumeRefused = "FAT volume size refused: %d sectors\n";
+constexpr const char* kLogWriteVolumeFail = "Write FAT volume fail\n";
+
+}  // namespace texts
