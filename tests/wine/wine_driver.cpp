@@ -1,0 +1,319 @@
+// Drives the windows of another Windows program from outside, for the end-to-end tests under Wine.
+//
+// Reads one command per line from standard input and answers each with one line on standard
+// output: "ok" or "ok <value>" on success, "err <reason>" otherwise. Fields are separated by tabs
+// so that window titles may contain spaces. Texts in answers are escaped (\n, \r, \t, \\, \xHH)
+// so that every answer stays on one line.
+//
+//   wait <title> <ms>                    a main window (not a message box) with that title appears
+//   gone <title> <ms>                    no window with that title is left
+//   count <title>                        how many main windows carry that title
+//   text <title> <id>                    text of control id
+//   state <title> <id>                   "<enabled> <checked>" of control id (checked: BM_GETCHECK)
+//   progress <title> <id>                position of a progress bar
+//   click <title> <id>                   posts a click to an enabled button ("err disabled" else)
+//   box <title> <ms>                     a message box with that caption: "<text>\t<button ids>"
+//   answer <title> <button id>           presses a button of that message box
+//   send <title> <msg> <wparam> <lparam> <ms>   SendMessageTimeout: "ok <result, hex>"
+//   post <title> <msg> <wparam> <lparam>        PostMessage
+//   quit
+//
+// Clicks are posted, not sent, so that a click that opens a modal box does not block the driver.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr int kMessageBoxIconId = 1088;
+constexpr int kProgressGetPos = WM_USER + 8;  // PBM_GETPOS
+constexpr DWORD kPollMs = 50;
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                    out += hex;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+std::string WindowText(HWND window) {
+    int length = GetWindowTextLengthA(window);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    int got = GetWindowTextA(window, &text[0], length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+std::string ClassName(HWND window) {
+    char name[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> found;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// A message box is a dialog whose children are only its buttons (ids 1 to 11), its icon and its
+// text. The program's own dialogs use the same caption, so the caption alone does not tell.
+bool IsMessageBox(HWND window) {
+    if (ClassName(window) != "#32770") return false;
+    bool hasText = false;
+    for (HWND child : Children(window)) {
+        int id = GetDlgCtrlID(child);
+        if (id == kMessageBoxTextId && ClassName(child) == "Static") {
+            hasText = true;
+        } else if (id != kMessageBoxIconId && (id < IDOK || id > 11)) {
+            return false;
+        }
+    }
+    return hasText;
+}
+
+struct TitleSearch {
+    const std::string* title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTitled(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<TitleSearch*>(param);
+    if (IsWindowVisible(window) && WindowText(window) == *search->title) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> TopWindowsTitled(const std::string& title) {
+    TitleSearch search{&title, {}};
+    EnumWindows(CollectTitled, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND FindMainWindow(const std::string& title) {
+    for (HWND window : TopWindowsTitled(title)) {
+        if (!IsMessageBox(window)) return window;
+    }
+    return nullptr;
+}
+
+HWND FindMessageBox(const std::string& title) {
+    for (HWND window : TopWindowsTitled(title)) {
+        if (IsMessageBox(window)) return window;
+    }
+    return nullptr;
+}
+
+template <typename Probe>
+bool WaitFor(DWORD timeoutMs, Probe probe) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (probe()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type tab = line.find('\t', start);
+        fields.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+unsigned long Number(const std::string& field) { return std::strtoul(field.c_str(), nullptr, 0); }
+
+void Reply(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string ButtonIds(HWND box) {
+    std::string ids;
+    for (HWND child : Children(box)) {
+        int id = GetDlgCtrlID(child);
+        if (id >= IDOK && id <= 11 && ClassName(child) == "Button") {
+            if (!ids.empty()) ids += ",";
+            ids += std::to_string(id);
+        }
+    }
+    return ids;
+}
+
+// Runs one command; returns false for "quit".
+bool RunCommand(const std::vector<std::string>& f) {
+    const std::string& verb = f[0];
+    auto need = [&](size_t count) {
+        if (f.size() >= count) return true;
+        Reply("err " + verb + " needs " + std::to_string(count - 1) + " arguments");
+        return false;
+    };
+    // The control of a main window, or an error reply.
+    auto control = [&](HWND* out) {
+        HWND window = FindMainWindow(f[1]);
+        if (window == nullptr) {
+            Reply("err no window");
+            return false;
+        }
+        *out = GetDlgItem(window, static_cast<int>(Number(f[2])));
+        if (*out == nullptr) {
+            Reply("err no control");
+            return false;
+        }
+        return true;
+    };
+
+    if (verb == "quit") {
+        Reply("ok");
+        return false;
+    }
+    if (verb == "wait") {
+        if (!need(3)) return true;
+        bool seen = WaitFor(Number(f[2]), [&] { return FindMainWindow(f[1]) != nullptr; });
+        Reply(seen ? "ok" : "err timeout");
+    } else if (verb == "gone") {
+        if (!need(3)) return true;
+        bool left = WaitFor(Number(f[2]), [&] { return TopWindowsTitled(f[1]).empty(); });
+        Reply(left ? "ok" : "err timeout");
+    } else if (verb == "count") {
+        if (!need(2)) return true;
+        int mains = 0;
+        for (HWND window : TopWindowsTitled(f[1])) mains += IsMessageBox(window) ? 0 : 1;
+        Reply("ok " + std::to_string(mains));
+    } else if (verb == "text") {
+        HWND item;
+        if (need(3) && control(&item)) Reply("ok " + Escape(WindowText(item)));
+    } else if (verb == "state") {
+        HWND item;
+        if (need(3) && control(&item)) {
+            LRESULT checked = SendMessageA(item, BM_GETCHECK, 0, 0);
+            Reply(std::string("ok ") + (IsWindowEnabled(item) ? "1" : "0") + " " +
+                  std::to_string(static_cast<long>(checked)));
+        }
+    } else if (verb == "progress") {
+        HWND item;
+        if (need(3) && control(&item)) {
+            Reply("ok " +
+                  std::to_string(static_cast<long>(SendMessageA(item, kProgressGetPos, 0, 0))));
+        }
+    } else if (verb == "click") {
+        HWND item;
+        if (need(3) && control(&item)) {
+            if (!IsWindowEnabled(item)) {
+                Reply("err disabled");
+            } else {
+                PostMessageA(item, BM_CLICK, 0, 0);
+                Reply("ok");
+            }
+        }
+    } else if (verb == "box") {
+        if (!need(3)) return true;
+        HWND box = nullptr;
+        bool seen = WaitFor(Number(f[2]), [&] { return (box = FindMessageBox(f[1])) != nullptr; });
+        if (!seen) {
+            Reply("err timeout");
+        } else {
+            HWND text = GetDlgItem(box, kMessageBoxTextId);
+            Reply("ok " + Escape(text != nullptr ? WindowText(text) : std::string()) + "\t" +
+                  ButtonIds(box));
+        }
+    } else if (verb == "answer") {
+        if (!need(3)) return true;
+        HWND box = FindMessageBox(f[1]);
+        int id = static_cast<int>(Number(f[2]));
+        if (box == nullptr) {
+            Reply("err no box");
+        } else if (GetDlgItem(box, id) == nullptr) {
+            Reply("err no such button");
+        } else {
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+            Reply("ok");
+        }
+    } else if (verb == "send") {
+        if (!need(6)) return true;
+        HWND window = FindMainWindow(f[1]);
+        DWORD_PTR result = 0;
+        if (window == nullptr) {
+            Reply("err no window");
+        } else if (SendMessageTimeoutA(window, static_cast<UINT>(Number(f[2])),
+                                       static_cast<WPARAM>(Number(f[3])),
+                                       static_cast<LPARAM>(Number(f[4])), SMTO_NORMAL,
+                                       static_cast<UINT>(Number(f[5])), &result) == 0) {
+            Reply("err timeout");
+        } else {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(result));
+            Reply(std::string("ok ") + hex);
+        }
+    } else if (verb == "post") {
+        if (!need(5)) return true;
+        HWND window = FindMainWindow(f[1]);
+        if (window == nullptr) {
+            Reply("err no window");
+        } else {
+            PostMessageA(window, static_cast<UINT>(Number(f[2])), static_cast<WPARAM>(Number(f[3])),
+                         static_cast<LPARAM>(Number(f[4])));
+            Reply("ok");
+        }
+    } else {
+        Reply("err unknown command " + Escape(verb));
+    }
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    std::string line;
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF) {
+        if (c == '\r') continue;
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && !RunCommand(SplitTabs(line))) return 0;
+        line.clear();
+    }
+    return 0;
+}
