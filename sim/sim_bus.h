@@ -17,6 +17,9 @@ namespace sim {
 
 enum class Direction { None, In, Out };
 
+// Adapter id of a device that is not on the ASPI bus (a foreign drive reached only by letter).
+constexpr std::uint8_t kNoAspiAddress = 0xFF;
+
 // What a command came to at the device.
 enum class Outcome {
     Good,            // completed, SCSI status GOOD
@@ -26,10 +29,10 @@ enum class Outcome {
 };
 
 struct TraceEntry {
-    std::string device;     // "reader 0 lun 1", "foreign C", ...
-    std::uint8_t cdb[12];   // the command bytes as received
+    std::string device;    // "reader 0 lun 1", "foreign C", ...
+    std::uint8_t cdb[12];  // the command bytes as received
     Direction direction;
-    std::uint32_t length;   // data phase length as requested
+    std::uint32_t length;  // data phase length as requested
     Outcome outcome;
 };
 
@@ -39,14 +42,14 @@ class SimUnit;
 
 // Settings of the ASPI library as the in-process face and the DLL present it.
 struct AspiLibraryConfig {
-    bool present = true;                  // false: WNASPI32.DLL cannot be loaded
-    std::string missingEntry;             // an entry point name that is not exported, or empty
+    bool present = true;       // false: WNASPI32.DLL cannot be loaded
+    std::string missingEntry;  // an entry point name that is not exported, or empty
     bool supportInfoOverridden = false;
-    std::uint32_t supportInfo = 0;        // GetASPI32SupportInfo's value when overridden
+    std::uint32_t supportInfo = 0;  // GetASPI32SupportInfo's value when overridden
 };
 
 class SimBus {
-public:
+  public:
     SimBus();
     ~SimBus();
     SimBus(const SimBus&) = delete;
@@ -85,6 +88,10 @@ public:
     void ClearTrace();
     // Writes the trace as text, one command per line.
     bool WriteTrace(const std::string& path) const;
+    // One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
+    static std::string FormatTraceEntry(const TraceEntry& entry);
+    // Long benchmark runs may switch the trace off (on by default).
+    void SetTraceEnabled(bool enabled);
 
     // Pulling and re-plugging the reader(s): while unplugged every address answers NoDevice
     // and the drive letters of the reader's units are gone. Re-plugging brings a flash disk that
@@ -121,7 +128,7 @@ public:
     AspiLibraryConfig& MutableAspiLibrary();
     void SetDirectPassThroughSupported(bool supported);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

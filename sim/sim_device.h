@@ -79,8 +79,9 @@ class SimDevice {
     const std::string& Name() const;
 
     // Readers: appends a unit at LUN = UnitCount(). "DS" makes a flash disk, anything else a
-    // card slot. Foreign drives are created with their one unit.
-    SimUnit& AddUnit(const std::string& mediumCode);
+    // card slot. A foreign drive gets one unit (medium code ignored). productName goes into the
+    // INQUIRY reply (a default when empty).
+    SimUnit& AddUnit(const std::string& mediumCode, const std::string& productName = "");
     std::size_t UnitCount() const;
     SimUnit* Unit(std::size_t lun);
     const SimUnit* Unit(std::size_t lun) const;

@@ -137,7 +137,7 @@ class SimFlashDisk {
     // Runs one command block; the data phase is `length` bytes of `buffer` in `direction`.
     Outcome Execute(const std::uint8_t cdb[12], Direction direction, std::uint8_t* buffer,
                     std::uint32_t length);
-    // The sense data pending for REQUEST SENSE (all zero after a good command).
+    // The sense data pending for REQUEST SENSE (sense key 0 after a good command).
     SenseBytes PendingSense() const;
     SenseCode PendingSenseCode() const;
     // How many commands with this opcode the disk has run (any outcome).

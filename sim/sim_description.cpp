@@ -1,0 +1,570 @@
+#include "sim/sim_description.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "sim/sim_device.h"
+#include "sim/sim_flash_disk.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::size_t kMaxUnitsPerReader = 8;
+constexpr std::size_t kCisBanks = 8;
+constexpr std::uint32_t kGroupBlocks = 256;
+constexpr std::uint32_t kMaxGroupEntry = 250;
+
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// One line split into its keyword, plain words and key=value options.
+struct Line {
+    int number = 0;
+    std::string keyword;
+    std::vector<std::string> words;
+    std::map<std::string, std::string> options;
+};
+
+class ParseError {
+  public:
+    // line: the line the error belongs to when it is not the one being read (0).
+    explicit ParseError(std::string text, int line = 0) : text_(std::move(text)), line_(line) {}
+    const std::string& Text() const { return text_; }
+    int LineNumber() const { return line_; }
+
+  private:
+    std::string text_;
+    int line_;
+};
+
+// Splits on blanks; "quoted text" is one token; '#' outside quotes starts a comment.
+std::vector<std::string> Tokenize(const std::string& line) {
+    std::vector<std::string> tokens;
+    std::string current;
+    bool quoted = false;
+    bool inToken = false;
+    for (char c : line) {
+        if (quoted) {
+            if (c == '"') {
+                quoted = false;
+            } else {
+                current += c;
+            }
+            continue;
+        }
+        if (c == '#') break;
+        if (c == '"') {
+            quoted = true;
+            inToken = true;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            if (inToken) tokens.push_back(current);
+            current.clear();
+            inToken = false;
+        } else {
+            current += c;
+            inToken = true;
+        }
+    }
+    if (quoted) throw ParseError("unterminated quote");
+    if (inToken) tokens.push_back(current);
+    return tokens;
+}
+
+std::uint32_t ParseNumber(const std::string& text, std::uint64_t max, const std::string& what,
+                          int base = 0) {
+    if (text.empty()) throw ParseError(what + " is empty");
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        value = std::stoull(text, &used, base);
+    } catch (...) {
+        throw ParseError(what + " \"" + text + "\" is not a number");
+    }
+    if (used != text.size() || text[0] == '-') {
+        throw ParseError(what + " \"" + text + "\" is not a number");
+    }
+    if (value > max) throw ParseError(what + " " + text + " is too large");
+    return static_cast<std::uint32_t>(value);
+}
+
+bool ParseYesNo(const std::string& text, const std::string& what) {
+    if (text == "yes" || text == "on" || text == "1" || text == "true") return true;
+    if (text == "no" || text == "off" || text == "0" || text == "false") return false;
+    throw ParseError(what + " must be yes or no, not \"" + text + "\"");
+}
+
+char ParseDriveLetter(const std::string& text) {
+    std::string letter = text;
+    if (letter.size() == 2 && letter[1] == ':') letter.resize(1);
+    if (letter.size() != 1) throw ParseError("drive \"" + text + "\" is not a letter C..Z");
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+    if (c < 'C' || c > 'Z') throw ParseError("drive \"" + text + "\" is not a letter C..Z");
+    return c;
+}
+
+class DescriptionReader {
+  public:
+    explicit DescriptionReader(SimBus& bus) : bus_(bus) {}
+
+    void Apply(const Line& line);
+    void Finish();
+
+  private:
+    SimFlashDisk& Disk(const Line& line);
+    void CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
+                      std::size_t maxWords);
+    void SetDrive(SimUnit& unit, const std::string& text);
+    std::pair<std::size_t, std::uint32_t> BlockRef(SimFlashDisk& disk, const std::string& text);
+    void Aspi(const Line& line);
+    void Reader(const Line& line);
+    void Unit(const Line& line);
+    void Foreign(const Line& line);
+    void Banks(const Line& line);
+    void BlockFaults(const Line& line);
+    void Cis(const Line& line);
+    void FinishDisk();
+
+    SimBus& bus_;
+    SimDevice* reader_ = nullptr;
+    SimUnit* diskUnit_ = nullptr;
+    int diskLine_ = 0;
+    int vendorLine_ = 0;
+    std::set<char> letters_;
+    std::set<std::pair<int, int>> addresses_;
+
+    // What the current disk asked for; applied once its lines are over.
+    bool cisWanted_ = false;
+    std::uint32_t cisPage_ = 0;
+    bool cisSectorsGiven_ = false;
+    std::uint32_t cisSectors_ = 0;
+    bool vendorWanted_ = false;
+    std::string vendorText_;
+    bool logicalGiven_ = false;
+    std::uint32_t logicalSectors_ = 0;
+};
+
+void DescriptionReader::CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
+                                     std::size_t maxWords) {
+    for (const auto& option : line.options) {
+        const bool known = std::any_of(allowed.begin(), allowed.end(),
+                                       [&](const char* name) { return option.first == name; });
+        if (!known) {
+            throw ParseError("\"" + line.keyword + "\" has no option \"" + option.first + "\"");
+        }
+    }
+    if (line.words.size() > maxWords) {
+        throw ParseError("too many values for \"" + line.keyword + "\": \"" + line.words[maxWords] +
+                         "\"");
+    }
+}
+
+SimFlashDisk& DescriptionReader::Disk(const Line& line) {
+    if (diskUnit_ == nullptr) {
+        throw ParseError("\"" + line.keyword + "\" needs a \"unit DS\" line before it");
+    }
+    return *diskUnit_->FlashDisk();
+}
+
+void DescriptionReader::SetDrive(SimUnit& unit, const std::string& text) {
+    const char letter = ParseDriveLetter(text);
+    if (!letters_.insert(letter).second) {
+        throw ParseError(std::string("drive ") + letter + ": is given twice");
+    }
+    unit.SetDriveLetter(letter);
+}
+
+std::pair<std::size_t, std::uint32_t> DescriptionReader::BlockRef(SimFlashDisk& disk,
+                                                                  const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        throw ParseError("block \"" + text + "\" must be written bank:block");
+    }
+    const std::uint32_t bank = ParseNumber(text.substr(0, colon), 255, "bank");
+    const std::uint32_t block = ParseNumber(text.substr(colon + 1), 0xFFFF, "block");
+    if (bank >= disk.BankCount()) {
+        throw ParseError("block " + text + ": the disk has no bank " + std::to_string(bank));
+    }
+    if (block >= disk.Geometry(bank).blocksPerBank) {
+        throw ParseError("block " + text + ": bank " + std::to_string(bank) + " has " +
+                         std::to_string(disk.Geometry(bank).blocksPerBank) + " blocks");
+    }
+    return {bank, block};
+}
+
+void DescriptionReader::Aspi(const Line& line) {
+    CheckOptions(line, {"adapters", "library", "missing-entry", "support-info"}, 0);
+    if (line.options.empty()) throw ParseError("\"aspi\" needs an option");
+    AspiLibraryConfig& config = bus_.MutableAspiLibrary();
+    for (const auto& option : line.options) {
+        if (option.first == "adapters") {
+            bus_.SetHostAdapterCount(
+                static_cast<std::uint8_t>(ParseNumber(option.second, 255, "adapters")));
+        } else if (option.first == "library") {
+            if (option.second != "present" && option.second != "absent") {
+                throw ParseError("library must be present or absent, not \"" + option.second +
+                                 "\"");
+            }
+            config.present = option.second == "present";
+        } else if (option.first == "missing-entry") {
+            config.missingEntry = option.second;
+        } else {
+            config.supportInfoOverridden = true;
+            config.supportInfo = ParseNumber(option.second, 0xFFFFFFFFu, "support-info");
+        }
+    }
+}
+
+void DescriptionReader::Reader(const Line& line) {
+    CheckOptions(line, {"adapter", "target"}, 0);
+    FinishDisk();
+    const auto adapter = line.options.find("adapter");
+    const auto target = line.options.find("target");
+    const std::uint8_t a =
+        adapter == line.options.end()
+            ? 0
+            : static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
+    const std::uint8_t t =
+        target == line.options.end()
+            ? 0
+            : static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+    if (!addresses_.insert({a, t}).second) {
+        throw ParseError("adapter " + std::to_string(a) + " target " + std::to_string(t) +
+                         " is taken");
+    }
+    reader_ = &bus_.AddReader(a, t);
+    diskUnit_ = nullptr;
+}
+
+void DescriptionReader::Unit(const Line& line) {
+    CheckOptions(line, {"drive", "card", "name"}, 1);
+    if (reader_ == nullptr) throw ParseError("\"unit\" needs a \"reader\" line before it");
+    if (line.words.size() != 1 || line.words[0].size() != 2) {
+        throw ParseError("\"unit\" needs a two-letter medium code (DS, CF, SM, MM, ...)");
+    }
+    if (reader_->UnitCount() == kMaxUnitsPerReader) {
+        throw ParseError("a reader has at most " + std::to_string(kMaxUnitsPerReader) + " units");
+    }
+    FinishDisk();
+    const auto name = line.options.find("name");
+    SimUnit& unit = reader_->AddUnit(line.words[0], name == line.options.end() ? "" : name->second);
+    const auto drive = line.options.find("drive");
+    if (drive != line.options.end()) SetDrive(unit, drive->second);
+    const auto card = line.options.find("card");
+    if (card != line.options.end()) {
+        if (unit.GetKind() != SimUnit::Kind::CardSlot) {
+            throw ParseError("\"card\" is for card slots, not the flash disk");
+        }
+        unit.SetCardPresent(ParseYesNo(card->second, "card"));
+    }
+    diskUnit_ = unit.FlashDisk() != nullptr ? &unit : nullptr;
+    diskLine_ = line.number;
+}
+
+void DescriptionReader::Foreign(const Line& line) {
+    CheckOptions(line, {"drive", "adapter", "target", "name"}, 0);
+    const auto drive = line.options.find("drive");
+    const auto adapter = line.options.find("adapter");
+    const auto target = line.options.find("target");
+    const auto name = line.options.find("name");
+    if (drive == line.options.end() && adapter == line.options.end()) {
+        throw ParseError("\"foreign\" needs a drive or an adapter");
+    }
+    FinishDisk();
+    reader_ = nullptr;
+    std::uint8_t a = kNoAspiAddress;
+    std::uint8_t t = 0;
+    if (adapter != line.options.end()) {
+        a = static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
+        if (target != line.options.end()) {
+            t = static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+        }
+        if (!addresses_.insert({a, t}).second) {
+            throw ParseError("adapter " + std::to_string(a) + " target " + std::to_string(t) +
+                             " is taken");
+        }
+    } else if (target != line.options.end()) {
+        throw ParseError("\"target\" needs an \"adapter\"");
+    }
+    char letter = 0;
+    if (drive != line.options.end()) {
+        letter = ParseDriveLetter(drive->second);
+        if (!letters_.insert(letter).second) {
+            throw ParseError(std::string("drive ") + letter + ": is given twice");
+        }
+    }
+    bus_.AddForeignDrive(letter, a, t, name == line.options.end() ? "Fixed Disk" : name->second);
+}
+
+void DescriptionReader::Banks(const Line& line) {
+    CheckOptions(line, {}, 255);
+    SimFlashDisk& disk = Disk(line);
+    if (disk.BankCount() > 0) throw ParseError("the disk's banks are given twice");
+    if (line.words.empty()) throw ParseError("\"banks\" needs device codes");
+    std::vector<std::uint8_t> codes;
+    for (const std::string& word : line.words) {
+        // "8x79" is eight banks of code 79h.
+        const std::size_t x = word.find('x');
+        std::uint32_t repeat = 1;
+        std::string code = word;
+        if (x != std::string::npos && word.compare(0, 2, "0x") != 0) {
+            repeat = ParseNumber(word.substr(0, x), 255, "bank repeat count", 10);
+            code = word.substr(x + 1);
+        }
+        if (code.compare(0, 2, "0x") == 0) code = code.substr(2);
+        const std::uint8_t value =
+            static_cast<std::uint8_t>(ParseNumber(code, 0xFF, "device code", 16));
+        codes.insert(codes.end(), repeat, value);
+    }
+    if (codes.empty() || codes.size() > 255) {
+        throw ParseError("a disk has 1 to 255 banks, not " + std::to_string(codes.size()));
+    }
+    for (std::uint8_t code : codes) disk.AddBank(code);
+}
+
+void DescriptionReader::BlockFaults(const Line& line) {
+    const bool stuck = line.keyword == "stuck";
+    if (stuck) {
+        CheckOptions(line, {"page", "byte", "mask"}, 4096);
+    } else {
+        CheckOptions(line, {}, 4096);
+    }
+    SimFlashDisk& disk = Disk(line);
+    if (line.words.empty()) throw ParseError("\"" + line.keyword + "\" needs bank:block values");
+    StuckBits bits;
+    if (stuck) {
+        auto get = [&](const char* key, std::uint32_t max, std::uint32_t fallback) {
+            const auto it = line.options.find(key);
+            return it == line.options.end() ? fallback : ParseNumber(it->second, max, key);
+        };
+        bits.byteOffset =
+            static_cast<std::uint16_t>(get("byte", kPageImageBytes - 1, bits.byteOffset));
+        bits.mask = static_cast<std::uint8_t>(get("mask", 0xFF, bits.mask));
+        if (bits.mask == 0) throw ParseError("mask 0 sticks no bit");
+        const std::uint32_t page = get("page", 255, bits.pageInBlock);
+        bits.pageInBlock = static_cast<std::uint8_t>(page);
+        for (const std::string& word : line.words) {
+            const auto ref = BlockRef(disk, word);
+            if (page >= disk.Geometry(ref.first).pagesPerBlock) {
+                throw ParseError("page " + std::to_string(page) + " is past the block's pages");
+            }
+        }
+    }
+    for (const std::string& word : line.words) {
+        const auto ref = BlockRef(disk, word);
+        if (line.keyword == "bad") {
+            disk.SetFactoryBad(ref.first, ref.second);
+        } else if (line.keyword == "erase-fails") {
+            disk.SetEraseFails(ref.first, ref.second);
+        } else if (line.keyword == "mark-does-not-stick") {
+            disk.SetMarkDoesNotStick(ref.first, ref.second);
+        } else {
+            disk.SetStuckBits(ref.first, ref.second, bits);
+        }
+    }
+}
+
+void DescriptionReader::Cis(const Line& line) {
+    CheckOptions(line, {"page", "sectors"}, 0);
+    SimFlashDisk& disk = Disk(line);
+    if (disk.BankCount() == 0) throw ParseError("\"cis\" needs the \"banks\" line before it");
+    const auto page = line.options.find("page");
+    cisPage_ = page == line.options.end() ? 0 : ParseNumber(page->second, 0xFFFFFFFEu, "page");
+    const BankGeometry& g = disk.Geometry(0);
+    if (cisPage_ % g.pagesPerBlock != 0 || cisPage_ >= g.PagesPerBank()) {
+        throw ParseError("CIS page " + std::to_string(cisPage_) +
+                         " is not the first page of a block of bank 0");
+    }
+    const auto sectors = line.options.find("sectors");
+    cisSectorsGiven_ = sectors != line.options.end();
+    if (cisSectorsGiven_) cisSectors_ = ParseNumber(sectors->second, 0xFFFFFFFFu, "sectors");
+    cisWanted_ = true;
+}
+
+void DescriptionReader::FinishDisk() {
+    if (diskUnit_ == nullptr) return;
+    SimFlashDisk& disk = *diskUnit_->FlashDisk();
+    if (disk.BankCount() == 0) {
+        throw ParseError("the flash disk has no \"banks\" line", diskLine_);
+    }
+    if (vendorWanted_ && !cisWanted_) {
+        throw ParseError("\"vendor-page\" needs a \"cis\" line", vendorLine_);
+    }
+    std::uint32_t total = 0;
+    if (cisWanted_) {
+        total = cisSectorsGiven_ ? cisSectors_ : DefaultSectorTotal(disk);
+        WriteCisPage(disk, cisPage_, total);
+        if (vendorWanted_) WriteVendorPage(disk, cisPage_ + 1, vendorText_);
+    }
+    disk.SetSectorCount(logicalGiven_ ? logicalSectors_ : total);
+    diskUnit_ = nullptr;
+    cisWanted_ = cisSectorsGiven_ = vendorWanted_ = logicalGiven_ = false;
+    vendorText_.clear();
+}
+
+void DescriptionReader::Apply(const Line& line) {
+    const std::string& k = line.keyword;
+    if (k == "aspi") {
+        Aspi(line);
+    } else if (k == "passthrough") {
+        CheckOptions(line, {"direct"}, 0);
+        const auto direct = line.options.find("direct");
+        if (direct == line.options.end()) throw ParseError("\"passthrough\" needs direct=yes|no");
+        bus_.SetDirectPassThroughSupported(ParseYesNo(direct->second, "direct"));
+    } else if (k == "latency") {
+        CheckOptions(line, {"us"}, 0);
+        const auto us = line.options.find("us");
+        if (us == line.options.end()) throw ParseError("\"latency\" needs us=<microseconds>");
+        bus_.SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
+    } else if (k == "unplug-after" || k == "hang-on") {
+        CheckOptions(line, {}, 1);
+        if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
+        const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
+        if (k == "unplug-after") {
+            bus_.UnplugAfterCommands(n);
+        } else {
+            bus_.HangOnCommand(n);
+        }
+    } else if (k == "reader") {
+        Reader(line);
+    } else if (k == "unit") {
+        Unit(line);
+    } else if (k == "foreign") {
+        Foreign(line);
+    } else if (k == "banks") {
+        Banks(line);
+    } else if (k == "bad" || k == "erase-fails" || k == "stuck" || k == "mark-does-not-stick") {
+        BlockFaults(line);
+    } else if (k == "write-protected" || k == "not-ready" || k == "unit-attention") {
+        CheckOptions(line, {}, 0);
+        SimFlashDisk& disk = Disk(line);
+        if (k == "write-protected") disk.SetWriteProtected(true);
+        if (k == "not-ready") disk.SetNotReady(true);
+        if (k == "unit-attention") disk.RaiseUnitAttention();
+    } else if (k == "reported-banks") {
+        CheckOptions(line, {}, 1);
+        if (line.words.size() != 1) throw ParseError("\"reported-banks\" needs a count");
+        Disk(line).OverrideReportedBankCount(
+            static_cast<std::uint8_t>(ParseNumber(line.words[0], 255, "bank count", 10)));
+    } else if (k == "cis") {
+        Cis(line);
+    } else if (k == "vendor-page") {
+        CheckOptions(line, {"text"}, 0);
+        Disk(line);
+        const auto text = line.options.find("text");
+        vendorText_ = text == line.options.end() ? "BREVSIM VENDOR PAGE" : text->second;
+        vendorWanted_ = true;
+        vendorLine_ = line.number;
+    } else if (k == "logical") {
+        CheckOptions(line, {"sectors"}, 0);
+        Disk(line);
+        const auto sectors = line.options.find("sectors");
+        if (sectors == line.options.end()) throw ParseError("\"logical\" needs sectors=<count>");
+        logicalSectors_ = ParseNumber(sectors->second, 0xFFFFFFFFu, "sectors");
+        logicalGiven_ = true;
+    } else {
+        throw ParseError("unknown keyword \"" + k + "\"");
+    }
+}
+
+void DescriptionReader::Finish() { FinishDisk(); }
+
+}  // namespace
+
+std::uint32_t DefaultSectorTotal(const SimFlashDisk& disk) {
+    std::uint32_t total = 0;
+    for (std::size_t b = 0; b < std::min(disk.BankCount(), kCisBanks); ++b) {
+        const BankGeometry& g = disk.Geometry(b);
+        const std::uint32_t groups = (g.blocksPerBank + kGroupBlocks - 1) / kGroupBlocks;
+        total += groups * kMaxGroupEntry * g.pagesPerBlock;
+    }
+    return total;
+}
+
+void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors) {
+    PageBytes image{};
+    std::memcpy(image.data(), "USBC", 4);
+    const std::size_t banks = std::min(disk.BankCount(), kCisBanks);
+    std::uint32_t previous = 0;
+    for (std::size_t b = 0; b < banks; ++b) {
+        // Each bank offers an equal share; its groups carry the blocks that share needs.
+        const std::uint32_t cumulative =
+            static_cast<std::uint32_t>(static_cast<std::uint64_t>(sectors) * (b + 1) / banks);
+        const BankGeometry& g = disk.Geometry(b);
+        std::uint32_t blocks = (cumulative - previous) / g.pagesPerBlock;
+        for (std::uint32_t group = 0; group < 32 && blocks > 0; ++group) {
+            const std::uint32_t entry = std::min(blocks, kMaxGroupEntry);
+            image[4 + 32 * b + group] = static_cast<std::uint8_t>(entry);
+            blocks -= entry;
+        }
+        PutLe32(&image[260 + 4 * b], cumulative);
+        previous = cumulative;
+    }
+    std::fill_n(image.begin() + kPageDataBytes, 6, 0xFF);
+    disk.ProgramPageRaw(0, page, image.data());
+}
+
+void WriteVendorPage(SimFlashDisk& disk, std::uint32_t page, const std::string& text) {
+    PageBytes image{};
+    std::memcpy(image.data(), "USBC", 4);
+    std::memcpy(image.data() + 4, text.data(), std::min<std::size_t>(text.size(), 200));
+    // A recognisable tail, so that a page put back in the wrong place shows.
+    for (std::size_t i = 256; i < kPageDataBytes; ++i) image[i] = static_cast<std::uint8_t>(i * 7);
+    std::fill_n(image.begin() + kPageDataBytes, 6, 0xFF);
+    disk.ProgramPageRaw(0, page, image.data());
+}
+
+bool ApplyDescription(const std::string& text, SimBus& bus, std::string* error) {
+    DescriptionReader reader(bus);
+    std::istringstream lines(text);
+    std::string raw;
+    int number = 0;
+    try {
+        while (std::getline(lines, raw)) {
+            ++number;
+            std::vector<std::string> tokens;
+            try {
+                tokens = Tokenize(raw);
+            } catch (const ParseError& e) {
+                throw ParseError("line " + std::to_string(number) + ": " + e.Text());
+            }
+            if (tokens.empty()) continue;
+            Line line;
+            line.number = number;
+            line.keyword = tokens[0];
+            for (std::size_t i = 1; i < tokens.size(); ++i) {
+                const std::size_t eq = tokens[i].find('=');
+                if (eq == std::string::npos) {
+                    line.words.push_back(tokens[i]);
+                } else if (!line.options.emplace(tokens[i].substr(0, eq), tokens[i].substr(eq + 1))
+                                .second) {
+                    throw ParseError("line " + std::to_string(number) + ": option \"" +
+                                     tokens[i].substr(0, eq) + "\" is given twice");
+                }
+            }
+            try {
+                reader.Apply(line);
+            } catch (const ParseError& e) {
+                const int at = e.LineNumber() != 0 ? e.LineNumber() : number;
+                throw ParseError("line " + std::to_string(at) + ": " + e.Text());
+            }
+        }
+        try {
+            reader.Finish();
+        } catch (const ParseError& e) {
+            const int at = e.LineNumber() != 0 ? e.LineNumber() : number;
+            throw ParseError("line " + std::to_string(at) + ": " + e.Text());
+        }
+    } catch (const ParseError& e) {
+        if (error) *error = e.Text();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "sim/sim_bus.h"
+
+// The plain-text description of a simulated machine (the format is documented in
+// sim/DESCRIPTION.md). SimBus::Parse and SimBus::Load use it.
+
+namespace sim {
+
+class SimFlashDisk;
+
+// Adds what the description says to bus. On error returns false with "line N: reason".
+bool ApplyDescription(const std::string& text, SimBus& bus, std::string* error);
+
+// Writes a CIS page as the format leaves it on the disk's bank 0 at `page` (a block's first
+// page): "USBC", a group table and bank totals that add up to `sectors` for the last bank.
+void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors);
+
+// Writes a vendor page (starting with "USBC", then `text`) at `page` of bank 0.
+void WriteVendorPage(SimFlashDisk& disk, std::uint32_t page, const std::string& text);
+
+// The logical size a fresh format of the disk would give when no block is bad.
+std::uint32_t DefaultSectorTotal(const SimFlashDisk& disk);
+
+}  // namespace sim
