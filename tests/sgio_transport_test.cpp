@@ -2,13 +2,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "reader/sgio.h"
+#include "reader/sgio_nodes.h"
 #include "reader/sgio_os_layer.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -539,3 +543,70 @@ TEST_F(SgioLayer, ClosingReleasesTheDescriptor) {
 }
 
 }  // namespace
+
+// ---- Which nodes are walked ----
+
+namespace nodes_test {
+
+void Touch(const std::filesystem::path& p) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p.string()).put('\n');
+}
+
+TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {
+    TempDir tmp;
+    ASSERT_FALSE(tmp.Path().empty());
+    std::filesystem::path dev = std::filesystem::path(tmp.Path()) / "dev";
+    std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
+    for (const char* n :
+         {"sg10", "sg2", "sg0", "sda", "sda1", "sdb", "sdaa", "sdc", "sr0", "sgx", "sd", "null"}) {
+        Touch(dev / n);
+    }
+    // sg0 is sda, sg2 is sdb; sdc and sdaa have no generic node; sg10's device is a DVD drive.
+    auto device = [&](const char* hctl) {
+        std::filesystem::path d = sys / "devices" / hctl;
+        std::filesystem::create_directories(d);
+        return d;
+    };
+    auto link = [&](const std::filesystem::path& entry, const std::filesystem::path& target) {
+        std::filesystem::create_directories(entry);
+        std::filesystem::create_directory_symlink(target, entry / "device");
+    };
+    link(sys / "class/scsi_generic/sg0", device("0:0:0:0"));
+    link(sys / "class/scsi_generic/sg2", device("2:0:0:0"));
+    link(sys / "class/scsi_generic/sg10", device("5:0:0:0"));
+    link(sys / "block/sda", device("0:0:0:0"));
+    link(sys / "block/sdb", device("2:0:0:0"));
+    link(sys / "block/sdc", device("3:0:0:0"));
+
+    auto nodes = FindScsiNodes(dev.string(), sys.string());
+    std::vector<std::string> expected = {(dev / "sg0").string(), (dev / "sg2").string(),
+                                         (dev / "sg10").string(), (dev / "sdc").string(),
+                                         (dev / "sdaa").string()};
+    EXPECT_EQ(nodes, expected);
+}
+
+TEST(SgioNodes, WithoutSysfsBothKindsAreKept) {
+    TempDir tmp;
+    std::filesystem::path dev = std::filesystem::path(tmp.Path()) / "dev";
+    Touch(dev / "sg1");
+    Touch(dev / "sdb");
+    auto nodes = FindScsiNodes(dev.string(), (std::filesystem::path(tmp.Path()) / "none").string());
+    ASSERT_EQ(nodes.size(), 2u);
+    EXPECT_EQ(nodes[0], (dev / "sg1").string());
+    EXPECT_EQ(nodes[1], (dev / "sdb").string());
+    EXPECT_TRUE(FindScsiNodes((std::filesystem::path(tmp.Path()) / "missing").string()).empty());
+}
+
+TEST(SgioNodes, NodeNames) {
+    EXPECT_TRUE(IsGenericNodeName("sg0"));
+    EXPECT_TRUE(IsGenericNodeName("sg123"));
+    EXPECT_FALSE(IsGenericNodeName("sg"));
+    EXPECT_FALSE(IsGenericNodeName("sg1a"));
+    EXPECT_TRUE(IsDiskNodeName("sdab"));
+    EXPECT_FALSE(IsDiskNodeName("sda1"));  // a partition: SG_IO there would reach the whole disk
+    EXPECT_FALSE(IsDiskNodeName("sd"));
+    EXPECT_FALSE(IsDiskNodeName("sdA"));
+}
+
+}  // namespace nodes_test

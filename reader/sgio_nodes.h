@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The SCSI device nodes the Linux program may walk for readers, in the order it walks them.
+//
+// Every SCSI device has a generic node (/dev/sgN) when the sg driver is loaded, and a disk node
+// (/dev/sdX) beside it when it is a disk. Both carry SG_IO to the same device, so a device must
+// be walked once only: the generic nodes come first in their numeric order, then the disk nodes
+// (whole disks, not partitions) that have no generic node beside them, in name order. Whether two
+// nodes lead to the same device is read from sysfs; when sysfs cannot tell, both are kept.
+//
+// Nothing is opened and nothing is sent to any device here.
+std::vector<std::string> FindScsiNodes(const std::string& devDir = "/dev",
+                                       const std::string& sysDir = "/sys");
+
+// True for the names the walk takes: sg followed by digits, sd followed by letters.
+bool IsGenericNodeName(const std::string& name);
+bool IsDiskNodeName(const std::string& name);

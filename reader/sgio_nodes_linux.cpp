@@ -1,0 +1,65 @@
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "reader/sgio_nodes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool AllOf(const std::string& text, std::size_t from, int (*test)(int)) {
+    if (text.size() <= from) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
+                       [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The device folder a node's sysfs entry points at, or an empty path.
+fs::path DeviceOf(const fs::path& sysEntry) {
+    std::error_code error;
+    fs::path device = fs::canonical(sysEntry / "device", error);
+    return error ? fs::path() : device;
+}
+
+// The order the kernel hands the names out in: sg2 < sg10, sdz < sdaa (shorter names first).
+bool KernelNameBefore(const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+}  // namespace
+
+bool IsGenericNodeName(const std::string& name) {
+    return name.compare(0, 2, "sg") == 0 && AllOf(name, 2, ::isdigit);
+}
+
+bool IsDiskNodeName(const std::string& name) {
+    return name.compare(0, 2, "sd") == 0 && AllOf(name, 2, ::islower);
+}
+
+std::vector<std::string> FindScsiNodes(const std::string& devDir, const std::string& sysDir) {
+    std::vector<std::string> generic, disks;
+    std::error_code error;
+    for (fs::directory_iterator it(devDir, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (IsGenericNodeName(name)) generic.push_back(name);
+        if (IsDiskNodeName(name)) disks.push_back(name);
+    }
+    std::sort(generic.begin(), generic.end(), KernelNameBefore);
+    std::sort(disks.begin(), disks.end(), KernelNameBefore);
+
+    std::set<fs::path> covered;
+    std::vector<std::string> nodes;
+    for (const auto& name : generic) {
+        fs::path device = DeviceOf(fs::path(sysDir) / "class" / "scsi_generic" / name);
+        if (!device.empty()) covered.insert(device);
+        nodes.push_back((fs::path(devDir) / name).string());
+    }
+    for (const auto& name : disks) {
+        fs::path device = DeviceOf(fs::path(sysDir) / "block" / name);
+        if (!device.empty() && covered.count(device) != 0) continue;
+        nodes.push_back((fs::path(devDir) / name).string());
+    }
+    return nodes;
+}
