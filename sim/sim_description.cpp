@@ -32,13 +32,13 @@ struct Line {
 };
 
 class ParseError {
-  public:
+public:
     // line: the line the error belongs to when it is not the one being read (0).
     explicit ParseError(std::string text, int line = 0) : text_(std::move(text)), line_(line) {}
     const std::string& Text() const { return text_; }
     int LineNumber() const { return line_; }
 
-  private:
+private:
     std::string text_;
     int line_;
 };
@@ -109,13 +109,13 @@ char ParseDriveLetter(const std::string& text) {
 }
 
 class DescriptionReader {
-  public:
+public:
     explicit DescriptionReader(SimBus& bus) : bus_(bus) {}
 
     void Apply(const Line& line);
     void Finish();
 
-  private:
+private:
     SimFlashDisk& Disk(const Line& line);
     void CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
                       std::size_t maxWords);
