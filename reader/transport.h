@@ -53,6 +53,9 @@ struct ScsiTransport {
     std::uint8_t* workBuffer = nullptr;  // buffered pass-through: 48-byte header, then data
     std::int32_t useDirect = 0;          // 1: pass-through uses the direct request
     std::int32_t directProbed = 0;       // 1 once the direct request was tried on a reader drive
+    // The system error of the last pass-through request that the driver refused; 0 when the
+    // last one was carried (whatever its SCSI status).
+    std::uint32_t lastPassThroughError = 0;
     // Request blocks given up after a time-out. The ASPI manager may still write into them, so
     // they are neither reused nor freed while the library is loaded.
     std::vector<std::uint8_t*> abandonedBlocks;

@@ -1,0 +1,122 @@
+#include <cstring>
+
+#include "reader/byte_order.h"
+#include "reader/transport.h"
+
+// The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and
+// SCSI_PASS_THROUGH_DIRECT requests of 32-bit Windows, 44 bytes each, sent synchronously on a
+// drive handle.
+
+namespace {
+
+// Offsets in the request.
+constexpr std::uint32_t kLength = 0;
+constexpr std::uint32_t kScsiStatus = 2;
+constexpr std::uint32_t kCdbLength = 6;
+constexpr std::uint32_t kDataIn = 8;
+constexpr std::uint32_t kDataTransferLength = 12;
+constexpr std::uint32_t kTimeOutValue = 16;
+constexpr std::uint32_t kDataBuffer = 20;  // DataBufferOffset (buffered) / DataBuffer (direct)
+constexpr std::uint32_t kCdb = 28;
+
+constexpr std::uint16_t kRequestLength = 44;
+constexpr std::uint8_t kCommandLength = 12;
+constexpr std::uint32_t kBufferedDataOffset = 48;
+constexpr std::uint32_t kBufferedClearBytes = 52;
+constexpr std::uint32_t kMaxBufferedTransfer = kPassThroughWorkBufferSize - kBufferedDataOffset;
+
+// Some drivers cannot move a single byte, so a one-byte read asks for two.
+std::uint32_t TransferLength(std::uint32_t length) { return length == 1 ? 2 : length; }
+
+void FillRequest(std::uint8_t* request, const std::uint8_t* cdb, std::uint32_t transferLength,
+                 std::uint8_t dataIn, std::uint16_t timeoutSeconds, std::uint32_t dataBuffer) {
+    PutLe16(request + kLength, kRequestLength);
+    request[kCdbLength] = kCommandLength;
+    request[kDataIn] = dataIn;
+    PutLe32(request + kDataTransferLength, transferLength);
+    PutLe32(request + kTimeOutValue, timeoutSeconds);
+    PutLe32(request + kDataBuffer, dataBuffer);
+    std::memcpy(request + kCdb, cdb, kCommandLength);
+}
+
+bool Carry(OsHandle handle, std::uint32_t controlCode, std::uint8_t* request, std::uint32_t inSize,
+           std::uint32_t outSize) {
+    OsLayer& os = CurrentOsLayer();
+    std::uint32_t returned = 0;
+    const bool carried =
+        os.DeviceIoControl(handle, controlCode, request, inSize, request, outSize, &returned);
+    Transport().lastPassThroughError = carried ? 0 : os.GetLastError();
+    return carried && request[kScsiStatus] == 0;
+}
+
+int DirectExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+                  std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
+    // The reader reads or writes the caller's buffer itself. A one-byte transfer moves two
+    // bytes, so it goes through a two-byte bounce that cannot run past a one-byte buffer.
+    const bool in = (dataIn & 1) != 0;
+    std::uint8_t bounce[2] = {0, 0};
+    void* data = buffer;
+    if (length == 1) {
+        data = bounce;
+        if (!in) bounce[0] = *static_cast<const std::uint8_t*>(buffer);
+    }
+
+    std::uint8_t request[kPassThroughHeaderSize] = {};
+    FillRequest(request, cdb, TransferLength(length), dataIn, timeoutSeconds,
+                CurrentOsLayer().BufferAddress(length != 0 ? data : nullptr));
+    if (!Carry(handle, kIoctlScsiPassThroughDirect, request, kPassThroughHeaderSize,
+               kPassThroughHeaderSize)) {
+        return kPassThroughFailed;
+    }
+    if (length == 1 && in) *static_cast<std::uint8_t*>(buffer) = bounce[0];
+    return kPassThroughOk;
+}
+
+int BufferedExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+                    std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
+    std::uint8_t* work = Transport().workBuffer;
+    if (work == nullptr || length > kMaxBufferedTransfer) return kPassThroughFailed;
+
+    const bool in = (dataIn & 1) != 0;
+    std::memset(work, 0, kBufferedClearBytes);
+    if (length != 0 && !in) std::memcpy(work + kBufferedDataOffset, buffer, length);
+
+    const std::uint32_t n = TransferLength(length);
+    FillRequest(work, cdb, n, dataIn, timeoutSeconds, kBufferedDataOffset);
+
+    std::uint32_t inSize = kRequestLength;
+    std::uint32_t outSize = kRequestLength;
+    if (length != 0) {
+        if (in) {
+            outSize = n + kBufferedDataOffset;
+        } else {
+            inSize = n + kBufferedDataOffset;
+        }
+    }
+    if (!Carry(handle, kIoctlScsiPassThrough, work, inSize, outSize)) return kPassThroughFailed;
+    // The caller's length, not the two bytes a one-byte read asked for.
+    if (length != 0 && in) std::memcpy(buffer, work + kBufferedDataOffset, length);
+    return kPassThroughOk;
+}
+
+}  // namespace
+
+int PassThroughExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+                       std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
+    // No handle: the unit is not known, and nothing is sent anywhere.
+    if (handle == nullptr || (length != 0 && buffer == nullptr)) return kPassThroughFailed;
+    if (Transport().useDirect != 0) {
+        return DirectExecute(handle, cdb, buffer, length, dataIn, timeoutSeconds);
+    }
+    return BufferedExecute(handle, cdb, buffer, length, dataIn, timeoutSeconds);
+}
+
+int ProbeDirectPassThrough(OsHandle handle) {
+    static const std::uint8_t kInquiry[12] = {0x12, 0, 0, 0, 0x38, 0, 0, 0, 0, 0, 0, 0};
+    std::uint8_t scratch[56] = {};
+    Transport().useDirect = 1;
+    const int result =
+        PassThroughExecute(handle, kInquiry, scratch, sizeof scratch, kPassThroughDataIn, 2);
+    if (result != kPassThroughOk) Transport().useDirect = 0;
+    return result;
+}

@@ -1,0 +1,58 @@
+#include "reader/sense.h"
+
+#include "reader/byte_order.h"
+#include "reader/commands.h"
+
+namespace {
+
+// Sense keys.
+constexpr std::uint8_t kNotReady = 2;
+constexpr std::uint8_t kMediumError = 3;
+constexpr std::uint8_t kIllegalRequest = 5;
+constexpr std::uint8_t kUnitAttention = 6;
+constexpr std::uint8_t kDataProtect = 7;
+constexpr std::uint8_t kVendorSpecific = 9;
+
+// Additional sense codes told apart under ILLEGAL REQUEST and the vendor-specific key.
+constexpr std::uint8_t kInvalidOpcode = 0x20;
+constexpr std::uint8_t kInvalidField = 0x24;
+constexpr std::uint8_t kVendorCode09 = 0x09;
+constexpr std::uint8_t kVendorCode0A = 0x0A;
+
+// The sense bytes GetSenseStatus asks for: enough to reach the additional sense code.
+constexpr std::uint8_t kSenseBytesRead = 14;
+
+}  // namespace
+
+SenseStatus ClassifySense(const std::uint8_t* sense) {
+    const std::uint8_t key = sense[2] & 0x0F;
+    const std::uint8_t asc = sense[12];
+    switch (key) {
+        case kNotReady:
+            return SenseNotReady;
+        case kMediumError:
+            return SenseMediumError;
+        case kUnitAttention:
+            return SenseUnitAttention;
+        case kDataProtect:
+            return SenseDataProtect;
+        case kIllegalRequest:
+            if (asc == kInvalidOpcode) return SenseInvalidOpcode;
+            if (asc == kInvalidField) return SenseInvalidField;
+            return SenseNone;
+        case kVendorSpecific:
+            if (asc == kVendorCode09) return SenseVendor09;
+            if (asc == kVendorCode0A) return SenseVendor0A;
+            return SenseNone;
+        default:
+            return SenseNone;
+    }
+}
+
+SenseStatus GetSenseStatus(MediaType unit) {
+    std::uint8_t sense[16] = {};
+    if (RequestSense(unit, sense, kSenseBytesRead) != 1) return SenseFailed;
+    return ClassifySense(sense);
+}
+
+std::uint32_t BigEndian32(const std::uint8_t* bytes) { return GetBe32(bytes); }

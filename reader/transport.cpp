@@ -1,0 +1,91 @@
+#include "reader/transport.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "reader/units.h"
+
+namespace {
+
+ScsiTransport state;
+
+const char kAspiLibraryName[] = "WNASPI32.DLL";
+
+void ReleaseLibrary() {
+    CurrentOsLayer().FreeLibrary(state.library);
+    state.library = nullptr;
+    state.supportInfoEntry = nullptr;
+    state.commandEntry = nullptr;
+}
+
+}  // namespace
+
+ScsiTransport& Transport() { return state; }
+
+bool AspiActive() { return state.library != nullptr; }
+
+std::uint32_t LoadAspi() {
+    OsLayer& os = CurrentOsLayer();
+    state.library = os.LoadLibrary(kAspiLibraryName);
+    if (state.library == nullptr) return kStartNoLibrary;
+
+    state.supportInfoEntry = os.GetProcAddress(state.library, "GetASPI32SupportInfo");
+    state.commandEntry = os.GetProcAddress(state.library, "SendASPI32Command");
+    if (state.supportInfoEntry == nullptr || state.commandEntry == nullptr) {
+        ReleaseLibrary();
+        return kStartMissingEntry;
+    }
+
+    const std::uint32_t supportInfo = os.CallSupportInfo(state.supportInfoEntry);
+    state.hostAdapterCount = static_cast<std::uint8_t>(supportInfo & 0xFF);
+    const std::uint32_t supportStatus = (supportInfo >> 8) & 0xFF;
+    if (state.hostAdapterCount == 0 || supportStatus != kAspiComplete) {
+        ReleaseLibrary();
+        return kStartNoAdapter;
+    }
+
+    state.requestBlock = static_cast<std::uint8_t*>(std::calloc(1, kAspiRequestBlockSize));
+    if (state.requestBlock == nullptr) {
+        ReleaseLibrary();
+        return kStartNoMemory;
+    }
+    return kStartReady;
+}
+
+std::uint32_t InitPassThrough() {
+    state.useDirect = 0;
+    state.directProbed = 0;
+    state.workBuffer = static_cast<std::uint8_t*>(std::calloc(1, kPassThroughWorkBufferSize));
+    return state.workBuffer != nullptr ? kStartReady : kStartNoMemory;
+}
+
+int OpenTransport() {
+    if (state.startCount++ != 0) return 1;
+
+    const std::uint32_t aspi = LoadAspi();
+    if (aspi == kStartReady) return 1;
+    if (aspi != kStartNoLibrary) return 0;  // a present but unusable library: no fall-back
+    return InitPassThrough() == kStartReady ? 1 : 0;
+}
+
+void CloseTransport() {
+    // An unmatched close must not drive the count below zero and release twice.
+    if (state.startCount <= 0) return;
+    if (--state.startCount != 0) return;
+
+    std::free(state.requestBlock);
+    state.requestBlock = nullptr;
+    if (state.library != nullptr) ReleaseLibrary();
+    // Blocks abandoned after a time-out may have been written by the manager until now; with the
+    // library released nobody holds them any more.
+    for (std::uint8_t* block : state.abandonedBlocks) std::free(block);
+    state.abandonedBlocks.clear();
+    ReleaseUnits();
+    std::free(state.workBuffer);
+    state.workBuffer = nullptr;
+
+    state.readerHostAdapter = 0;
+    state.readerTarget = 0;
+    state.hostAdapterCount = 0;
+    state.lastAspiStatus = 0;
+}
