@@ -1,0 +1,18 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/exit_codes.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CliOptions options;
+    std::string error;
+    if (!ParseCommandLine(args, &options, &error)) {
+        std::fprintf(stderr, "brevant: %s\nTry 'brevant --help'.\n", error.c_str());
+        return kExitUsage;
+    }
+    std::fputs(UsageText().c_str(), stdout);
+    return options.command == CliCommand::Help ? kExitComplete : kExitUsage;
+}
