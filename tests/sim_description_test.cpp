@@ -1,0 +1,226 @@
+#include "sim/sim_description.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/sim_device.h"
+#include "sim/sim_flash_disk.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using sim::SimBus;
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::unique_ptr<SimBus> ParseOk(const std::string& text) {
+    std::string error;
+    std::unique_ptr<SimBus> bus = SimBus::Parse(text, &error);
+    EXPECT_TRUE(bus) << error;
+    return bus;
+}
+
+std::string ParseError(const std::string& text) {
+    std::string error;
+    EXPECT_EQ(nullptr, SimBus::Parse(text, &error)) << text;
+    return error;
+}
+
+TEST(SimDescription, BuildsTheWholeMachine) {
+    const auto bus = ParseOk(R"(# a machine
+aspi adapters=3 support-info=0x0103
+passthrough direct=no
+latency us=250
+foreign drive=C adapter=0 target=0 name="System Disk"
+foreign drive=d:                       # by letter only
+reader adapter=1 target=4
+  unit CF drive=E card=yes
+  unit DS drive=F
+    banks 73 2x75
+    bad 0:5 1:2047
+    erase-fails 0:6
+    stuck 0:7 page=3 byte=520 mask=0x81
+    mark-does-not-stick 2:9
+    cis page=32 sectors=100000
+    vendor-page text="OUR VENDOR"
+    logical sectors=64000
+    write-protected
+  unit XY
+reader adapter=2 target=0
+  unit DS drive=G
+    banks 6E
+    reported-banks 9
+    not-ready
+unplug-after 1000
+)");
+    ASSERT_TRUE(bus);
+    EXPECT_EQ(3, bus->HostAdapterCount());
+    EXPECT_EQ(0x0103u, bus->AspiSupportInfo());
+    EXPECT_FALSE(bus->DirectPassThroughSupported());
+    EXPECT_EQ(250u, bus->LatencyMicroseconds());
+    EXPECT_EQ(4u, bus->DeviceCount());
+    EXPECT_TRUE(bus->HasDrive('D'));
+    EXPECT_EQ(sim::SimUnit::Kind::Foreign, bus->UnitOfDrive('D')->GetKind());
+
+    sim::SimUnit* slot = bus->UnitAt(1, 4, 0);
+    ASSERT_NE(nullptr, slot);
+    EXPECT_EQ("CF", slot->MediumCode());
+    EXPECT_EQ('E', slot->DriveLetter());
+    EXPECT_EQ("XY", bus->UnitAt(1, 4, 2)->MediumCode());
+
+    ASSERT_EQ(2u, bus->FlashDiskCount());
+    sim::SimFlashDisk& disk = *bus->FlashDisk(0);
+    EXPECT_EQ(bus->UnitOfDrive('F')->FlashDisk(), &disk);
+    ASSERT_EQ(3u, disk.BankCount());
+    EXPECT_EQ(0x73, disk.DeviceCode(0));
+    EXPECT_EQ(0x75, disk.DeviceCode(2));
+    EXPECT_TRUE(disk.IsMarkedBad(0, 5));
+    EXPECT_TRUE(disk.IsMarkedBad(1, 2047));
+    EXPECT_FALSE(disk.IsMarkedBad(0, 6));
+    EXPECT_EQ(0x7E, disk.ReadPage(0, 7 * 32 + 3)[520]);
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 7 * 32 + 2)[520]);
+    EXPECT_TRUE(disk.WriteProtected());
+
+    EXPECT_EQ(32u, disk.CisPageNumber());
+    EXPECT_EQ(100000u, disk.CisSectorTotal());
+    const sim::PageBytes cis = disk.ReadPage(0, 32);
+    EXPECT_EQ(0, std::memcmp(cis.data(), "USBC", 4));
+    EXPECT_EQ(100000u, Le32(&cis[260 + 8]));
+    EXPECT_LT(Le32(&cis[260]), Le32(&cis[264]));
+    EXPECT_EQ(0u, Le32(&cis[260 + 12]));
+    for (int i = 512; i < 518; ++i) EXPECT_EQ(0xFF, cis[i]);
+    for (int i = 518; i < 528; ++i) EXPECT_EQ(0x00, cis[i]);
+    const sim::PageBytes vendor = disk.ReadPage(0, 33);
+    EXPECT_EQ(0, std::memcmp(vendor.data(), "USBCOUR VENDOR", 14));
+    EXPECT_EQ(64000u, disk.SectorCount());  // the logical size given wins
+
+    sim::SimFlashDisk& second = *bus->FlashDisk(1);
+    EXPECT_EQ(9, second.ReportedBankCount());
+    EXPECT_TRUE(second.NotReady());
+    EXPECT_EQ(sim::kNoPage, second.CisPageNumber());
+    EXPECT_EQ(0u, second.SectorCount());
+}
+
+TEST(SimDescription, ErasesDefaultsAndLogicalSizeFromTheCisPage) {
+    const auto bus = ParseOk("reader\nunit DS\nbanks 76\ncis\n");
+    ASSERT_TRUE(bus);
+    sim::SimFlashDisk& disk = *bus->FlashDisk();
+    EXPECT_EQ(0u, disk.CisPageNumber());
+    // 16 groups of 250 blocks of 32 pages: what a clean format of 76h offers.
+    EXPECT_EQ(128000u, disk.SectorCount());
+    EXPECT_EQ(1, bus->HostAdapterCount());
+    EXPECT_TRUE(bus->AspiLibrary().present);
+    EXPECT_TRUE(bus->DirectPassThroughSupported());
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 32)[0]);
+}
+
+TEST(SimDescription, AspiLibraryFaults) {
+    auto bus = ParseOk("aspi library=absent\n");
+    ASSERT_TRUE(bus);
+    EXPECT_FALSE(bus->AspiLibrary().present);
+    bus = ParseOk("aspi missing-entry=SendASPI32Command\n");
+    ASSERT_TRUE(bus);
+    EXPECT_EQ("SendASPI32Command", bus->AspiLibrary().missingEntry);
+}
+
+TEST(SimDescription, BrokenInputNamesTheLine) {
+    struct Case {
+        const char* text;
+        const char* expected;  // part of the message
+    };
+    const Case cases[] = {
+        {"reader\nunit DS\nbanks 73\nbogus 1\n", "line 4: unknown keyword \"bogus\""},
+        {"unit DS\n", "line 1: \"unit\" needs a \"reader\""},
+        {"reader\nbanks 73\n", "line 2: \"banks\" needs a \"unit DS\""},
+        {"reader\nunit DS\n\nreader adapter=1\n", "line 2: the flash disk has no \"banks\""},
+        {"reader\nunit DS\nbanks 73\nbad 0:1024\n", "line 4: block 0:1024"},
+        {"reader\nunit DS\nbanks 73\nbad 1:0\n", "line 4: block 1:0: the disk has no bank 1"},
+        {"reader\nunit DS\nbanks 73\nbad 5\n", "bank:block"},
+        {"reader\nunit DS\nbanks 7G\n", "line 3: device code"},
+        {"reader\nunit DS\nbanks 73\ncis page=5\n", "line 4: CIS page 5"},
+        {"reader\nunit DS\nbanks 73\nvendor-page\n", "line 4: \"vendor-page\" needs a \"cis\""},
+        {"reader\nunit CF drive=E\nforeign drive=E\n", "line 3: drive E: is given twice"},
+        {"reader\nunit DS drive=B\n", "line 2: drive \"B\""},
+        {"reader adapter=0 target=0\nforeign adapter=0 target=0\n", "line 2: adapter 0 target 0"},
+        {"reader target=8\n", "line 1: target 8 is too large"},
+        {"reader\nunit DSX\n", "line 2: \"unit\" needs a two-letter"},
+        {"reader\nunit CF card=maybe\n", "line 2: card must be yes or no"},
+        {"reader\nunit DS card=yes\n", "line 2: \"card\" is for card slots"},
+        {"reader\nunit DS\nbanks 73\nstuck 0:1 mask=0\n", "line 4: mask 0"},
+        {"reader\nunit DS\nbanks 73\nstuck 0:1 page=32\n", "line 4: page 32"},
+        {"reader\nunit DS\nbanks 73\nlogical\n", "line 4: \"logical\" needs sectors"},
+        {"reader\nunit DS\nbanks 73\nlogical sectors=-5\n", "line 4: sectors \"-5\""},
+        {"reader\nunit DS\nbanks 73\nbanks 73\n", "line 4: the disk's banks are given twice"},
+        {"reader wheel=1\n", "line 1: \"reader\" has no option \"wheel\""},
+        {"foreign name=\"Only A Name\"\n", "line 1: \"foreign\" needs a drive or an adapter"},
+        {"foreign drive=C name=\"System\n", "line 1: unterminated quote"},
+        {"aspi library=maybe\n", "line 1: library must be present or absent"},
+        {"latency\n", "line 1: \"latency\" needs us="},
+        {"hang-on x\n", "line 1: command count \"x\""},
+        {"reader\nunit DS\nbanks 73 x=1 x=2\n", "line 3: option \"x\" is given twice"},
+        {"reader\nunit DS\nbanks 256x73\n", "line 3: bank repeat count 256 is too large"},
+        {"reader\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n"
+         "unit CF\n",
+         "line 10: a reader has at most 8 units"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = ParseError(c.text);
+        EXPECT_NE(std::string::npos, error.find(c.expected)) << "input:\n"
+                                                             << c.text << "error: " << error;
+    }
+}
+
+TEST(SimDescription, LoadReadsAFileAndNamesItInErrors) {
+    TempDir dir;
+    const std::string good = dir.Path() + "/good.txt";
+    std::ofstream(good) << "reader\nunit DS\nbanks 75\n";
+    std::string error;
+    auto bus = SimBus::Load(good, &error);
+    ASSERT_TRUE(bus) << error;
+    EXPECT_EQ(0x75, bus->FlashDisk()->DeviceCode(0));
+
+    const std::string bad = dir.Path() + "/bad.txt";
+    std::ofstream(bad) << "reader\nunit DS\nbanks\n";
+    EXPECT_EQ(nullptr, SimBus::Load(bad, &error));
+    EXPECT_NE(std::string::npos, error.find("bad.txt: line 3:")) << error;
+
+    EXPECT_EQ(nullptr, SimBus::Load(dir.Path() + "/missing.txt", &error));
+    EXPECT_NE(std::string::npos, error.find("missing.txt")) << error;
+}
+
+TEST(SimDescription, EveryExampleMachineLoads) {
+    const std::filesystem::path folder = std::filesystem::path(BREVANT_SOURCE_DIR) / "sim/examples";
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".txt") continue;
+        std::string error;
+        EXPECT_TRUE(SimBus::Load(entry.path().string(), &error)) << error;
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 4);
+
+    std::string error;
+    const auto demo = SimBus::Load((folder / "demo-64mb.txt").string(), &error);
+    ASSERT_TRUE(demo) << error;
+    sim::SimFlashDisk& disk = *demo->FlashDisk();
+    EXPECT_EQ(0u, disk.CisPageNumber());
+    EXPECT_EQ(0, std::memcmp(disk.ReadPage(0, 1).data(), "USBC", 4));
+    EXPECT_TRUE(disk.IsMarkedBad(0, 37));
+    EXPECT_GT(disk.SectorCount(), 250u);
+    EXPECT_EQ(sim::SimUnit::Kind::Foreign, demo->UnitOfDrive('C')->GetKind());
+}
+
+}  // namespace
