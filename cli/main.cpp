@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/commands.h"
 #include "cli/exit_codes.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevant: %s\nTry 'brevant --help'.\n", error.c_str());
         return kExitUsage;
     }
+    switch (options.command) {
+        case CliCommand::List:
+            return RunListCommand(options);
+        case CliCommand::Format:
+            return RunFormatCommand(options);
+        case CliCommand::Help:
+        case CliCommand::None:
+            break;
+    }
     std::fputs(UsageText().c_str(), stdout);
-    return options.command == CliCommand::Help ? kExitComplete : kExitUsage;
+    return kExitComplete;
 }

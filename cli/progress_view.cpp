@@ -17,6 +17,7 @@ int ProgressPercent(std::uint32_t done, std::uint32_t total) {
 }
 
 long SecondsLeft(const ProgressFigures& figures) {
+    if (figures.totalBlocks != 0 && figures.blocksDone >= figures.totalBlocks) return 0;
     if (figures.blocksDone == 0 || figures.totalBlocks == 0 || figures.elapsedSeconds < 1) {
         return -1;
     }

@@ -1,0 +1,226 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_strings.h"
+#include "app/format_log.h"
+#include "app/format_settings.h"
+#include "cli/commands.h"
+#include "cli/disk_probe.h"
+#include "cli/exit_codes.h"
+#include "cli/machine.h"
+#include "cli/mount_check.h"
+#include "cli/prompt.h"
+#include "cli/reader_session.h"
+#include "cli/settings_check.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_run.h"
+#include "format/physical_format.h"
+#include "reader/commands.h"
+
+namespace {
+
+constexpr char kLogStart[] = "Start formatting DISK\n";
+constexpr char kLogEnd[] = "End formatting DISK\n";
+
+void Complain(const std::string& text) { std::fprintf(stderr, "brevant: %s\n", text.c_str()); }
+
+// Reads the settings the options name (or Brevant.ini here, when there is one). False when they
+// cannot be used; the reason has been shown.
+bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
+    std::string path = options.settingsGiven ? options.settingsPath : "Brevant.ini";
+    SettingsCheck check = CheckSettingsFile(path);
+    if (!check.readable) {
+        if (!options.settingsGiven) return true;  // no settings file: the defaults apply
+        Complain(path + ": cannot read the settings file");
+        return false;
+    }
+    for (const auto& warning : check.warnings) Complain("warning: " + path + ": " + warning);
+    if (!check.problems.empty()) {
+        for (const auto& problem : check.problems) Complain(path + ": " + problem);
+        Complain(path + ": the settings file is not usable; nothing was done");
+        return false;
+    }
+    ReadSettingsFile(path, settings);
+    return true;
+}
+
+// The flash disk to format among the units found, or nullptr (the reason has been shown).
+const FoundUnit* ChooseFlashDisk(const std::vector<FoundUnit>& units, int* exitCode) {
+    std::vector<const FoundUnit*> disks;
+    for (const auto& unit : units) {
+        if (IsFlashDiskKey(unit.key)) disks.push_back(&unit);
+    }
+    if (disks.empty()) {
+        Complain("the reader units found are card slots; only its USB flash disk is formatted");
+        *exitCode = kExitNoDisk;
+        return nullptr;
+    }
+    if (disks.size() > 1) {
+        std::string names;
+        for (const auto* disk : disks) names += " " + disk->node;
+        Complain("several USB flash disks found (" + names.substr(1) +
+                 "): name the one to format with --device");
+        *exitCode = kExitUsage;
+        return nullptr;
+    }
+    return disks[0];
+}
+
+std::string ResultText(FormatResult result) {
+    switch (result) {
+        case kFormatComplete:
+            return AppString(IDS_FORMAT_COMPLETE);
+        case kFormatCancelled:
+            return AppString(IDS_FORMAT_CANCELED);
+        case kFormatCompleteReplug:
+            return std::string();  // the engine's message says it all
+        default:
+            break;
+    }
+    return AppString(IDS_FORMAT_FAILED);
+}
+
+int ExitCodeOf(FormatResult result, const TerminalRun& run) {
+    switch (result) {
+        case kFormatComplete:
+        case kFormatCompleteReplug:
+            return kExitComplete;
+        case kFormatCancelled:
+            return run.DiskRemoved() ? kExitFailed : kExitCancelled;
+        default:
+            break;
+    }
+    return kExitFailed;
+}
+
+}  // namespace
+
+int RunFormatCommand(const CliOptions& options) {
+    FormatSettings settings;
+    if (!LoadFormatSettings(options, &settings)) return kExitUsage;
+    bool interactive = InputIsTerminal();
+    if (!options.assumeYes && !interactive) {
+        Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
+        return kExitUsage;
+    }
+
+    std::string error;
+    int exitCode = kExitFailed;
+    auto machine = Machine::Open(options, &error, &exitCode);
+    if (!machine) {
+        Complain(error);
+        return exitCode;
+    }
+    auto session = std::make_unique<ReaderSession>(machine->Io(), machine->Nodes());
+    if (!session->Open()) {
+        Complain("the SCSI transport cannot start");
+        return kExitFailed;
+    }
+    if (session->Units().empty()) {
+        std::printf("%s\n", AppString(IDS_NO_USB_DISK));
+        if (session->Layer().PermissionDenials() > 0) {
+            Complain(std::to_string(session->Layer().PermissionDenials()) +
+                     " device node(s) could not be opened: permission denied");
+        } else if (!options.device.empty()) {
+            Complain(options.device + " does not answer as this controller's reader");
+        }
+        return kExitNoDisk;
+    }
+    const FoundUnit* chosen = ChooseFlashDisk(session->Units(), &exitCode);
+    if (chosen == nullptr) return exitCode;
+    std::string node = chosen->node;
+    if (chosen->key != kMediaUsbDisk) {
+        // The disk came after other units of its reader; on its own node alone it is the
+        // first unit, the one the format is made for.
+        session.reset();
+        session = std::make_unique<ReaderSession>(machine->Io(), std::vector<std::string>{node});
+        if (!session->Open() || session->Units().empty() ||
+            session->Units()[0].key != kMediaUsbDisk) {
+            Complain(node + " no longer answers as a USB flash disk");
+            return kExitNoDisk;
+        }
+    }
+
+    if (!machine->Simulated()) {
+        std::vector<std::string> mounts = MountsOnDisk(node);
+        if (!mounts.empty()) {
+            for (const auto& mount : mounts) Complain("mounted: " + mount);
+            Complain(node + " is in use: unmount it first; nothing was done");
+            return kExitNoDisk;
+        }
+    }
+
+    DiskState state = ProbeDisk(kMediaUsbDisk, true);
+    if (!state.ready) {
+        std::printf("%s\n", AppString(IDS_POWERED_OFF));
+        return kExitNoDisk;
+    }
+    std::string capacity = CapacityText(state);
+    if (state.writeProtected) {
+        std::printf("%s: %s\n%s\n", node.c_str(), capacity.c_str(), AppString(IDS_WRITE_PROTECTED));
+        return kExitNoDisk;
+    }
+
+    std::printf("Device: %s (%s)\nCapacity: %s\nFormat: %s\n", node.c_str(),
+                MediumName(kMediaUsbDisk).c_str(), capacity.c_str(),
+                options.mode == kFormatFull ? "Full" : "Quick");
+    if (!options.assumeYes && !AskYesNo(stdout, AppString(IDS_CONFIRM_ERASE))) {
+        std::printf("Nothing was changed.\n");
+        return kExitCancelled;
+    }
+
+    FormatLog log;
+    if (!options.logPath.empty()) {
+        log.Open(1, options.logPath);
+        if (log.Used() != 0) {
+            Complain(options.logPath + ": cannot create the log file");
+            return kExitUsage;
+        }
+    } else {
+        log.Open(settings.GenerateLog);
+        if (settings.GenerateLog != 0 && log.Used() != 0) {
+            Complain("warning: brevant.log cannot be created: the run is not logged");
+        }
+    }
+
+    bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    ReaderSession* live = session.get();
+    TerminalRun run(settings, log, stdout, terminal, [live] { return live->StillPresent(); });
+    std::printf("Formatting... press Ctrl-C to stop.\n");
+    std::fflush(stdout);
+
+    InstallStopSignals();
+    log.Append(kLogStart);
+    std::time_t started = std::time(nullptr);
+    FormatResult result = RunPhysicalFormat(run, kMediaUsbDisk, options.mode);
+    if (result == kFormatCompleteReplug) StopUnit(kMediaUsbDisk);
+    log.Append(kLogEnd);
+    long elapsed = static_cast<long>(std::time(nullptr) - started);
+    if (result != kFormatCancelled) run.SetProgressPosition(100);
+    if (result == kFormatCompleteReplug) run.ShowFinalProgress();
+    run.EndProgressLine();
+
+    std::string status =
+        run.RunMessage() + ResultText(result) + AppString(IDS_TIME_ELAPSED) + ElapsedText(elapsed);
+    std::printf("%s\n", status.c_str());
+    std::printf("Bad blocks: %u\n", run.BadBlocks());
+    if (run.DiskRemoved()) {
+        std::printf(
+            "The disk was pulled out during the format: plug it in again and format it "
+            "once more before using it.\n");
+    }
+    std::fflush(stdout);
+
+    int code = ExitCodeOf(result, run);
+    if (!machine->WriteExports(options, &error)) {
+        Complain(error);
+        if (code == kExitComplete) code = kExitFailed;
+    }
+    log.Flush();
+    return code;
+}

@@ -1,0 +1,59 @@
+#include <cstdio>
+#include <string>
+
+#include "app/app_strings.h"
+#include "cli/commands.h"
+#include "cli/disk_probe.h"
+#include "cli/exit_codes.h"
+#include "cli/machine.h"
+#include "cli/reader_session.h"
+
+namespace {
+
+void ReportNoReader(const ReaderSession& session, const Machine& machine) {
+    std::printf("%s\n", AppString(IDS_NO_USB_DISK));
+    if (session.Layer().PermissionDenials() > 0) {
+        std::fprintf(stderr, "brevant: %d device node(s) could not be opened: permission denied\n",
+                     session.Layer().PermissionDenials());
+    } else if (machine.Nodes().size() == 1) {
+        std::fprintf(stderr, "brevant: %s does not answer as this controller's reader\n",
+                     machine.Nodes()[0].c_str());
+    }
+}
+
+}  // namespace
+
+int RunListCommand(const CliOptions& options) {
+    std::string error;
+    int exitCode = kExitFailed;
+    auto machine = Machine::Open(options, &error, &exitCode);
+    if (!machine) {
+        std::fprintf(stderr, "brevant: %s\n", error.c_str());
+        return exitCode;
+    }
+    ReaderSession session(machine->Io(), machine->Nodes());
+    if (!session.Open()) {
+        std::fprintf(stderr, "brevant: the SCSI transport cannot start\n");
+        return kExitFailed;
+    }
+    if (session.Units().empty()) {
+        ReportNoReader(session, *machine);
+        return kExitNoDisk;
+    }
+    std::printf("%-12s %-4s %-18s %-28s %s\n", "NODE", "KEY", "MEDIUM", "CAPACITY",
+                "WRITE-PROTECTED");
+    for (const FoundUnit& unit : session.Units()) {
+        // Write protection is learnt by writing back what was read; only the controller's own
+        // flash disk is put through that, card slots are only measured.
+        bool flashDisk = IsFlashDiskKey(unit.key);
+        DiskState state = ProbeDisk(unit.key, flashDisk);
+        std::string capacity = state.ready ? CapacityText(state) : "not ready";
+        std::string protection = !state.ready || !state.writeProtectionProbed
+                                     ? "-"
+                                     : (state.writeProtected ? "yes" : "no");
+        std::printf("%-12s %-4u %-18s %-28s %s\n", unit.node.c_str(), unsigned(unit.key),
+                    MediumName(unit.key).c_str(), capacity.c_str(), protection.c_str());
+    }
+    std::fflush(stdout);
+    return kExitComplete;
+}

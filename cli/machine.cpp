@@ -1,0 +1,122 @@
+#include "cli/machine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "cli/exit_codes.h"
+#include "cli/sim_sg_device.h"
+#include "reader/sgio_nodes.h"
+#include "sim/sim_flash_disk.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bank 0's first pages: enough to hold an old CIS page and the vendor page behind it.
+constexpr std::uint32_t kExportedPages = 256;
+
+}  // namespace
+
+Machine::~Machine() = default;
+
+SgDeviceIo& Machine::Io() { return simDevice_ ? *simDevice_ : RealSgDeviceIo(); }
+
+bool ResolveDeviceNode(const std::string& argument, std::string* node, std::string* error) {
+    std::error_code failure;
+    fs::path resolved = fs::canonical(argument, failure);
+    if (failure) {
+        *error = argument + ": no such device";
+        return false;
+    }
+    std::string name = resolved.filename().string();
+    struct stat info = {};
+    bool isDevice =
+        ::stat(resolved.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
+    if (!isDevice || !(IsGenericNodeName(name) || IsDiskNodeName(name))) {
+        *error = argument + ": not a SCSI generic node or a whole SCSI disk (/dev/sgN, /dev/sdX)";
+        return false;
+    }
+    *node = resolved.string();
+    return true;
+}
+
+std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* error,
+                                       int* exitCode) {
+    std::unique_ptr<Machine> machine(new Machine());
+    if (!options.simulate.empty()) {
+        std::string reason;
+        machine->bus_ = sim::SimBus::Load(options.simulate, &reason);
+        if (!machine->bus_) {
+            *error = options.simulate + ": " + reason;
+            *exitCode = kExitUsage;
+            return nullptr;
+        }
+        if (options.latencyGiven)
+            machine->bus_->SetLatencyMicroseconds(options.simLatencyMicroseconds);
+        machine->simDevice_ = std::make_unique<SimSgDevice>(*machine->bus_);
+        machine->nodes_ = machine->simDevice_->Nodes();
+        if (!options.device.empty()) {
+            bool known = false;
+            for (const auto& node : machine->nodes_) known = known || node == options.device;
+            if (!known) {
+                *error = options.device + ": no such device in the simulated machine";
+                *exitCode = kExitNoDisk;
+                return nullptr;
+            }
+            machine->nodes_ = {options.device};
+        }
+        return machine;
+    }
+
+    if (::geteuid() != 0) {
+        *error =
+            "raw commands to a USB disk need root: run brevant as root (sudo brevant ...), "
+            "or try it on a simulated disk with --simulate";
+        *exitCode = kExitNoDisk;
+        return nullptr;
+    }
+    if (!options.device.empty()) {
+        std::string node;
+        if (!ResolveDeviceNode(options.device, &node, error)) {
+            *exitCode = kExitNoDisk;
+            return nullptr;
+        }
+        machine->nodes_ = {node};
+    } else {
+        machine->nodes_ = FindScsiNodes();
+    }
+    return machine;
+}
+
+bool Machine::WriteExports(const CliOptions& options, std::string* error) {
+    if (!bus_) return true;
+    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    bool ok = true;
+    auto note = [&](const std::string& what) {
+        if (!error->empty()) *error += "; ";
+        *error += what;
+        ok = false;
+    };
+    if (!options.exportImage.empty()) {
+        std::string reason;
+        if (disk == nullptr) {
+            note(options.exportImage + ": the simulated machine has no flash disk");
+        } else if (!disk->ExportImage(options.exportImage, &reason)) {
+            note(options.exportImage + ": " + reason);
+        }
+    }
+    if (!options.exportPages.empty()) {
+        std::string reason;
+        if (disk == nullptr) {
+            note(options.exportPages + ": the simulated machine has no flash disk");
+        } else if (!disk->ExportBankPages(0, 0, kExportedPages, options.exportPages, &reason)) {
+            note(options.exportPages + ": " + reason);
+        }
+    }
+    if (!options.tracePath.empty() && !bus_->WriteTrace(options.tracePath)) {
+        note(options.tracePath + ": cannot write the trace");
+    }
+    return ok;
+}
