@@ -1,0 +1,67 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reader/byte_order.h"
+#include "reader/os_layer.h"
+#include "reader/transport.h"
+#include "reader/units.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_device.h"
+#include "sim/sim_os_layer.h"
+
+// A simulated machine installed as the OS layer for the length of one test. The transport and
+// the unit table are process-wide, so every test leaves them closed and empty.
+class ReaderTest : public ::testing::Test {
+  protected:
+    ReaderTest() : layer(bus) { InstallOsLayer(&layer); }
+
+    ~ReaderTest() override {
+        while (Transport().startCount > 0) CloseTransport();
+        ReleaseUnits();
+        InstallOsLayer(nullptr);
+    }
+
+    // Pass-through machines have no ASPI library.
+    void WithoutAspi() { bus.MutableAspiLibrary().present = false; }
+
+    // A reader at an ASPI address whose LUNs carry these medium codes; a letter per LUN
+    // (for the drive walk) when `letters` is given.
+    sim::SimDevice& AddReader(std::uint8_t adapter, std::uint8_t target,
+                              const std::vector<std::string>& codes,
+                              const std::string& letters = "") {
+        sim::SimDevice& reader = bus.AddReader(adapter, target);
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+            sim::SimUnit& unit = reader.AddUnit(codes[i]);
+            if (i < letters.size()) unit.SetDriveLetter(letters[i]);
+            if (unit.FlashDisk() != nullptr) unit.FlashDisk()->AddBank(0x75);
+        }
+        return reader;
+    }
+
+    // Every command the devices received whose device name starts with `prefix`.
+    std::vector<sim::TraceEntry> TraceOf(const std::string& prefix) const {
+        std::vector<sim::TraceEntry> found;
+        for (const sim::TraceEntry& entry : bus.Trace()) {
+            if (entry.device.compare(0, prefix.size(), prefix) == 0) found.push_back(entry);
+        }
+        return found;
+    }
+
+    std::vector<std::uint8_t> Cdb(const sim::TraceEntry& entry) const {
+        return std::vector<std::uint8_t>(entry.cdb, entry.cdb + 12);
+    }
+
+    static std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+        std::vector<std::uint8_t> bytes;
+        for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+        bytes.resize(12, 0);
+        return bytes;
+    }
+
+    sim::SimBus bus;
+    sim::SimOsLayer layer;
+};
