@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,10 @@ class FakeRun : public RunInterface {
         answers_.assign(answers.begin(), answers.end());
     }
 
-    void PumpOneMessage() override { ++pumps; }
+    void PumpOneMessage() override {
+        ++pumps;
+        if (onPump) onPump(blocksDone_);
+    }
     bool StopRequested() override {
         ++stopChecks;
         return stopAt_ != 0 && blocksDone_ >= stopAt_;
@@ -73,6 +77,8 @@ class FakeRun : public RunInterface {
     std::uint32_t stopChecks = 0;
     std::uint32_t progressResets = 0;
     std::uint32_t lastBadCount = 0;
+    // Runs inside every pump with the blocks entered so far: lets a test change the disk mid-run.
+    std::function<void(std::uint32_t)> onPump;
 
   private:
     std::uint32_t totalBlocks_ = 0;

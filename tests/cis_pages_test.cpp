@@ -1,0 +1,232 @@
+#include "format/cis_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "format/fat_volume.h"
+#include "format/physical_format.h"
+#include "sim/sim_description.h"
+#include "tests/engine_test_support.h"
+
+namespace {
+
+const char* const kDamagedRun =
+    "Your media is damaged and not recoverable!\nKeep using it may cause loss of data.\n";
+
+class CisPages : public ::testing::Test {
+  protected:
+    explicit CisPages(std::initializer_list<std::uint8_t> banks = {0x75}) : machine_(banks) {}
+    void SetUp() override { ASSERT_TRUE(machine_.Ready()); }
+
+    sim::SimFlashDisk& Disk() { return *machine_.disk; }
+    FormatResult Run(FormatMode mode) { return RunPhysicalFormat(run_, machine_.unit, mode); }
+    // An old format's CIS page at `cisPage` and, if wanted, a vendor page right after it.
+    void OldFormat(std::uint32_t cisPage, bool vendor) {
+        sim::WriteCisPage(Disk(), cisPage, 60000);
+        if (vendor) sim::WriteVendorPage(Disk(), cisPage + 1, "vendor data 1234");
+        Disk().SetSectorCount(60000);
+        oldCis_ = Disk().ReadPage(0, cisPage);
+        oldVendor_ = Disk().ReadPage(0, cisPage + 1);
+    }
+    std::uint64_t WritesTo(std::uint32_t page) {
+        std::uint64_t n = 0;
+        for (const sim::TraceEntry& e : machine_.bus.Trace())
+            n += e.cdb[0] == 0xE9 && PageOfCommand(e.cdb) == page;
+        return n;
+    }
+
+    SimFlashDiskMachine machine_;
+    FakeRun run_;
+    sim::PageBytes oldCis_{};
+    sim::PageBytes oldVendor_{};
+};
+
+TEST_F(CisPages, StopPutsTheOldPagesBackByteForByte) {
+    OldFormat(64, true);
+    run_.StopWhenBlocksDone(100);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(run_.BlocksDoneValue(), 100u);  // includes the block where Stop was seen
+    EXPECT_EQ(run_.pumps, 100u);
+    EXPECT_TRUE(run_.runMessage.empty());
+    EXPECT_EQ(Disk().ReadPage(0, 64), oldCis_);
+    EXPECT_EQ(Disk().ReadPage(0, 65), oldVendor_);
+    EXPECT_EQ(Disk().CisPageNumber(), 64u);
+    EXPECT_EQ(Disk().CommandCount(0xC4) + Disk().CommandCount(0x2A), 0u);
+    EXPECT_EQ(Disk().CommandCount(0xF2), 99u);  // block 99 was entered, not erased
+    const std::string log = run_.LogText();
+    EXPECT_TRUE(Contains(log, "Old CIS page no = 64\nOld vendor page no = 65\nBank No = 0\n"))
+        << log;
+    EXPECT_TRUE(Contains(log, "User stop\nSave old CIS/Vendor page if exist\n")) << log;
+    EXPECT_FALSE(Contains(log, "CIS page = "));
+}
+
+TEST_F(CisPages, StopBeforeTheCisBlockWasErasedLeavesItIntact) {
+    OldFormat(64, true);
+    run_.StopWhenBlocksDone(1);
+    EXPECT_EQ(Run(kFormatFull), kFormatCancelled);
+    EXPECT_EQ(Disk().ReadPage(0, 64), oldCis_);
+    EXPECT_EQ(Disk().ReadPage(0, 65), oldVendor_);
+}
+
+TEST_F(CisPages, NoOldCisPageMeansNothingToPutBack) {
+    run_.StopWhenBlocksDone(50);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Disk().CommandCount(0xE9), 0u);
+    EXPECT_EQ(Disk().CommandCount(0xE8), 49u);  // good tests only: no vendor page looked for
+    EXPECT_TRUE(Contains(run_.LogText(), "No old CIS/Vendor page\nBank No = 0\n"));
+}
+
+TEST_F(CisPages, AbortInTheDamagedMediaBoxPutsTheOldPagesBack) {
+    OldFormat(0, true);
+    Disk().SetEraseFails(0, 10);
+    Disk().SetMarkDoesNotStick(0, 10);
+    run_.settings.VerifyMarkBad = 1;
+    run_.AnswerBoxes({BoxAnswer::Abort});
+    EXPECT_EQ(Run(kFormatFull), kFormatCancelled);
+    EXPECT_EQ(run_.boxes.size(), 1u);
+    EXPECT_EQ(run_.BlocksDoneValue(), 11u);
+    EXPECT_EQ(run_.runMessage, kDamagedRun);
+    EXPECT_EQ(Disk().ReadPage(0, 0), oldCis_);
+    EXPECT_EQ(Disk().ReadPage(0, 1), oldVendor_);
+    EXPECT_EQ(Disk().CommandCount(0xC4), 0u);
+    const std::string log = run_.LogText();
+    EXPECT_TRUE(
+        Contains(log, "Mark bad fail at 10\nSave old CIS/Vendor page if exist\nUser abort\n"))
+        << log;
+    EXPECT_FALSE(Contains(log, "User stop\n"));
+}
+
+TEST_F(CisPages, VendorPageMovesWithTheCisPage) {
+    OldFormat(0, true);
+    Disk().SetEraseFails(0, 0);  // block 0 fails its erase in this run
+    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    EXPECT_EQ(Disk().CisPageNumber(), 32u);
+    EXPECT_EQ(Disk().ReadPage(0, 33), oldVendor_);
+    // The vendor page is written first, then the CIS page.
+    std::vector<std::uint32_t> pageWrites;
+    for (const sim::TraceEntry& e : machine_.bus.Trace())
+        if (e.cdb[0] == 0xE9) pageWrites.push_back(PageOfCommand(e.cdb));
+    EXPECT_EQ(pageWrites, (std::vector<std::uint32_t>{33, 32}));
+    EXPECT_TRUE(Contains(run_.LogText(), "Erase fail at 0\nCIS page = 32\n"));
+}
+
+TEST_F(CisPages, RestoreVendorPageOffLeavesTheNextPageAlone) {
+    OldFormat(64, true);
+    run_.settings.RestoreVendorPage = 0;
+    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nRestoreVendorPage = 0\nBank No"));
+    for (const sim::TraceEntry& e : machine_.bus.Trace())
+        EXPECT_NE(PageOfCommand(e.cdb), 65u) << std::hex << int{e.cdb[0]};
+    EXPECT_EQ(WritesTo(1), 0u);
+    const sim::PageBytes after = Disk().ReadPage(0, 1);
+    for (std::uint8_t b : after) ASSERT_EQ(b, 0xFF);
+}
+
+TEST_F(CisPages, PageWithoutTheSignatureIsNoVendorPage) {
+    OldFormat(64, false);
+    sim::PageBytes notVendor;
+    notVendor.fill(0x11);
+    std::memcpy(notVendor.data(), "USBX", 4);
+    Disk().ProgramPageRaw(0, 65, notVendor.data());
+    run_.StopWhenBlocksDone(10);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nNo old vendor page\n"));
+    EXPECT_EQ(WritesTo(64), 1u);
+    EXPECT_EQ(WritesTo(65), 0u);
+}
+
+TEST_F(CisPages, NewCisPageOfAOneBankDisk) {
+    OldFormat(64, true);
+    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Disk().CisPageNumber(), 0u);
+    const sim::PageBytes cis = Disk().ReadPage(0, 0);
+    EXPECT_EQ(std::memcmp(cis.data(), "USBC", 4), 0);
+    for (int i = 4 + 32; i < 260; ++i) EXPECT_EQ(cis[i], 0) << i;
+    for (int b = 1; b < 8; ++b) EXPECT_EQ(Le32(&cis[260 + 4 * b]), 0u);
+    EXPECT_EQ(Le32(&cis[260]), Disk().SectorCount());
+    EXPECT_EQ(Disk().ReadPage(0, 1), oldVendor_);  // moved behind the new CIS page
+    for (int i = 292; i < 512; ++i) ASSERT_EQ(cis[i], 0);
+    for (int i = 512; i < 518; ++i) EXPECT_EQ(cis[i], 0xFF);
+    for (int i = 518; i < 528; ++i) EXPECT_EQ(cis[i], 0x00);
+}
+
+TEST_F(CisPages, CisWriteFailureFailsTheRunWithoutAVolume) {
+    // The disk turns write-protected while the scan enters its last block.
+    run_.onPump = [this](std::uint32_t done) {
+        if (done == 2048) Disk().SetWriteProtected(true);
+    };
+    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    ASSERT_EQ(run_.boxes.size(), 1u);
+    EXPECT_EQ(run_.boxes[0].text, "Write CIS page fail!\n");
+    EXPECT_EQ(run_.boxes[0].caption, "Brevant");  // the application's name, not the title
+    EXPECT_EQ(run_.runMessage, "Write CIS page fail !\n");
+    EXPECT_TRUE(Contains(run_.LogText(), "CIS page = 0\nWrite CIS fail\n"));
+    EXPECT_EQ(Disk().CommandCount(0xC4) + Disk().CommandCount(0x2A), 0u);
+}
+
+// The stick is pulled while the file system is being written: the run must not claim success.
+TEST_F(CisPages, VolumeWriteFailureFailsTheRun) {
+    // After the last block's pump: its good test and erase, bank select and CIS page write,
+    // the closing command, then 20 sectors of the volume.
+    run_.onPump = [this](std::uint32_t done) {
+        if (done == 2048) machine_.bus.UnplugAfterCommands(5 + 20);
+    };
+    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(run_.runMessage, "Fail to write the FAT file system!\n");
+    EXPECT_TRUE(Contains(run_.LogText(), "Write FAT volume fail\n"));
+    EXPECT_FALSE(Contains(run_.LogText(), "Total bad blocks"));
+    EXPECT_EQ(Disk().CommandCount(0x2A), 20u);
+}
+
+class CisPagesTwoBanks : public CisPages {
+  protected:
+    CisPagesTwoBanks() : CisPages({0x75, 0x75}) {}
+};
+
+TEST_F(CisPagesTwoBanks, StopInBankOneRestoresIntoBankZero) {
+    OldFormat(96, true);
+    run_.StopWhenBlocksDone(2048 + 10);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Disk().ReadPage(0, 96), oldCis_);
+    EXPECT_EQ(Disk().ReadPage(0, 97), oldVendor_);
+    const sim::PageBytes bank1 = Disk().ReadPage(1, 96);
+    for (std::uint8_t b : bank1) ASSERT_EQ(b, 0xFF);
+    EXPECT_EQ(Disk().SelectedBank(), 0);
+}
+
+class FatOnUnit : public CisPages {};
+
+TEST_F(FatOnUnit, WritesThroughTheCommandsWithTheGivenSerial) {
+    Disk().SetSectorCount(64000);
+    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::Written);
+    EXPECT_EQ(Disk().CommandCount(0x2A), 160u);
+    std::uint8_t boot[512];
+    ASSERT_TRUE(Disk().ReadSector(0, boot));
+    EXPECT_EQ(boot[0x27], 0x3D);
+    EXPECT_EQ(boot[0x2A], 0x86);
+    EXPECT_EQ(boot[0x1FE], 0x55);
+}
+
+TEST_F(FatOnUnit, AUnitAttentionIsRetriedOnce) {
+    Disk().SetSectorCount(64000);
+    Disk().RaiseUnitAttention();
+    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::Written);
+    EXPECT_EQ(Disk().CommandCount(0x2A), 161u);
+    EXPECT_EQ(Disk().CommandCount(0x03), 1u);  // the sense was read before the retry
+}
+
+TEST_F(FatOnUnit, AWriteThatKeepsFailingIsReported) {
+    Disk().SetSectorCount(64000);
+    Disk().SetWriteProtected(true);
+    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::WriteFailed);
+    EXPECT_EQ(Disk().CommandCount(0x2A), 2u);  // one attempt and one retry, then it stops
+}
+
+TEST_F(FatOnUnit, WritesPastTheDiskEndFail) {
+    Disk().SetSectorCount(100);  // smaller than the FAT area of a 64,000-sector volume
+    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::WriteFailed);
+}
+
+}  // namespace
