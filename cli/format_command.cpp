@@ -98,25 +98,12 @@ int ExitCodeOf(FormatResult result, const TerminalRun& run) {
     return kExitFailed;
 }
 
-}  // namespace
-
-int RunFormatCommand(const CliOptions& options) {
-    FormatSettings settings;
-    if (!LoadFormatSettings(options, &settings)) return kExitUsage;
-    bool interactive = InputIsTerminal();
-    if (!options.assumeYes && !interactive) {
-        Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
-        return kExitUsage;
-    }
-
+// The format itself, from discovery to the result; the caller writes the exports.
+int FormatWithSettings(const CliOptions& options, const FormatSettings& settings,
+                       Machine& machine) {
     std::string error;
     int exitCode = kExitFailed;
-    auto machine = Machine::Open(options, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
-    auto session = std::make_unique<ReaderSession>(machine->Io(), machine->Nodes());
+    auto session = std::make_unique<ReaderSession>(machine.Io(), machine.Nodes());
     if (!session->Open()) {
         Complain("the SCSI transport cannot start");
         return kExitFailed;
@@ -138,7 +125,7 @@ int RunFormatCommand(const CliOptions& options) {
         // The disk came after other units of its reader; on its own node alone it is the
         // first unit, the one the format is made for.
         session.reset();
-        session = std::make_unique<ReaderSession>(machine->Io(), std::vector<std::string>{node});
+        session = std::make_unique<ReaderSession>(machine.Io(), std::vector<std::string>{node});
         if (!session->Open() || session->Units().empty() ||
             session->Units()[0].key != kMediaUsbDisk) {
             Complain(node + " no longer answers as a USB flash disk");
@@ -146,7 +133,7 @@ int RunFormatCommand(const CliOptions& options) {
         }
     }
 
-    if (!machine->Simulated()) {
+    if (!machine.Simulated()) {
         std::vector<std::string> mounts = MountsOnDisk(node);
         if (!mounts.empty()) {
             for (const auto& mount : mounts) Complain("mounted: " + mount);
@@ -216,11 +203,34 @@ int RunFormatCommand(const CliOptions& options) {
     }
     std::fflush(stdout);
 
-    int code = ExitCodeOf(result, run);
+    log.Flush();
+    return ExitCodeOf(result, run);
+}
+
+}  // namespace
+
+int RunFormatCommand(const CliOptions& options) {
+    FormatSettings settings;
+    if (!LoadFormatSettings(options, &settings)) return kExitUsage;
+    bool interactive = InputIsTerminal();
+    if (!options.assumeYes && !interactive) {
+        Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
+        return kExitUsage;
+    }
+
+    std::string error;
+    int exitCode = kExitFailed;
+    auto machine = Machine::Open(options, &error, &exitCode);
+    if (!machine) {
+        Complain(error);
+        return exitCode;
+    }
+    int code = FormatWithSettings(options, settings, *machine);
+    // The simulated machine's exports are written however the run ended: the trace of a refused
+    // run shows what was (not) sent.
     if (!machine->WriteExports(options, &error)) {
         Complain(error);
         if (code == kExitComplete) code = kExitFailed;
     }
-    log.Flush();
     return code;
 }
