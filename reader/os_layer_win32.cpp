@@ -1,0 +1,127 @@
+#include "reader/os_layer.h"
+
+// clang-format off
+#include <windows.h>
+#include <ntddscsi.h>
+// clang-format on
+
+#include <cstddef>
+#include <cstring>
+
+// <windows.h> turns these two names into their ANSI forms; the layer's operations keep theirs
+// and call the ANSI functions by name.
+#undef LoadLibrary
+#undef CreateFile
+
+namespace {
+
+// The back-ends fill the pass-through requests byte by byte at the offsets of 32-bit Windows;
+// these hold them to the system's own declarations.
+static_assert(sizeof(SCSI_PASS_THROUGH) == 44, "SCSI_PASS_THROUGH is 44 bytes");
+static_assert(offsetof(SCSI_PASS_THROUGH, Length) == 0, "Length");
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == 2, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == 3, "PathId");
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == 4, "TargetId");
+static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == 5, "Lun");
+static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == 6, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == 7, "SenseInfoLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == 8, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == 12, "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == 16, "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == 20, "DataBufferOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == 24, "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == 28, "Cdb");
+
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "SCSI_PASS_THROUGH_DIRECT is 44 bytes");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12, "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16, "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20, "DataBuffer");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24, "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28, "Cdb");
+
+static_assert(IOCTL_SCSI_PASS_THROUGH == kIoctlScsiPassThrough, "control code");
+static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == kIoctlScsiPassThroughDirect, "control code");
+static_assert(SCSI_IOCTL_DATA_IN == 1 && SCSI_IOCTL_DATA_OUT == 0, "DataIn values");
+static_assert((GENERIC_READ | GENERIC_WRITE) == kGenericReadWrite, "access");
+static_assert((FILE_SHARE_READ | FILE_SHARE_WRITE) == kShareReadWrite, "share");
+static_assert(OPEN_EXISTING == kOpenExisting, "disposition");
+static_assert(ERROR_DEV_NOT_EXIST == kErrorDevNotExist, "error code");
+// Buffer addresses go into 32-bit request fields as they are.
+static_assert(sizeof(void*) == 4, "the request layouts are those of 32-bit Windows");
+
+// The ASPI entry points, called with the C calling convention.
+using SupportInfoEntry = DWORD(__cdecl*)();
+using SendCommandEntry = DWORD(__cdecl*)(void*);
+
+// Entry points travel through the layer as plain addresses; on this platform a function
+// pointer and an object pointer have the same size and representation.
+template <typename To, typename From>
+To BitCast(From from) {
+    static_assert(sizeof(To) == sizeof(From), "same size");
+    To to;
+    std::memcpy(&to, &from, sizeof to);
+    return to;
+}
+
+class Win32OsLayer final : public OsLayer {
+  public:
+    OsLibrary LoadLibrary(const char* fileName) override { return ::LoadLibraryA(fileName); }
+
+    OsEntry GetProcAddress(OsLibrary library, const char* name) override {
+        FARPROC entry = ::GetProcAddress(static_cast<HMODULE>(library), name);
+        return BitCast<OsEntry>(entry);
+    }
+
+    void FreeLibrary(OsLibrary library) override {
+        if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
+    }
+
+    std::uint32_t CallSupportInfo(OsEntry getSupportInfo) override {
+        if (getSupportInfo == nullptr) return 0;
+        return BitCast<SupportInfoEntry>(getSupportInfo)();
+    }
+
+    std::uint32_t CallSendCommand(OsEntry sendCommand, void* requestBlock) override {
+        if (sendCommand == nullptr) return 0;
+        return BitCast<SendCommandEntry>(sendCommand)(requestBlock);
+    }
+
+    void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+    std::uint32_t BufferAddress(void* buffer) override {
+        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));
+    }
+
+    OsHandle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                        std::uint32_t disposition, std::uint32_t flagsAndAttributes) override {
+        HANDLE handle =
+            ::CreateFileA(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);
+        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    }
+
+    bool DeviceIoControl(OsHandle handle, std::uint32_t controlCode, void* inBuffer,
+                         std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                         std::uint32_t* bytesReturned) override {
+        DWORD returned = 0;
+        const BOOL ok = ::DeviceIoControl(handle, controlCode, inBuffer, inSize, outBuffer, outSize,
+                                          &returned, nullptr);
+        if (bytesReturned != nullptr) *bytesReturned = returned;
+        return ok != FALSE;
+    }
+
+    void CloseHandle(OsHandle handle) override {
+        if (handle != nullptr) ::CloseHandle(handle);
+    }
+
+    std::uint32_t GetLastError() override { return ::GetLastError(); }
+};
+
+}  // namespace
+
+OsLayer& PlatformOsLayer() {
+    static Win32OsLayer layer;
+    return layer;
+}
