@@ -104,29 +104,6 @@ TEST_F(EngineFormat, QuickModeRunsNoTestsEvenWithEverySettingOn) {
     EXPECT_EQ(CisPage()[4], 250);  // 253 free: still capped
 }
 
-TEST_F(EngineFormat, FailedPatternTestSkipsTheRestOfTheBlock) {
-    run_.settings.AscendPtnTest = 1;
-    run_.settings.VerifyMarkBad = 1;
-    // Bit 0 of the first byte of the block's second page reads 0: the ascending pattern (0x00
-    // there) passes, 0x55 fails. The good test reads only the first page.
-    Disk().SetStuckBits(0, 7, sim::StuckBits{1, 0, 0x01});
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
-    std::vector<std::uint8_t> expected = {0xE8, 0xF2};
-    for (int page = 0; page < 32; ++page) {
-        expected.push_back(0xE9);
-        expected.push_back(0xE8);
-    }
-    // 0x55: erase, fill, data read (the data differs, so no spare read); then mark and verify.
-    for (std::uint8_t op : {0xF2, 0xC1, 0xFA, 0xF1, 0xF3}) expected.push_back(op);
-    EXPECT_EQ(OpcodesForPages(machine_.bus, 7 * 32, 32), expected);
-    const std::string log = run_.LogText();
-    EXPECT_TRUE(Contains(log, "Bank No = 0\n0x55 pattern fail at 7\n")) << log;
-    EXPECT_FALSE(Contains(log, "0xAA pattern fail at 7\n"));
-    EXPECT_FALSE(Contains(log, "Erase fail at 7\n"));
-    EXPECT_TRUE(Disk().IsMarkedBad(0, 7));
-    EXPECT_TRUE(Contains(log, "Total bad blocks = 1\nTotal unable_to_mark_bad blocks = 0\n"));
-}
-
 TEST_F(EngineFormat, ErasedButNotFreeIsMarkedBad) {
     Disk().SetStuckBits(0, 12, sim::StuckBits{3, 40, 0x04});
     run_.settings.PtnTest55 = 0;
@@ -277,6 +254,35 @@ TEST_F(EngineFormat, BankCountZeroOrAboveEight) {
     EXPECT_EQ(run_.runMessage, "Bank number > 8 !\n");
     EXPECT_EQ(Count(0xFB), 0u);  // refused before a bank is touched
     EXPECT_EQ(run_.progressResets, 0u);
+}
+
+// 16 MiB, 1024 blocks of 32 pages: for the slow ascending-pattern runs.
+class EngineSmallDisk : public EngineFormat {
+  protected:
+    EngineSmallDisk() : EngineFormat({0x73}) {}
+};
+
+TEST_F(EngineSmallDisk, FailedPatternTestSkipsTheRestOfTheBlock) {
+    run_.settings.AscendPtnTest = 1;
+    run_.settings.VerifyMarkBad = 1;
+    // Bit 0 of the first byte of the block's second page reads 0: the ascending pattern (0x00
+    // there) passes, 0x55 fails. The good test reads only the first page.
+    Disk().SetStuckBits(0, 7, sim::StuckBits{1, 0, 0x01});
+    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    std::vector<std::uint8_t> expected = {0xE8, 0xF2};
+    for (int page = 0; page < 32; ++page) {
+        expected.push_back(0xE9);
+        expected.push_back(0xE8);
+    }
+    // 0x55: erase, fill, data read (the data differs, so no spare read); then mark and verify.
+    for (std::uint8_t op : {0xF2, 0xC1, 0xFA, 0xF1, 0xF3}) expected.push_back(op);
+    EXPECT_EQ(OpcodesForPages(machine_.bus, 7 * 32, 32), expected);
+    const std::string log = run_.LogText();
+    EXPECT_TRUE(Contains(log, "Bank No = 0\n0x55 pattern fail at 7\n")) << log;
+    EXPECT_FALSE(Contains(log, "0xAA pattern fail at 7\n"));
+    EXPECT_FALSE(Contains(log, "Erase fail at 7\n"));
+    EXPECT_TRUE(Disk().IsMarkedBad(0, 7));
+    EXPECT_TRUE(Contains(log, "Total bad blocks = 1\nTotal unable_to_mark_bad blocks = 0\n"));
 }
 
 class EngineTwoBanks : public EngineFormat {
