@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,9 +19,32 @@ struct FormatSettings {
 };
 
 struct SettingKey {
-    const char* name;                  // exactly as in the file, e.g. "55PtnTest"
+    const char* name;  // exactly as in the file, e.g. "55PtnTest"
     std::int32_t FormatSettings::*member;
 };
 
 // In the order they are read.
 extern const SettingKey kSettingKeys[9];
+
+// The settings file's name as it is appended to the current directory.
+#ifdef _WIN32
+constexpr const char kSettingsFileName[] = "\\Brevant.ini";
+#else
+constexpr const char kSettingsFileName[] = "/Brevant.ini";
+#endif
+// Room for the current directory plus kSettingsFileName, terminating zero included.
+constexpr std::size_t kSettingsPathRoom = 256;
+
+// Reads the [Setting] section of the file at path into settings: each of the nine keys found
+// there (the first line of a key counts) sets its switch; everything the file does not supply
+// keeps the value it had. Returns 1 when the file was opened, 0 when it was not.
+//
+// The file is INI-style text. Section names and keys are matched without regard to case, a
+// section that appears twice is read as one, ';' starts a comment, and a value is a decimal
+// integer or a hexadecimal one with 0x in front, optionally signed. A value that is not a whole
+// number in the 32-bit range leaves its switch unchanged.
+int ReadSettingsFile(const std::string& path, FormatSettings* settings);
+
+// The start-up read: the settings file in `currentDirectory`. An empty directory name (the host
+// could not tell it) or one too long for kSettingsPathRoom counts as no settings file.
+int LoadSettings(const std::string& currentDirectory, FormatSettings* settings);

@@ -1,0 +1,164 @@
+// Media detection, the status text and the format-mode buttons of the main dialog.
+#include <cstdio>
+
+#include "app/app_strings.h"
+#include "app/format_dlg.h"
+#include "app/os_code.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr std::uint32_t kEventDeviceTreeChanged = 0x0007;  // DBT_DEVNODES_CHANGED
+constexpr std::uint32_t kEventArrival = 0x8000;            // DBT_DEVICEARRIVAL
+constexpr std::uint32_t kEventRemovalComplete = 0x8004;    // DBT_DEVICEREMOVECOMPLETE
+
+}  // namespace
+
+std::string CapacityText(std::uint32_t lastBlockAddress) {
+    if (lastBlockAddress < kMinLastBlockAddress || lastBlockAddress > kMaxLastBlockAddress)
+        return AppString(IDS_NOT_FORMATTED);
+    const std::uint32_t sectors = lastBlockAddress + 1;
+    const double size = static_cast<double>(sectors) * 512.0 / 1024.0 / 1024.0;
+    const std::uint16_t whole = static_cast<std::uint16_t>(static_cast<std::uint32_t>(size));
+    const std::uint8_t tenth = static_cast<std::uint8_t>(
+        static_cast<std::uint32_t>((size - static_cast<double>(whole)) * 10.0));
+    char line[64];
+    std::snprintf(line, sizeof line, "%d.%d MB  %d ", static_cast<int>(whole),
+                  static_cast<int>(tenth), static_cast<int>(sectors));
+    return std::string(line) + AppString(IDS_SECTORS);
+}
+
+void CFormatDlg::EnableFormatControls(bool enabled) {
+    host_.EnableControl(IDC_START_STOP, enabled);
+    host_.EnableControl(IDC_QUICK, enabled);
+    host_.EnableControl(IDC_FULL, enabled);
+}
+
+void CFormatDlg::Rescan() {
+    EnableFormatControls(false);
+    m_nFormatMode = kFormatQuick;
+    ShowFormatMode(kFormatQuick);
+    m_mediaType = kMediaNone;
+    m_bStopRequested = 1;
+    m_bRunning = 0;
+    if (m_nUnitCount == 0) {
+        m_strStatus = AppString(IDS_NO_USB_DISK);
+    } else {
+        for (std::uint8_t i = 0; i < m_nUnitCount && i < 3; ++i) {
+            if (m_unitKeys[i] == kMediaUsbDisk) {
+                ProbeUsbDisk();
+                break;
+            }
+        }
+    }
+    host_.SetControlText(IDC_STATUS, m_strStatus);
+}
+
+void CFormatDlg::ProbeUsbDisk() {
+    ResetProgress();
+    m_mediaType = kMediaUsbDisk;
+    device_.GetSenseStatus(kMediaUsbDisk);  // clears whatever sense was pending
+    if (!device_.TestUnitReady(kMediaUsbDisk) &&
+        device_.GetSenseStatus(kMediaUsbDisk) != SenseUnitAttention) {
+        m_strStatus = AppString(IDS_POWERED_OFF);
+        host_.SetControlText(IDC_STATUS, m_strStatus);
+        host_.EnableControl(IDC_START_STOP, false);
+        return;
+    }
+
+    AppendCapacityLine();
+    m_strStatus += "\n";
+    if (device_.IsWriteProtected(kMediaUsbDisk)) {
+        m_strStatus += AppString(IDS_WRITE_PROTECTED);
+        EnableFormatControls(false);
+    } else {
+        m_strStatus += AppString(IDS_CLICK_START);
+        EnableFormatControls(true);
+    }
+    host_.SetControlText(IDC_STATUS, m_strStatus);
+    ShowFormatMode(m_nFormatMode);
+}
+
+// A failed READ CAPACITY leaves the reply unfilled: the medium then counts as not formatted
+// rather than showing a size made up of whatever the buffer held.
+void CFormatDlg::AppendCapacityLine() {
+    std::uint8_t reply[8] = {};
+    if (!device_.ReadCapacity(kMediaUsbDisk, reply)) {
+        m_strStatus = AppString(IDS_NOT_FORMATTED);
+        return;
+    }
+    m_strStatus = CapacityText(BigEndian32(reply));
+}
+
+void CFormatDlg::ResetProgress() {
+    host_.SetProgressPosition(0);
+    m_nTotalBlocks = 0;
+    m_nBlocksDone = 0;
+    m_strStatus.clear();
+    host_.SetControlText(IDC_PERCENT, m_strStatus);
+}
+
+void CFormatDlg::ShowFormatMode(FormatMode mode) {
+    if (mode == kFormatFull) {
+        host_.CheckControl(IDC_FULL, true);
+        host_.CheckControl(IDC_QUICK, false);
+    } else {
+        host_.CheckControl(IDC_FULL, false);
+        host_.CheckControl(IDC_QUICK, true);
+    }
+}
+
+void CFormatDlg::OnQuick() {
+    m_nFormatMode = kFormatQuick;
+    ShowFormatMode(m_nFormatMode);
+    ResetProgress();
+}
+
+void CFormatDlg::OnFull() {
+    m_nFormatMode = kFormatFull;
+    ShowFormatMode(m_nFormatMode);
+    ResetProgress();
+}
+
+void CFormatDlg::OnDeviceChange(std::uint32_t event, std::uintptr_t) {
+    // Discovery runs only when the unit table may have moved between empty and not empty, and
+    // the dialog is rebuilt only when it did.
+    auto rediscoverIfEmpty = [this] {
+        if (m_nUnitCount != 0) return;
+        device_.DiscoverUnits(&m_nUnitCount, m_unitKeys);
+        if (m_nUnitCount != 0) Rescan();
+    };
+    auto rediscoverIfPresent = [this] {
+        if (m_nUnitCount == 0) return;
+        device_.DiscoverUnits(&m_nUnitCount, m_unitKeys);
+        if (m_nUnitCount == 0) Rescan();
+    };
+
+    if (IsNtFamily(m_nOsCode)) {
+        // The NT family reports the device-tree change first; an arrival or removal counts only
+        // after one.
+        if (event == kEventDeviceTreeChanged) {
+            ++m_nDevNodeChanges;
+        } else if (event == kEventArrival || event == kEventRemovalComplete) {
+            if (m_nDevNodeChanges == 0) return;
+            if (event == kEventArrival)
+                rediscoverIfEmpty();
+            else
+                rediscoverIfPresent();
+            m_nDevNodeChanges = 0;
+        }
+        return;
+    }
+
+    // The 9x family reports the arrival or removal first and the device-tree change after it.
+    if (event == kEventArrival) {
+        m_bArrivalSeen = 1;
+    } else if (event == kEventRemovalComplete) {
+        m_bArrivalSeen = 0;
+    } else if (event == kEventDeviceTreeChanged) {
+        if (m_bArrivalSeen == 1)
+            rediscoverIfEmpty();
+        else
+            rediscoverIfPresent();
+    }
+}
