@@ -192,9 +192,13 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     if (result == kFormatCompleteReplug) run.ShowFinalProgress();
     run.EndProgressLine();
 
-    std::string status =
-        run.RunMessage() + ResultText(result) + AppString(IDS_TIME_ELAPSED) + ElapsedText(elapsed);
-    std::printf("%s\n", status.c_str());
+    // The dialog's status text, a line for each of its parts.
+    std::string message = run.RunMessage();
+    if (!message.empty() && message.back() != '\n') message += '\n';
+    std::string resultText = ResultText(result);
+    if (!resultText.empty()) resultText += '\n';
+    std::printf("%s%s%s%s\n", message.c_str(), resultText.c_str(), AppString(IDS_TIME_ELAPSED),
+                ElapsedText(elapsed).c_str());
     std::printf("Bad blocks: %u\n", run.BadBlocks());
     if (run.DiskRemoved()) {
         std::printf(

@@ -1,0 +1,586 @@
+// The brevant command line, run as the built program against simulated machines.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_bus.h"
+#include "sim/sim_flash_disk.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+const std::string kBrevant = std::string(BREVANT_BINARY_DIR) + "/brevant";
+const std::string kExamples = std::string(BREVANT_SOURCE_DIR) + "/sim/examples/";
+
+constexpr int kExitComplete = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 3;
+constexpr int kExitNoDisk = 4;
+
+// One run of the program: standard input and output on a pipe (input from /dev/null) or on a
+// pseudo-terminal, standard error with standard output.
+class Brevant {
+  public:
+    struct Options {
+        std::string dir = "/";
+        bool terminal = false;
+        bool asNobody = false;  // drop root before running
+    };
+
+    Brevant(const std::vector<std::string>& args, const Options& options) {
+        int childEnd = -1;
+        if (options.terminal) {
+            fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+            if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
+            childEnd = open(ptsname(fd_), O_RDWR | O_NOCTTY);
+        } else {
+            int pipeFds[2];
+            if (pipe(pipeFds) != 0) return;
+            fd_ = pipeFds[0];
+            childEnd = pipeFds[1];
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (options.terminal) {
+                setsid();
+                ioctl(childEnd, TIOCSCTTY, 0);
+                dup2(childEnd, 0);
+            } else {
+                int null = open("/dev/null", O_RDONLY);
+                dup2(null, 0);
+            }
+            dup2(childEnd, 1);
+            dup2(childEnd, 2);
+            if (chdir(options.dir.c_str()) != 0) _exit(120);
+            if (options.asNobody && getuid() == 0) {
+                if (setgid(65534) != 0 || setuid(65534) != 0) _exit(121);
+            }
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(kBrevant.c_str()));
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kBrevant.c_str(), argv.data());
+            _exit(127);
+        }
+        close(childEnd);
+    }
+    ~Brevant() {
+        if (pid_ > 0 && !finished_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (fd_ >= 0) close(fd_);
+    }
+
+    // Reads output until `text` has appeared (true) or the time is up / the output ends.
+    bool WaitFor(const std::string& text, int seconds = 20) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (output_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadSome(100)) {
+                return output_.find(text) != std::string::npos;
+            }
+        }
+        return true;
+    }
+    void Type(const std::string& text) {
+        ssize_t written = write(fd_, text.data(), text.size());
+        (void)written;
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+
+    // Reads to the end and returns the exit code (-1 if it did not exit normally).
+    int Finish(int seconds = 60) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline && ReadSome(200)) {
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, 0) != pid_) return -1;
+        finished_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    const std::string& Output() const { return output_; }
+
+  private:
+    // False at the end of the output.
+    bool ReadSome(int timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        int ready = poll(&p, 1, timeoutMs);
+        if (ready == 0) return true;
+        char buffer[4096];
+        ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n <= 0) return false;  // EOF, or EIO once the terminal's other end has closed
+        output_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    pid_t pid_ = -1;
+    bool finished_ = false;
+    std::string output_;
+};
+
+struct Finished {
+    int exitCode;
+    std::string output;
+};
+
+Finished RunBrevant(const std::vector<std::string>& args, const Brevant::Options& options = {}) {
+    Brevant process(args, options);
+    int code = process.Finish();
+    return {code, process.Output()};
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The commands of the trace that went to one device ("foreign C", "reader 0 lun 0").
+std::vector<std::string> TraceOf(const std::string& trace, const std::string& device) {
+    std::vector<std::string> lines;
+    std::istringstream in(trace);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, device.size() + 1, device + ":") == 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+bool HaveTool(const char* name) {
+    std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+class CliFormat : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir_.Path().empty());
+        ASSERT_EQ(access(kBrevant.c_str(), X_OK), 0) << kBrevant << " is not built";
+    }
+    std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
+    Brevant::Options InDir() const {
+        Brevant::Options o;
+        o.dir = dir_.Path();
+        return o;
+    }
+    std::string Describe(const std::string& name, const std::string& text) {
+        WriteFile(Path(name), text);
+        return Path(name);
+    }
+
+    TempDir dir_;
+};
+
+const char kSmallDisk[] =
+    "reader adapter=0 target=0\n"
+    "unit DS drive=E\n"
+    "banks 73\n"
+    "cis page=0\n"
+    "vendor-page text=\"TEST VENDOR PAGE\"\n";
+
+// ---- Complete runs ----
+
+TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
+    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt",
+                               "--export-image", Path("disk.img"), "--trace", Path("trace.txt")},
+                              InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    EXPECT_NE(run.output.find("Device: sim:E (USB flash disk)"), std::string::npos);
+    EXPECT_NE(run.output.find("Capacity: 62.5 MB  128000 sectors"), std::string::npos);
+    EXPECT_NE(run.output.find("progress:   4%  1/4096 blocks"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("progress: 100%  4096/4096 blocks  4 bad"), std::string::npos);
+    EXPECT_NE(run.output.find("Format is complete. Before you can use your device properly you "
+                              "must plug it out then plug in again.\nTime elapsed 00:00:"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Bad blocks: 4\n"), std::string::npos);  // 3 marked, 1 erase fails
+
+    // The disk was told to stop at the end, so that it is re-plugged.
+    std::vector<std::string> reader = TraceOf(ReadFile(Path("trace.txt")), "reader 0 lun 0");
+    ASSERT_FALSE(reader.empty());
+    EXPECT_NE(reader.back().find(": 1B 00 00 00"), std::string::npos) << reader.back();
+    // The system disk and the DVD drive beside the reader heard INQUIRY and nothing else.
+    for (const char* foreign : {"foreign C", "foreign D"}) {
+        std::vector<std::string> lines = TraceOf(ReadFile(Path("trace.txt")), foreign);
+        ASSERT_FALSE(lines.empty()) << foreign;
+        for (const auto& line : lines) EXPECT_NE(line.find(": 12 "), std::string::npos) << line;
+    }
+
+    if (!HaveTool("fsck.fat")) GTEST_SKIP() << "fsck.fat is not installed";
+    std::string fsck = "fsck.fat -n " + Path("disk.img") + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(fsck.c_str()), 0);
+}
+
+TEST_F(CliFormat, FullFormatTestsTheSurfaceAsTheSettingsSay) {
+    Finished full = RunBrevant({"format", "--full", "--yes", "--simulate",
+                                kExamples + "demo-64mb.txt", "--log", Path("run.log")},
+                               InDir());
+    EXPECT_EQ(full.exitCode, kExitComplete) << full.output;
+    // The two weak blocks fail the pattern tests on top of the four bad ones.
+    EXPECT_NE(full.output.find("Format: Full"), std::string::npos);
+    EXPECT_NE(full.output.find("Bad blocks: 6\n"), std::string::npos) << full.output;
+    std::string log = ReadFile(Path("run.log"));
+    EXPECT_EQ(log.rfind("Start formatting DISK\n", 0), 0u) << log;
+    EXPECT_NE(log.find("0x55 pattern fail at 2077\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Total bad blocks = 6\n"), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 20), "End formatting DISK\n");
+
+    // Without the pattern tests and the erase check a Full format passes the weak blocks.
+    WriteFile(Path("Brevant.ini"),
+              "[Setting]\n55PtnTest=0\nAAPtnTest=0\nAscendPtnTest=0\nVerifyEraseFree=0\n");
+    Finished lenient = RunBrevant(
+        {"format", "--full", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    EXPECT_EQ(lenient.exitCode, kExitComplete) << lenient.output;
+    EXPECT_NE(lenient.output.find("Bad blocks: 4\n"), std::string::npos) << lenient.output;
+}
+
+TEST_F(CliFormat, GenerateLogWritesBrevantLogInTheCurrentFolder) {
+    WriteFile(Path("Brevant.ini"), "[Setting]\nGenerateLog=1\n");
+    Finished run =
+        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    std::string log = ReadFile(Path("brevant.log"));
+    EXPECT_NE(log.find("Bank No = 0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Bad blk: 37\n"), std::string::npos) << log;
+}
+
+// ---- Stopping ----
+
+TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
+    std::string description = Describe("disk.txt", kSmallDisk);
+    std::string error;
+    auto original = sim::SimBus::Load(description, &error);
+    ASSERT_TRUE(original) << error;
+    sim::PageBytes cis = original->FlashDisk(0)->ReadPage(0, 0);
+    sim::PageBytes vendor = original->FlashDisk(0)->ReadPage(0, 1);
+    ASSERT_EQ(std::memcmp(cis.data(), "USBC", 4), 0);
+
+    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000",
+                     "--export-pages", Path("pages.bin"), "--trace", Path("trace.txt")},
+                    InDir());
+    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
+    process.Signal(SIGINT);
+    int code = process.Finish();
+    EXPECT_EQ(code, kExitCancelled) << process.Output();
+    EXPECT_NE(process.Output().find("Format was canceled.\nTime elapsed 00:"), std::string::npos)
+        << process.Output();
+
+    // Block 0 (the old CIS page's) was erased during the scan, and written back at the stop.
+    std::string trace = ReadFile(Path("trace.txt"));
+    EXPECT_NE(trace.find(": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), std::string::npos);
+    std::string pages = ReadFile(Path("pages.bin"));
+    ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes);
+    EXPECT_EQ(std::memcmp(pages.data(), cis.data(), sim::kPageImageBytes), 0);
+    EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, vendor.data(), sim::kPageImageBytes),
+              0);
+    // Nothing of a new volume was written once the scan began: no WRITE(10), no C4h.
+    std::size_t scan = trace.find(": F2 ");
+    ASSERT_NE(scan, std::string::npos);
+    EXPECT_EQ(trace.find(": 2A ", scan), std::string::npos);
+    EXPECT_EQ(trace.find(": C4 "), std::string::npos);
+}
+
+TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
+    std::string description =
+        Describe("pulled.txt", std::string(kSmallDisk) + "unplug-after 900\n");
+    Finished run = RunBrevant({"format", "--yes", "--simulate", description}, InDir());
+    EXPECT_EQ(run.exitCode, kExitFailed) << run.output;
+    EXPECT_NE(run.output.find("The disk is gone: stopping."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("The disk was pulled out during the format"), std::string::npos);
+    EXPECT_EQ(run.output.find("Format is complete"), std::string::npos);
+}
+
+// ---- The damaged-media question ----
+
+const char kDamagedDisk[] =
+    "reader adapter=0 target=0\n"
+    "unit DS drive=E\n"
+    "banks 73\n"
+    "cis page=0\n"
+    "erase-fails 0:5 0:9\n"
+    "mark-does-not-stick 0:5 0:9\n";
+
+TEST_F(CliFormat, DamagedMediaWithoutATerminalAborts) {
+    std::string description = Describe("damaged.txt", kDamagedDisk);
+    WriteFile(Path("marks.ini"), "[Setting]\nVerifyMarkBad=1\n");
+    Finished run = RunBrevant(
+        {"format", "--full", "--yes", "--settings", Path("marks.ini"), "--simulate", description},
+        InDir());
+    EXPECT_EQ(run.exitCode, kExitCancelled) << run.output;
+    EXPECT_NE(run.output.find("Please click Abort to stop formatting"), std::string::npos);
+    EXPECT_NE(run.output.find("(no terminal to answer on: Abort)"), std::string::npos);
+    EXPECT_NE(run.output.find("Your media is damaged and not recoverable!\nKeep using it may "
+                              "cause loss of data.\nFormat was canceled."),
+              std::string::npos)
+        << run.output;
+}
+
+TEST_F(CliFormat, DamagedMediaQuestionOnATerminal) {
+    std::string description = Describe("damaged.txt", kDamagedDisk);
+    WriteFile(Path("marks.ini"), "[Setting]\nVerifyMarkBad=1\n");
+    Brevant::Options terminal = InDir();
+    terminal.terminal = true;
+
+    // Retry: asked again at the next unmarkable block; Ignore: not asked again; the run ends
+    // complete.
+    Brevant process(
+        {"format", "--full", "--yes", "--settings", Path("marks.ini"), "--simulate", description},
+        terminal);
+    ASSERT_TRUE(process.WaitFor("[A]bort, [R]etry or [I]gnore? ")) << process.Output();
+    process.Type("maybe\n");  // not an answer: asked again
+    ASSERT_TRUE(process.WaitFor("maybe\r\n[A]bort, [R]etry or [I]gnore? ")) << process.Output();
+    process.Type("r\n");
+    ASSERT_TRUE(process.WaitFor("Brevant Utility:", 20)) << process.Output();
+    EXPECT_EQ(Count(process.Output(), "Please click Abort"), 1);
+    ASSERT_TRUE(process.WaitFor("r\r\n"));
+    ASSERT_TRUE(process.WaitFor("Click Ignore to continue without seeing this message."));
+    process.Type("i\n");
+    EXPECT_EQ(process.Finish(), kExitComplete) << process.Output();
+    EXPECT_EQ(Count(process.Output(), "Please click Abort"), 2);
+    EXPECT_NE(process.Output().find("Format is complete."), std::string::npos);
+
+    Brevant abort(
+        {"format", "--full", "--yes", "--settings", Path("marks.ini"), "--simulate", description},
+        terminal);
+    ASSERT_TRUE(abort.WaitFor("[A]bort, [R]etry or [I]gnore? ")) << abort.Output();
+    abort.Type("a\n");
+    EXPECT_EQ(abort.Finish(), kExitCancelled) << abort.Output();
+    EXPECT_NE(abort.Output().find("Format was canceled."), std::string::npos);
+}
+
+// ---- On a terminal ----
+
+TEST_F(CliFormat, ConfirmationOnATerminal) {
+    Brevant::Options terminal = InDir();
+    terminal.terminal = true;
+    Brevant declined(
+        {"format", "--simulate", kExamples + "demo-64mb.txt", "--trace", Path("declined.txt")},
+        terminal);
+    ASSERT_TRUE(declined.WaitFor("Would you like to continue ? [y/N] ")) << declined.Output();
+    EXPECT_NE(declined.Output().find("Device: sim:E"), std::string::npos);
+    EXPECT_NE(declined.Output().find("All the data will be erased!"), std::string::npos);
+    declined.Type("n\n");
+    EXPECT_EQ(declined.Finish(), kExitCancelled);
+    EXPECT_NE(declined.Output().find("Nothing was changed."), std::string::npos);
+    std::string trace = ReadFile(Path("declined.txt"));
+    EXPECT_FALSE(trace.empty());
+    EXPECT_EQ(trace.find(": F2 "), std::string::npos);  // nothing erased
+    EXPECT_EQ(trace.find(": E9 "), std::string::npos);  // nothing written
+
+    Brevant accepted({"format", "--simulate", kExamples + "demo-64mb.txt"}, terminal);
+    ASSERT_TRUE(accepted.WaitFor("[y/N] ")) << accepted.Output();
+    accepted.Type("yes\n");
+    EXPECT_EQ(accepted.Finish(), kExitComplete) << accepted.Output();
+    // The bar redraws itself in place.
+    EXPECT_NE(accepted.Output().find("\r[##############################] 100%  4096/4096 blocks"),
+              std::string::npos)
+        << accepted.Output();
+    EXPECT_EQ(accepted.Output().find("progress:"), std::string::npos);
+}
+
+TEST_F(CliFormat, NoConfirmationWithoutATerminal) {
+    Finished run = RunBrevant(
+        {"format", "--simulate", kExamples + "demo-64mb.txt", "--trace", Path("trace.txt")},
+        InDir());
+    EXPECT_EQ(run.exitCode, kExitUsage);
+    EXPECT_NE(run.output.find("pass --yes"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());  // the machine was never touched
+}
+
+// ---- Bad input ----
+
+TEST_F(CliFormat, UnknownDevice) {
+    Finished run = RunBrevant(
+        {"format", "--yes", "--simulate", kExamples + "demo-64mb.txt", "--device", "sim:Q"},
+        InDir());
+    EXPECT_EQ(run.exitCode, kExitNoDisk);
+    EXPECT_NE(run.output.find("sim:Q: no such device"), std::string::npos) << run.output;
+
+    if (getuid() != 0) return;  // real nodes are looked at only as root
+    Finished missing = RunBrevant({"list", "--device", "/dev/brevant-no-such-node"});
+    EXPECT_EQ(missing.exitCode, kExitNoDisk);
+    EXPECT_NE(missing.output.find("/dev/brevant-no-such-node: no such device"), std::string::npos)
+        << missing.output;
+    Finished notScsi = RunBrevant({"format", "--yes", "--device", "/dev/null"});
+    EXPECT_EQ(notScsi.exitCode, kExitNoDisk);
+    EXPECT_NE(notScsi.output.find("not a SCSI generic node"), std::string::npos) << notScsi.output;
+}
+
+TEST_F(CliFormat, NodeThatIsNotAReaderIsSentOnlyInquiry) {
+    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt",
+                               "--device", "sim:C", "--trace", Path("trace.txt")},
+                              InDir());
+    EXPECT_EQ(run.exitCode, kExitNoDisk);
+    EXPECT_NE(run.output.find("No USB disk found ! Please plug in the device."), std::string::npos);
+    EXPECT_NE(run.output.find("sim:C does not answer as this controller's reader"),
+              std::string::npos)
+        << run.output;
+    std::string trace = ReadFile(Path("trace.txt"));
+    std::vector<std::string> lines = TraceOf(trace, "foreign C");
+    ASSERT_EQ(lines.size(), 1u) << trace;
+    EXPECT_NE(lines[0].find(": 12 00 00 00 38 00"), std::string::npos);
+    EXPECT_TRUE(TraceOf(trace, "reader 0 lun 0").empty());  // only the named node was walked
+}
+
+TEST_F(CliFormat, WriteProtectedDiskIsNotFormatted) {
+    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "write-protected.txt",
+                               "--trace", Path("trace.txt")},
+                              InDir());
+    EXPECT_EQ(run.exitCode, kExitNoDisk);
+    EXPECT_NE(run.output.find("15.6 MB  32000 sectors\nMedia is write-protected !"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
+}
+
+TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"[Setting]\nGenerateLog=1\nVerifyEraseFree=yes\n",
+         "line 3: VerifyEraseFree=yes: VerifyEraseFree needs a whole number"},
+        {"[Setting\n55PtnTest=0\n", "line 1: [Setting: the section name has no ]"},
+        {"[Setting]\nForceTestBad\n", "line 2: ForceTestBad: not of the form key=value"},
+        {std::string("[Setting]\nAAPtnTest=1\n\0\x01\x02", 24), "line 3: not text"},
+        {"[Setting]\nVerifyMarkBad=99999999999\n", "VerifyMarkBad needs a whole number"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(Path("bad.ini"), c.text);
+        Finished run = RunBrevant({"format", "--yes", "--settings", Path("bad.ini"), "--simulate",
+                                   kExamples + "demo-64mb.txt", "--trace", Path("trace.txt")},
+                                  InDir());
+        EXPECT_EQ(run.exitCode, kExitUsage) << c.text;
+        EXPECT_NE(run.output.find(c.expected), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("the settings file is not usable; nothing was done"),
+                  std::string::npos);
+        EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());
+    }
+
+    Finished missing = RunBrevant({"format", "--yes", "--settings", Path("none.ini"), "--simulate",
+                                   kExamples + "demo-64mb.txt"},
+                                  InDir());
+    EXPECT_EQ(missing.exitCode, kExitUsage);
+    EXPECT_NE(missing.output.find("none.ini: cannot read the settings file"), std::string::npos);
+
+    // An unknown key is only a warning.
+    WriteFile(Path("Brevant.ini"), "[Setting]\nVerifyEverything=1\n");
+    Finished warned =
+        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    EXPECT_EQ(warned.exitCode, kExitComplete) << warned.output;
+    EXPECT_NE(warned.output.find("warning: Brevant.ini: line 2: VerifyEverything: not a setting"),
+              std::string::npos)
+        << warned.output;
+}
+
+TEST_F(CliFormat, LogThatCannotBeCreated) {
+    Finished run =
+        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt", "--log",
+                    Path("no/such/folder/run.log"), "--trace", Path("trace.txt")},
+                   InDir());
+    EXPECT_EQ(run.exitCode, kExitUsage);
+    EXPECT_NE(run.output.find("cannot create the log file"), std::string::npos) << run.output;
+    EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
+}
+
+TEST_F(CliFormat, BadCommandLines) {
+    const std::vector<std::vector<std::string>> lines = {
+        {},
+        {"frobnicate"},
+        {"format", "--bogus"},
+        {"format", "--device"},
+        {"format", "--device="},
+        {"list", "--full"},
+        {"list", "format"},
+        {"format", "--yes=1"},
+        {"format", "--export-image", "x.img"},  // only for the simulated disk
+        {"format", "--simulate", "x.txt", "--sim-latency", "fast"},
+    };
+    for (const auto& args : lines) {
+        Finished run = RunBrevant(args, InDir());
+        EXPECT_EQ(run.exitCode, kExitUsage) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(run.output.find("Try 'brevant --help'."), std::string::npos) << run.output;
+    }
+    Finished help = RunBrevant({"--help"});
+    EXPECT_EQ(help.exitCode, kExitComplete);
+    EXPECT_NE(help.output.find("Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled"),
+              std::string::npos);
+
+    Finished broken =
+        RunBrevant({"list", "--simulate", Describe("broken.txt", "reader adapter=x\n")}, InDir());
+    EXPECT_EQ(broken.exitCode, kExitUsage);
+    EXPECT_NE(broken.output.find("broken.txt: line 1"), std::string::npos) << broken.output;
+}
+
+// ---- Listing and rights ----
+
+TEST_F(CliFormat, ListShowsEveryUnit) {
+    Finished disk = RunBrevant({"list", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    EXPECT_EQ(disk.exitCode, kExitComplete) << disk.output;
+    EXPECT_NE(disk.output.find("sim:E        8    USB flash disk     62.5 MB  128000 sectors"),
+              std::string::npos)
+        << disk.output;
+    EXPECT_NE(disk.output.find("      no\n"), std::string::npos);
+
+    Finished slots = RunBrevant({"list", "--simulate", kExamples + "card-slots-only.txt"}, InDir());
+    EXPECT_EQ(slots.exitCode, kExitComplete) << slots.output;
+    EXPECT_NE(slots.output.find("sim:E        1    CompactFlash slot"), std::string::npos);
+    EXPECT_NE(slots.output.find("sim:F        2    SmartMedia slot"), std::string::npos);
+    EXPECT_NE(slots.output.find("sim:G        4    MMC slot"), std::string::npos);
+    Finished format =
+        RunBrevant({"format", "--yes", "--simulate", kExamples + "card-slots-only.txt"}, InDir());
+    EXPECT_EQ(format.exitCode, kExitNoDisk);
+    EXPECT_NE(format.output.find("card slots"), std::string::npos) << format.output;
+
+    Finished empty =
+        RunBrevant({"list", "--simulate", Describe("empty.txt", "# nothing here\n")}, InDir());
+    EXPECT_EQ(empty.exitCode, kExitNoDisk) << empty.output;
+    EXPECT_NE(empty.output.find("No USB disk found !"), std::string::npos);
+}
+
+TEST_F(CliFormat, RealDevicesNeedRootTheSimulatorDoesNot) {
+    if (getuid() != 0) {
+        Finished run = RunBrevant({"list"});
+        EXPECT_EQ(run.exitCode, kExitNoDisk);
+        EXPECT_NE(run.output.find("need root"), std::string::npos) << run.output;
+        return;
+    }
+    Brevant::Options nobody;
+    nobody.asNobody = true;
+    Finished run = RunBrevant({"format", "--yes"}, nobody);
+    EXPECT_EQ(run.exitCode, kExitNoDisk) << run.output;
+    EXPECT_NE(run.output.find("raw commands to a USB disk need root"), std::string::npos)
+        << run.output;
+    Finished simulated = RunBrevant({"list", "--simulate", kExamples + "demo-64mb.txt"}, nobody);
+    EXPECT_EQ(simulated.exitCode, kExitComplete) << simulated.output;
+}
+
+}  // namespace
