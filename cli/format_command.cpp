@@ -13,7 +13,6 @@
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
-#include "cli/mount_check.h"
 #include "cli/prompt.h"
 #include "cli/reader_session.h"
 #include "cli/settings_check.h"
@@ -21,6 +20,7 @@
 #include "cli/terminal_run.h"
 #include "format/physical_format.h"
 #include "reader/commands.h"
+#include "reader/sgio_nodes.h"
 
 namespace {
 
