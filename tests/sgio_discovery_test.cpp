@@ -1,0 +1,162 @@
+// The transport, discovery and commands running over the SG_IO OS layer, with the simulated
+// machine standing in for the kernel's SCSI nodes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "cli/sim_sg_device.h"
+#include "format/block_probes.h"
+#include "reader/commands.h"
+#include "reader/sense.h"
+#include "reader/sgio_nodes.h"
+#include "reader/sgio_os_layer.h"
+#include "reader/transport.h"
+#include "reader/units.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_flash_disk.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+class SgioStack : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        if (open_) CloseTransport();
+        InstallOsLayer(nullptr);
+    }
+    // Builds the machine and opens the transport over its nodes; returns the units found.
+    std::vector<MediaType> Start(const std::string& description) {
+        std::string error;
+        bus_ = sim::SimBus::Parse(description, &error);
+        EXPECT_TRUE(bus_) << error;
+        if (!bus_) return {};
+        device_ = std::make_unique<SimSgDevice>(*bus_);
+        layer_ = std::make_unique<SgioOsLayer>(*device_, device_->Nodes());
+        InstallOsLayer(layer_.get());
+        EXPECT_EQ(OpenTransport(), 1);
+        open_ = true;
+        EXPECT_FALSE(AspiActive());  // there is no ASPI library on Linux
+        std::uint8_t count = 0;
+        MediaType keys[3] = {kMediaNone, kMediaNone, kMediaNone};
+        DiscoverUnits(&count, keys);
+        return std::vector<MediaType>(keys, keys + count);
+    }
+    std::string NodeOfUnit(std::size_t i) {
+        return layer_->NodeOfLetter(Units().entries[i].letter);
+    }
+    // The opcodes of every command that reached `device` ("foreign C", "reader 0 lun 0").
+    std::vector<std::uint8_t> OpcodesTo(const std::string& device) {
+        std::vector<std::uint8_t> ops;
+        for (const auto& entry : bus_->Trace()) {
+            if (entry.device == device) ops.push_back(entry.cdb[0]);
+        }
+        return ops;
+    }
+
+    std::unique_ptr<sim::SimBus> bus_;
+    std::unique_ptr<SimSgDevice> device_;
+    std::unique_ptr<SgioOsLayer> layer_;
+    bool open_ = false;
+};
+
+TEST_F(SgioStack, SameKeysAsTheDriveWalk) {
+    auto keys = Start(
+        "foreign drive=C adapter=0 target=0 name=\"System Disk\"\n"
+        "reader adapter=0 target=1\n"
+        "unit CF drive=E\n"
+        "unit SM drive=F\n"
+        "unit DS drive=G\n"
+        "banks 73\n");
+    ASSERT_EQ(keys, (std::vector<MediaType>{1, 2, 10}));  // the flash disk after two slots
+    EXPECT_EQ(NodeOfUnit(0), "sim:E");
+    EXPECT_EQ(NodeOfUnit(2), "sim:G");
+    // The system disk heard one INQUIRY and nothing else.
+    EXPECT_EQ(OpcodesTo("foreign C"), std::vector<std::uint8_t>{0x12});
+}
+
+TEST_F(SgioStack, CommandsReachTheDiskThroughSgio) {
+    auto keys = Start(
+        "reader adapter=0 target=0\n"
+        "unit DS drive=E\n"
+        "banks 73\n"
+        "cis page=0\n");
+    ASSERT_EQ(keys, std::vector<MediaType>{8});
+    std::uint8_t banks[2] = {};
+    ASSERT_EQ(GetBankCount(8, banks), 1);  // a one-byte read, asked for as two
+    EXPECT_EQ(banks[0], 1);
+    std::uint8_t capacity[8] = {};
+    ASSERT_EQ(ReadCapacity(8, capacity), 1);
+    EXPECT_EQ(BigEndian32(capacity) + 1, bus_->FlashDisk(0)->SectorCount());
+    std::uint8_t page[528] = {};
+    ASSERT_EQ(ReadPageWithSpare(8, 0, 32, page), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(page), 4), "USBC");
+    EXPECT_EQ(TestUnitReady(99), 0);  // a key that is not in the table reaches nothing
+}
+
+// The kernel takes the sense data off the reader as soon as a command fails; the program's
+// own REQUEST SENSE must still learn why.
+TEST_F(SgioStack, SenseSurvivesTheKernelsAutomaticRequestSense) {
+    auto keys = Start(
+        "reader adapter=0 target=0\n"
+        "unit DS drive=E\n"
+        "banks 73\n"
+        "cis page=0\n"
+        "write-protected\n");
+    ASSERT_EQ(keys, std::vector<MediaType>{8});
+    EXPECT_TRUE(IsWriteProtected(8));
+
+    bus_->FlashDisk(0)->RaiseUnitAttention();
+    EXPECT_EQ(TestUnitReady(8), 0);
+    EXPECT_EQ(GetSenseStatus(8), SenseUnitAttention);
+    EXPECT_EQ(TestUnitReady(8), 1);
+
+    bus_->FlashDisk(0)->SetNotReady(true);
+    EXPECT_EQ(TestUnitReady(8), 0);
+    EXPECT_EQ(GetSenseStatus(8), SenseNotReady);
+    EXPECT_EQ(GetSenseStatus(8), SenseNotReady);  // asked again: the reader's own answer
+}
+
+TEST_F(SgioStack, PulledReaderIsNoticedAndRescanned) {
+    auto keys = Start(
+        "reader adapter=0 target=0\n"
+        "unit DS drive=E\n"
+        "banks 73\n");
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(UnitsStillPresent(), 1);
+    bus_->FlashDisk(0)->SetNotReady(true);
+    EXPECT_EQ(UnitsStillPresent(), 1);  // not ready is not gone
+    bus_->Unplug();
+    EXPECT_EQ(UnitsStillPresent(), 0);
+    std::uint8_t count = 9;
+    MediaType again[3];
+    DiscoverUnits(&count, again);
+    EXPECT_EQ(count, 0);
+}
+
+// ---- Mounted file systems on a node's disk ----
+
+TEST(SgioMounts, FindsTheDiskAndItsPartitions) {
+    TempDir tmp;
+    namespace fs = std::filesystem;
+    fs::path sys = fs::path(tmp.Path()) / "sys";
+    fs::create_directories(sys / "class/scsi_generic/sg1/device/block/sdb");
+    fs::create_directories(sys / "class/scsi_generic/sg0/device/block/sda");
+    std::string mounts = (fs::path(tmp.Path()) / "mounts").string();
+    std::ofstream(mounts) << "/dev/sda2 / ext4 rw 0 0\n"
+                             "proc /proc proc rw 0 0\n"
+                             "/dev/sdb1 /media/stick vfat rw 0 0\n"
+                             "/dev/sdba /media/other vfat rw 0 0\n"
+                             "/dev/sdb /media/whole vfat rw 0 0\n";
+    std::vector<std::string> expected = {"/dev/sdb1 on /media/stick", "/dev/sdb on /media/whole"};
+    EXPECT_EQ(MountsOnDisk("/dev/sg1", sys.string(), mounts), expected);
+    EXPECT_EQ(MountsOnDisk("/dev/sdb", sys.string(), mounts), expected);
+    EXPECT_EQ(MountsOnDisk("/dev/sg0", sys.string(), mounts),
+              std::vector<std::string>{"/dev/sda2 on /"});
+    EXPECT_TRUE(MountsOnDisk("/dev/sdc", sys.string(), mounts).empty());
+    EXPECT_TRUE(MountsOnDisk("/dev/sg7", sys.string(), mounts).empty());  // sysfs knows no disk
+}
+
+}  // namespace
