@@ -15,6 +15,10 @@ class KernelSgDeviceIo final : public SgDeviceIo {
         // O_NONBLOCK lets a removable disk without a medium be opened at all; SG_IO itself
         // still waits for each command.
         int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        // The disk driver refuses to open a write-protected stick for writing; SG_IO does not
+        // need the file to be writable, and the program must still be able to tell the user
+        // that the stick is protected.
+        if (fd < 0 && errno == EROFS) fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         return fd >= 0 ? fd : -errno;
     }
     int SgIo(int fd, sg_io_hdr_t* header) override {

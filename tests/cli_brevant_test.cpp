@@ -460,6 +460,22 @@ TEST_F(CliFormat, WriteProtectedDiskIsNotFormatted) {
     EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
 }
 
+TEST_F(CliFormat, ReadinessAsTheDialogJudgesIt) {
+    // A medium that was just inserted reports a unit attention first: that counts as ready.
+    std::string fresh = Describe("fresh.txt", std::string(kSmallDisk) + "unit-attention\n");
+    Finished run = RunBrevant({"format", "--yes", "--simulate", fresh}, InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+
+    std::string asleep = Describe("asleep.txt", std::string(kSmallDisk) + "not-ready\n");
+    Finished refused = RunBrevant(
+        {"format", "--yes", "--simulate", asleep, "--trace", Path("trace.txt")}, InDir());
+    EXPECT_EQ(refused.exitCode, kExitNoDisk);
+    EXPECT_NE(refused.output.find("USB Disk is powered off. Please re-plug the device."),
+              std::string::npos)
+        << refused.output;
+    EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
+}
+
 TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
     struct Case {
         std::string text;
