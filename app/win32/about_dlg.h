@@ -1,0 +1,11 @@
+#pragma once
+#include "app/win32/win32_api.h"
+
+// The About dialog: the icon, the version line and a line about the program; it closes on OK.
+class CAboutDlg {
+public:
+    INT_PTR DoModal(HINSTANCE instance, HWND parent);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+};
