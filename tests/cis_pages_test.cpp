@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "format/block_probes.h"
 #include "format/fat_volume.h"
 #include "format/physical_format.h"
 #include "sim/sim_description.h"
@@ -227,6 +228,49 @@ TEST_F(FatOnUnit, AWriteThatKeepsFailingIsReported) {
 TEST_F(FatOnUnit, WritesPastTheDiskEndFail) {
     Disk().SetSectorCount(100);  // smaller than the FAT area of a 64,000-sector volume
     EXPECT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::WriteFailed);
+}
+
+}  // namespace
+
+namespace {
+
+// A command that never completes (the transport gives up on it) in the middle of the steps
+// whose outcome is not otherwise consulted.
+class UnansweredReads : public CisPages {};
+
+TEST_F(UnansweredReads, DeviceCodeReadThatFailsIsAnInvalidCode) {
+    machine_.bus.HangOnCommand(4);  // test unit ready, bank count, select bank, device code
+    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(run_.runMessage, "Invalid SmartMedia or flash device code!\n");
+    EXPECT_TRUE(Contains(run_.LogText(), "Invalid device code at bank 0\n"));
+}
+
+TEST_F(UnansweredReads, CisPageNumberThatFailsMeansNoOldPage) {
+    OldFormat(64, true);
+    machine_.bus.HangOnCommand(5);  // ... then the CIS page number
+    run_.StopWhenBlocksDone(10);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_TRUE(Contains(run_.LogText(), "No old CIS/Vendor page\n"));
+    EXPECT_EQ(Disk().CommandCount(0xE9), 0u);
+}
+
+TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
+    OldFormat(64, true);
+    machine_.bus.HangOnCommand(7);  // ... select bank 0, read the old CIS page
+    run_.StopWhenBlocksDone(10);
+    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nOld CIS page unreadable\n"))
+        << run_.LogText();
+    EXPECT_EQ(Disk().CommandCount(0xE9), 0u);  // no zeros (a bad-block mark) over page 64
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));  // erased by the scan, and still a usable block
+}
+
+TEST_F(UnansweredReads, WriteProbeFailingForAnotherReasonIsNotProtection) {
+    Disk().SetWriteProtected(true);
+    // Test unit ready, CIS page number, select bank, device code, read block 1, write it back.
+    machine_.bus.HangOnCommand(6);
+    EXPECT_FALSE(IsWriteProtected(machine_.unit));
+    EXPECT_TRUE(IsWriteProtected(machine_.unit));  // the same probe answered by the disk
 }
 
 }  // namespace
