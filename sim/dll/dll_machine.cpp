@@ -1,0 +1,211 @@
+#include "sim/dll/dll_machine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "sim/aspi_request.h"
+#include "sim/sim_flash_disk.h"
+
+namespace simdll {
+namespace {
+
+constexpr char kStateMagic[8] = {'B', 'R', 'S', 'I', 'M', 'S', 'T', '1'};
+constexpr std::uint32_t kEndOfList = 0xFFFFFFFFu;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string InFolder(const std::string& folder, const char* name) {
+    if (folder.empty()) return name;
+    char last = folder.back();
+    return folder + (last == '\\' || last == '/' ? "" : "\\") + name;
+}
+
+// The DLL runs in the 32-bit process that built the block: SRB_BufPointer is the buffer.
+std::uint8_t* RawPointer(std::uint32_t address, std::uint32_t /*length*/) {
+    static_assert(sizeof(void*) == sizeof(std::uint32_t), "the library is 32-bit only");
+    return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(address));
+}
+
+bool AllBytes(const std::uint8_t* bytes, std::size_t count, std::uint8_t value) {
+    return std::all_of(bytes, bytes + count, [value](std::uint8_t b) { return b == value; });
+}
+
+void PutU32(std::ostream& out, std::uint32_t value) {
+    out.write(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+bool GetU32(std::istream& in, std::uint32_t* value) {
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(value), sizeof *value));
+}
+
+}  // namespace
+
+void DllMachine::Load(const std::string& dllFolder) {
+    outFolder_ = Env("BREVANT_SIM_OUT");
+    statePath_ = Env("BREVANT_SIM_STATE");
+    std::string description = Env("BREVANT_SIM_DISK");
+    if (description.empty()) description = InFolder(dllFolder, kDefaultDescription);
+    std::string error;
+    bus_ = sim::SimBus::Load(description, &error);
+    if (bus_ == nullptr) {
+        ReportError(description + ": " + error);
+        return;
+    }
+    RestoreState();
+}
+
+bool DllMachine::LibraryPresent() const { return bus_ == nullptr || bus_->AspiLibrary().present; }
+
+std::uint32_t DllMachine::SupportInfo() const {
+    return bus_ != nullptr ? bus_->AspiSupportInfo() : kNoAdapters;
+}
+
+std::uint32_t DllMachine::SendCommand(std::uint8_t* block) {
+    if (block == nullptr) return sim::kSsInvalidSrb;
+    if (bus_ == nullptr) {
+        block[sim::kSrbStatus] = static_cast<std::uint8_t>(kNoAdapters >> 8);
+        return block[sim::kSrbStatus];
+    }
+    return sim::ExecuteAspiRequest(*bus_, block, RawPointer);
+}
+
+bool DllMachine::WriteOutput() {
+    if (bus_ == nullptr) return false;
+    bool written = statePath_.empty() || SaveState();
+    if (outFolder_.empty()) return written;
+    written = bus_->WriteTrace(InFolder(outFolder_, kTraceFile)) && written;
+    written = WriteSummary(InFolder(outFolder_, kSummaryFile)) && written;
+    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    if (disk != nullptr) {
+        written = disk->ExportImage(InFolder(outFolder_, kImageFile)) && written;
+        if (disk->BankCount() > 0) {
+            written = disk->ExportBankPages(0, 0, disk->Geometry(0).PagesPerBank(),
+                                            InFolder(outFolder_, kBankPagesFile)) &&
+                      written;
+        }
+    }
+    return written;
+}
+
+// One "key=value" line each, so that a test can pick out what it checks.
+bool DllMachine::WriteSummary(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "reader-commands=" << bus_->ReaderCommandCount() << "\n";
+    out << "plugged=" << (bus_->Plugged() ? 1 : 0) << "\n";
+    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    if (disk == nullptr) {
+        out << "flash-disk=none\n";
+        return static_cast<bool>(out);
+    }
+    out << "flash-disk=1\n";
+    out << "banks=" << disk->BankCount() << "\n";
+    std::uint32_t cis = disk->CisPageNumber();
+    out << "cis-page=" << (cis == sim::kNoPage ? std::string("none") : std::to_string(cis)) << "\n";
+    out << "cis-sectors=" << disk->CisSectorTotal() << "\n";
+    out << "sectors=" << disk->SectorCount() << "\n";
+    out << "stopped=" << (disk->Stopped() ? 1 : 0) << "\n";
+    out << "write-protected=" << (disk->WriteProtected() ? 1 : 0) << "\n";
+    out << "vendor-fe=" << disk->LastVendorFEValue() << "\n";
+    out << "vendor-c4-count=" << disk->CommandCount(0xC4) << "\n";
+    out << "erase-count=" << disk->CommandCount(0xF2) << "\n";
+    out << "mark-bad-count=" << disk->CommandCount(0xF1) << "\n";
+    for (std::size_t bank = 0; bank < disk->BankCount(); ++bank) {
+        std::uint32_t bad = 0;
+        for (std::uint32_t block = 0; block < disk->Geometry(bank).blocksPerBank; ++block) {
+            bad += disk->IsMarkedBad(bank, block) ? 1 : 0;
+        }
+        out << "bad-blocks-" << bank << "=" << bad << "\n";
+    }
+    return static_cast<bool>(out);
+}
+
+// The state file: the raw pages of every bank that are not erased, then the logical sectors
+// that are not all zero, each list ended by kEndOfList.
+bool DllMachine::SaveState() const {
+    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    if (disk == nullptr) return true;
+    std::ofstream out(statePath_, std::ios::binary | std::ios::trunc);
+    out.write(kStateMagic, sizeof kStateMagic);
+    PutU32(out, static_cast<std::uint32_t>(disk->BankCount()));
+    for (std::size_t bank = 0; bank < disk->BankCount() && out; ++bank) {
+        std::uint32_t pages = disk->Geometry(bank).PagesPerBank();
+        PutU32(out, pages);
+        for (std::uint32_t page = 0; page < pages; ++page) {
+            sim::PageBytes image = disk->ReadPage(bank, page);
+            if (AllBytes(image.data(), image.size(), 0xFF)) continue;
+            PutU32(out, page);
+            out.write(reinterpret_cast<const char*>(image.data()), image.size());
+        }
+        PutU32(out, kEndOfList);
+    }
+    PutU32(out, disk->SectorCount());
+    std::uint8_t sector[sim::kSectorBytes];
+    for (std::uint32_t lba = 0; lba < disk->SectorCount() && out; ++lba) {
+        if (!disk->ReadSector(lba, sector) || AllBytes(sector, sizeof sector, 0)) continue;
+        PutU32(out, lba);
+        out.write(reinterpret_cast<const char*>(sector), sizeof sector);
+    }
+    PutU32(out, kEndOfList);
+    return static_cast<bool>(out);
+}
+
+// A state file that does not fit the described disk is reported and left alone: the disk then
+// starts as described.
+void DllMachine::RestoreState() {
+    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    if (statePath_.empty() || disk == nullptr) return;
+    std::ifstream in(statePath_, std::ios::binary);
+    if (!in) return;  // the first process: nothing kept yet
+    char magic[sizeof kStateMagic] = {};
+    std::uint32_t banks = 0;
+    in.read(magic, sizeof magic);
+    if (!in || std::memcmp(magic, kStateMagic, sizeof magic) != 0 || !GetU32(in, &banks) ||
+        banks != disk->BankCount()) {
+        ReportError(statePath_ + ": not a state file of this disk");
+        return;
+    }
+    for (std::size_t bank = 0; bank < banks; ++bank) {
+        std::uint32_t pages = 0;
+        if (!GetU32(in, &pages) || pages != disk->Geometry(bank).PagesPerBank()) {
+            ReportError(statePath_ + ": bank geometry differs");
+            return;
+        }
+        for (std::uint32_t block = 0; block < disk->Geometry(bank).blocksPerBank; ++block) {
+            disk->FillBlockRaw(bank, block, 0xFF);
+        }
+        std::uint32_t page = 0;
+        sim::PageBytes image;
+        while (GetU32(in, &page) && page != kEndOfList && page < pages &&
+               in.read(reinterpret_cast<char*>(image.data()), image.size())) {
+            disk->ProgramPageRaw(bank, page, image.data());
+        }
+    }
+    std::uint32_t sectors = 0;
+    if (!GetU32(in, &sectors)) {
+        ReportError(statePath_ + ": truncated");
+        return;
+    }
+    // Shrinking to nothing first drops what the description wrote: unsaved sectors were zero.
+    disk->SetSectorCount(0);
+    disk->SetSectorCount(sectors);
+    std::uint32_t lba = 0;
+    std::uint8_t sector[sim::kSectorBytes];
+    while (GetU32(in, &lba) && lba != kEndOfList &&
+           in.read(reinterpret_cast<char*>(sector), sizeof sector)) {
+        disk->WriteSector(lba, sector);
+    }
+}
+
+void DllMachine::ReportError(const std::string& reason) const {
+    if (outFolder_.empty()) return;
+    std::ofstream out(InFolder(outFolder_, kErrorFile), std::ios::binary | std::ios::app);
+    out << reason << "\n";
+}
+
+}  // namespace simdll
