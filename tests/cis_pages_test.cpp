@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace format_test;
+
 const char* const kDamagedRun =
     "Your media is damaged and not recoverable!\nKeep using it may cause loss of data.\n";
 
@@ -262,7 +264,7 @@ TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
     EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nOld CIS page unreadable\n"))
         << run_.LogText();
     EXPECT_EQ(Disk().CommandCount(0xE9), 0u);  // no zeros (a bad-block mark) over page 64
-    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));  // erased by the scan, and still a usable block
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));    // erased by the scan, and still a usable block
 }
 
 TEST_F(UnansweredReads, WriteProbeFailingForAnotherReasonIsNotProtection) {

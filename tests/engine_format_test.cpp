@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace format_test;
+
 const char* const kComplete =
     "Format is complete. Before you can use your device properly you must plug it out then plug "
     "in again.\n";

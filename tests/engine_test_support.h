@@ -10,6 +10,8 @@
 
 // Helpers shared by the format engine's scenario tests.
 
+namespace format_test {
+
 // The absolute page a raw-flash command block names (0xFFFFFFFF for other commands).
 inline std::uint32_t PageOfCommand(const std::uint8_t* cdb) {
     switch (cdb[0]) {
@@ -46,3 +48,5 @@ inline std::uint32_t Le32(const std::uint8_t* p) {
 inline bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+
+}  // namespace format_test

@@ -16,6 +16,8 @@
 // Checks a FAT volume the way other systems will see it: fsck.fat for the structure and mtools
 // for real file traffic. The volume is written to a sparse image file first.
 
+namespace format_test {
+
 using SectorMap = std::map<std::uint32_t, std::vector<std::uint8_t>>;
 
 // A sector store that remembers every write (in order) and can refuse chosen sectors.
@@ -100,3 +102,5 @@ inline bool MtoolsRoundTrip(const std::string& image, const std::string& dir,
            ReadWholeFile(back + "/LARGE.BIN") == ReadWholeFile(large) &&
            ReadWholeFile(large).size() == largeBytes;
 }
+
+}  // namespace format_test

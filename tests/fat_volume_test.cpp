@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace format_test;
+
 SectorWriter WriterFor(MemorySectorStore& store) {
     return [&store](std::uint32_t lba, const std::uint8_t* data) { return store.Write(lba, data); };
 }
