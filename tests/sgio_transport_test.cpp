@@ -57,7 +57,9 @@ FakeSgDevice::Reply GoodReply(std::vector<std::uint8_t> bytes = {}) {
         if (h->dxfer_direction == SG_DXFER_FROM_DEV) {
             auto* p = static_cast<std::uint8_t*>(h->dxferp);
             std::memset(p, 0, h->dxfer_len);
-            std::memcpy(p, bytes.data(), std::min<std::size_t>(bytes.size(), h->dxfer_len));
+            if (!bytes.empty()) {
+                std::memcpy(p, bytes.data(), std::min<std::size_t>(bytes.size(), h->dxfer_len));
+            }
         }
         return 0;
     };
