@@ -61,6 +61,35 @@ TEST_F(SimBusTest, InquiryCarriesTheSignatureAndMediumCodeOnlyOnReaderUnits) {
               std::string(reply.begin() + 16, reply.begin() + 32).find("System Disk"));
 }
 
+TEST_F(SimBusTest, InquiryHonoursTheAllocationLengthAndLeavesConditionsPending) {
+    bus.FlashDisk()->RaiseUnitAttention();
+    bus.FlashDisk()->SetNotReady(true);
+    std::array<std::uint8_t, 56> reply;
+    reply.fill(0xEE);
+    const std::uint8_t shortInquiry[12] = {0x12, 0, 0, 0, 36};
+    ASSERT_EQ(Outcome::Good,
+              bus.ExecuteAspi(1, 2, 1, shortInquiry, Direction::In, reply.data(), 56));
+    EXPECT_EQ(0x80, reply[1]);
+    EXPECT_EQ(0xEE, reply[36]);  // only the 36 bytes asked for
+    // The unit attention is still there for the next command, then the not-ready state.
+    EXPECT_EQ(Outcome::CheckCondition,
+              bus.ExecuteAspi(1, 2, 1, kTestUnitReady, Direction::None, nullptr, 0));
+    EXPECT_EQ(6, bus.PendingSense(1, 2, 1)[2]);
+    EXPECT_EQ(Outcome::CheckCondition,
+              bus.ExecuteAspi(1, 2, 1, kTestUnitReady, Direction::None, nullptr, 0));
+    EXPECT_EQ(2, bus.PendingSense(1, 2, 1)[2]);
+}
+
+TEST_F(SimBusTest, ForeignDrivesRefuseVendorCommandsAndCountThem) {
+    std::uint8_t buffer[528];
+    const std::uint8_t readPage[12] = {0xE8, 32, 0, 0, 0, 1};
+    EXPECT_EQ(Outcome::CheckCondition, bus.ExecuteDrive('C', readPage, Direction::In, buffer, 528));
+    EXPECT_EQ(5, bus.PendingSense(0, 0, 0)[2]);
+    EXPECT_EQ(0x20, bus.PendingSense(0, 0, 0)[12]);
+    EXPECT_EQ(1u, bus.UnitOfDrive('C')->NonInquiryCommands());
+    EXPECT_EQ(0u, bus.ReaderCommandCount());
+}
+
 TEST_F(SimBusTest, OnlyTheDevicesAddressesAnswer) {
     Outcome outcome;
     Inquiry(1, 3, 0, &outcome);

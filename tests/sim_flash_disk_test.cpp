@@ -403,6 +403,18 @@ TEST_F(SimFlashDiskTest, NotReadyUnitAttentionAndStop) {
     EXPECT_EQ(Outcome::Good, Run(Cdb{0x00}));
 }
 
+TEST_F(SimFlashDiskTest, StartStopAndVendorFE) {
+    ASSERT_EQ(Outcome::Good, Run(Cdb{0x1B, 0, 0, 0, 0x01}));  // START = 1 keeps it running
+    EXPECT_FALSE(disk.Stopped());
+    EXPECT_EQ(-1, disk.LastVendorFEValue());
+    ASSERT_EQ(Outcome::Good, Run(Cdb{0xFE, 0, 3}));
+    EXPECT_EQ(3, disk.LastVendorFEValue());
+    std::uint8_t data[4];
+    EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0xFE, 0, 3}, Direction::In, data, 4));
+    EXPECT_EQ(2u, disk.CommandCount(0xFE));
+    EXPECT_EQ(1u, disk.CommandCount(0x1B));
+}
+
 TEST_F(SimFlashDiskTest, CisPageNumberFindsTheFirstUnmarkedUsbcBlock) {
     std::uint8_t reply[4] = {};
     ASSERT_EQ(Outcome::Good, Run(Cdb{0xC3}, Direction::In, reply, 4));
