@@ -109,13 +109,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return kExitFailed;
     }
     if (session->Units().empty()) {
-        std::printf("%s\n", AppString(IDS_NO_USB_DISK));
-        if (session->Layer().PermissionDenials() > 0) {
-            Complain(std::to_string(session->Layer().PermissionDenials()) +
-                     " device node(s) could not be opened: permission denied");
-        } else if (!options.device.empty()) {
-            Complain(options.device + " does not answer as this controller's reader");
-        }
+        ReportNoReader(*session, machine, options);
         return kExitNoDisk;
     }
     const FoundUnit* chosen = ChooseFlashDisk(session->Units(), &exitCode);

@@ -8,20 +8,25 @@
 #include "cli/machine.h"
 #include "cli/reader_session.h"
 
-namespace {
-
-void ReportNoReader(const ReaderSession& session, const Machine& machine) {
+void ReportNoReader(const ReaderSession& session, const Machine& machine,
+                    const CliOptions& options) {
     std::printf("%s\n", AppString(IDS_NO_USB_DISK));
-    if (session.Layer().PermissionDenials() > 0) {
+    std::fflush(stdout);
+    int denied = session.Layer().PermissionDenials();
+    if (denied > 0) {
         std::fprintf(stderr, "brevant: %d device node(s) could not be opened: permission denied\n",
-                     session.Layer().PermissionDenials());
-    } else if (machine.Nodes().size() == 1) {
+                     denied);
+    } else if (!options.device.empty()) {
         std::fprintf(stderr, "brevant: %s does not answer as this controller's reader\n",
-                     machine.Nodes()[0].c_str());
+                     options.device.c_str());
+    } else if (machine.Nodes().empty()) {
+        std::fprintf(stderr, "brevant: %s\n",
+                     machine.Simulated()
+                         ? "the simulated machine has no drives"
+                         : "there are no SCSI nodes (/dev/sg*, /dev/sd*): is the stick plugged "
+                           "in, and the sg or sd driver loaded?");
     }
 }
-
-}  // namespace
 
 int RunListCommand(const CliOptions& options) {
     std::string error;
@@ -37,7 +42,7 @@ int RunListCommand(const CliOptions& options) {
         return kExitFailed;
     }
     if (session.Units().empty()) {
-        ReportNoReader(session, *machine);
+        ReportNoReader(session, *machine, options);
         return kExitNoDisk;
     }
     std::printf("%-12s %-4s %-18s %-28s %s\n", "NODE", "KEY", "MEDIUM", "CAPACITY",
