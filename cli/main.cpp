@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 #include "cli/exit_codes.h"
 
 int main(int argc, char** argv) {
+    // A reader of the output that goes away (brevant ... | head) must not end the process in
+    // the middle of a format: the run goes on and the writes to the pipe fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     CliOptions options;
     std::string error;

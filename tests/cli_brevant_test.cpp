@@ -100,11 +100,16 @@ class Brevant {
         (void)written;
     }
     void Signal(int sig) { kill(pid_, sig); }
+    // Stops reading: the program's output has nowhere to go any more.
+    void CloseOutput() {
+        close(fd_);
+        fd_ = -1;
+    }
 
     // Reads to the end and returns the exit code (-1 if it did not exit normally).
     int Finish(int seconds = 60) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < deadline && ReadSome(200)) {
+        while (fd_ >= 0 && std::chrono::steady_clock::now() < deadline && ReadSome(200)) {
         }
         int status = 0;
         if (waitpid(pid_, &status, 0) != pid_) return -1;
@@ -305,6 +310,16 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
     ASSERT_NE(scan, std::string::npos);
     EXPECT_EQ(trace.find(": 2A ", scan), std::string::npos);
     EXPECT_EQ(trace.find(": C4 "), std::string::npos);
+}
+
+TEST_F(CliFormat, OutputThatGoesAwayDoesNotCutTheFormatShort) {
+    Brevant process({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
+                     "--sim-latency", "200", "--export-image", Path("disk.img")},
+                    InDir());
+    ASSERT_TRUE(process.WaitFor("Device:")) << process.Output();
+    process.CloseOutput();  // as `brevant ... | head -1` does
+    EXPECT_EQ(process.Finish(), kExitComplete);
+    EXPECT_EQ(ReadFile(Path("disk.img")).size(), 32000u * 512u);
 }
 
 TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
