@@ -54,6 +54,7 @@ class Brevant {
         }
         pid_ = fork();
         if (pid_ == 0) {
+            close(fd_);  // the child keeps only its own end
             if (options.terminal) {
                 setsid();
                 ioctl(childEnd, TIOCSCTTY, 0);
