@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +23,6 @@
 namespace {
 
 const std::string kBrevant = std::string(BREVANT_BINARY_DIR) + "/brevant";
-const std::string kExamples = std::string(BREVANT_SOURCE_DIR) + "/sim/examples/";
 
 constexpr int kExitComplete = 0;
 constexpr int kExitFailed = 1;
@@ -184,11 +184,43 @@ bool HaveTool(const char* name) {
     return std::system(command.c_str()) == 0;
 }
 
+// A 64 MiB stick back from a shop: an old CIS page and vendor page, three blocks marked bad,
+// one that fails its next erase, two weak ones that only the Full format's tests catch. A system
+// disk and a DVD drive sit beside it.
+const char kShopDisk[] =
+    "foreign drive=C adapter=0 target=0 name=\"System Disk\"\n"
+    "foreign drive=D adapter=0 target=1 name=\"DVD-ROM Drive\"\n"
+    "reader adapter=1 target=0\n"
+    "unit DS drive=E\n"
+    "banks 76\n"
+    "cis page=0\n"
+    "vendor-page text=\"SHOP VENDOR PAGE\"\n"
+    "bad 0:37 0:1500 0:4095\n"
+    "erase-fails 0:812\n"
+    "stuck 0:2077 0:3001\n";
+
+const char kProtectedDisk[] =
+    "reader adapter=0 target=0\n"
+    "unit DS drive=E\n"
+    "banks 73\n"
+    "cis page=0\n"
+    "write-protected\n";
+
+const char kSlotsOnly[] =
+    "foreign drive=C adapter=0 target=0 name=\"System Disk\"\n"
+    "reader adapter=0 target=2\n"
+    "unit CF drive=E card=yes\n"
+    "unit SM drive=F\n"
+    "unit MM drive=G\n";
+
 class CliFormat : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(dir_.Path().empty());
         ASSERT_EQ(access(kBrevant.c_str(), X_OK), 0) << kBrevant << " is not built";
+        shop_ = Describe("shop.txt", kShopDisk);
+        protected_ = Describe("protected.txt", kProtectedDisk);
+        slots_ = Describe("slots.txt", kSlotsOnly);
     }
     std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
     Brevant::Options InDir() const {
@@ -202,6 +234,9 @@ class CliFormat : public ::testing::Test {
     }
 
     TempDir dir_;
+    std::string shop_;       // a 64 MiB disk with bad and weak blocks beside two foreign drives
+    std::string protected_;  // a 16 MiB disk with its switch on
+    std::string slots_;      // a card reader without a flash disk
 };
 
 const char kSmallDisk[] =
@@ -214,8 +249,8 @@ const char kSmallDisk[] =
 // ---- Complete runs ----
 
 TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
-    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt",
-                               "--export-image", Path("disk.img"), "--trace", Path("trace.txt")},
+    Finished run = RunBrevant({"format", "--yes", "--simulate", shop_, "--export-image",
+                               Path("disk.img"), "--trace", Path("trace.txt")},
                               InDir());
     EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
     EXPECT_NE(run.output.find("Device: sim:E (USB flash disk)"), std::string::npos);
@@ -245,9 +280,8 @@ TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
 }
 
 TEST_F(CliFormat, FullFormatTestsTheSurfaceAsTheSettingsSay) {
-    Finished full = RunBrevant({"format", "--full", "--yes", "--simulate",
-                                kExamples + "demo-64mb.txt", "--log", Path("run.log")},
-                               InDir());
+    Finished full = RunBrevant(
+        {"format", "--full", "--yes", "--simulate", shop_, "--log", Path("run.log")}, InDir());
     EXPECT_EQ(full.exitCode, kExitComplete) << full.output;
     // The two weak blocks fail the pattern tests on top of the four bad ones.
     EXPECT_NE(full.output.find("Format: Full"), std::string::npos);
@@ -261,16 +295,14 @@ TEST_F(CliFormat, FullFormatTestsTheSurfaceAsTheSettingsSay) {
     // Without the pattern tests and the erase check a Full format passes the weak blocks.
     WriteFile(Path("Brevant.ini"),
               "[Setting]\n55PtnTest=0\nAAPtnTest=0\nAscendPtnTest=0\nVerifyEraseFree=0\n");
-    Finished lenient = RunBrevant(
-        {"format", "--full", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    Finished lenient = RunBrevant({"format", "--full", "--yes", "--simulate", shop_}, InDir());
     EXPECT_EQ(lenient.exitCode, kExitComplete) << lenient.output;
     EXPECT_NE(lenient.output.find("Bad blocks: 4\n"), std::string::npos) << lenient.output;
 }
 
 TEST_F(CliFormat, GenerateLogWritesBrevantLogInTheCurrentFolder) {
     WriteFile(Path("Brevant.ini"), "[Setting]\nGenerateLog=1\n");
-    Finished run =
-        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    Finished run = RunBrevant({"format", "--yes", "--simulate", shop_}, InDir());
     EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
     std::string log = ReadFile(Path("brevant.log"));
     EXPECT_NE(log.find("Bank No = 0\n"), std::string::npos) << log;
@@ -396,9 +428,7 @@ TEST_F(CliFormat, DamagedMediaQuestionOnATerminal) {
 TEST_F(CliFormat, ConfirmationOnATerminal) {
     Brevant::Options terminal = InDir();
     terminal.terminal = true;
-    Brevant declined(
-        {"format", "--simulate", kExamples + "demo-64mb.txt", "--trace", Path("declined.txt")},
-        terminal);
+    Brevant declined({"format", "--simulate", shop_, "--trace", Path("declined.txt")}, terminal);
     ASSERT_TRUE(declined.WaitFor("Would you like to continue ? [y/N] ")) << declined.Output();
     EXPECT_NE(declined.Output().find("Device: sim:E"), std::string::npos);
     EXPECT_NE(declined.Output().find("All the data will be erased!"), std::string::npos);
@@ -410,7 +440,7 @@ TEST_F(CliFormat, ConfirmationOnATerminal) {
     EXPECT_EQ(trace.find(": F2 "), std::string::npos);  // nothing erased
     EXPECT_EQ(trace.find(": E9 "), std::string::npos);  // nothing written
 
-    Brevant accepted({"format", "--simulate", kExamples + "demo-64mb.txt"}, terminal);
+    Brevant accepted({"format", "--simulate", shop_}, terminal);
     ASSERT_TRUE(accepted.WaitFor("[y/N] ")) << accepted.Output();
     accepted.Type("yes\n");
     EXPECT_EQ(accepted.Finish(), kExitComplete) << accepted.Output();
@@ -422,9 +452,8 @@ TEST_F(CliFormat, ConfirmationOnATerminal) {
 }
 
 TEST_F(CliFormat, NoConfirmationWithoutATerminal) {
-    Finished run = RunBrevant(
-        {"format", "--simulate", kExamples + "demo-64mb.txt", "--trace", Path("trace.txt")},
-        InDir());
+    Finished run =
+        RunBrevant({"format", "--simulate", shop_, "--trace", Path("trace.txt")}, InDir());
     EXPECT_EQ(run.exitCode, kExitUsage);
     EXPECT_NE(run.output.find("pass --yes"), std::string::npos) << run.output;
     EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());  // the machine was never touched
@@ -433,9 +462,8 @@ TEST_F(CliFormat, NoConfirmationWithoutATerminal) {
 // ---- Bad input ----
 
 TEST_F(CliFormat, UnknownDevice) {
-    Finished run = RunBrevant(
-        {"format", "--yes", "--simulate", kExamples + "demo-64mb.txt", "--device", "sim:Q"},
-        InDir());
+    Finished run =
+        RunBrevant({"format", "--yes", "--simulate", shop_, "--device", "sim:Q"}, InDir());
     EXPECT_EQ(run.exitCode, kExitNoDisk);
     EXPECT_NE(run.output.find("sim:Q: no such device"), std::string::npos) << run.output;
 
@@ -450,9 +478,9 @@ TEST_F(CliFormat, UnknownDevice) {
 }
 
 TEST_F(CliFormat, NodeThatIsNotAReaderIsSentOnlyInquiry) {
-    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt",
-                               "--device", "sim:C", "--trace", Path("trace.txt")},
-                              InDir());
+    Finished run = RunBrevant(
+        {"format", "--yes", "--simulate", shop_, "--device", "sim:C", "--trace", Path("trace.txt")},
+        InDir());
     EXPECT_EQ(run.exitCode, kExitNoDisk);
     EXPECT_NE(run.output.find("No USB disk found ! Please plug in the device."), std::string::npos);
     EXPECT_NE(run.output.find("sim:C does not answer as this controller's reader"),
@@ -466,9 +494,8 @@ TEST_F(CliFormat, NodeThatIsNotAReaderIsSentOnlyInquiry) {
 }
 
 TEST_F(CliFormat, WriteProtectedDiskIsNotFormatted) {
-    Finished run = RunBrevant({"format", "--yes", "--simulate", kExamples + "write-protected.txt",
-                               "--trace", Path("trace.txt")},
-                              InDir());
+    Finished run = RunBrevant(
+        {"format", "--yes", "--simulate", protected_, "--trace", Path("trace.txt")}, InDir());
     EXPECT_EQ(run.exitCode, kExitNoDisk);
     EXPECT_NE(run.output.find("15.6 MB  32000 sectors\nMedia is write-protected !"),
               std::string::npos)
@@ -508,7 +535,7 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
     for (const Case& c : cases) {
         WriteFile(Path("bad.ini"), c.text);
         Finished run = RunBrevant({"format", "--yes", "--settings", Path("bad.ini"), "--simulate",
-                                   kExamples + "demo-64mb.txt", "--trace", Path("trace.txt")},
+                                   shop_, "--trace", Path("trace.txt")},
                                   InDir());
         EXPECT_EQ(run.exitCode, kExitUsage) << c.text;
         EXPECT_NE(run.output.find(c.expected), std::string::npos) << run.output;
@@ -517,16 +544,14 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
         EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());
     }
 
-    Finished missing = RunBrevant({"format", "--yes", "--settings", Path("none.ini"), "--simulate",
-                                   kExamples + "demo-64mb.txt"},
-                                  InDir());
+    Finished missing = RunBrevant(
+        {"format", "--yes", "--settings", Path("none.ini"), "--simulate", shop_}, InDir());
     EXPECT_EQ(missing.exitCode, kExitUsage);
     EXPECT_NE(missing.output.find("none.ini: cannot read the settings file"), std::string::npos);
 
     // An unknown key is only a warning.
     WriteFile(Path("Brevant.ini"), "[Setting]\nVerifyEverything=1\n");
-    Finished warned =
-        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    Finished warned = RunBrevant({"format", "--yes", "--simulate", shop_}, InDir());
     EXPECT_EQ(warned.exitCode, kExitComplete) << warned.output;
     EXPECT_NE(warned.output.find("warning: Brevant.ini: line 2: VerifyEverything: not a setting"),
               std::string::npos)
@@ -534,10 +559,9 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
 }
 
 TEST_F(CliFormat, LogThatCannotBeCreated) {
-    Finished run =
-        RunBrevant({"format", "--yes", "--simulate", kExamples + "demo-64mb.txt", "--log",
-                    Path("no/such/folder/run.log"), "--trace", Path("trace.txt")},
-                   InDir());
+    Finished run = RunBrevant({"format", "--yes", "--simulate", shop_, "--log",
+                               Path("no/such/folder/run.log"), "--trace", Path("trace.txt")},
+                              InDir());
     EXPECT_EQ(run.exitCode, kExitUsage);
     EXPECT_NE(run.output.find("cannot create the log file"), std::string::npos) << run.output;
     EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
@@ -575,20 +599,19 @@ TEST_F(CliFormat, BadCommandLines) {
 // ---- Listing and rights ----
 
 TEST_F(CliFormat, ListShowsEveryUnit) {
-    Finished disk = RunBrevant({"list", "--simulate", kExamples + "demo-64mb.txt"}, InDir());
+    Finished disk = RunBrevant({"list", "--simulate", shop_}, InDir());
     EXPECT_EQ(disk.exitCode, kExitComplete) << disk.output;
     EXPECT_NE(disk.output.find("sim:E        8    USB flash disk     62.5 MB  128000 sectors"),
               std::string::npos)
         << disk.output;
     EXPECT_NE(disk.output.find("      no\n"), std::string::npos);
 
-    Finished slots = RunBrevant({"list", "--simulate", kExamples + "card-slots-only.txt"}, InDir());
+    Finished slots = RunBrevant({"list", "--simulate", slots_}, InDir());
     EXPECT_EQ(slots.exitCode, kExitComplete) << slots.output;
     EXPECT_NE(slots.output.find("sim:E        1    CompactFlash slot"), std::string::npos);
     EXPECT_NE(slots.output.find("sim:F        2    SmartMedia slot"), std::string::npos);
     EXPECT_NE(slots.output.find("sim:G        4    MMC slot"), std::string::npos);
-    Finished format =
-        RunBrevant({"format", "--yes", "--simulate", kExamples + "card-slots-only.txt"}, InDir());
+    Finished format = RunBrevant({"format", "--yes", "--simulate", slots_}, InDir());
     EXPECT_EQ(format.exitCode, kExitNoDisk);
     EXPECT_NE(format.output.find("card slots"), std::string::npos) << format.output;
 
@@ -607,11 +630,14 @@ TEST_F(CliFormat, RealDevicesNeedRootTheSimulatorDoesNot) {
     }
     Brevant::Options nobody;
     nobody.asNobody = true;
+    // The unprivileged run must be able to read the description.
+    ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(shop_.c_str(), 0644), 0);
     Finished run = RunBrevant({"format", "--yes"}, nobody);
     EXPECT_EQ(run.exitCode, kExitNoDisk) << run.output;
     EXPECT_NE(run.output.find("raw commands to a USB disk need root"), std::string::npos)
         << run.output;
-    Finished simulated = RunBrevant({"list", "--simulate", kExamples + "demo-64mb.txt"}, nobody);
+    Finished simulated = RunBrevant({"list", "--simulate", shop_}, nobody);
     EXPECT_EQ(simulated.exitCode, kExitComplete) << simulated.output;
 }
 
