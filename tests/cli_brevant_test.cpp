@@ -621,6 +621,37 @@ TEST_F(CliFormat, ListShowsEveryUnit) {
     EXPECT_NE(empty.output.find("No USB disk found !"), std::string::npos);
 }
 
+TEST_F(CliFormat, WhichFlashDiskIsFormatted) {
+    // Two sticks: the program does not guess.
+    std::string two = Describe("two.txt",
+                               "reader adapter=0 target=0\nunit DS drive=E\nbanks 73\n"
+                               "reader adapter=0 target=1\nunit DS drive=F\nbanks 73\n");
+    Finished guess = RunBrevant({"format", "--yes", "--simulate", two}, InDir());
+    EXPECT_EQ(guess.exitCode, kExitUsage);
+    EXPECT_NE(guess.output.find("several USB flash disks found (sim:E sim:F): name the one to "
+                                "format with --device"),
+              std::string::npos)
+        << guess.output;
+    Finished named = RunBrevant(
+        {"format", "--yes", "--simulate", two, "--device", "sim:F", "--trace", Path("two.log")},
+        InDir());
+    EXPECT_EQ(named.exitCode, kExitComplete) << named.output;
+    std::string trace = ReadFile(Path("two.log"));
+    EXPECT_NE(trace.find("reader 1 lun 0: F2 "), std::string::npos);
+    EXPECT_EQ(trace.find("reader 0 lun 0: F2 "), std::string::npos);  // the other stick untouched
+
+    // A flash disk behind a card slot of its reader is formatted on its own node.
+    std::string behind = Describe("behind.txt",
+                                  "reader adapter=0 target=0\nunit CF drive=E\nunit DS drive=F\n"
+                                  "banks 73\n");
+    Finished list = RunBrevant({"list", "--simulate", behind}, InDir());
+    EXPECT_NE(list.output.find("sim:F        9    USB flash disk"), std::string::npos)
+        << list.output;
+    Finished run = RunBrevant({"format", "--yes", "--simulate", behind}, InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    EXPECT_NE(run.output.find("Device: sim:F"), std::string::npos);
+}
+
 TEST_F(CliFormat, RealDevicesNeedRootTheSimulatorDoesNot) {
     if (getuid() != 0) {
         Finished run = RunBrevant({"list"});
