@@ -99,9 +99,8 @@ int ExitCodeOf(FormatResult result, const TerminalRun& run) {
 }
 
 // The format itself, from discovery to the result; the caller writes the exports.
-int FormatWithSettings(const CliOptions& options, const FormatSettings& settings,
+int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
                        Machine& machine) {
-    std::string error;
     int exitCode = kExitFailed;
     auto session = std::make_unique<ReaderSession>(machine.Io(), machine.Nodes());
     if (!session->Open()) {
@@ -155,20 +154,6 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return kExitCancelled;
     }
 
-    FormatLog log;
-    if (!options.logPath.empty()) {
-        log.Open(1, options.logPath);
-        if (log.Used() != 0) {
-            Complain(options.logPath + ": cannot create the log file");
-            return kExitUsage;
-        }
-    } else {
-        log.Open(settings.GenerateLog);
-        if (settings.GenerateLog != 0 && log.Used() != 0) {
-            Complain("warning: brevant.log cannot be created: the run is not logged");
-        }
-    }
-
     bool terminal = ::isatty(STDOUT_FILENO) == 1;
     ReaderSession* live = session.get();
     TerminalRun run(settings, log, stdout, terminal, [live] { return live->StillPresent(); });
@@ -201,7 +186,6 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     }
     std::fflush(stdout);
 
-    log.Flush();
     return ExitCodeOf(result, run);
 }
 
@@ -216,6 +200,22 @@ int RunFormatCommand(const CliOptions& options) {
         return kExitUsage;
     }
 
+    // The log is set up before any device is looked at, as the program does at start: a log
+    // that cannot be created stops nothing but an explicit --log.
+    FormatLog log;
+    if (!options.logPath.empty()) {
+        log.Open(1, options.logPath);
+        if (log.Used() != 0) {
+            Complain(options.logPath + ": cannot create the log file");
+            return kExitUsage;
+        }
+    } else {
+        log.Open(settings.GenerateLog);
+        if (settings.GenerateLog != 0 && log.Used() != 0) {
+            Complain("warning: brevant.log cannot be created: the run is not logged");
+        }
+    }
+
     std::string error;
     int exitCode = kExitFailed;
     auto machine = Machine::Open(options, &error, &exitCode);
@@ -223,7 +223,8 @@ int RunFormatCommand(const CliOptions& options) {
         Complain(error);
         return exitCode;
     }
-    int code = FormatWithSettings(options, settings, *machine);
+    int code = FormatWithSettings(options, settings, log, *machine);
+    log.Flush();
     // The simulated machine's exports are written however the run ended: the trace of a refused
     // run shows what was (not) sent.
     if (!machine->WriteExports(options, &error)) {

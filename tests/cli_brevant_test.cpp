@@ -564,7 +564,7 @@ TEST_F(CliFormat, LogThatCannotBeCreated) {
                               InDir());
     EXPECT_EQ(run.exitCode, kExitUsage);
     EXPECT_NE(run.output.find("cannot create the log file"), std::string::npos) << run.output;
-    EXPECT_EQ(ReadFile(Path("trace.txt")).find(": F2 "), std::string::npos);
+    EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());  // no device was looked at
 }
 
 TEST_F(CliFormat, BadCommandLines) {
