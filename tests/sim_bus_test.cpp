@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -230,6 +231,15 @@ TEST_F(SimBusTest, HungCommandHasNoEffectAndLaterCommandsComplete) {
     EXPECT_EQ(Outcome::Good, bus.ExecuteAspi(1, 2, 1, mark, Direction::None, nullptr, 0));
     EXPECT_TRUE(bus.FlashDisk()->IsMarkedBad(0, 3));
     EXPECT_EQ(Outcome::Hung, bus.Trace()[1].outcome);
+}
+
+TEST_F(SimBusTest, LatencyDelaysEveryReaderCommand) {
+    bus.SetLatencyMicroseconds(20000);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Outcome::Good, bus.ExecuteAspi(1, 2, 1, kTestUnitReady, Direction::None, nullptr, 0));
+    ASSERT_EQ(Outcome::Good, bus.ExecuteAspi(1, 2, 1, kTestUnitReady, Direction::None, nullptr, 0));
+    // A lower bound only: the pause is the point, not how fast the host is.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
 }
 
 TEST_F(SimBusTest, AspiLibraryAndPassThroughSettings) {
