@@ -359,6 +359,8 @@ void DescriptionReader::BlockFaults(const Line& line) {
         const auto ref = BlockRef(disk, word);
         if (line.keyword == "bad") {
             disk.SetFactoryBad(ref.first, ref.second);
+        } else if (line.keyword == "data") {
+            WriteDataBlock(disk, ref.first, ref.second);
         } else if (line.keyword == "erase-fails") {
             disk.SetEraseFails(ref.first, ref.second);
         } else if (line.keyword == "mark-does-not-stick") {
@@ -438,7 +440,8 @@ void DescriptionReader::Apply(const Line& line) {
         Foreign(line);
     } else if (k == "banks") {
         Banks(line);
-    } else if (k == "bad" || k == "erase-fails" || k == "stuck" || k == "mark-does-not-stick") {
+    } else if (k == "bad" || k == "data" || k == "erase-fails" || k == "stuck" ||
+               k == "mark-does-not-stick") {
         BlockFaults(line);
     } else if (k == "write-protected" || k == "not-ready" || k == "unit-attention") {
         CheckOptions(line, {}, 0);
@@ -507,6 +510,25 @@ void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors)
     }
     std::fill_n(image.begin() + kPageDataBytes, 6, 0xFF);
     disk.ProgramPageRaw(0, page, image.data());
+}
+
+void WriteDataBlock(SimFlashDisk& disk, std::size_t bank, std::uint32_t block) {
+    const BankGeometry& g = disk.Geometry(bank);
+    PageBytes image;
+    for (std::uint32_t p = 0; p < g.pagesPerBlock; ++p) {
+        // Data that differs from page to page and block to block.
+        for (std::size_t i = 0; i < kPageDataBytes; ++i) {
+            image[i] = static_cast<std::uint8_t>(i + 13 * p + 101 * block);
+        }
+        std::fill(image.begin() + kPageDataBytes, image.end(), 0xFF);
+        // Spare bytes 6..10: the logical block this one holds, as the firmware keeps it.
+        image[kPageDataBytes + 6] = static_cast<std::uint8_t>(block >> 8);
+        image[kPageDataBytes + 7] = static_cast<std::uint8_t>(block);
+        image[kPageDataBytes + 8] = static_cast<std::uint8_t>(bank);
+        image[kPageDataBytes + 9] = 0x00;
+        image[kPageDataBytes + 10] = 0x00;
+        disk.ProgramPageRaw(bank, block * g.pagesPerBlock + p, image.data());
+    }
 }
 
 void WriteVendorPage(SimFlashDisk& disk, std::uint32_t page, const std::string& text) {

@@ -18,6 +18,10 @@ bool ApplyDescription(const std::string& text, SimBus& bus, std::string* error);
 // page): "USBC", a group table and bank totals that add up to `sectors` for the last bank.
 void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors);
 
+// Fills a block the way a used stick holds data: every page has data, spare bytes 0..5 0xFF (no
+// bad-block mark) and a logical block address in spare bytes 6..10.
+void WriteDataBlock(SimFlashDisk& disk, std::size_t bank, std::uint32_t block);
+
 // Writes a vendor page (starting with "USBC", then `text`) at `page` of bank 0.
 void WriteVendorPage(SimFlashDisk& disk, std::uint32_t page, const std::string& text);
 

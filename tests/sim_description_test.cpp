@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +44,7 @@ reader adapter=1 target=4
   unit DS drive=F
     banks 73 2x75
     bad 0:5 1:2047
+    data 0:8 0:9
     erase-fails 0:6
     stuck 0:7 page=3 byte=520 mask=0x81
     mark-does-not-stick 2:9
@@ -82,6 +84,16 @@ unplug-after 1000
     EXPECT_TRUE(disk.IsMarkedBad(0, 5));
     EXPECT_TRUE(disk.IsMarkedBad(1, 2047));
     EXPECT_FALSE(disk.IsMarkedBad(0, 6));
+    // A block with data: data in every page, no mark, spare bytes 6..10 not blank.
+    for (std::uint32_t p : {8u * 32, 8u * 32 + 31, 9u * 32}) {
+        const sim::PageBytes page = disk.ReadPage(0, p);
+        EXPECT_FALSE(std::all_of(page.begin(), page.begin() + 512,
+                                 [](std::uint8_t b) { return b == 0xFF; }));
+        EXPECT_FALSE(std::all_of(page.begin() + 518, page.begin() + 523,
+                                 [](std::uint8_t b) { return b == 0xFF; }));
+    }
+    EXPECT_NE(disk.ReadPage(0, 8 * 32), disk.ReadPage(0, 9 * 32));
+    EXPECT_FALSE(disk.IsMarkedBad(0, 8));
     EXPECT_EQ(0x7E, disk.ReadPage(0, 7 * 32 + 3)[520]);
     EXPECT_EQ(0xFF, disk.ReadPage(0, 7 * 32 + 2)[520]);
     EXPECT_TRUE(disk.WriteProtected());
