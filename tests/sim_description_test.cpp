@@ -131,6 +131,18 @@ TEST(SimDescription, ErasesDefaultsAndLogicalSizeFromTheCisPage) {
     EXPECT_EQ(0xFF, disk.ReadPage(0, 32)[0]);
 }
 
+TEST(SimDescription, CommandFaultsCountFromTheStart) {
+    const auto bus = ParseOk("reader\nunit DS drive=E\nbanks 73\nhang-on 1\nunplug-after 2\n");
+    ASSERT_TRUE(bus);
+    const std::uint8_t testUnitReady[12] = {};
+    EXPECT_EQ(sim::Outcome::Hung,
+              bus->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(sim::Outcome::Good,
+              bus->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    EXPECT_FALSE(bus->Plugged());
+    EXPECT_FALSE(bus->HasDrive('E'));
+}
+
 TEST(SimDescription, AspiLibraryFaults) {
     auto bus = ParseOk("aspi library=absent\n");
     ASSERT_TRUE(bus);
