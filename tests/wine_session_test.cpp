@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -109,6 +110,35 @@ std::string WindowsPath(const std::string& unixPath) {
         if (c == '/') c = '\\';
     }
     return path;
+}
+
+std::string DriverEscaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                    out += hex;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
 }
 
 // --- ChildProcess ----------------------------------------------------------------------------
@@ -446,6 +476,22 @@ std::string WineTest::OutputOf(const std::string& exe) const {
     return text;
 }
 
+std::string WineTest::SimSummary(const std::string& key, const std::string& outDir) const {
+    std::istringstream lines(ReadFile(outDir + "/disk.txt"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+std::vector<std::string> WineTest::SimTrace(const std::string& outDir) const {
+    std::istringstream lines(ReadFile(outDir + "/trace.txt"));
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    return all;
+}
+
 std::string WineTest::Drive(const std::vector<std::string>& fields, int timeoutMs) {
     return WineSession::Instance().Drive(fields, timeoutMs);
 }
@@ -501,21 +547,6 @@ class WineAspiTest : public WineTest {
     bool Says(const std::string& line) const {
         return Output().find(line + "\n") != std::string::npos;
     }
-    // The value of one "key=value" line of the simulator's summary.
-    std::string Summary(const std::string& key) const {
-        std::istringstream lines(ReadFile("out/disk.txt"));
-        std::string line;
-        while (std::getline(lines, line)) {
-            if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-        }
-        return "";
-    }
-    std::vector<std::string> TraceLines() const {
-        std::istringstream lines(ReadFile("out/trace.txt"));
-        std::vector<std::string> all;
-        for (std::string line; std::getline(lines, line);) all.push_back(line);
-        return all;
-    }
     void SetUpClient(const std::string& description) {
         ASSERT_TRUE(CopyFromBuild("aspi_client.exe"));
         ASSERT_TRUE(CopyFromBuild("WNASPI32.DLL"));
@@ -542,12 +573,12 @@ TEST_F(WineAspiTest, ClientReachesTheDescribedReaderThroughTheLibrary) {
     EXPECT_EQ(Output().find("status mismatch"), std::string::npos) << Output();
 
     // What the process left behind when it released the library.
-    std::string sectors = Summary("sectors");
+    std::string sectors = SimSummary("sectors");
     ASSERT_FALSE(sectors.empty()) << "no summary in out/: " << ReadFile("out/error.txt");
     EXPECT_TRUE(Says("capacity status 0x01 last " + std::to_string(std::stoul(sectors) - 1)))
         << Output();
-    EXPECT_EQ(Summary("cis-page"), "0");
-    std::vector<std::string> trace = TraceLines();
+    EXPECT_EQ(SimSummary("cis-page"), "0");
+    std::vector<std::string> trace = SimTrace();
     ASSERT_EQ(trace.size(), 5u) << ReadFile("out/trace.txt");  // 2 INQUIRY, C2h, F7h, 25h
     EXPECT_EQ(trace[0].find("foreign C: 12 "), 0u) << trace[0];
     EXPECT_EQ(trace[2].find("reader 0 lun 0: C2 "), 0u) << trace[2];
@@ -625,7 +656,7 @@ TEST_F(WineAspiTest, WindowIsDrivenFromOutside) {
     int status = 0;
     ASSERT_TRUE(client->Wait(30000, &status));
     EXPECT_TRUE(Says("released")) << Output();
-    EXPECT_EQ(TraceLines().size(), 10u);
+    EXPECT_EQ(SimTrace().size(), 10u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -30,6 +31,13 @@ std::string InFolder(const std::string& folder, const char* name) {
 std::uint8_t* RawPointer(std::uint32_t address, std::uint32_t /*length*/) {
     static_assert(sizeof(void*) == sizeof(std::uint32_t), "the library is 32-bit only");
     return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(address));
+}
+
+// The output folder need not exist yet: tests name a fresh one per process.
+bool MakeFolder(const std::string& folder) {
+    std::error_code failed;
+    std::filesystem::create_directories(folder, failed);
+    return !failed;
 }
 
 bool AllBytes(const std::uint8_t* bytes, std::size_t count, std::uint8_t value) {
@@ -79,6 +87,7 @@ bool DllMachine::WriteOutput() {
     if (bus_ == nullptr) return false;
     bool written = statePath_.empty() || SaveState();
     if (outFolder_.empty()) return written;
+    if (!MakeFolder(outFolder_)) return false;
     written = bus_->WriteTrace(InFolder(outFolder_, kTraceFile)) && written;
     written = WriteSummary(InFolder(outFolder_, kSummaryFile)) && written;
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
@@ -203,7 +212,7 @@ void DllMachine::RestoreState() {
 }
 
 void DllMachine::ReportError(const std::string& reason) const {
-    if (outFolder_.empty()) return;
+    if (outFolder_.empty() || !MakeFolder(outFolder_)) return;
     std::ofstream out(InFolder(outFolder_, kErrorFile), std::ios::binary | std::ios::app);
     out << reason << "\n";
 }

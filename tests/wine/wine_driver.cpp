@@ -13,10 +13,9 @@
 //   progress <title> <id>                position of a progress bar
 //   click <title> <id>                   posts a click to an enabled button ("err disabled" else)
 //   box <title> <ms>                     a message box with that caption: "<text>\t<button ids>"
-//   answer <title> <button id>           presses a button of that message box
-//   send <title> <msg> <wparam> <lparam> <ms>   SendMessageTimeout: "ok <result, hex>"
-//   post <title> <msg> <wparam> <lparam>        PostMessage
-//   quit
+//   answer <title> <button id>           presses a button of that message box, waits until it
+//   closes send <title> <msg> <wparam> <lparam> <ms>   SendMessageTimeout: "ok <result, hex>" post
+//   <title> <msg> <wparam> <lparam>        PostMessage quit
 //
 // Clicks are posted, not sent, so that a click that opens a modal box does not block the driver.
 
@@ -33,6 +32,7 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kMessageBoxIconId = 1088;
 constexpr int kProgressGetPos = WM_USER + 8;  // PBM_GETPOS
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kBoxCloseMs = 10000;
 
 std::string Escape(const std::string& text) {
     std::string out;
@@ -267,7 +267,9 @@ bool RunCommand(const std::vector<std::string>& f) {
         } else {
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
-            Reply("ok");
+            // Answered means gone: the next "box" must not find this one again.
+            bool closed = WaitFor(kBoxCloseMs, [&] { return !IsWindow(box); });
+            Reply(closed ? "ok" : "err box stays");
         }
     } else if (verb == "send") {
         if (!need(6)) return true;

@@ -28,6 +28,8 @@ std::string SkipReason();
 std::string Win32Dir();
 // The Windows name of a Unix path (through Wine's Z: drive).
 std::string WindowsPath(const std::string& unixPath);
+// A text as the driver writes it into an answer (line breaks as \n, and so on).
+std::string DriverEscaped(const std::string& text);
 
 // A process this test process started. It is killed (by its own id) when dropped while running,
 // and it gets SIGKILL if the test process dies first.
@@ -138,6 +140,12 @@ class WineTest : public ::testing::Test {
                       const EnvList& env = {});
     // What a program wrote to standard output, collected in `<exe>.out`.
     std::string OutputOf(const std::string& exe) const;
+
+    // What the simulator's library left in an output folder of the test folder ("out" unless the
+    // test named another in BREVANT_SIM_OUT): a "key=value" line of its summary ("" when
+    // missing), and the command trace, one command per line.
+    std::string SimSummary(const std::string& key, const std::string& outDir = "out") const;
+    std::vector<std::string> SimTrace(const std::string& outDir = "out") const;
 
     std::string Drive(const std::vector<std::string>& fields, int timeoutMs = 15000);
     // Polls the text of a control until it starts with `prefix` (the driver escapes line
