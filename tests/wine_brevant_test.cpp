@@ -236,7 +236,9 @@ TEST_F(WineBrevantTest, WriteProtectedDiskCannotBeStarted) {
 
 TEST_F(WineBrevantTest, QuickFormatEndsWithTheReplugBoxAndAFreshVolume) {
     PrepareFolder(std::string(kSmallDisk) + "bad 0:5\nerase-fails 0:9\n", kLogOn);
-    ChildProcess* program = StartBrevant();
+    // The stick is kept in a state file, so that the next start sees what this run left.
+    const EnvList state = {{"BREVANT_SIM_STATE", WindowsPath(Folder() + "/stick.state")}};
+    ChildProcess* program = StartBrevant(state);
     ASSERT_NE(program, nullptr);
     StartFormat(kOk);
     AcceptCompleteBox(120000);
@@ -286,6 +288,13 @@ TEST_F(WineBrevantTest, QuickFormatEndsWithTheReplugBoxAndAFreshVolume) {
     std::string check =
         "fsck.fat -n '" + Folder() + "/out/disk.img' > '" + Folder() + "/fsck.txt' 2>&1";
     EXPECT_EQ(std::system(check.c_str()), 0) << ReadFile("fsck.txt");
+
+    // Plugged in again (a new start over the kept stick): the new capacity is shown.
+    ChildProcess* again = StartBrevant(state);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(Status(), DriverEscaped("15.6 MB  31968 sectors\n" + std::string(kReadyAdvice)));
+    EXPECT_EQ(State(kStartStop), "1 0");
+    ExitBrevant(again);
 }
 
 TEST_F(WineBrevantTest, FullFormatFindsWeakCellsAndEndsWithTheReplugBox) {
@@ -380,9 +389,10 @@ TEST_F(WineBrevantTest, StopDuringARunRestoresTheOldCisPage) {
     EXPECT_EQ(log.find("CIS page = "), std::string::npos) << log;
 }
 
-// A second copy finds the first by its title, is answered and ends without a window of its own.
+// A second copy finds the first by its title, is answered and ends without a window of its own,
+// also while the first is in the middle of a run, which goes on undisturbed.
 TEST_F(WineBrevantTest, SecondCopyHandsOverToTheFirst) {
-    PrepareFolder(kSmallDisk);
+    PrepareFolder(std::string(kSmallDisk) + "latency us=4000\n");
     ChildProcess* program = StartBrevant();
     ASSERT_NE(program, nullptr);
     ChildProcess* second =
@@ -395,6 +405,63 @@ TEST_F(WineBrevantTest, SecondCopyHandsOverToTheFirst) {
     EXPECT_EQ(Drive({"send", kTitle, "1481", "0", "0", "5000"}), "ok 42726576");
     // The second copy never opened the reader.
     EXPECT_TRUE(ReadFile("second/trace.txt").empty());
+
+    StartFormat(kOk);
+    ASSERT_EQ(StatusStartingWith(kRunningText), DriverEscaped(kRunningText));
+    ChildProcess* third =
+        Run("Brevant.exe", {}, {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/third")}});
+    ASSERT_NE(third, nullptr);
+    ASSERT_TRUE(third->Wait(30000, &status)) << "the copy started during the run did not end";
+    EXPECT_EQ(Drive({"count", kTitle}), "ok 1");
+    EXPECT_EQ(Text(kStartStop), "Stop") << "the run was disturbed";
+    EXPECT_EQ(Drive({"box", kTitle, "200"}), "err timeout");
+    ASSERT_EQ(Drive({"click", kTitle, std::to_string(kStartStop)}), "ok");
+    std::string stopped = StatusStartingWith("Format was canceled.");
+    EXPECT_TRUE(std::regex_match(stopped, FinalStatus("Format was canceled."))) << stopped;
+    ExitBrevant(program);
+}
+
+// Another program's window with the same title does not answer the query as the program
+// would, so start-up goes on.
+TEST_F(WineBrevantTest, ForeignWindowWithTheSameTitleDoesNotStopStartUp) {
+    PrepareFolder(kSmallDisk);
+    ASSERT_TRUE(CopyFromBuild("aspi_client.exe"));
+    ChildProcess* foreign = Run("aspi_client.exe", {"window", kTitle},
+                                {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/client")}});
+    ASSERT_NE(foreign, nullptr);
+    ASSERT_EQ(Drive({"wait", kTitle, "30000"}), "ok");
+    // The client answers with its request count: INQUIRY, C2h, F7h and READ CAPACITY.
+    ASSERT_EQ(Drive({"send", kTitle, "1481", "0", "0", "5000"}), "ok 4");
+    ChildProcess* program = Run("Brevant.exe");
+    ASSERT_NE(program, nullptr);
+    std::string count;
+    for (int i = 0; i < 300 && count != "ok 2"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        count = Drive({"count", kTitle});
+    }
+    EXPECT_EQ(count, "ok 2");
+    EXPECT_TRUE(program->Running());
+    EXPECT_TRUE(foreign->Running());
+}
+
+// A library that is there but reports no host adapter stops the start: no window, no command.
+TEST_F(WineBrevantTest, UnusableAspiLibraryEndsTheProgramWithoutAWindow) {
+    PrepareFolder(std::string("aspi adapters=0\n") + kSmallDisk);
+    ChildProcess* program = Run("Brevant.exe");
+    ASSERT_NE(program, nullptr);
+    ASSERT_TRUE(program->Wait(30000)) << "the program should end by itself";
+    EXPECT_EQ(Drive({"count", kTitle}), "ok 0");
+    EXPECT_TRUE(SimTrace().empty());
+}
+
+// Without the library the program falls back to pass-through on the drive letters, where
+// Wine's drives do not identify as the reader.
+TEST_F(WineBrevantTest, WithoutTheLibraryPassThroughFindsNoReader) {
+    PrepareFolder(std::string("aspi library=absent\n") + kSmallDisk);
+    ChildProcess* program = StartBrevant();
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(Status(), "No USB disk found ! Please plug in the device.");
+    EXPECT_EQ(State(kStartStop), "0 0");
     ExitBrevant(program);
 }
 

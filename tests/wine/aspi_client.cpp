@@ -3,7 +3,8 @@
 // a few commands through a request block, printing one line per step.
 //
 //   aspi_client            prints the results and ends
-//   aspi_client window     also opens a window "ASPI Client" that the tests drive from outside:
+//   aspi_client window [title]
+//                          also opens a window ("ASPI Client" unless titled) that the tests drive:
 //                          control 1000 shows the summary, button 1013 asks (OK/Cancel box)
 //                          whether to query again, button 2 ends, message 1481 answers the number
 //                          of requests sent so far.
@@ -30,7 +31,7 @@ constexpr UINT kCountQuery = 1481;
 constexpr int kSummaryId = 1000;
 constexpr int kAgainId = 1013;
 constexpr int kExitId = 2;
-const char kTitle[] = "ASPI Client";
+std::string title = "ASPI Client";  // the window's caption, also of its box
 
 SendCommandEntry sendCommand = nullptr;
 DWORD requestsSent = 0;
@@ -138,7 +139,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (LOWORD(wParam) == kExitId) {
                 DestroyWindow(window);
             } else if (LOWORD(wParam) == kAgainId) {
-                int answer = MessageBoxA(window, "Query the reader again?", kTitle, MB_OKCANCEL);
+                int answer =
+                    MessageBoxA(window, "Query the reader again?", title.c_str(), MB_OKCANCEL);
                 std::string text = answer == IDOK ? "again: " + RunQueries(globalSupportInfo)
                                                   : std::string("cancelled");
                 SetDlgItemTextA(window, kSummaryId, text.c_str());
@@ -162,8 +164,9 @@ int RunWindow(const std::string& summary) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = "AspiClientWindow";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("AspiClientWindow", kTitle, WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE,
-                                20, 20, 360, 140, nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowA("AspiClientWindow", title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE,
+                      20, 20, 360, 140, nullptr, nullptr, instance, nullptr);
     auto child = [&](const char* cls, const char* text, DWORD style, int x, int y, int w, int id) {
         CreateWindowA(cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, 24, window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
@@ -193,6 +196,7 @@ Function Entry(HMODULE library, const char* name) {
 
 int main(int argc, char** argv) {
     bool window = argc > 1 && std::strcmp(argv[1], "window") == 0;
+    if (window && argc > 2) title = argv[2];
     HMODULE library = LoadLibraryA("WNASPI32.DLL");
     if (library == nullptr) {
         std::printf("load failed %lu\n", static_cast<unsigned long>(GetLastError()));
