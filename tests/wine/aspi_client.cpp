@@ -164,9 +164,8 @@ int RunWindow(const std::string& summary) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = "AspiClientWindow";
     RegisterClassA(&windowClass);
-    HWND window =
-        CreateWindowA("AspiClientWindow", title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE,
-                      20, 20, 360, 140, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowA("AspiClientWindow", title.c_str(), WS_OVERLAPPED | WS_CAPTION, 20,
+                                20, 360, 140, nullptr, nullptr, instance, nullptr);
     auto child = [&](const char* cls, const char* text, DWORD style, int x, int y, int w, int id) {
         CreateWindowA(cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, 24, window,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
@@ -174,6 +173,8 @@ int RunWindow(const std::string& summary) {
     child("STATIC", summary.c_str(), SS_LEFT, 10, 10, 330, kSummaryId);
     child("BUTTON", "Again", BS_PUSHBUTTON, 10, 60, 100, kAgainId);
     child("BUTTON", "Exit", BS_PUSHBUTTON, 120, 60, 100, kExitId);
+    // Shown only now, so that whoever finds the window finds its controls too.
+    ShowWindow(window, SW_SHOW);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
