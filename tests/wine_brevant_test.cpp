@@ -285,8 +285,8 @@ TEST_F(WineBrevantTest, QuickFormatEndsWithTheReplugBoxAndAFreshVolume) {
     EXPECT_EQ(static_cast<unsigned char>(image[510]), 0x55);
     EXPECT_EQ(static_cast<unsigned char>(image[511]), 0xAA);
     EXPECT_EQ(image.substr(54, 5), "FAT12") << "a 15.6 MB volume has 12-bit FAT entries";
-    std::string check =
-        "fsck.fat -n '" + Folder() + "/out/disk.img' > '" + Folder() + "/fsck.txt' 2>&1";
+    std::string check = "PATH=\"$PATH:/usr/sbin:/sbin\" fsck.fat -n '" + Folder() +
+                        "/out/disk.img' > '" + Folder() + "/fsck.txt' 2>&1";
     EXPECT_EQ(std::system(check.c_str()), 0) << ReadFile("fsck.txt");
 
     // Plugged in again (a new start over the kept stick): the new capacity is shown.
