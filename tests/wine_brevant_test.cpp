@@ -200,6 +200,13 @@ TEST_F(WineBrevantTest, ReadyDiskShowsItsCapacityAndAnswersTheInstanceQuery) {
     EXPECT_EQ(Drive({"send", kTitle, "1481", "0", "0", "5000"}), "ok 42726576");
     SaveScreenshot("brevant-ready");
 
+    // A system command 16 to 31 opens the About box (the system menu offers no entry for it).
+    ASSERT_EQ(Drive({"post", kTitle, "0x112", "0x13", "0"}), "ok");
+    std::string about = Drive({"box", "About Brevant", "10000"});
+    EXPECT_EQ(about.rfind("ok ", 0), 0u) << about;
+    EXPECT_EQ(about.substr(about.size() - 2), "\t1") << "the About box has one OK button";
+    EXPECT_EQ(Drive({"answer", "About Brevant", "1"}), "ok");
+
     // The radio buttons switch the mode and keep each other exclusive.
     ASSERT_EQ(Drive({"click", kTitle, std::to_string(kFull)}), "ok");
     EXPECT_EQ(WaitForText(kTitle, kStatus, "62.5"),
