@@ -396,6 +396,41 @@ TEST_F(WineBrevantTest, StopDuringARunRestoresTheOldCisPage) {
     EXPECT_EQ(log.find("CIS page = "), std::string::npos) << log;
 }
 
+// The stick pulled during a run: the device-change notices empty the unit table, the run ends
+// as cancelled and Start stays disabled until the stick is back.
+TEST_F(WineBrevantTest, PullingTheStickDuringARunCancelsItUntilItIsBack) {
+    PrepareFolder(std::string(kSmallDisk) + "latency us=4000\n", kLogOn);
+    std::filesystem::create_directories(Folder() + "/control");
+    ChildProcess* program =
+        StartBrevant({{"BREVANT_SIM_CONTROL", WindowsPath(Folder() + "/control")}});
+    ASSERT_NE(program, nullptr);
+    StartFormat(kOk);
+    ASSERT_EQ(StatusStartingWith(kRunningText), DriverEscaped(kRunningText));
+
+    WriteFile("control/unplug", "");
+    // The NT family's order: the device tree changed, then the removal is complete.
+    ASSERT_EQ(Drive({"devicechange", kTitle, "7", "10000"}), "ok");
+    ASSERT_EQ(Drive({"devicechange", kTitle, "0x8004", "10000"}), "ok");
+    std::string status = StatusStartingWith("Format was canceled.");
+    EXPECT_TRUE(std::regex_match(status, FinalStatus("Format was canceled."))) << status;
+    EXPECT_EQ(Text(kStartStop), "Start");
+    EXPECT_EQ(State(kStartStop), "0 0");
+    EXPECT_EQ(State(kQuick), "1 1");
+    EXPECT_EQ(State(kFull), "1 0");
+    EXPECT_EQ(State(kExit), "1 0");
+    EXPECT_EQ(Drive({"box", kTitle, "200"}), "err timeout");
+
+    // Back in: the next arrival finds the disk and offers it again.
+    WriteFile("control/replug", "");
+    ASSERT_EQ(Drive({"devicechange", kTitle, "7", "10000"}), "ok");
+    ASSERT_EQ(Drive({"devicechange", kTitle, "0x8000", "10000"}), "ok");
+    EXPECT_EQ(StatusStartingWith("15.6 MB"),
+              DriverEscaped("15.6 MB  32000 sectors\n" + std::string(kReadyAdvice)));
+    EXPECT_EQ(State(kStartStop), "1 0");
+    ExitBrevant(program);
+    EXPECT_NE(ReadFile("brevant.log").find("User stop\n"), std::string::npos);
+}
+
 // A second copy finds the first by its title, is answered and ends without a window of its own,
 // also while the first is in the middle of a run, which goes on undisturbed.
 TEST_F(WineBrevantTest, SecondCopyHandsOverToTheFirst) {

@@ -57,6 +57,7 @@ bool GetU32(std::istream& in, std::uint32_t* value) {
 void DllMachine::Load(const std::string& dllFolder) {
     outFolder_ = Env("BREVANT_SIM_OUT");
     statePath_ = Env("BREVANT_SIM_STATE");
+    controlFolder_ = Env("BREVANT_SIM_CONTROL");
     std::string description = Env("BREVANT_SIM_DISK");
     if (description.empty()) description = InFolder(dllFolder, kDefaultDescription);
     std::string error;
@@ -80,7 +81,16 @@ std::uint32_t DllMachine::SendCommand(std::uint8_t* block) {
         block[sim::kSrbStatus] = static_cast<std::uint8_t>(kNoAdapters >> 8);
         return block[sim::kSrbStatus];
     }
+    FollowControlFolder();
     return sim::ExecuteAspiRequest(*bus_, block, RawPointer);
+}
+
+// Looked at before every command, so that a pull takes effect with the very next one.
+void DllMachine::FollowControlFolder() {
+    if (controlFolder_.empty()) return;
+    std::error_code failed;
+    if (std::filesystem::remove(InFolder(controlFolder_, kUnplugFile), failed)) bus_->Unplug();
+    if (std::filesystem::remove(InFolder(controlFolder_, kReplugFile), failed)) bus_->Replug();
 }
 
 bool DllMachine::WriteOutput() {

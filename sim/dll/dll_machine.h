@@ -12,6 +12,9 @@
 // what the tests look at after the process: the command trace, the logical disk image, the
 // first bank's raw pages and a summary of the flash disk's state. BREVANT_SIM_STATE may name a
 // file that keeps the first flash disk's NAND and logical sectors from one process to the next.
+// BREVANT_SIM_CONTROL may name a folder in which a test pulls the stick (a file "unplug") or
+// plugs it back in (a file "replug") while the program runs; each file is taken away when the
+// next command sees it.
 
 namespace simdll {
 
@@ -22,6 +25,8 @@ constexpr const char kBankPagesFile[] = "bank0.pages";
 constexpr const char kSummaryFile[] = "disk.txt";
 constexpr const char kErrorFile[] = "error.txt";
 constexpr const char kDefaultDescription[] = "brevant-sim.txt";
+constexpr const char kUnplugFile[] = "unplug";
+constexpr const char kReplugFile[] = "replug";
 
 // GetASPI32SupportInfo's answer when there is no machine: no host adapter (SS_NO_ADAPTERS).
 constexpr std::uint32_t kNoAdapters = 0xE800;
@@ -48,10 +53,12 @@ class DllMachine {
     void RestoreState();
     bool SaveState() const;
     void ReportError(const std::string& reason) const;
+    void FollowControlFolder();
 
     std::unique_ptr<sim::SimBus> bus_;
     std::string outFolder_;
     std::string statePath_;
+    std::string controlFolder_;
 };
 
 }  // namespace simdll

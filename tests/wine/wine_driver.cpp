@@ -20,6 +20,8 @@
 // Clicks are posted, not sent, so that a click that opens a modal box does not block the driver.
 
 #include <windows.h>
+// dbt.h needs the types of windows.h.
+#include <dbt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -293,8 +295,29 @@ bool RunCommand(const std::vector<std::string>& f) {
         if (window == nullptr) {
             Reply("err no window");
         } else {
-            PostMessageA(window, static_cast<UINT>(Number(f[2])), static_cast<WPARAM>(Number(f[3])),
-                         static_cast<LPARAM>(Number(f[4])));
+            bool posted = PostMessageA(window, static_cast<UINT>(Number(f[2])),
+                                       static_cast<WPARAM>(Number(f[3])),
+                                       static_cast<LPARAM>(Number(f[4]))) != 0;
+            Reply(posted ? "ok" : "err post failed " + std::to_string(GetLastError()));
+        }
+    } else if (verb == "devicechange") {
+        if (!need(4)) return true;
+        HWND window = FindMainWindow(f[1]);
+        WPARAM event = static_cast<WPARAM>(Number(f[2]));
+        // Arrival and removal notices point at a device record; the system carries it across
+        // processes only in a sent message, never in a posted one.
+        DEV_BROADCAST_VOLUME volume = {};
+        volume.dbcv_size = sizeof volume;
+        volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+        volume.dbcv_unitmask = 1u << ('E' - 'A');
+        LPARAM record = (event & 0x8000) != 0 ? reinterpret_cast<LPARAM>(&volume) : 0;
+        DWORD_PTR result = 0;
+        if (window == nullptr) {
+            Reply("err no window");
+        } else if (SendMessageTimeoutA(window, WM_DEVICECHANGE, event, record, SMTO_NORMAL,
+                                       static_cast<UINT>(Number(f[3])), &result) == 0) {
+            Reply("err timeout");
+        } else {
             Reply("ok");
         }
     } else {
