@@ -35,6 +35,7 @@ constexpr int kMessageBoxIconId = 1088;
 constexpr int kProgressGetPos = WM_USER + 8;  // PBM_GETPOS
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kBoxCloseMs = 10000;
+constexpr UINT kGetTextMs = 5000;
 
 std::string Escape(const std::string& text) {
     std::string out;
@@ -71,6 +72,18 @@ std::string WindowText(HWND window) {
     int got = GetWindowTextA(window, &text[0], length + 1);
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
+}
+
+// The text as the control itself holds it, asked of its own thread. (The copy the window manager
+// keeps for other processes can lag behind a change for a moment under Wine.)
+std::string ControlText(HWND control) {
+    char text[4096] = {};
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                            SMTO_NORMAL, kGetTextMs, &copied) == 0) {
+        return WindowText(control);
+    }
+    return std::string(text, copied < sizeof text ? copied : sizeof text - 1);
 }
 
 std::string ClassName(HWND window) {
@@ -223,7 +236,7 @@ bool RunCommand(const std::vector<std::string>& f) {
         Reply("ok " + std::to_string(mains));
     } else if (verb == "text") {
         HWND item;
-        if (need(3) && control(&item)) Reply("ok " + Escape(WindowText(item)));
+        if (need(3) && control(&item)) Reply("ok " + Escape(ControlText(item)));
     } else if (verb == "state") {
         HWND item;
         if (need(3) && control(&item)) {
@@ -255,7 +268,7 @@ bool RunCommand(const std::vector<std::string>& f) {
             Reply("err timeout");
         } else {
             HWND text = GetDlgItem(box, kMessageBoxTextId);
-            Reply("ok " + Escape(text != nullptr ? WindowText(text) : std::string()) + "\t" +
+            Reply("ok " + Escape(text != nullptr ? ControlText(text) : std::string()) + "\t" +
                   ButtonIds(box));
         }
     } else if (verb == "answer") {
