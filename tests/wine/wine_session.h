@@ -16,7 +16,10 @@
 // test gets a fresh folder in which its programs run.
 //
 // The tests need BREVANT_WIN32_DIR (the cross build folder with WNASPI32.DLL, wine_driver.exe,
-// aspi_client.exe and Brevant.exe); they skip when it is unset or BREVANT_SKIP_WINE=1.
+// aspi_client.exe and Brevant.exe); they skip when it is unset or BREVANT_SKIP_WINE=1. Run them
+// in one process (--gtest_filter='Wine*'), not one process per test, or every test pays for a
+// prefix of its own. BREVANT_KEEP_WINE=1 keeps the session folder (prefix, logs, the tests'
+// folders) for a look after the run.
 
 namespace winetest {
 
