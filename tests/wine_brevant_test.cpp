@@ -338,10 +338,11 @@ TEST_F(WineBrevantTest, FullFormatFindsWeakCellsAndEndsWithTheReplugBox) {
 }
 
 // Stop mid-run: the old CIS page and vendor page are put back as they were, no volume is
-// written, and the dialog can start again.
+// written, and the dialog can run again at once; the log then holds both runs in order.
 TEST_F(WineBrevantTest, StopDuringARunRestoresTheOldCisPage) {
     const std::string disk = std::string(kSmallDisk) + "latency us=4000\n";
     PrepareFolder(disk, kLogOn);
+    std::filesystem::create_directories(Folder() + "/control");
 
     // The pages as the stick carries them before any run.
     ChildProcess* first = StartBrevant({{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/before")}});
@@ -350,7 +351,8 @@ TEST_F(WineBrevantTest, StopDuringARunRestoresTheOldCisPage) {
     std::string before = ReadFile("before/bank0.pages");
     ASSERT_EQ(Page(before, 0).substr(0, 4), "USBC");
 
-    ChildProcess* program = StartBrevant();
+    ChildProcess* program =
+        StartBrevant({{"BREVANT_SIM_CONTROL", WindowsPath(Folder() + "/control")}});
     ASSERT_NE(program, nullptr);
     StartFormat(kOk);
     // Running: only Stop can be pressed.
@@ -379,21 +381,54 @@ TEST_F(WineBrevantTest, StopDuringARunRestoresTheOldCisPage) {
     EXPECT_EQ(State(kFull), "1 0");
     EXPECT_EQ(State(kExit), "1 0");
     EXPECT_EQ(Drive({"box", kTitle, "500"}), "err timeout") << "a stopped run shows no box";
-    ExitBrevant(program);
 
-    std::string after = ReadFile("out/bank0.pages");
-    EXPECT_EQ(Page(after, 0), Page(before, 0)) << "the old CIS page was not put back";
-    EXPECT_EQ(Page(after, 1), Page(before, 1)) << "the old vendor page was not put back";
+    // The stick as the stop left it: a device-tree notice makes the program check that the
+    // stick is still there, and that command has the simulator write its output first.
+    WriteFile("control/dump", "");
+    ASSERT_EQ(Drive({"devicechange", kTitle, "7", "10000"}), "ok");
+    ASSERT_EQ(Drive({"devicechange", kTitle, "0x8004", "10000"}), "ok");
+    for (int i = 0; i < 100 && std::filesystem::exists(Folder() + "/control/dump"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(std::filesystem::exists(Folder() + "/control/dump")) << "no output written";
+    std::string stopped = ReadFile("out/bank0.pages");
+    EXPECT_EQ(Page(stopped, 0), Page(before, 0)) << "the old CIS page was not put back";
+    EXPECT_EQ(Page(stopped, 1), Page(before, 1)) << "the old vendor page was not put back";
     EXPECT_EQ(SimSummary("vendor-c4-count"), "0");
-    EXPECT_EQ(SimSummary("stopped"), "0");
     int erased = std::stoi(SimSummary("erase-count"));
     EXPECT_GT(erased, 0);
     EXPECT_LT(erased, 1024);
+    EXPECT_EQ(Status(), DriverEscaped(status)) << "the notice must not have rescanned";
+
+    // A second run straight away, this time to the end.
+    StartFormat(kOk);
+    AcceptCompleteBox(120000);
+    status = StatusStartingWith(kCompleteText);
+    EXPECT_TRUE(std::regex_match(status, FinalStatus(kCompleteText))) << status;
+    ExitBrevant(program);
+
     std::string log = ReadFile("brevant.log");
-    EXPECT_NE(log.find("User stop\nSave old CIS/Vendor page if exist\nEnd formatting DISK\n"),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("CIS page = "), std::string::npos) << log;
+    const std::string firstRun =
+        "Start formatting DISK\n"
+        "Old CIS page no = 0\n"
+        "Old vendor page no = 1\n"
+        "Bank No = 0\n"
+        "User stop\n"
+        "Save old CIS/Vendor page if exist\n"
+        "End formatting DISK\n";
+    // The second run finds the pages the first one put back.
+    const std::string secondRun =
+        "Start formatting DISK\n"
+        "Old CIS page no = 0\n"
+        "Old vendor page no = 1\n"
+        "Bank No = 0\n"
+        "CIS page = 0\n"
+        "Total bad blocks = 0\n"
+        "Total unable_to_mark_bad blocks = 0\n"
+        "End formatting DISK\n";
+    EXPECT_EQ(log, firstRun + secondRun);
+    EXPECT_EQ(SimSummary("vendor-c4-count"), "1");
+    EXPECT_EQ(SimSummary("stopped"), "1");
 }
 
 // The stick pulled during a run: the device-change notices empty the unit table, the run ends

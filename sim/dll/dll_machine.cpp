@@ -91,6 +91,12 @@ void DllMachine::FollowControlFolder() {
     std::error_code failed;
     if (std::filesystem::remove(InFolder(controlFolder_, kUnplugFile), failed)) bus_->Unplug();
     if (std::filesystem::remove(InFolder(controlFolder_, kReplugFile), failed)) bus_->Replug();
+    // Removed only once written, so that a test waiting for it to go reads whole files.
+    const std::string dump = InFolder(controlFolder_, kDumpFile);
+    if (std::filesystem::exists(dump, failed)) {
+        WriteOutput();
+        std::filesystem::remove(dump, failed);
+    }
 }
 
 bool DllMachine::WriteOutput() {

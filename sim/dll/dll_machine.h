@@ -12,9 +12,9 @@
 // what the tests look at after the process: the command trace, the logical disk image, the
 // first bank's raw pages and a summary of the flash disk's state. BREVANT_SIM_STATE may name a
 // file that keeps the first flash disk's NAND and logical sectors from one process to the next.
-// BREVANT_SIM_CONTROL may name a folder in which a test pulls the stick (a file "unplug") or
-// plugs it back in (a file "replug") while the program runs; each file is taken away when the
-// next command sees it.
+// BREVANT_SIM_CONTROL may name a folder in which a test pulls the stick (a file "unplug"),
+// plugs it back in (a file "replug") or has the output folder written now (a file "dump") while
+// the program runs. The next command looks at the folder; each file is taken away once done.
 
 namespace simdll {
 
@@ -27,6 +27,7 @@ constexpr const char kErrorFile[] = "error.txt";
 constexpr const char kDefaultDescription[] = "brevant-sim.txt";
 constexpr const char kUnplugFile[] = "unplug";
 constexpr const char kReplugFile[] = "replug";
+constexpr const char kDumpFile[] = "dump";
 
 // GetASPI32SupportInfo's answer when there is no machine: no host adapter (SS_NO_ADAPTERS).
 constexpr std::uint32_t kNoAdapters = 0xE800;
