@@ -30,13 +30,10 @@ void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
     log.Append(texts::kLogOldCis, state.oldCisPage);
     SelectBank(unit, 0);
     state.savedCis.fill(0);
-    if (!ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data())) {
-        // Putting back an image that was never read would write zeros, a bad-block mark
-        // included, over the disk's first good block.
-        state.oldCisPage = kNoPage;
-        log.Append(texts::kLogOldCisUnreadable);
-        return;
-    }
+    // Putting back an image that was never read would write zeros, a bad-block mark included,
+    // over the disk's first good block.
+    state.savedCisRead =
+        ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data()) != 0;
     if (run.Settings().RestoreVendorPage == 0) {
         log.Append(texts::kLogRestoreVendorOff);
         return;
@@ -56,7 +53,7 @@ void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
 
 void RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state) {
     SelectBank(unit, 0);
-    if (state.oldCisPage != kNoPage) {
+    if (state.oldCisPage != kNoPage && state.savedCisRead) {
         WritePageWithSpare(unit, static_cast<std::uint32_t>(state.oldCisPage), bank0.pagesPerBlock,
                            state.savedCis.data());
     }

@@ -18,11 +18,14 @@ struct CisState {
     std::int32_t targetCisPage = kNoPage;  // first page of bank 0's first good block
     PageImage savedCis{};
     PageImage savedVendor{};
+    // False when the old CIS page could not be read: there is no image of it to put back.
+    bool savedCisRead = false;
 };
 
 // Asks the reader where the CIS page is and saves it (and, with RestoreVendorPage on, the vendor
-// page after it when that starts with "USBC"). A page the reader cannot name inside bank 0, or
-// cannot read, counts as none: there is nothing trustworthy to put back.
+// page after it when that starts with "USBC"). A page number the reader cannot name inside bank 0
+// counts as none. An old CIS page that cannot be read is still logged and still leads to the
+// vendor page, but its image is never written back.
 void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0, CisState& state);
 
 // Writes the saved pages back where they were (stop or abort); outcomes are not consulted.

@@ -43,7 +43,6 @@ constexpr const char* kLogSaveOldCis = "Save old CIS/Vendor page if exist\n";
 constexpr const char* kLogTotals = "Total bad blocks = %d\nTotal unable_to_mark_bad blocks = %d\n";
 constexpr const char* kLogNoOldCis = "No old CIS/Vendor page\n";
 constexpr const char* kLogOldCis = "Old CIS page no = %d\n";
-constexpr const char* kLogOldCisUnreadable = "Old CIS page unreadable\n";
 constexpr const char* kLogNoOldVendor = "No old vendor page\n";
 constexpr const char* kLogOldVendor = "Old vendor page no = %d\n";
 constexpr const char* kLogRestoreVendorOff = "RestoreVendorPage = 0\n";

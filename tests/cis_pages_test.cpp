@@ -261,10 +261,24 @@ TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
     machine_.bus.HangOnCommand(7);  // ... select bank 0, read the old CIS page
     run_.StopWhenBlocksDone(10);
     EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
-    EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nOld CIS page unreadable\n"))
+    // The log reads as for any old CIS page, and the vendor page behind it is still found.
+    EXPECT_TRUE(
+        Contains(run_.LogText(), "Old CIS page no = 64\nOld vendor page no = 65\nBank No = 0\n"))
         << run_.LogText();
-    EXPECT_EQ(Disk().CommandCount(0xE9), 0u);  // no zeros (a bad-block mark) over page 64
-    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));    // erased by the scan, and still a usable block
+    EXPECT_EQ(WritesTo(64), 0u);  // no zeros (a bad-block mark) over page 64
+    EXPECT_EQ(WritesTo(65), 1u);
+    EXPECT_EQ(Disk().ReadPage(0, 65), oldVendor_);
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));  // erased by the scan, and still a usable block
+}
+
+TEST_F(UnansweredReads, UnreadableOldCisPageStillLeavesTheRunComplete) {
+    OldFormat(64, true);
+    machine_.bus.HangOnCommand(7);
+    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    // The vendor page read after the unreadable CIS page moves with the new CIS page.
+    EXPECT_EQ(Disk().CisPageNumber(), 0u);
+    EXPECT_EQ(Disk().ReadPage(0, 1), oldVendor_);
+    EXPECT_TRUE(Contains(run_.LogText(), "Old vendor page no = 65\n")) << run_.LogText();
 }
 
 TEST_F(UnansweredReads, WriteProbeFailingForAnotherReasonIsNotProtection) {
