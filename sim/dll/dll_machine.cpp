@@ -66,6 +66,11 @@ void DllMachine::Load(const std::string& dllFolder) {
         ReportError(description + ": " + error);
         return;
     }
+    // A real export table cannot lose an entry at run time; only the in-process face can
+    // play a library without one.
+    if (!bus_->AspiLibrary().missingEntry.empty()) {
+        ReportError(description + ": missing-entry is ignored by WNASPI32.DLL");
+    }
     RestoreState();
 }
 
