@@ -35,21 +35,24 @@ class Locked {
 
 }  // namespace
 
+// Exported under their plain names, as Windows programs look them up.
+#define BREVANT_EXPORT __attribute__((dllexport))
+
 extern "C" {
 
-__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
+BREVANT_EXPORT DWORD __cdecl GetASPI32SupportInfo() {
     Locked held;
     return machine->SupportInfo();
 }
 
-__declspec(dllexport) DWORD __cdecl SendASPI32Command(void* requestBlock) {
+BREVANT_EXPORT DWORD __cdecl SendASPI32Command(void* requestBlock) {
     Locked held;
     return machine->SendCommand(static_cast<std::uint8_t*>(requestBlock));
 }
 
 // Not part of ASPI: lets a test client have the output folder written while it runs.
 // Returns 1 when everything was written.
-__declspec(dllexport) int __cdecl BrevantSimWriteOutput() {
+BREVANT_EXPORT int __cdecl BrevantSimWriteOutput() {
     Locked held;
     return machine->WriteOutput() ? 1 : 0;
 }
