@@ -20,6 +20,11 @@ CFormatDlg::CFormatDlg(WindowHost& host, DeviceAccess& device) : host_(host), de
 
 bool CFormatDlg::OnInitDialog() {
     host_.SetControlText(IDC_STATUS, m_strStatus);
+    // The About entry is offered only when its menu text is not empty; the shipped table leaves
+    // it empty, so the system menu stays as the platform made it.
+    const std::string aboutText = AppString(IDS_ABOUTBOX);
+    if (!aboutText.empty()) host_.AppendSystemMenuEntry(IDM_ABOUTBOX, aboutText);
+    host_.SetWindowIcons();
     m_strTitle = AppString(IDS_TITLE);
 
     std::uint32_t platform = 0, major = 0, minor = 0;

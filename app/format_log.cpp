@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <share.h>
+#endif
+
 FormatLog::~FormatLog() { Flush(); }
 
 void FormatLog::Open(std::int32_t generateLog, const std::string& path) {
@@ -10,7 +14,13 @@ void FormatLog::Open(std::int32_t generateLog, const std::string& path) {
     if (generateLog == 0) return;
     buffer_.reset(new (std::nothrow) char[kBufferSize]);
     if (buffer_) buffer_[0] = '\0';
-    file_ = std::fopen(path.c_str(), "wb");  // an existing log is truncated at every start
+        // An existing log is truncated at every start. While the program runs others may read the
+        // log but not write it, so what goes out at exit is the program's alone.
+#ifdef _WIN32
+    file_ = _fsopen(path.c_str(), "wb", _SH_DENYWR);
+#else
+    file_ = std::fopen(path.c_str(), "wb");
+#endif
     if (buffer_ && file_) used_ = 0;
 }
 

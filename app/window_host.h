@@ -8,7 +8,7 @@
 // on the real dialog window; the tests implement it with a scripted fake that records every
 // control and answers message boxes.
 class WindowHost {
-public:
+  public:
     virtual ~WindowHost() = default;
 
     // Controls of the dialog, by identifier.
@@ -21,6 +21,11 @@ public:
     virtual BoxAnswer MessageBox(const std::string& text, const std::string& caption,
                                  BoxButtons buttons) = 0;
     virtual void ShowAboutBox() = 0;
+
+    // The dialog window itself: a separator and an entry with `text` and `command` at the end
+    // of the system menu; the dialog's icon as the window's large and small icon.
+    virtual void AppendSystemMenuEntry(unsigned command, const std::string& text) = 0;
+    virtual void SetWindowIcons() = 0;
 
     // The dialog's timers.
     virtual void StartTimer(unsigned id, unsigned milliseconds) = 0;

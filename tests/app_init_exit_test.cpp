@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,28 @@ TEST_F(StartFixture, InitialisationSetsTitleMediaAndDiscovers) {
     EXPECT_EQ(dlg.ApplicationName(), "Brevant");
     EXPECT_EQ(dlg.OnInstanceQuery(0, 0), 0x42726576u);
     EXPECT_EQ(dlg.OnInstanceQuery(5, 9), 0x42726576u);
+}
+
+// The window is dressed before the settings, the log and the reader are looked at: the status
+// control first, then the icons; the empty About text adds nothing to the system menu.
+TEST_F(StartFixture, WindowIsSetUpBeforeSettingsLogAndDiscovery) {
+    std::size_t callsAtIcons = 99;
+    bool logExistedAtIcons = true;
+    host.onIcons = [&] {
+        callsAtIcons = device.calls.size();
+        logExistedAtIcons = Exists(LogPath());
+    };
+    Start("[Setting]\nGenerateLog=1\n");
+    ASSERT_GE(host.windowCalls.size(), 2u);
+    EXPECT_EQ(host.windowCalls[0], "text 1000");
+    EXPECT_EQ(host.windowCalls[1], "icons");
+    EXPECT_EQ(std::count(host.windowCalls.begin(), host.windowCalls.end(), "icons"), 1);
+    for (const std::string& call : host.windowCalls) EXPECT_NE(call.rfind("menu", 0), 0u) << call;
+    EXPECT_EQ(callsAtIcons, 0u);
+    EXPECT_FALSE(logExistedAtIcons);
+    EXPECT_TRUE(Exists(LogPath()));
+    ASSERT_FALSE(device.calls.empty());
+    EXPECT_EQ(device.calls.front(), "discover");
 }
 
 TEST_F(StartFixture, WithoutSettingsFileTheDefaultsApplyAndNoLogIsWritten) {

@@ -33,7 +33,7 @@ struct FakeBox {
 };
 
 class FakeHost : public WindowHost {
-public:
+  public:
     FakeHost() {
         // The controls as the dialog template creates them.
         controls[IDC_STATUS] = {"", true, false};
@@ -48,6 +48,7 @@ public:
     // --- WindowHost ---
     void SetControlText(int control, const std::string& text) override {
         controls[control].text = text;
+        windowCalls.push_back("text " + std::to_string(control));
     }
     void EnableControl(int control, bool enabled) override { controls[control].enabled = enabled; }
     void CheckControl(int control, bool checked) override { controls[control].checked = checked; }
@@ -73,6 +74,13 @@ public:
         return BoxAnswer::Ok;
     }
     void ShowAboutBox() override { ++aboutBoxes; }
+    void AppendSystemMenuEntry(unsigned command, const std::string& text) override {
+        windowCalls.push_back("menu " + std::to_string(command) + " " + text);
+    }
+    void SetWindowIcons() override {
+        windowCalls.push_back("icons");
+        if (onIcons) onIcons();
+    }
     void StartTimer(unsigned id, unsigned milliseconds) override {
         timers[id] = milliseconds;
         events.push_back("timer on " + std::to_string(id));
@@ -127,7 +135,9 @@ public:
     int aboutBoxes = 0;
     int endResult = -1;
     std::function<void()> onEndDialog;
-    std::vector<std::string> events;  // boxes, timers and the end, in order
+    std::vector<std::string> events;       // boxes, timers and the end, in order
+    std::vector<std::string> windowCalls;  // control texts, system menu and icons, in order
+    std::function<void()> onIcons;
 
     const FakeControl& Control(int id) { return controls[id]; }
     bool Enabled(int id) { return controls[id].enabled; }
@@ -138,7 +148,7 @@ public:
 // A reader whose units, readiness, sense, capacity and write protection are set by the test,
 // with a format engine given as a function. Every call is recorded in order.
 class FakeDevice : public DeviceAccess {
-public:
+  public:
     int OpenTransport() override {
         calls.push_back("open");
         return openResult;

@@ -29,19 +29,6 @@ INT_PTR CALLBACK FormatDlgWindow::DialogProc(HWND dialog, UINT message, WPARAM w
 
 BOOL FormatDlgWindow::InitDialog(HWND dialog) {
     host_.Attach(dialog);
-
-    // The About entry goes into the system menu only when its menu text is not empty.
-    char aboutText[128] = {};
-    if (LoadStringA(instance_, IDS_ABOUTBOX, aboutText, sizeof aboutText) > 0 &&
-        aboutText[0] != '\0') {
-        if (HMENU menu = GetSystemMenu(dialog, FALSE)) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, aboutText);
-        }
-    }
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-
     return dlg_.OnInitDialog() ? TRUE : FALSE;
 }
 

@@ -27,6 +27,12 @@ BoxAnswer Win32WindowHost::MessageBox(const std::string& text, const std::string
     if (buttons == BoxButtons::OkCancel) type = MB_OKCANCEL;
     if (buttons == BoxButtons::AbortRetryIgnore) type = MB_ABORTRETRYIGNORE;
     switch (::MessageBoxA(dialog_, text.c_str(), caption.c_str(), type)) {
+        case 0:
+            // The box could not be shown. An unanswered question about erasing the disk is
+            // not a yes; the other boxes carry on as after their first button.
+            return buttons == BoxButtons::OkCancel           ? BoxAnswer::Cancel
+                   : buttons == BoxButtons::AbortRetryIgnore ? BoxAnswer::Abort
+                                                             : BoxAnswer::Ok;
         case IDCANCEL:
             return BoxAnswer::Cancel;
         case IDABORT:
@@ -43,6 +49,18 @@ BoxAnswer Win32WindowHost::MessageBox(const std::string& text, const std::string
 void Win32WindowHost::ShowAboutBox() {
     CAboutDlg about;
     about.DoModal(instance_, dialog_);
+}
+
+void Win32WindowHost::AppendSystemMenuEntry(unsigned command, const std::string& text) {
+    HMENU menu = GetSystemMenu(dialog_, FALSE);
+    if (menu == nullptr) return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, command, text.c_str());
+}
+
+void Win32WindowHost::SetWindowIcons() {
+    SendMessageA(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 }
 
 void Win32WindowHost::StartTimer(unsigned id, unsigned milliseconds) {

@@ -6,7 +6,7 @@
 
 // The main dialog's window as the dialog logic sees it.
 class Win32WindowHost final : public WindowHost {
-public:
+  public:
     Win32WindowHost(HINSTANCE instance, HICON icon) : instance_(instance), icon_(icon) {}
 
     void Attach(HWND dialog) { dialog_ = dialog; }
@@ -19,6 +19,8 @@ public:
     BoxAnswer MessageBox(const std::string& text, const std::string& caption,
                          BoxButtons buttons) override;
     void ShowAboutBox() override;
+    void AppendSystemMenuEntry(unsigned command, const std::string& text) override;
+    void SetWindowIcons() override;
     void StartTimer(unsigned id, unsigned milliseconds) override;
     void StopTimer(unsigned id) override;
     void PumpOneMessage() override;
@@ -30,7 +32,7 @@ public:
     void DrawIconCentred() override;
     void EndDialog(int result) override;
 
-private:
+  private:
     HINSTANCE instance_;
     HICON icon_;
     HWND dialog_ = nullptr;
