@@ -65,6 +65,36 @@ TEST_F(CisPages, StopPutsTheOldPagesBackByteForByte) {
     EXPECT_FALSE(Contains(log, "CIS page = "));
 }
 
+// The whole log of a run, line by line: nothing missing, nothing added, nothing out of order.
+TEST_F(CisPages, LogOfACompleteFullRunLineByLine) {
+    OldFormat(64, true);
+    Disk().SetFactoryBad(0, 5);
+    Disk().SetEraseFails(0, 9);
+    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    EXPECT_EQ(run_.LogText(),
+              "Old CIS page no = 64\n"
+              "Old vendor page no = 65\n"
+              "Bank No = 0\n"
+              "Bad blk: 5\n"
+              "0x55 pattern fail at 9\n"
+              "CIS page = 0\n"
+              "Total bad blocks = 2\n"
+              "Total unable_to_mark_bad blocks = 0\n");
+}
+
+TEST_F(CisPages, LogOfAStoppedRunLineByLine) {
+    OldFormat(64, true);
+    run_.settings.RestoreVendorPage = 0;
+    run_.StopWhenBlocksDone(3);
+    ASSERT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(run_.LogText(),
+              "Old CIS page no = 64\n"
+              "RestoreVendorPage = 0\n"
+              "Bank No = 0\n"
+              "User stop\n"
+              "Save old CIS/Vendor page if exist\n");
+}
+
 TEST_F(CisPages, StopBeforeTheCisBlockWasErasedLeavesItIntact) {
     OldFormat(64, true);
     run_.StopWhenBlocksDone(1);
