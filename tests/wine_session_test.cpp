@@ -21,6 +21,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/wine/driver_escape.h"
+
 extern char** environ;
 
 namespace winetest {
@@ -112,34 +114,7 @@ std::string WindowsPath(const std::string& unixPath) {
     return path;
 }
 
-std::string DriverEscaped(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                    out += hex;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
+std::string DriverEscaped(const std::string& text) { return EscapeDriverText(text); }
 
 // --- ChildProcess ----------------------------------------------------------------------------
 

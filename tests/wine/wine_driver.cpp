@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/driver_escape.h"
+
 namespace {
 
 constexpr int kMessageBoxTextId = 0xFFFF;
@@ -37,34 +39,7 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kBoxCloseMs = 10000;
 constexpr UINT kGetTextMs = 5000;
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                    out += hex;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
+std::string Escape(const std::string& text) { return EscapeDriverText(text); }
 
 std::string WindowText(HWND window) {
     int length = GetWindowTextLengthA(window);
