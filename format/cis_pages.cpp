@@ -68,9 +68,9 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
                        const BankSectorTotals& totals, std::uint8_t bankCount) {
     FormatLog& log = run.Log();
     if (state.targetCisPage == kNoPage) {
-        run.MessageBox(std::string(texts::kMediaDamaged) + texts::kNoCisSuffix, run.Title(),
+        run.MessageBox(std::string(texts::MediaDamaged()) + texts::kNoCisSuffix, run.Title(),
                        BoxButtons::Ok);
-        run.SetRunMessage(texts::kMediaDamaged);
+        run.SetRunMessage(texts::MediaDamaged());
         log.Append(texts::kLogNoCis);
         return false;
     }
@@ -97,7 +97,7 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
         case FatVolumeResult::Written:
             return true;
         case FatVolumeResult::SizeRefused:
-            run.SetRunMessage(texts::kMediaDamaged);
+            run.SetRunMessage(texts::MediaDamaged());
             log.Append(texts::kLogVolumeRefused, static_cast<std::int32_t>(volumeSectors));
             return false;
         case FatVolumeResult::WriteFailed:

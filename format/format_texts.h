@@ -1,19 +1,15 @@
 #pragma once
 
-// The texts the format engines leave for the front end and write to the log. The numbered ones
-// are the string table's (the same words the dialog's table holds).
+#include "app/app_strings.h"
+
+// The texts the format engines leave for the front end and write to the log.
 namespace texts {
 
-constexpr const char* kMediaNotPresent = "Media is not present !";  // string 109
-constexpr const char* kMediaDamaged =                               // string 117
-    "Your media was damaged and not recoverabl ! Keep using it may cause loss of data.";
-constexpr const char* kCompleteReplug =  // string 118
-    "Format is complete. Before you can use your device properly you must plug it out then plug "
-    "in again.\n";
-constexpr const char* kDamagedAbortRetryIgnore =  // string 126
-    "Your media was damaged and not recoverable ! \nKeep using it may cause loss of data.\n\n"
-    "Please click Abort to stop formatting; \nClick Retry to continue; \nClick Ignore to "
-    "continue without seeing this message.\n";
+// The numbered ones come from the program's string table.
+inline const char* MediaNotPresent() { return AppString(IDS_MEDIA_NOT_PRESENT); }            // 109
+inline const char* MediaDamaged() { return AppString(IDS_MEDIA_DAMAGED); }                   // 117
+inline const char* CompleteReplug() { return AppString(IDS_COMPLETE_REPLUG); }               // 118
+inline const char* DamagedAbortRetryIgnore() { return AppString(IDS_DAMAGED_ABORT_RETRY); }  // 126
 
 constexpr const char* kNoCisSuffix = "(no CIS)";
 constexpr const char* kBankCountFailed = "Fail to get bank number!\n";

@@ -47,7 +47,7 @@ const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
 FormatResult Start(FormatRun& f) {
     RunInterface& run = f.run;
     if (!TestUnitReady(f.unit) && GetSenseStatus(f.unit) != SenseUnitAttention) {
-        run.SetRunMessage(texts::kMediaNotPresent);
+        run.SetRunMessage(texts::MediaNotPresent());
         return kFormatFailed;
     }
     std::uint8_t reply[2] = {};
@@ -141,7 +141,7 @@ BlockVerdict MarkBad(FormatRun& f, std::uint32_t block, const FlashGeometry& geo
             ++f.unmarkableBlocks;
             run.Log().Append(texts::kLogMarkBadFail, static_cast<std::int32_t>(block));
             if (!f.damageBoxSuppressed) {
-                switch (run.MessageBox(texts::kDamagedAbortRetryIgnore, run.Title(),
+                switch (run.MessageBox(texts::DamagedAbortRetryIgnore(), run.Title(),
                                        BoxButtons::AbortRetryIgnore)) {
                     case BoxAnswer::Abort:
                         verdict = BlockVerdict::Abort;
@@ -241,6 +241,6 @@ FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mod
     run.ShowPercentText("100%");
     run.Log().Append(texts::kLogTotals, static_cast<std::int32_t>(f.badBlocks),
                      static_cast<std::int32_t>(f.unmarkableBlocks));
-    run.SetRunMessage(texts::kCompleteReplug);
+    run.SetRunMessage(texts::CompleteReplug());
     return kFormatCompleteReplug;
 }
