@@ -99,6 +99,15 @@ class WineBrevantTest : public WineTest {
         std::string reply = Drive({"state", kTitle, std::to_string(id)});
         return reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "<" + reply + ">";
     }
+    // Waits (a click is posted, so it lands a little later) until the state is the expected one.
+    std::string StateBecomes(int id, const std::string& expected, int timeoutMs = 10000) {
+        std::string state = State(id);
+        for (int waited = 0; state != expected && waited < timeoutMs; waited += 50) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            state = State(id);
+        }
+        return state;
+    }
     std::string Status() { return Text(kStatus); }
     // Waits until the status text starts with the (unescaped) prefix.
     std::string StatusStartingWith(const std::string& prefix, int timeoutMs = 20000) {
@@ -209,9 +218,9 @@ TEST_F(WineBrevantTest, ReadyDiskShowsItsCapacityAndAnswersTheInstanceQuery) {
 
     // The radio buttons switch the mode and keep each other exclusive.
     ASSERT_EQ(Drive({"click", kTitle, std::to_string(kFull)}), "ok");
+    EXPECT_EQ(StateBecomes(kFull, "1 1"), "1 1");
     EXPECT_EQ(WaitForText(kTitle, kStatus, "62.5"),
               DriverEscaped(std::string("62.5 MB  128000 sectors\n") + kReadyAdvice));
-    EXPECT_EQ(State(kFull), "1 1");
     EXPECT_EQ(State(kQuick), "1 0");
 
     // Cancel in the confirmation box changes nothing.
@@ -309,10 +318,7 @@ TEST_F(WineBrevantTest, FullFormatFindsWeakCellsAndEndsWithTheReplugBox) {
     ChildProcess* program = StartBrevant();
     ASSERT_NE(program, nullptr);
     ASSERT_EQ(Drive({"click", kTitle, std::to_string(kFull)}), "ok");
-    for (int i = 0; i < 50 && State(kFull) != "1 1"; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ASSERT_EQ(State(kFull), "1 1");
+    ASSERT_EQ(StateBecomes(kFull, "1 1"), "1 1");
     StartFormat(kOk);
     AcceptCompleteBox(300000);
     std::string status = StatusStartingWith(std::string(kCompleteText) + "Time elapsed");
