@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <unordered_map>
 
@@ -77,6 +78,68 @@ void PutBe32(std::uint8_t* p, std::uint32_t v) {
 
 std::uint64_t BlockKey(std::size_t bank, std::uint32_t block) {
     return (static_cast<std::uint64_t>(bank) << 32) | block;
+}
+
+// The command block bytes each command gives a meaning to (bit i: byte i). Every other byte must
+// be 0: the firmware refuses a block with stray bytes as an invalid field, so a command whose
+// fields landed in the wrong place fails instead of touching some other page.
+constexpr std::uint16_t Bytes(std::initializer_list<int> positions) {
+    std::uint16_t mask = 0;
+    for (int i : positions) mask = static_cast<std::uint16_t>(mask | (1u << i));
+    return mask;
+}
+
+bool UsedCdbBytes(std::uint8_t op, std::uint16_t* mask) {
+    switch (op) {
+        case kOpTestUnitReady:
+        case kOpGetBankCount:
+        case kOpReadCisPageNumber:
+        case kOpVendorC4:
+        case kOpReadDeviceCode:
+            *mask = 0;
+            return true;
+        case kOpRequestSense:
+        case kOpReadCapacity:  // byte 4 carries 08h
+            *mask = Bytes({4});
+            return true;
+        case kOpStartStopUnit:
+            *mask = Bytes({1, 4});
+            return true;
+        case kOpRead10:
+        case kOpWrite10:
+            *mask = Bytes({2, 3, 4, 5, 7, 8});
+            return true;
+        case kOpFillBlockPattern:
+        case kOpWritePageWithSpare:
+            *mask = Bytes({1, 5, 7, 8, 9, 10});
+            return true;
+        case kOpReadPageWithSpare:
+        case kOpReadBlockData:
+        case kOpMarkBlockBad:
+            *mask = Bytes({1, 2, 3, 4, 5});
+            return true;
+        case kOpEraseBlock:
+        case kOpReadRedundantArea:
+            *mask = Bytes({2, 3, 4, 5});
+            return true;
+        case kOpSelectBank:
+            *mask = Bytes({1});
+            return true;
+        case kOpVendorFE:
+            *mask = Bytes({2});
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool OnlyUsedBytesSet(const std::uint8_t* cdb) {
+    std::uint16_t used = 0;
+    if (!UsedCdbBytes(cdb[0], &used)) return true;  // unknown opcodes are refused as such
+    for (int i = 1; i < 12; ++i) {
+        if (cdb[i] != 0 && (used & (1u << i)) == 0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -275,7 +338,10 @@ struct SimFlashDisk::Impl {
 Outcome SimFlashDisk::Impl::Execute(const std::uint8_t* cdb, Direction direction,
                                     std::uint8_t* buffer, std::uint32_t length) {
     ++commandCounts[cdb[0]];
-    if (cdb[0] == kOpRequestSense) return RequestSense(cdb, direction, buffer, length);
+    if (cdb[0] == kOpRequestSense) {
+        if (!OnlyUsedBytesSet(cdb)) return Check(kSenseIllegalRequest, kAscInvalidField);
+        return RequestSense(cdb, direction, buffer, length);
+    }
 
     if (unitAttention) {
         unitAttention = false;
@@ -283,6 +349,7 @@ Outcome SimFlashDisk::Impl::Execute(const std::uint8_t* cdb, Direction direction
     }
     if (stopped) return Check(kSenseNotReady, kAscLunNotReady, kAscqInitRequired);
     if (notReady) return Check(kSenseNotReady, kAscMediumNotPresent);
+    if (!OnlyUsedBytesSet(cdb)) return Check(kSenseIllegalRequest, kAscInvalidField);
 
     switch (cdb[0]) {
         case kOpTestUnitReady:

@@ -59,7 +59,7 @@ Cdb Rw10(std::uint8_t op, std::uint32_t lba, std::uint16_t count) {
 }
 
 class SimFlashDiskTest : public ::testing::Test {
-protected:
+  protected:
     // One bank of 73h: 32 pages per block, 1024 blocks.
     SimFlashDiskTest() { disk.AddBank(0x73); }
 
@@ -270,6 +270,58 @@ TEST_F(SimFlashDiskTest, TransferLengthsThatCannotBeRightAreRefused) {
     // Nothing of the refused writes reached the cells.
     EXPECT_EQ(0xFF, disk.ReadPage(0, 0)[0]);
     EXPECT_FALSE(disk.IsMarkedBad(0, 0));
+}
+
+TEST_F(SimFlashDiskTest, FieldsInTheWrongPlaceAreRefusedWithoutEffect) {
+    std::vector<std::uint8_t> buffer(528, 0x00);
+    // Mistakes a host can make in the command blocks, each of which would otherwise reach some
+    // page or block the host did not mean.
+    Cdb readAtWriteField = PageCdb(0xE8, 32, 0, 1);  // the page where E9 carries it
+    readAtWriteField.bytes[7] = 0x60;
+    Cdb writeAtReadField = Le32At2(0xE9, 32, 96);  // the page where E8 carries it
+    writeAtReadField.bytes[5] = 1;
+    Cdb fillAtReadField = PageCdb(0xC1, 0x00, 96, 32);
+    const struct {
+        Cdb cdb;
+        Direction direction;
+        std::uint32_t length;
+    } mistakes[] = {
+        {readAtWriteField, Direction::In, 528},
+        {writeAtReadField, Direction::Out, 528},
+        {fillAtReadField, Direction::None, 0},
+        {Le32At2(0xF2, 32, 96), Direction::None, 0},  // erase given the mark's byte 1
+        {PageCdb(0xF3, 32, 96, 1), Direction::In, 16},
+        {Cdb{0xFB, 0, 1}, Direction::None, 0},            // bank in byte 2
+        {Cdb{0x28, 0, 0, 0, 0, 3, 1}, Direction::In, 0},  // count in byte 6
+        {Cdb{0x2A, 0, 0, 0, 0, 3, 0, 0, 1, 1}, Direction::Out, 512},
+        {Cdb{0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, Direction::None, 0},
+    };
+    disk.SetSectorCount(16);
+    for (const auto& m : mistakes) {
+        SCOPED_TRACE(::testing::Message() << "opcode " << std::hex << int(m.cdb.bytes[0]));
+        EXPECT_EQ(Outcome::CheckCondition, Run(m.cdb, m.direction, buffer.data(), m.length));
+        EXPECT_EQ(std::make_pair(5, 0x24), Sense());
+    }
+    for (std::uint32_t page : {0u, 96u}) {
+        for (std::uint8_t b : disk.ReadPage(0, page)) ASSERT_EQ(0xFF, b);
+    }
+    EXPECT_EQ(0, disk.SelectedBank());
+    std::uint8_t sector[512];
+    ASSERT_TRUE(disk.ReadSector(3, sector));
+    EXPECT_EQ(0, sector[0]);
+
+    // The same commands with their fields where they belong go through.
+    EXPECT_EQ(Outcome::Good, Run(PageCdb(0xE8, 32, 96, 1), Direction::In, buffer.data(), 528));
+    EXPECT_EQ(Outcome::Good, Run(Le32At7(0xC1, 0x00, 32, 96)));
+    EXPECT_EQ(Outcome::Good, Erase(3));
+    EXPECT_EQ(Outcome::Good, Run(Cdb{0x25, 0, 0, 0, 8}, Direction::In, buffer.data(), 8));
+
+    // A malformed REQUEST SENSE copies nothing.
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    EXPECT_EQ(Outcome::CheckCondition,
+              Run(Cdb{0x03, 0, 0, 0, 18, 0, 0, 1}, Direction::In, buffer.data(), 18));
+    EXPECT_EQ(0xEE, buffer[0]);
+    EXPECT_EQ(std::make_pair(5, 0x24), Sense());
 }
 
 TEST_F(SimFlashDiskTest, PagesOutOfRangeAreRefused) {
