@@ -32,13 +32,13 @@ struct Line {
 };
 
 class ParseError {
-public:
+  public:
     // line: the line the error belongs to when it is not the one being read (0).
     explicit ParseError(std::string text, int line = 0) : text_(std::move(text)), line_(line) {}
     const std::string& Text() const { return text_; }
     int LineNumber() const { return line_; }
 
-private:
+  private:
     std::string text_;
     int line_;
 };
@@ -109,13 +109,13 @@ char ParseDriveLetter(const std::string& text) {
 }
 
 class DescriptionReader {
-public:
+  public:
     explicit DescriptionReader(SimBus& bus) : bus_(bus) {}
 
     void Apply(const Line& line);
     void Finish();
 
-private:
+  private:
     SimFlashDisk& Disk(const Line& line);
     void CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
                       std::size_t maxWords);
@@ -493,21 +493,30 @@ void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors)
     PageBytes image{};
     std::memcpy(image.data(), "USBC", 4);
     const std::size_t banks = std::min(disk.BankCount(), kCisBanks);
-    std::uint32_t previous = 0;
+    std::uint32_t remaining = sectors;
+    std::uint32_t cumulative = 0;
     for (std::size_t b = 0; b < banks; ++b) {
-        // Each bank offers an equal share; its groups carry the blocks that share needs.
-        const std::uint32_t cumulative =
-            static_cast<std::uint32_t>(static_cast<std::uint64_t>(sectors) * (b + 1) / banks);
+        // The banks fill in order, each group with the blocks it can offer: as a format would
+        // count them, never more than the group's unmarked blocks.
         const BankGeometry& g = disk.Geometry(b);
-        std::uint32_t blocks = (cumulative - previous) / g.pagesPerBlock;
-        for (std::uint32_t group = 0; group < 32 && blocks > 0; ++group) {
-            const std::uint32_t entry = std::min(blocks, kMaxGroupEntry);
+        const std::uint32_t groups = (g.blocksPerBank + kGroupBlocks - 1) / kGroupBlocks;
+        for (std::uint32_t group = 0; group < groups && group < 32; ++group) {
+            std::uint32_t usable = 0;
+            for (std::uint32_t i = 0; i < kGroupBlocks - 1; ++i) {
+                const std::uint32_t block = group * kGroupBlocks + i;
+                if (block < g.blocksPerBank && !disk.IsMarkedBad(b, block)) ++usable;
+            }
+            const std::uint32_t entry =
+                std::min({usable, kMaxGroupEntry, remaining / g.pagesPerBlock});
             image[4 + 32 * b + group] = static_cast<std::uint8_t>(entry);
-            blocks -= entry;
+            remaining -= entry * g.pagesPerBlock;
+            cumulative += entry * g.pagesPerBlock;
         }
         PutLe32(&image[260 + 4 * b], cumulative);
-        previous = cumulative;
     }
+    // The last total is the size asked for even when the groups cannot carry it: such a page is
+    // one the controller refuses to load (C4h).
+    if (banks > 0) PutLe32(&image[260 + 4 * (banks - 1)], sectors);
     std::fill_n(image.begin() + kPageDataBytes, 6, 0xFF);
     disk.ProgramPageRaw(0, page, image.data());
 }

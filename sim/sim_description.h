@@ -15,7 +15,9 @@ class SimFlashDisk;
 bool ApplyDescription(const std::string& text, SimBus& bus, std::string* error);
 
 // Writes a CIS page as the format leaves it on the disk's bank 0 at `page` (a block's first
-// page): "USBC", a group table and bank totals that add up to `sectors` for the last bank.
+// page): "USBC", a group table that places `sectors` pages in the banks' groups in order (each
+// group at most 250 blocks and no more than its unmarked blocks) and the running bank totals.
+// The last bank's total is `sectors` even when the groups cannot hold that many.
 void WriteCisPage(SimFlashDisk& disk, std::uint32_t page, std::uint32_t sectors);
 
 // Fills a block the way a used stick holds data: every page has data, spare bytes 0..5 0xFF (no

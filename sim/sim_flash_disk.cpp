@@ -40,6 +40,12 @@ constexpr std::uint8_t kFaultMarkDoesNotStick = 4;
 constexpr std::size_t kMarkFirst = kPageDataBytes;
 constexpr std::size_t kMarkBytes = 6;
 
+// The CIS page: "USBC", then a group table (8 banks x 32 groups of 256 blocks, one byte each:
+// the data blocks the group offers), then 8 running sector totals.
+constexpr std::size_t kCisGroupTableOffset = 4;
+constexpr std::size_t kCisGroupsPerBank = 32;
+constexpr std::uint32_t kGroupBlocks = 256;
+constexpr std::uint32_t kMaxGroupDataBlocks = 250;
 constexpr std::size_t kCisTotalsOffset = 260;
 constexpr std::size_t kCisTotalsCount = 8;
 
@@ -299,6 +305,44 @@ struct SimFlashDisk::Impl {
         return Le32(total);
     }
 
+    // Whether the controller can build its sector map from the CIS page at `page`: every
+    // group's count fits the group (at most 250, and no more than the unmarked blocks among its
+    // first 255), groups and banks that do not exist offer nothing, and each bank's total is the
+    // previous one plus its groups' blocks times its pages per block.
+    bool CisPageConsistent(std::uint32_t page) const {
+        std::uint8_t cis[kPageDataBytes];
+        ReadPageBytes(0, page, 0, kPageDataBytes, cis);
+        std::uint32_t running = 0;
+        for (std::size_t b = 0; b < kCisTotalsCount; ++b) {
+            const std::uint8_t* row = cis + kCisGroupTableOffset + kCisGroupsPerBank * b;
+            const bool exists = b < banks.size();
+            const std::uint32_t groups =
+                exists ? (banks[b].geometry.blocksPerBank + kGroupBlocks - 1) / kGroupBlocks : 0;
+            std::uint32_t blocks = 0;
+            for (std::uint32_t g = 0; g < kCisGroupsPerBank; ++g) {
+                if (row[g] == 0) continue;
+                if (g >= groups || row[g] > kMaxGroupDataBlocks) return false;
+                if (row[g] > UnmarkedBlocks(b, g * kGroupBlocks, kGroupBlocks - 1)) return false;
+                blocks += row[g];
+            }
+            if (exists) running += blocks * banks[b].geometry.pagesPerBlock;
+            const std::uint32_t total = Le32(cis + kCisTotalsOffset + 4 * b);
+            if (total != (exists ? running : 0)) return false;
+        }
+        return true;
+    }
+
+    std::uint32_t UnmarkedBlocks(std::size_t bankIndex, std::uint32_t first,
+                                 std::uint32_t count) const {
+        const std::uint32_t end =
+            std::min<std::uint32_t>(first + count, banks[bankIndex].geometry.blocksPerBank);
+        std::uint32_t unmarked = 0;
+        for (std::uint32_t b = first; b < end; ++b) {
+            if (!BlockMarked(bankIndex, b)) ++unmarked;
+        }
+        return unmarked;
+    }
+
     // --- Command plumbing ----------------------------------------------------------------------
 
     Outcome Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq = 0) {
@@ -478,9 +522,15 @@ Outcome SimFlashDisk::Impl::Vendor(const std::uint8_t* cdb, Direction direction,
         case kOpVendorC4: {
             if (!PhaseIs(direction, length, Direction::None, 0)) break;
             // The controller reloads its tables from the CIS page: the logical disk takes
-            // the size it gives and starts empty.
-            if (FindCisPage() == kNoPage) return Check(kSenseMediumError, kAscFormatCorrupted);
+            // the size it gives and starts empty. A page whose counts do not add up leaves it
+            // without a usable map: no disk at all rather than one that loses data.
+            const std::uint32_t cisPage = FindCisPage();
+            if (cisPage == kNoPage) return Check(kSenseMediumError, kAscFormatCorrupted);
             sectors.clear();
+            if (!CisPageConsistent(cisPage)) {
+                sectorCount = 0;
+                return Check(kSenseMediumError, kAscFormatCorrupted);
+            }
             sectorCount = CisTotal();
             return Good();
         }

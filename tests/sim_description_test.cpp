@@ -131,6 +131,31 @@ TEST(SimDescription, ErasesDefaultsAndLogicalSizeFromTheCisPage) {
     EXPECT_EQ(0xFF, disk.ReadPage(0, 32)[0]);
 }
 
+TEST(SimDescription, DescribedCisPagesAreOnesTheControllerLoads) {
+    // C4h makes the controller load the page; a described old CIS page must be one a format
+    // could have left, also on banks of different parts and with bad blocks in a group.
+    const std::uint8_t c4[12] = {0xC4};
+    const struct {
+        const char* text;
+        std::uint32_t sectors;
+    } machines[] = {
+        {"reader\nunit DS\nbanks 73 79\ncis\n", 4 * 250 * 32 + 32 * 250 * 32},
+        {"reader\nunit DS\nbanks 73 79\nbad 0:1 0:2 0:3 0:4 0:5 0:6\ncis sectors=40000\n", 40000},
+        {"reader\nunit DS\nbanks 2x6E\ncis sectors=4000\n", 4000},
+    };
+    for (const auto& m : machines) {
+        SCOPED_TRACE(m.text);
+        const auto bus = ParseOk(m.text);
+        ASSERT_TRUE(bus);
+        sim::SimFlashDisk& disk = *bus->FlashDisk();
+        ASSERT_EQ(sim::Outcome::Good, disk.Execute(c4, sim::Direction::None, nullptr, 0));
+        EXPECT_EQ(m.sectors, disk.SectorCount());
+        const sim::PageBytes cis = disk.ReadPage(0, 0);
+        // 73h has four groups: nothing is placed past them.
+        for (int g = 4; g < 32; ++g) EXPECT_EQ(0, cis[4 + g]) << "group " << g;
+    }
+}
+
 TEST(SimDescription, CommandFaultsCountFromTheStart) {
     const auto bus = ParseOk("reader\nunit DS drive=E\nbanks 73\nhang-on 1\nunplug-after 2\n");
     ASSERT_TRUE(bus);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -493,6 +494,24 @@ TEST_F(SimFlashDiskTest, CisPageNumberFindsTheFirstUnmarkedUsbcBlock) {
     EXPECT_EQ(64, reply[0]);
 }
 
+// A CIS page for two banks of 73h (32 pages per block): groups 250 and 200 in bank 0, 100 in
+// bank 1; totals 14400 and 17600.
+sim::PageBytes TwoBankCisPage() {
+    sim::PageBytes cis{};
+    std::memcpy(cis.data(), "USBC", 4);
+    cis[4] = 250;
+    cis[5] = 200;
+    cis[4 + 32] = 100;
+    const std::uint32_t totals[2] = {14400, 17600};
+    for (int b = 0; b < 2; ++b) {
+        for (int i = 0; i < 4; ++i) {
+            cis[260 + 4 * b + i] = static_cast<std::uint8_t>(totals[b] >> (8 * i));
+        }
+    }
+    std::fill_n(cis.begin() + 512, 6, 0xFF);
+    return cis;
+}
+
 TEST_F(SimFlashDiskTest, VendorC4SizesTheLogicalDiskFromTheLastBanksTotalAndEmptiesIt) {
     disk.AddBank(0x73);
     disk.SetSectorCount(10);
@@ -503,25 +522,66 @@ TEST_F(SimFlashDiskTest, VendorC4SizesTheLogicalDiskFromTheLastBanksTotalAndEmpt
     EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0xC4}));
     EXPECT_EQ(10u, disk.SectorCount());
 
-    sim::PageBytes cis{};
-    std::memcpy(cis.data(), "USBC", 4);
-    const std::uint32_t totals[2] = {30000, 61000};
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 4; ++i) {
-            cis[260 + 4 * b + i] = static_cast<std::uint8_t>(totals[b] >> (8 * i));
-        }
-    }
-    std::fill_n(cis.begin() + 512, 6, 0xFF);
-    disk.ProgramPageRaw(0, 0, cis.data());
+    disk.ProgramPageRaw(0, 0, TwoBankCisPage().data());
     ASSERT_EQ(Outcome::Good, Run(Cdb{0xC4}));
-    EXPECT_EQ(61000u, disk.SectorCount());
+    EXPECT_EQ(17600u, disk.SectorCount());
     ASSERT_TRUE(disk.ReadSector(3, sector.data()));
     EXPECT_EQ(0, sector[0]);
 
     std::uint8_t capacity[8] = {};
     ASSERT_EQ(Outcome::Good, Run(Cdb{0x25, 0, 0, 0, 8}, Direction::In, capacity, 8));
-    const std::uint8_t expected[8] = {0, 0, 0xEE, 0x47, 0, 0, 2, 0};  // 60999, 512
+    const std::uint8_t expected[8] = {0, 0, 0x44, 0xBF, 0, 0, 2, 0};  // 17599, 512
     EXPECT_EQ(0, std::memcmp(expected, capacity, 8));
+}
+
+TEST_F(SimFlashDiskTest, VendorC4RefusesACisPageWhoseCountsDoNotAddUp) {
+    disk.AddBank(0x73);  // two banks of 4 groups
+    const auto setLe32 = [](sim::PageBytes& page, std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) page[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    struct Case {
+        const char* what;
+        std::function<void(sim::PageBytes&)> spoil;
+    };
+    const Case cases[] = {
+        {"a total that is not the running sum", [&](sim::PageBytes& p) { setLe32(p, 264, 17601); }},
+        {"the first bank's total left out", [&](sim::PageBytes& p) { setLe32(p, 260, 0); }},
+        {"per-bank instead of running totals", [&](sim::PageBytes& p) { setLe32(p, 264, 3200); }},
+        {"a group past the bank's four", [&](sim::PageBytes& p) { p[4 + 4] = 1; }},
+        {"a bank the disk does not have", [&](sim::PageBytes& p) { p[4 + 64] = 1; }},
+        {"a total for a bank the disk does not have",
+         [&](sim::PageBytes& p) { setLe32(p, 268, 17600); }},
+        {"a group offering more than 250 blocks",
+         [&](sim::PageBytes& p) {
+             p[4] = 251;
+             setLe32(p, 260, 14432);
+             setLe32(p, 264, 17632);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::PageBytes cis = TwoBankCisPage();
+        c.spoil(cis);
+        disk.FillBlockRaw(0, 0, 0xFF);
+        disk.ProgramPageRaw(0, 0, cis.data());
+        disk.SetSectorCount(100);
+        EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0xC4}));
+        EXPECT_EQ(std::make_pair(3, 0x31), Sense());
+        // No map, no disk: writing the volume now fails instead of landing in unmapped blocks.
+        EXPECT_EQ(0u, disk.SectorCount());
+        std::uint8_t capacity[8];
+        EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0x25, 0, 0, 0, 8}, Direction::In, capacity, 8));
+    }
+
+    // A group cannot offer more data blocks than it has unmarked blocks: six of group 0's first
+    // 255 blocks marked bad leave 249 for its 250.
+    disk.FillBlockRaw(0, 0, 0xFF);
+    disk.ProgramPageRaw(0, 0, TwoBankCisPage().data());
+    for (std::uint32_t block = 10; block < 16; ++block) disk.SetFactoryBad(0, block);
+    EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0xC4}));
+    disk.FillBlockRaw(0, 15, 0xFF);  // five marked: 250 usable
+    EXPECT_EQ(Outcome::Good, Run(Cdb{0xC4}));
+    EXPECT_EQ(17600u, disk.SectorCount());
 }
 
 TEST_F(SimFlashDiskTest, LogicalSectorsReadAndWriteInBigEndianFields) {
