@@ -79,6 +79,10 @@ std::vector<std::string> Tokenize(const std::string& line) {
 std::uint32_t ParseNumber(const std::string& text, std::uint64_t max, const std::string& what,
                           int base = 0) {
     if (text.empty()) throw ParseError(what + " is empty");
+    if (base == 0) {
+        // Decimal or 0x hexadecimal; a leading zero does not make a number octal.
+        base = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 16 : 10;
+    }
     std::size_t used = 0;
     unsigned long long value = 0;
     try {

@@ -156,6 +156,19 @@ TEST(SimDescription, DescribedCisPagesAreOnesTheControllerLoads) {
     }
 }
 
+TEST(SimDescription, NumbersAreDecimalOrHexadecimalNeverOctal) {
+    const auto bus = ParseOk(
+        "reader\nunit DS\nbanks 73\ncis page=064 sectors=0x3E80\n"
+        "logical sectors=010\n");
+    ASSERT_TRUE(bus);
+    sim::SimFlashDisk& disk = *bus->FlashDisk();
+    EXPECT_EQ(64u, disk.CisPageNumber());
+    EXPECT_EQ(16000u, disk.CisSectorTotal());
+    EXPECT_EQ(10u, disk.SectorCount());
+    EXPECT_NE(std::string::npos, ParseError("reader\nunit DS\nbanks 73\nlogical sectors=0x\n")
+                                     .find("line 4: sectors \"0x\" is not a number"));
+}
+
 TEST(SimDescription, CommandFaultsCountFromTheStart) {
     const auto bus = ParseOk("reader\nunit DS drive=E\nbanks 73\nhang-on 1\nunplug-after 2\n");
     ASSERT_TRUE(bus);
