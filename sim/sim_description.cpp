@@ -139,6 +139,7 @@ class DescriptionReader {
     SimUnit* diskUnit_ = nullptr;
     int diskLine_ = 0;
     int vendorLine_ = 0;
+    int cisLine_ = 0;
     std::set<char> letters_;
     std::set<std::pair<int, int>> addresses_;
 
@@ -390,6 +391,7 @@ void DescriptionReader::Cis(const Line& line) {
     cisSectorsGiven_ = sectors != line.options.end();
     if (cisSectorsGiven_) cisSectors_ = ParseNumber(sectors->second, 0xFFFFFFFFu, "sectors");
     cisWanted_ = true;
+    cisLine_ = line.number;
 }
 
 void DescriptionReader::FinishDisk() {
@@ -403,6 +405,13 @@ void DescriptionReader::FinishDisk() {
     }
     std::uint32_t total = 0;
     if (cisWanted_) {
+        // Writing the page would wipe the block's bad-block mark, and C3h never reports a CIS
+        // page in a marked block: the two lines contradict each other.
+        const std::uint32_t block = cisPage_ / disk.Geometry(0).pagesPerBlock;
+        if (disk.IsMarkedBad(0, block)) {
+            throw ParseError("the CIS page's block 0:" + std::to_string(block) + " is bad",
+                             cisLine_);
+        }
         total = cisSectorsGiven_ ? cisSectors_ : DefaultSectorTotal(disk);
         WriteCisPage(disk, cisPage_, total);
         if (vendorWanted_) WriteVendorPage(disk, cisPage_ + 1, vendorText_);

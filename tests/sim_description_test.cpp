@@ -205,6 +205,8 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
         {"reader\nunit DS\nbanks 73\nbad 5\n", "bank:block"},
         {"reader\nunit DS\nbanks 7G\n", "line 3: device code"},
         {"reader\nunit DS\nbanks 73\ncis page=5\n", "line 4: CIS page 5"},
+        {"reader\nunit DS\nbanks 73\nbad 0:2\ncis page=64\nlogical sectors=9\n",
+         "line 5: the CIS page's block 0:2 is bad"},
         {"reader\nunit DS\nbanks 73\nvendor-page\n", "line 4: \"vendor-page\" needs a \"cis\""},
         {"reader\nunit CF drive=E\nforeign drive=E\n", "line 3: drive E: is given twice"},
         {"reader\nunit DS drive=B\n", "line 2: drive \"B\""},
