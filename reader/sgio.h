@@ -2,6 +2,7 @@
 #include <scsi/sg.h>
 
 #include <cstdint>
+#include <functional>
 
 // One SCSI command through the Linux SCSI generic interface (the SG_IO request on /dev/sg* and
 // /dev/sd* nodes). The request carries the same 12-byte command blocks, directions, lengths and
@@ -26,6 +27,10 @@ class SgDeviceIo {
 };
 
 SgDeviceIo& RealSgDeviceIo();
+
+// Runs `call` with SIGINT, SIGTERM and SIGHUP held back, and returns its result; a signal that
+// arrived meanwhile is delivered afterwards. The real back-end wraps each SG_IO request in it.
+int WithStopSignalsHeld(const std::function<int()>& call);
 
 constexpr std::uint8_t kSgCommandLength = 12;
 // Room for fixed-format sense data; the reader sends 18 bytes.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -22,11 +23,12 @@ class KernelSgDeviceIo final : public SgDeviceIo {
         return fd >= 0 ? fd : -errno;
     }
     int SgIo(int fd, sg_io_hdr_t* header) override {
-        int rc;
-        do {
-            rc = ::ioctl(fd, SG_IO, header);
-        } while (rc < 0 && errno == EINTR);
-        return rc >= 0 ? 0 : -errno;
+        return WithStopSignalsHeld([fd, header] {
+            // An interrupted request has reached the device all the same: sending it again
+            // would carry out a write or an erase twice, so EINTR is a failure like any other.
+            int rc = ::ioctl(fd, SG_IO, header);
+            return rc >= 0 ? 0 : -errno;
+        });
     }
     void Close(int fd) override { ::close(fd); }
 };
@@ -45,6 +47,20 @@ int DxferDirection(SgDirection direction, std::uint32_t length) {
 }
 
 }  // namespace
+
+int WithStopSignalsHeld(const std::function<int()>& call) {
+    // The generic driver gives up waiting for a command when a signal arrives and leaves it
+    // running on the device; held back, Ctrl-C is seen once the command has finished.
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stop, &previous);
+    int result = call();
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return result;
+}
 
 SgDeviceIo& RealSgDeviceIo() {
     static KernelSgDeviceIo io;

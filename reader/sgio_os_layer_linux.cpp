@@ -18,7 +18,6 @@ constexpr std::uint32_t kOffTransferLength = 12;
 constexpr std::uint32_t kOffTimeOut = 16;
 constexpr std::uint32_t kOffDataBuffer = 20;  // DataBufferOffset, or DataBuffer (direct)
 constexpr std::uint32_t kOffCdb = 28;
-constexpr std::uint8_t kMaxCdbLength = 16;
 
 constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::uint8_t kOpRequestSense = 0x03;
@@ -158,15 +157,17 @@ bool SgioOsLayer::DeviceIoControl(OsHandle handle, std::uint32_t controlCode, vo
     }
     const auto* in = static_cast<const std::uint8_t*>(inBuffer);
     auto* out = static_cast<std::uint8_t*>(outBuffer);
+    // The kernel is always handed 12 command bytes: a longer block would reach the device cut
+    // short, as a different command.
     if (Get16(in + kOffLength) != kRequestLength || in[kOffCdbLength] == 0 ||
-        in[kOffCdbLength] > kMaxCdbLength) {
+        in[kOffCdbLength] > kSgCommandLength) {
         return Fail(kErrorInvalidParameter);
     }
     std::uint8_t dataIn = in[kOffDataIn];
     std::uint32_t length = Get32(in + kOffTransferLength);
     std::uint32_t timeout = Get32(in + kOffTimeOut);
     std::uint32_t dataField = Get32(in + kOffDataBuffer);
-    std::uint8_t cdb[kMaxCdbLength] = {};
+    std::uint8_t cdb[kSgCommandLength] = {};
     std::memcpy(cdb, in + kOffCdb, in[kOffCdbLength]);
     if (dataIn > 1) return Fail(kErrorInvalidParameter);
     SgDirection direction =
@@ -199,7 +200,10 @@ bool SgioOsLayer::DeviceIoControl(OsHandle handle, std::uint32_t controlCode, vo
     }
     node->senseLength = 0;
 
-    if (!node->identified && cdb[0] != kOpInquiry) {
+    // An unknown device may be asked who it is, and nothing else: an INQUIRY that would carry
+    // data to it is no question.
+    bool question = cdb[0] == kOpInquiry && direction != SgDirection::Out;
+    if (!node->identified && !question) {
         ++refusedCommands_;
         return Fail(kErrorAccessDenied);
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +82,43 @@ FakeSgDevice::Reply CheckConditionReply(std::uint8_t key, std::uint8_t asc) {
 }
 
 const std::uint8_t kInquiryCdb[12] = {0x12, 0, 0, 0, 0x38, 0, 0, 0, 0, 0, 0, 0};
+
+volatile std::sig_atomic_t interruptsSeen = 0;
+extern "C" void CountInterrupt(int) { interruptsSeen = interruptsSeen + 1; }
+
+TEST(SgioRealDevice, StopSignalWaitsUntilTheRequestHasFinished) {
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = CountInterrupt;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGINT, &action, &previous), 0);
+    interruptsSeen = 0;
+    int seenDuringCall = -1;
+    int result = WithStopSignalsHeld([&seenDuringCall] {
+        raise(SIGINT);  // Ctrl-C while the command is with the device
+        seenDuringCall = interruptsSeen;
+        return 7;
+    });
+    int seenAfter = interruptsSeen;
+    sigaction(SIGINT, &previous, nullptr);
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(seenDuringCall, 0);
+    EXPECT_EQ(seenAfter, 1);
+}
+
+TEST(SgioRealDevice, ANodeWithoutSgioIsRefusedNotRetried) {
+    SgDeviceIo& io = RealSgDeviceIo();
+    int fd = io.Open("/dev/null");
+    ASSERT_GE(fd, 0);
+    std::uint8_t sense[kSgSenseBufferSize] = {};
+    std::uint8_t data[56] = {};
+    sg_io_hdr_t header;
+    BuildSgIoHeader(kInquiryCdb, data, sizeof data, SgDirection::In, 2, sense, &header);
+    int rc = io.SgIo(fd, &header);
+    io.Close(fd);
+    EXPECT_LT(rc, 0);
+    EXPECT_EQ(ClassifySgIoReply(rc, header), SgOutcome::Failed);
+    EXPECT_EQ(io.Open("/dev/brevant-no-such-node"), -ENOENT);
+}
 
 // ---- The request itself ----
 
@@ -396,6 +435,46 @@ TEST_F(SgioLayer, UnidentifiedNodeIsSentNothingButInquiry) {
     ASSERT_EQ(dev.seen.size(), 1u);
     EXPECT_EQ(dev.seen[0].cdb[0], 0x12);
     EXPECT_EQ(layer.RefusedCommands(), 6);
+}
+
+TEST_F(SgioLayer, UnidentifiedNodeGetsNoInquiryThatCarriesData) {
+    OsHandle h =
+        layer.CreateFile("\\\\.\\C:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+    // The INQUIRY opcode with a data-out phase would hand 56 bytes to a device that has not
+    // said who it is.
+    auto work = BufferedRequest(kInquiryCdb, 56, 0, 2);
+    work[48] = 0xA5;
+    EXPECT_FALSE(Send(h, work, 56, 0));
+    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorAccessDenied);
+    EXPECT_TRUE(dev.seen.empty());
+    EXPECT_EQ(layer.RefusedCommands(), 1);
+    // The plain question still goes out.
+    dev.reply = GoodReply();
+    auto question = BufferedRequest(kInquiryCdb, 56, 1, 2);
+    EXPECT_TRUE(Send(h, question, 56, 1));
+    ASSERT_EQ(dev.seen.size(), 1u);
+    EXPECT_EQ(dev.seen[0].header.dxfer_direction, SG_DXFER_FROM_DEV);
+}
+
+TEST_F(SgioLayer, CommandBlockLongerThanTwelveBytesIsRefused) {
+    OsHandle h = OpenReader();
+    std::uint8_t read16[12] = {0x88};
+    for (std::uint8_t cdbLength : {13, 16}) {
+        auto work = BufferedRequest(read16, 512, 1, 2);
+        work[6] = cdbLength;
+        EXPECT_FALSE(Send(h, work, 512, 1)) << int(cdbLength);
+        EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorInvalidParameter);
+    }
+    EXPECT_TRUE(dev.seen.empty());
+    // A shorter block goes out padded with zeros to the 12 bytes the kernel is given.
+    std::uint8_t tur[12] = {0x00, 0, 0, 0, 0, 0, 0xEE, 0xEE};
+    auto six = BufferedRequest(tur, 0, 0, 1);
+    six[6] = 6;
+    dev.reply = GoodReply();
+    ASSERT_TRUE(Send(h, six, 0, 0));
+    ASSERT_EQ(dev.seen.size(), 1u);
+    EXPECT_EQ(dev.seen[0].header.cmd_len, 12u);
+    EXPECT_EQ(dev.seen[0].cdb, std::vector<std::uint8_t>(12, 0));
 }
 
 TEST_F(SgioLayer, SenseCollectedByTheKernelAnswersTheNextRequestSense) {
