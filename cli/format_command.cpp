@@ -127,9 +127,9 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     }
 
     if (!machine.Simulated()) {
-        std::vector<std::string> mounts = MountsOnDisk(node);
-        if (!mounts.empty()) {
-            for (const auto& mount : mounts) Complain("mounted: " + mount);
+        std::vector<std::string> users = DiskUsers(node);
+        if (!users.empty()) {
+            for (const auto& user : users) Complain("in use: " + user);
             Complain(node + " is in use: unmount it first; nothing was done");
             return kExitNoDisk;
         }
@@ -149,7 +149,11 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     std::printf("Device: %s (%s)\nCapacity: %s\nFormat: %s\n", node.c_str(),
                 MediumName(kMediaUsbDisk).c_str(), capacity.c_str(),
                 options.mode == kFormatFull ? "Full" : "Quick");
-    if (!options.assumeYes && !AskYesNo(stdout, AppString(IDS_CONFIRM_ERASE))) {
+    // From here on Ctrl-C is an answer, not the end of the process: at the question it says
+    // no, during the run it stops it as the Stop button does.
+    InstallStopSignals();
+    bool confirmed = options.assumeYes || AskYesNo(stdout, AppString(IDS_CONFIRM_ERASE), 0);
+    if (!confirmed || (!options.assumeYes && StopSignalCount() != 0)) {
         std::printf("Nothing was changed.\n");
         return kExitCancelled;
     }
@@ -160,7 +164,6 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     std::printf("Formatting... press Ctrl-C to stop.\n");
     std::fflush(stdout);
 
-    InstallStopSignals();
     log.Append(kLogStart);
     std::time_t started = std::time(nullptr);
     FormatResult result = RunPhysicalFormat(run, kMediaUsbDisk, options.mode);

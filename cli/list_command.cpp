@@ -7,6 +7,7 @@
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
+#include "reader/sgio_nodes.h"
 
 void ReportNoReader(const ReaderSession& session, const Machine& machine,
                     const CliOptions& options) {
@@ -50,11 +51,14 @@ int RunListCommand(const CliOptions& options) {
     for (const FoundUnit& unit : session.Units()) {
         // Write protection is learnt by writing back what was read; only the controller's own
         // flash disk is put through that, card slots are only measured.
+        // A disk in use is not written to at all: the sector written back could undo what
+        // the file system on it wrote in the meantime.
+        bool inUse = !machine->Simulated() && !DiskUsers(unit.node).empty();
         bool flashDisk = IsFlashDiskKey(unit.key);
-        DiskState state = ProbeDisk(unit.key, flashDisk);
+        DiskState state = ProbeDisk(unit.key, flashDisk && !inUse);
         std::string capacity = state.ready ? CapacityText(state) : "not ready";
         std::string protection = !state.ready || !state.writeProtectionProbed
-                                     ? "-"
+                                     ? (flashDisk && inUse ? "- (in use)" : "-")
                                      : (state.writeProtected ? "yes" : "no");
         std::printf("%-12s %-4u %-18s %-28s %s\n", unit.node.c_str(), unsigned(unit.key),
                     MediumName(unit.key).c_str(), capacity.c_str(), protection.c_str());

@@ -1,10 +1,14 @@
 #include "cli/prompt.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+
+#include "cli/stop_signals.h"
 
 namespace {
 
@@ -21,23 +25,45 @@ std::string Lower(std::string text) {
 
 bool InputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
-bool ReadAnswerLine(std::string* line) {
+bool ReadAnswerLine(std::string* line, int stopSignalsSeen) {
     line->clear();
+    // The stop signals are held back except while waiting in ppoll, which lets them in and
+    // waits in one step: between the check of the count and the wait no signal can slip by.
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stop, &previous);
+    bool answered = false;
     for (;;) {
+        if (StopSignalCount() != stopSignalsSeen) break;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        int ready = ::ppoll(&input, 1, nullptr, &previous);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) break;
         char c;
         ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n == 0) return !line->empty();
-        if (n < 0) return false;  // EINTR from a stop signal included
-        if (c == '\n') return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            answered = n == 0 && !line->empty();
+            break;
+        }
+        if (c == '\n') {
+            answered = true;
+            break;
+        }
         if (line->size() < 256) line->push_back(c);
     }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return answered;
 }
 
-bool AskYesNo(std::FILE* out, const std::string& question) {
+bool AskYesNo(std::FILE* out, const std::string& question, int stopSignalsSeen) {
     std::fprintf(out, "%s [y/N] ", question.c_str());
     std::fflush(out);
     std::string answer;
-    if (!ReadAnswerLine(&answer)) {
+    if (!ReadAnswerLine(&answer, stopSignalsSeen)) {
         std::fputc('\n', out);
         return false;
     }
@@ -45,13 +71,13 @@ bool AskYesNo(std::FILE* out, const std::string& question) {
     return answer == "y" || answer == "yes";
 }
 
-BoxAnswer AskAbortRetryIgnore(std::FILE* out, const std::string& text) {
+BoxAnswer AskAbortRetryIgnore(std::FILE* out, const std::string& text, int stopSignalsSeen) {
     std::fprintf(out, "%s", text.c_str());
     for (;;) {
         std::fprintf(out, "[A]bort, [R]etry or [I]gnore? ");
         std::fflush(out);
         std::string answer;
-        if (!ReadAnswerLine(&answer)) {
+        if (!ReadAnswerLine(&answer, stopSignalsSeen)) {
             std::fprintf(out, "\n");
             return BoxAnswer::Abort;
         }

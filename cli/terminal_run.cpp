@@ -83,7 +83,7 @@ BoxAnswer TerminalRun::MessageBox(const std::string& text, const std::string& ca
             return BoxAnswer::Abort;
         }
         std::fprintf(out_, "%s:\n", caption.c_str());
-        BoxAnswer answer = AskAbortRetryIgnore(out_, text);
+        BoxAnswer answer = AskAbortRetryIgnore(out_, text, signalsSeen_);
         // A stop signal that arrived while waiting was the answer; it asks for no stop besides.
         signalsSeen_ = StopSignalCount();
         return answer;

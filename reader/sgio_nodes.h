@@ -23,3 +23,11 @@ bool IsDiskNodeName(const std::string& name);
 // would pull the ground from under it, so the format refuses to start while there are any.
 std::vector<std::string> MountsOnDisk(const std::string& node, const std::string& sysDir = "/sys",
                                       const std::string& mountsFile = "/proc/self/mounts");
+
+// Everything that holds the disk behind a node: the mounted file systems of MountsOnDisk, swap
+// areas on it ("/dev/sdb2 as swap") and kernel devices built over it or its partitions, such as
+// device-mapper or RAID volumes ("sdb1 held by dm-0"). A format under any of them would destroy
+// data still in use, so it refuses to start while the list is not empty.
+std::vector<std::string> DiskUsers(const std::string& node, const std::string& sysDir = "/sys",
+                                   const std::string& mountsFile = "/proc/self/mounts",
+                                   const std::string& swapsFile = "/proc/swaps");

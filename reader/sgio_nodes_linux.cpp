@@ -113,3 +113,49 @@ std::vector<std::string> MountsOnDisk(const std::string& node, const std::string
     }
     return found;
 }
+
+namespace {
+
+// The devices that sysfs lists as built over `entry` (a disk or a partition folder).
+void AddHolders(const fs::path& entry, std::vector<std::string>* found) {
+    std::error_code error;
+    std::string name = entry.filename().string();
+    for (fs::directory_iterator it(entry / "holders", error), end; !error && it != end;
+         it.increment(error)) {
+        found->push_back(name + " held by " + it->path().filename().string());
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> DiskUsers(const std::string& node, const std::string& sysDir,
+                                   const std::string& mountsFile, const std::string& swapsFile) {
+    std::vector<std::string> found = MountsOnDisk(node, sysDir, mountsFile);
+    std::vector<std::string> disks = DiskNamesOf(node, sysDir);
+
+    std::ifstream swaps(swapsFile);
+    std::string line;
+    while (std::getline(swaps, line)) {
+        std::istringstream fields(line);
+        std::string device;
+        if (!(fields >> device) || device.compare(0, 5, "/dev/") != 0) continue;  // the header
+        std::error_code error;
+        fs::path real = fs::canonical(device, error);
+        std::string name = (error ? fs::path(device) : real).filename().string();
+        for (const auto& disk : disks) {
+            if (OnDisk(name, disk)) found.push_back(device + " as swap");
+        }
+    }
+
+    for (const auto& disk : disks) {
+        fs::path diskEntry = fs::path(sysDir) / "block" / disk;
+        AddHolders(diskEntry, &found);
+        std::error_code error;
+        for (fs::directory_iterator it(diskEntry, error), end; !error && it != end;
+             it.increment(error)) {
+            std::string part = it->path().filename().string();
+            if (part != disk && OnDisk(part, disk)) AddHolders(it->path(), &found);
+        }
+    }
+    return found;
+}

@@ -451,6 +451,21 @@ TEST_F(CliFormat, ConfirmationOnATerminal) {
     EXPECT_EQ(accepted.Output().find("progress:"), std::string::npos);
 }
 
+TEST_F(CliFormat, CtrlCAtTheConfirmationDeclines) {
+    Brevant::Options terminal = InDir();
+    terminal.terminal = true;
+    Brevant process({"format", "--simulate", shop_, "--trace", Path("trace.txt")}, terminal);
+    ASSERT_TRUE(process.WaitFor("[y/N] ")) << process.Output();
+    process.Signal(SIGINT);
+    EXPECT_EQ(process.Finish(), kExitCancelled) << process.Output();
+    EXPECT_NE(process.Output().find("Nothing was changed."), std::string::npos);
+    // The process ended by itself, so the trace was written: nothing erased, nothing written.
+    std::string trace = ReadFile(Path("trace.txt"));
+    EXPECT_FALSE(trace.empty());
+    EXPECT_EQ(trace.find(": F2 "), std::string::npos);
+    EXPECT_EQ(trace.find(": E9 "), std::string::npos);
+}
+
 TEST_F(CliFormat, NoConfirmationWithoutATerminal) {
     Finished run =
         RunBrevant({"format", "--simulate", shop_, "--trace", Path("trace.txt")}, InDir());

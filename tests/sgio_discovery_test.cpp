@@ -2,6 +2,7 @@
 // machine standing in for the kernel's SCSI nodes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -157,6 +158,35 @@ TEST(SgioMounts, FindsTheDiskAndItsPartitions) {
               std::vector<std::string>{"/dev/sda2 on /"});
     EXPECT_TRUE(MountsOnDisk("/dev/sdc", sys.string(), mounts).empty());
     EXPECT_TRUE(MountsOnDisk("/dev/sg7", sys.string(), mounts).empty());  // sysfs knows no disk
+}
+
+TEST(SgioMounts, SwapAndVolumesBuiltOverTheDiskHoldItToo) {
+    TempDir tmp;
+    namespace fs = std::filesystem;
+    fs::path sys = fs::path(tmp.Path()) / "sys";
+    fs::create_directories(sys / "class/scsi_generic/sg1/device/block/sdb");
+    fs::create_directories(sys / "block/sdb/sdb1/holders/dm-0");
+    fs::create_directories(sys / "block/sdb/holders/md127");
+    fs::create_directories(sys / "block/sdb/queue");
+    fs::create_directories(sys / "block/sdc/sdc1/holders/dm-3");
+    std::string mounts = (fs::path(tmp.Path()) / "mounts").string();
+    std::ofstream(mounts) << "/dev/mapper/stick /media/crypt ext4 rw 0 0\n";
+    std::string swaps = (fs::path(tmp.Path()) / "swaps").string();
+    std::ofstream(swaps) << "Filename\t\t\t\tType\t\tSize\tUsed\tPriority\n"
+                            "/dev/sdb2                               partition\t1024\t0\t-2\n"
+                            "/dev/sdc2                               partition\t1024\t0\t-3\n"
+                            "/swapfile                               file\t\t1024\t0\t-4\n";
+    std::vector<std::string> users = DiskUsers("/dev/sg1", sys.string(), mounts, swaps);
+    std::sort(users.begin(), users.end());
+    std::vector<std::string> expected = {"/dev/sdb2 as swap", "sdb held by md127",
+                                         "sdb1 held by dm-0"};
+    EXPECT_EQ(users, expected);
+    users = DiskUsers("/dev/sdb", sys.string(), mounts, swaps);
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(users, expected);
+    // A disk nothing holds.
+    fs::create_directories(sys / "block/sdd/sdd1/holders");
+    EXPECT_TRUE(DiskUsers("/dev/sdd", sys.string(), mounts, swaps).empty());
 }
 
 }  // namespace
