@@ -1,6 +1,7 @@
 #include "cli/settings_check.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -47,6 +48,10 @@ bool IsKnownKey(const std::string& key) {
 
 SettingsCheck CheckSettingsFile(const std::string& path) {
     SettingsCheck check;
+    // Only a plain file is read: a folder reads as empty, and a device such as /dev/zero would
+    // be read without end.
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return check;
     std::ifstream in(path, std::ios::binary);
     if (!in) return check;
     check.readable = true;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -563,6 +564,16 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
         {"format", "--yes", "--settings", Path("none.ini"), "--simulate", shop_}, InDir());
     EXPECT_EQ(missing.exitCode, kExitUsage);
     EXPECT_NE(missing.output.find("none.ini: cannot read the settings file"), std::string::npos);
+    // Neither a folder nor a device is a settings file.
+    std::filesystem::create_directories(Path("folder.ini"));
+    for (std::string notAFile : {Path("folder.ini"), std::string("/dev/zero")}) {
+        Finished refused =
+            RunBrevant({"format", "--yes", "--settings", notAFile, "--simulate", shop_}, InDir());
+        EXPECT_EQ(refused.exitCode, kExitUsage) << refused.output;
+        EXPECT_NE(refused.output.find(notAFile + ": cannot read the settings file"),
+                  std::string::npos)
+            << refused.output;
+    }
 
     // An unknown key is only a warning.
     WriteFile(Path("Brevant.ini"), "[Setting]\nVerifyEverything=1\n");
