@@ -6,6 +6,7 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/output_path.h"
 
 int main(int argc, char** argv) {
     // A reader of the output that goes away (brevant ... | head) must not end the process in
@@ -17,6 +18,13 @@ int main(int argc, char** argv) {
     if (!ParseCommandLine(args, &options, &error)) {
         std::fprintf(stderr, "brevant: %s\nTry 'brevant --help'.\n", error.c_str());
         return kExitUsage;
+    }
+    for (const std::string* output :
+         {&options.logPath, &options.exportImage, &options.exportPages, &options.tracePath}) {
+        if (!output->empty() && !IsWritableOutputPath(*output, &error)) {
+            std::fprintf(stderr, "brevant: %s\n", error.c_str());
+            return kExitUsage;
+        }
     }
     switch (options.command) {
         case CliCommand::List:

@@ -593,6 +593,24 @@ TEST_F(CliFormat, LogThatCannotBeCreated) {
     EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());  // no device was looked at
 }
 
+TEST_F(CliFormat, OutputsAreNeverWrittenToADeviceOrFolder) {
+    // /dev/zero stands in for a disk node: it takes writes, so a missing check shows as success.
+    std::filesystem::create_directories(Path("folder"));
+    for (const char* option : {"--log", "--export-image", "--export-pages", "--trace"}) {
+        for (std::string target : {std::string("/dev/zero"), Path("folder")}) {
+            Finished run =
+                RunBrevant({"format", "--yes", "--simulate", shop_, option, target}, InDir());
+            EXPECT_EQ(run.exitCode, kExitUsage) << option << " " << target << "\n" << run.output;
+            EXPECT_NE(run.output.find(target + ": not a plain file"), std::string::npos)
+                << run.output;
+            EXPECT_EQ(run.output.find("Formatting..."), std::string::npos);
+        }
+    }
+    Finished discarded =
+        RunBrevant({"format", "--yes", "--simulate", shop_, "--log", "/dev/null"}, InDir());
+    EXPECT_EQ(discarded.exitCode, kExitComplete) << discarded.output;
+}
+
 TEST_F(CliFormat, BadCommandLines) {
     const std::vector<std::vector<std::string>> lines = {
         {},
