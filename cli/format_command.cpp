@@ -13,6 +13,7 @@
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/output_path.h"
 #include "cli/prompt.h"
 #include "cli/reader_session.h"
 #include "cli/settings_check.h"
@@ -213,8 +214,13 @@ int RunFormatCommand(const CliOptions& options) {
             return kExitUsage;
         }
     } else {
-        log.Open(settings.GenerateLog);
-        if (settings.GenerateLog != 0 && log.Used() != 0) {
+        // The default name is as much a path as --log's: brevant.log here may be a link to a disk.
+        std::string reason;
+        bool usable = settings.GenerateLog == 0 || IsWritableOutputPath("brevant.log", &reason);
+        log.Open(usable ? settings.GenerateLog : 0);
+        if (!usable) {
+            Complain("warning: " + reason + ": the run is not logged");
+        } else if (settings.GenerateLog != 0 && log.Used() != 0) {
             Complain("warning: brevant.log cannot be created: the run is not logged");
         }
     }

@@ -606,6 +606,14 @@ TEST_F(CliFormat, OutputsAreNeverWrittenToADeviceOrFolder) {
             EXPECT_EQ(run.output.find("Formatting..."), std::string::npos);
         }
     }
+    // The log's default name, when it leads to a device, is not written either.
+    WriteFile(Path("Brevant.ini"), "[Setting]\nGenerateLog=1\n");
+    std::filesystem::create_symlink("/dev/zero", Path("brevant.log"));
+    Finished linked = RunBrevant({"format", "--yes", "--simulate", shop_}, InDir());
+    EXPECT_EQ(linked.exitCode, kExitComplete) << linked.output;
+    EXPECT_NE(linked.output.find("warning: brevant.log: not a plain file"), std::string::npos)
+        << linked.output;
+    std::filesystem::remove(Path("Brevant.ini"));
     Finished discarded =
         RunBrevant({"format", "--yes", "--simulate", shop_, "--log", "/dev/null"}, InDir());
     EXPECT_EQ(discarded.exitCode, kExitComplete) << discarded.output;
