@@ -1,6 +1,6 @@
 # Windows (mingw-w64 i686) targets. Everything is linked statically so that the programs need no
 # DLL beyond those of Windows itself.
-set(BREVANT_STATIC_LINK -static -static-libgcc -static-libstdc++)
+set(BREVANT_STATIC_LINK -static -static-libgcc -static-libstdc++ $<$<NOT:$<CONFIG:Debug>>:-s>)
 
 brevant_sources(WIN_APP_SOURCES app/win32)
 if(WIN_APP_SOURCES)
