@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "format/format_types.h"
+#include "core/format_types.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 #include "reader/sense.h"

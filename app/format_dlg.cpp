@@ -1,6 +1,6 @@
 #include "app/format_dlg.h"
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/os_code.h"
 #include "res/resource.h"
 

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/device_access.h"
-#include "app/format_log.h"
-#include "app/format_settings.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
 #include "app/window_host.h"
-#include "format/format_types.h"
+#include "core/format_types.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 

@@ -1,7 +1,7 @@
 // Media detection, the status text and the format-mode buttons of the main dialog.
 #include <cstdio>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
 #include "res/resource.h"

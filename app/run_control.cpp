@@ -1,7 +1,7 @@
 // The Start/Stop run of the main dialog: confirmation, the run itself, progress and the result.
 #include <cstdio>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "res/resource.h"
 

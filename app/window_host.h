@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "format/run_interface.h"
+#include "core/message_box.h"
 
 // What the main dialog's logic needs from the window system. The Windows program implements it
 // on the real dialog window; the tests implement it with a scripted fake that records every

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "format/format_types.h"
+#include "core/format_types.h"
 
 // The command line of `brevant`, parsed.
 enum class CliCommand { None, Help, List, Format };

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "format/block_probes.h"
 #include "reader/commands.h"
 #include "reader/sense.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_strings.h"
-#include "app/format_log.h"
-#include "app/format_settings.h"
+#include "core/string_table.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"

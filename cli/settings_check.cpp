@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/format_settings.h"
+#include "core/format_settings.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "cli/terminal_run.h"
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "cli/prompt.h"
 #include "cli/stop_signals.h"
 

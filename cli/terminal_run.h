@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "app/format_log.h"
-#include "app/format_settings.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
 #include "cli/progress_view.h"
 #include "format/run_interface.h"
 

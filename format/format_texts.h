@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 
 // The texts the format engines leave for the front end and write to the log.
 namespace texts {

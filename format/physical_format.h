@@ -1,5 +1,5 @@
 #pragma once
-#include "format/format_types.h"
+#include "core/format_types.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 

@@ -2,12 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/format_log.h"
-#include "app/format_settings.h"
-
-// Message box buttons and answers, with the values Windows gives them.
-enum class BoxButtons { Ok = 0, OkCancel = 1, AbortRetryIgnore = 2 };
-enum class BoxAnswer { Ok = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5 };
+#include "core/format_log.h"
+#include "core/format_settings.h"
+#include "core/message_box.h"
 
 // Everything the format engine needs from the front end that runs it (the dialog, the command
 // line, a test). The engine touches the front end through nothing else.

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
 #include "tests/fake_host.h"

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "tests/fake_host.h"
 #include "tests/temp_dir.h"

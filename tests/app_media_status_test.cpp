@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "tests/fake_host.h"
 

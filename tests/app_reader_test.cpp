@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "reader/os_layer.h"
 #include "reader/transport.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "res/resource.h"
 #include "tests/temp_dir.h"
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "app/app_strings.h"
+#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "tests/fake_host.h"
 

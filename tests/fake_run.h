@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/format_log.h"
-#include "app/format_settings.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
 #include "format/run_interface.h"
 
 // A front end for the format engine in tests: it records every message box and answers them

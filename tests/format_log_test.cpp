@@ -1,4 +1,4 @@
-#include "app/format_log.h"
+#include "core/format_log.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/format_settings.h"
+#include "core/format_settings.h"
 #include "tests/temp_dir.h"
 
 namespace {

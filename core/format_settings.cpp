@@ -1,4 +1,4 @@
-#include "app/format_settings.h"
+#include "core/format_settings.h"
 
 #include <cctype>
 #include <fstream>

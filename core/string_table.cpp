@@ -1,4 +1,4 @@
-#include "app/app_strings.h"
+#include "core/string_table.h"
 
 const AppStringEntry kAppStrings[] = {
     {IDS_ABOUTBOX, ""},
