@@ -1,0 +1,86 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+// The seam between the reader's command set and the platform: a port executes one SCSI command
+// block on one address and says what came of it. There is one implementation per way of
+// reaching a device (ASPI for Win32, the Windows SCSI pass-through requests, Linux SG_IO, the
+// simulated flash disk); command building and sense classification stay above the seam.
+//
+// A port reaches a number of places. How discovery walks them depends on the port's shape:
+// under ASPI a place is one SCSI target (host adapter and target id) whose logical units are its
+// LUNs; every other port is a row of drives, one unit each, that are opened one by one.
+
+enum class DataPhase { None, In, Out };
+
+// What one command came to.
+enum class CommandStatus : std::uint8_t {
+    Good,            // completed with SCSI status GOOD
+    CheckCondition,  // completed with CHECK CONDITION; the sense bytes, when the port has them
+    Failed,          // any other status, or a driver error the device did answer through
+    NoDevice,        // nothing answers there (absent, or the stick was pulled)
+    TimedOut,        // no answer within the time-out
+    Refused,         // not sent: the request could not be made (no such place, bad arguments)
+};
+
+constexpr std::size_t kMaxSenseBytes = 32;
+
+struct CommandOutcome {
+    CommandStatus status = CommandStatus::Refused;
+    std::uint32_t transferred = 0;  // data bytes moved
+    std::uint8_t senseLength = 0;   // sense bytes that came back with a CHECK CONDITION
+    std::array<std::uint8_t, kMaxSenseBytes> sense{};
+
+    bool Good() const { return status == CommandStatus::Good; }
+    // No status at all: the device did not answer (time-out) or is not there.
+    bool Silent() const {
+        return status == CommandStatus::TimedOut || status == CommandStatus::NoDevice;
+    }
+};
+
+enum class PortShape {
+    ReaderLuns,  // a place is a target; its units are LUNs 0, 1, 2 (ASPI)
+    Drives,      // a place is one drive, opened before use (pass-through, SG_IO, simulator)
+};
+
+struct PortAddress {
+    std::uint32_t place = 0;
+    std::uint8_t lun = 0;
+};
+
+// Command blocks are 6 to 12 bytes; the reader's are always sent as 12.
+constexpr std::uint8_t kMinCommandLength = 6;
+constexpr std::uint8_t kMaxCommandLength = 12;
+
+class ScsiPort {
+  public:
+    virtual ~ScsiPort() = default;
+
+    // "ASPI", "SCSI pass-through", "SG_IO", "simulator".
+    virtual const char* Name() const = 0;
+    virtual PortShape Shape() const = 0;
+
+    // The places the port can reach, and a name for each ("0:3", "E:", "/dev/sg2").
+    virtual std::uint32_t PlaceCount() const = 0;
+    virtual std::string PlaceName(std::uint32_t place) const = 0;
+
+    // Drives: opens the place so that commands can go to it; false when it cannot be opened.
+    // Close gives it up again. Ports of the ReaderLuns shape need no opening.
+    virtual bool Open(std::uint32_t place) = 0;
+    virtual void Close(std::uint32_t place) = 0;
+
+    // Executes one command block of `cdbLength` bytes. `buffer` holds `length` bytes for the
+    // data phase (nullptr when there is none).
+    virtual CommandOutcome Execute(const PortAddress& address, const std::uint8_t* cdb,
+                                   std::uint8_t cdbLength, DataPhase phase, void* buffer,
+                                   std::uint32_t length, std::uint16_t timeoutSeconds) = 0;
+
+    // True when a CHECK CONDITION comes back with its sense bytes (the system fetched them, as
+    // Linux does); the device then has none left for a REQUEST SENSE.
+    virtual bool SenseComesWithStatus() const { return false; }
+
+    // Told once per process, by discovery, of the first drive that identified itself as the
+    // reader's (the pass-through port tries its direct request there).
+    virtual void FirstReaderFound(std::uint32_t /*place*/) {}
+};
