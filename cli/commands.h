@@ -2,12 +2,10 @@
 #include "cli/cli_options.h"
 
 class Machine;
-class ReaderSession;
 
 // The two commands of `brevant`; each returns the process's exit code (cli/exit_codes.h).
 int RunListCommand(const CliOptions& options);
 int RunFormatCommand(const CliOptions& options);
 
 // Says that discovery found no unit, and the likeliest reason.
-void ReportNoReader(const ReaderSession& session, const Machine& machine,
-                    const CliOptions& options);
+void ReportNoReader(Machine& machine, const CliOptions& options);

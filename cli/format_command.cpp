@@ -6,9 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/string_table.h"
-#include "core/format_log.h"
-#include "core/format_settings.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
@@ -19,6 +16,9 @@
 #include "cli/settings_check.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_run.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
+#include "core/string_table.h"
 #include "format/physical_format.h"
 #include "reader/commands.h"
 #include "reader/sgio_nodes.h"
@@ -103,28 +103,24 @@ int ExitCodeOf(FormatResult result, const TerminalRun& run) {
 int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
                        Machine& machine) {
     int exitCode = kExitFailed;
-    auto session = std::make_unique<ReaderSession>(machine.Io(), machine.Nodes());
-    if (!session->Open()) {
+    std::vector<FoundUnit> units;
+    if (!FindAllUnits(machine.Port(), machine.Places(), &units)) {
         Complain("the SCSI transport cannot start");
         return kExitFailed;
     }
-    if (session->Units().empty()) {
-        ReportNoReader(*session, machine, options);
+    if (units.empty()) {
+        ReportNoReader(machine, options);
         return kExitNoDisk;
     }
-    const FoundUnit* chosen = ChooseFlashDisk(session->Units(), &exitCode);
+    const FoundUnit* chosen = ChooseFlashDisk(units, &exitCode);
     if (chosen == nullptr) return exitCode;
-    std::string node = chosen->node;
-    if (chosen->key != kMediaUsbDisk) {
-        // The disk came after other units of its reader; on its own node alone it is the
-        // first unit, the one the format is made for.
-        session.reset();
-        session = std::make_unique<ReaderSession>(machine.Io(), std::vector<std::string>{node});
-        if (!session->Open() || session->Units().empty() ||
-            session->Units()[0].key != kMediaUsbDisk) {
-            Complain(node + " no longer answers as a USB flash disk");
-            return kExitNoDisk;
-        }
+    const std::string node = chosen->node;
+    // The format runs over the chosen disk's node alone, where it is the first unit.
+    auto session =
+        std::make_unique<ReaderSession>(machine.Port(), std::vector<std::uint32_t>{chosen->place});
+    if (!session->Open() || session->Units().empty() || session->Units()[0].key != kMediaUsbDisk) {
+        Complain(node + " no longer answers as a USB flash disk");
+        return kExitNoDisk;
     }
 
     if (!machine.Simulated()) {

@@ -1,26 +1,25 @@
 #include <cstdio>
 #include <string>
 
-#include "core/string_table.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
+#include "core/string_table.h"
 #include "reader/sgio_nodes.h"
 
-void ReportNoReader(const ReaderSession& session, const Machine& machine,
-                    const CliOptions& options) {
+void ReportNoReader(Machine& machine, const CliOptions& options) {
     std::printf("%s\n", AppString(IDS_NO_USB_DISK));
     std::fflush(stdout);
-    int denied = session.Layer().PermissionDenials();
+    int denied = machine.PermissionDenials();
     if (denied > 0) {
         std::fprintf(stderr, "brevant: %d device node(s) could not be opened: permission denied\n",
                      denied);
     } else if (!options.device.empty()) {
         std::fprintf(stderr, "brevant: %s does not answer as this controller's reader\n",
                      options.device.c_str());
-    } else if (machine.Nodes().empty()) {
+    } else if (machine.Places().empty()) {
         std::fprintf(stderr, "brevant: %s\n",
                      machine.Simulated()
                          ? "the simulated machine has no drives"
@@ -37,18 +36,21 @@ int RunListCommand(const CliOptions& options) {
         std::fprintf(stderr, "brevant: %s\n", error.c_str());
         return exitCode;
     }
-    ReaderSession session(machine->Io(), machine->Nodes());
-    if (!session.Open()) {
+    std::vector<FoundUnit> units;
+    if (!FindAllUnits(machine->Port(), machine->Places(), &units)) {
         std::fprintf(stderr, "brevant: the SCSI transport cannot start\n");
         return kExitFailed;
     }
-    if (session.Units().empty()) {
-        ReportNoReader(session, *machine, options);
+    if (units.empty()) {
+        ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
     std::printf("%-12s %-4s %-18s %-28s %s\n", "NODE", "KEY", "MEDIUM", "CAPACITY",
                 "WRITE-PROTECTED");
-    for (const FoundUnit& unit : session.Units()) {
+    for (const FoundUnit& unit : units) {
+        // Each unit is probed over its own node, as discovery found it.
+        ReaderSession session(machine->Port(), {unit.place});
+        if (!session.Open() || session.Units().empty()) continue;
         // Write protection is learnt by writing back what was read; only the controller's own
         // flash disk is put through that, card slots are only measured.
         // A disk in use is not written to at all: the sector written back could undo what

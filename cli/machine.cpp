@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
-#include "cli/sim_sg_device.h"
 #include "reader/sgio_nodes.h"
 #include "sim/sim_flash_disk.h"
 
@@ -21,7 +20,28 @@ constexpr std::uint32_t kExportedPages = 256;
 
 Machine::~Machine() = default;
 
-SgDeviceIo& Machine::Io() { return simDevice_ ? *simDevice_ : RealSgDeviceIo(); }
+ScsiPort& Machine::Port() {
+    if (simPort_) return *simPort_;
+    return *sgioPort_;
+}
+
+std::vector<std::string> Machine::Nodes() {
+    std::vector<std::string> nodes;
+    for (std::uint32_t place : places_) nodes.push_back(Port().PlaceName(place));
+    return nodes;
+}
+
+int Machine::PermissionDenials() const { return sgioPort_ ? sgioPort_->PermissionDenials() : 0; }
+
+namespace {
+
+std::vector<std::uint32_t> AllPlaces(const ScsiPort& port) {
+    std::vector<std::uint32_t> places;
+    for (std::uint32_t place = 0; place < port.PlaceCount(); ++place) places.push_back(place);
+    return places;
+}
+
+}  // namespace
 
 bool ResolveDeviceNode(const std::string& argument, std::string* node, std::string* error) {
     std::error_code failure;
@@ -55,17 +75,19 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
         }
         if (options.latencyGiven)
             machine->bus_->SetLatencyMicroseconds(options.simLatencyMicroseconds);
-        machine->simDevice_ = std::make_unique<SimSgDevice>(*machine->bus_);
-        machine->nodes_ = machine->simDevice_->Nodes();
+        machine->simPort_ = std::make_unique<sim::SimPort>(*machine->bus_);
+        machine->places_ = AllPlaces(*machine->simPort_);
         if (!options.device.empty()) {
-            bool known = false;
-            for (const auto& node : machine->nodes_) known = known || node == options.device;
-            if (!known) {
+            std::vector<std::uint32_t> named;
+            for (std::uint32_t place : machine->places_) {
+                if (machine->simPort_->PlaceName(place) == options.device) named.push_back(place);
+            }
+            if (named.empty()) {
                 *error = options.device + ": no such device in the simulated machine";
                 *exitCode = kExitNoDisk;
                 return nullptr;
             }
-            machine->nodes_ = {options.device};
+            machine->places_ = named;
         }
         return machine;
     }
@@ -77,16 +99,19 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
         *exitCode = kExitNoDisk;
         return nullptr;
     }
+    std::vector<std::string> nodes;
     if (!options.device.empty()) {
         std::string node;
         if (!ResolveDeviceNode(options.device, &node, error)) {
             *exitCode = kExitNoDisk;
             return nullptr;
         }
-        machine->nodes_ = {node};
+        nodes = {node};
     } else {
-        machine->nodes_ = FindScsiNodes();
+        nodes = FindScsiNodes();
     }
+    machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
+    machine->places_ = AllPlaces(*machine->sgioPort_);
     return machine;
 }
 

@@ -1,16 +1,17 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "reader/sgio.h"
+#include "reader/scsi_port.h"
+#include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
+#include "sim/sim_port.h"
 
-class SimSgDevice;
-
-// Where the commands find the reader: the SCSI nodes of this machine, or the nodes of a
-// simulated machine (--simulate). --device narrows the nodes down to the one named.
+// Where the commands find the reader: the SCSI nodes of this machine over SG_IO, or the drives
+// of a simulated machine (--simulate). --device narrows the places down to the one named.
 class Machine {
   public:
     ~Machine();
@@ -20,10 +21,14 @@ class Machine {
     static std::unique_ptr<Machine> Open(const CliOptions& options, std::string* error,
                                          int* exitCode);
 
-    SgDeviceIo& Io();
-    const std::vector<std::string>& Nodes() const { return nodes_; }
+    ScsiPort& Port();
+    // The places to look at, and their node names.
+    const std::vector<std::uint32_t>& Places() const { return places_; }
+    std::vector<std::string> Nodes();
     bool Simulated() const { return bus_ != nullptr; }
     sim::SimBus* Bus() { return bus_.get(); }
+    // How many nodes could not be opened for lack of rights.
+    int PermissionDenials() const;
 
     // The simulated machine's exports the options ask for (image, pages, trace). True when
     // every one was written.
@@ -33,8 +38,9 @@ class Machine {
     Machine() = default;
 
     std::unique_ptr<sim::SimBus> bus_;
-    std::unique_ptr<SimSgDevice> simDevice_;
-    std::vector<std::string> nodes_;
+    std::unique_ptr<sim::SimPort> simPort_;
+    std::unique_ptr<SgioPort> sgioPort_;
+    std::vector<std::uint32_t> places_;
 };
 
 // The node a --device argument names, resolved (symbolic links such as /dev/disk/by-id/...

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "cli/stop_signals.h"
+#include "reader/sgio.h"
 
 namespace {
 
@@ -29,12 +30,8 @@ bool ReadAnswerLine(std::string* line, int stopSignalsSeen) {
     line->clear();
     // The stop signals are held back except while waiting in ppoll, which lets them in and
     // waits in one step: between the check of the count and the wait no signal can slip by.
-    sigset_t stop, previous;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stop, &previous);
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &StopSignalSet(), &previous);
     bool answered = false;
     for (;;) {
         if (StopSignalCount() != stopSignalsSeen) break;

@@ -3,16 +3,16 @@
 #include "reader/transport.h"
 #include "reader/units.h"
 
-ReaderSession::ReaderSession(SgDeviceIo& io, std::vector<std::string> nodes)
-    : layer_(io, std::move(nodes)) {}
+ReaderSession::ReaderSession(ScsiPort& port, std::vector<std::uint32_t> places)
+    : port_(port, std::move(places)) {}
 
 ReaderSession::~ReaderSession() {
     if (open_) CloseTransport();
-    InstallOsLayer(nullptr);
+    UsePort(nullptr);
 }
 
 bool ReaderSession::Open() {
-    InstallOsLayer(&layer_);
+    UsePort(&port_);
     if (OpenTransport() == 0) {
         // A failed start still counts as one start; undo it so the next session starts clean.
         CloseTransport();
@@ -23,16 +23,28 @@ bool ReaderSession::Open() {
     MediaType keys[kMaxUnits] = {kMediaNone, kMediaNone, kMediaNone};
     DiscoverUnits(&count, keys);
     const UnitTable& table = ::Units();
-    for (std::uint8_t i = 0; i < count && i < kMaxUnits; ++i) {
+    for (std::uint8_t i = 0; i < count && i < table.count; ++i) {
         FoundUnit unit;
         unit.key = keys[i];
-        if (i < table.count) unit.node = layer_.NodeOfLetter(table.entries[i].letter);
+        unit.place = port_.BasePlace(table.entries[i].place);
+        unit.node = port_.PlaceName(table.entries[i].place);
+        unit.inquiry = table.entries[i].inquiry;
         units_.push_back(unit);
     }
     return true;
 }
 
 bool ReaderSession::StillPresent() { return open_ && UnitsStillPresent() == 1; }
+
+bool FindAllUnits(ScsiPort& port, const std::vector<std::uint32_t>& places,
+                  std::vector<FoundUnit>* units) {
+    for (std::uint32_t place : places) {
+        ReaderSession session(port, {place});
+        if (!session.Open()) return false;
+        units->insert(units->end(), session.Units().begin(), session.Units().end());
+    }
+    return true;
+}
 
 bool IsFlashDiskKey(MediaType key) { return key >= kMediaUsbDisk && key != kMediaNone; }
 

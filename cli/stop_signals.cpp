@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+#include "reader/sgio.h"
+
 namespace {
 
 volatile std::sig_atomic_t stopSignals = 0;
@@ -20,9 +22,9 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a prompt that is waiting for an answer returns, and counts as Abort.
     action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&StopSignalSet(), signal) == 1) sigaction(signal, &action, nullptr);
+    }
 }
 
 int StopSignalCount() { return stopSignals; }

@@ -1,8 +1,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "reader/aspi_backend.h"
 #include "reader/byte_order.h"
-#include "reader/transport.h"
 
 // The ASPI back-end's command: the SRB_ExecSCSICmd request block of 32-bit Windows, completed
 // by polling its status byte (no posting routine, no event).

@@ -39,16 +39,16 @@ struct Cdb {
 };
 
 int NoData(MediaType unit, const Cdb& cdb, std::uint16_t timeout = kTimeout) {
-    return SendUnitCommand(unit, cdb.bytes, nullptr, 0, DataDirection::None, timeout);
+    return SendUnitCommand(unit, cdb.bytes, nullptr, 0, DataPhase::None, timeout);
 }
 
 int DataIn(MediaType unit, const Cdb& cdb, void* buffer, std::uint32_t length) {
-    return SendUnitCommand(unit, cdb.bytes, buffer, length, DataDirection::In, kTimeout);
+    return SendUnitCommand(unit, cdb.bytes, buffer, length, DataPhase::In, kTimeout);
 }
 
 int DataOut(MediaType unit, const Cdb& cdb, const void* buffer, std::uint32_t length) {
     // The back-ends only read an outgoing buffer.
-    return SendUnitCommand(unit, cdb.bytes, const_cast<void*>(buffer), length, DataDirection::Out,
+    return SendUnitCommand(unit, cdb.bytes, const_cast<void*>(buffer), length, DataPhase::Out,
                            kTimeout);
 }
 

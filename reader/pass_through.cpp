@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/transport.h"
+#include "reader/pass_through_backend.h"
 
 // The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and
 // SCSI_PASS_THROUGH_DIRECT requests of 32-bit Windows, 44 bytes each, sent synchronously on a
@@ -45,7 +45,9 @@ bool Carry(OsHandle handle, std::uint32_t controlCode, std::uint8_t* request, st
     std::uint32_t returned = 0;
     const bool carried =
         os.DeviceIoControl(handle, controlCode, request, inSize, request, outSize, &returned);
-    Transport().lastPassThroughError = carried ? 0 : os.GetLastError();
+    ScsiTransport& transport = Transport();
+    transport.lastPassThroughError = carried ? 0 : os.GetLastError();
+    transport.lastPassThroughScsiStatus = carried ? request[kScsiStatus] : 0;
     return carried && request[kScsiStatus] == 0;
 }
 

@@ -2,6 +2,9 @@
 
 #include "reader/byte_order.h"
 #include "reader/commands.h"
+#include "reader/port_command.h"
+#include "reader/transport_state.h"
+#include "reader/units.h"
 
 namespace {
 
@@ -51,6 +54,20 @@ SenseStatus ClassifySense(const std::uint8_t* sense) {
 
 SenseStatus GetSenseStatus(MediaType unit) {
     std::uint8_t sense[16] = {};
+    // Where the system fetched the sense data with the failed command, the device has none left
+    // to give: the answer is what came back then.
+    PortAddress address;
+    ScsiPort* port = ActivePort();
+    if (port != nullptr && port->SenseComesWithStatus() && AddressOfUnit(unit, &address)) {
+        switch (TakeKeptSense(address, sense, kSenseBytesRead)) {
+            case KeptSense::Bytes:
+                return ClassifySense(sense);
+            case KeptSense::Silent:
+                return SenseFailed;
+            case KeptSense::Nothing:
+                break;
+        }
+    }
     if (RequestSense(unit, sense, kSenseBytesRead) != 1) return SenseFailed;
     return ClassifySense(sense);
 }

@@ -33,14 +33,14 @@ class KernelSgDeviceIo final : public SgDeviceIo {
     void Close(int fd) override { ::close(fd); }
 };
 
-int DxferDirection(SgDirection direction, std::uint32_t length) {
+int DxferDirection(DataPhase phase, std::uint32_t length) {
     if (length == 0) return SG_DXFER_NONE;
-    switch (direction) {
-        case SgDirection::In:
+    switch (phase) {
+        case DataPhase::In:
             return SG_DXFER_FROM_DEV;
-        case SgDirection::Out:
+        case DataPhase::Out:
             return SG_DXFER_TO_DEV;
-        case SgDirection::None:
+        case DataPhase::None:
             break;
     }
     return SG_DXFER_NONE;
@@ -48,15 +48,23 @@ int DxferDirection(SgDirection direction, std::uint32_t length) {
 
 }  // namespace
 
+const sigset_t& StopSignalSet() {
+    static const sigset_t set = [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
+        return signals;
+    }();
+    return set;
+}
+
 int WithStopSignalsHeld(const std::function<int()>& call) {
     // The generic driver gives up waiting for a command when a signal arrives and leaves it
     // running on the device; held back, Ctrl-C is seen once the command has finished.
-    sigset_t stop, previous;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stop, &previous);
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &StopSignalSet(), &previous);
     int result = call();
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     return result;
@@ -67,15 +75,15 @@ SgDeviceIo& RealSgDeviceIo() {
     return io;
 }
 
-void BuildSgIoHeader(const std::uint8_t* cdb, void* buffer, std::uint32_t length,
-                     SgDirection direction, std::uint16_t timeoutSeconds, std::uint8_t* sense,
-                     sg_io_hdr_t* header) {
+void BuildSgIoHeader(const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
+                     std::uint32_t length, DataPhase phase, std::uint16_t timeoutSeconds,
+                     std::uint8_t* sense, sg_io_hdr_t* header) {
     std::memset(header, 0, sizeof *header);
     header->interface_id = 'S';
-    header->dxfer_direction = DxferDirection(direction, length);
+    header->dxfer_direction = DxferDirection(phase, length);
     // A command without a data phase names no buffer, whatever the caller passed.
     bool hasData = header->dxfer_direction != SG_DXFER_NONE;
-    header->cmd_len = kSgCommandLength;
+    header->cmd_len = cdbLength;
     header->mx_sb_len = kSgSenseBufferSize;
     header->iovec_count = 0;
     header->dxfer_len = hasData ? length : 0;
@@ -88,49 +96,53 @@ void BuildSgIoHeader(const std::uint8_t* cdb, void* buffer, std::uint32_t length
     header->usr_ptr = nullptr;
 }
 
-SgOutcome ClassifySgIoReply(int ioctlResult, const sg_io_hdr_t& header) {
+CommandStatus ClassifySgIoReply(int ioctlResult, const sg_io_hdr_t& header) {
     if (ioctlResult < 0) {
         int error = -ioctlResult;
         // ENODEV and ENXIO are what the kernel answers once a USB disk has been pulled.
-        if (error == ENODEV || error == ENXIO) return SgOutcome::DeviceGone;
-        if (error == ETIMEDOUT) return SgOutcome::TimedOut;
-        return SgOutcome::Failed;
+        if (error == ENODEV || error == ENXIO) return CommandStatus::NoDevice;
+        if (error == ETIMEDOUT) return CommandStatus::TimedOut;
+        return CommandStatus::Failed;
     }
-    if (header.host_status == kSgHostNoConnect) return SgOutcome::DeviceGone;
-    if (header.host_status == kSgHostTimeOut) return SgOutcome::TimedOut;
-    if (header.host_status != 0) return SgOutcome::Failed;
+    if (header.host_status == kSgHostNoConnect) return CommandStatus::NoDevice;
+    if (header.host_status == kSgHostTimeOut) return CommandStatus::TimedOut;
+    if (header.host_status != 0) return CommandStatus::Failed;
     std::uint16_t driver = header.driver_status & 0x0F;  // the upper bits are suggestions
-    if (driver == kSgDriverTimeOut) return SgOutcome::TimedOut;
-    if (driver != 0 && driver != kSgDriverSense) return SgOutcome::Failed;
-    if (header.status == kScsiStatusCheckCondition) return SgOutcome::CheckCondition;
-    if (header.status != kScsiStatusGood) return SgOutcome::Failed;
-    return SgOutcome::Good;
+    if (driver == kSgDriverTimeOut) return CommandStatus::TimedOut;
+    if (driver != 0 && driver != kSgDriverSense) return CommandStatus::Failed;
+    if (header.status == kScsiStatusCheckCondition) return CommandStatus::CheckCondition;
+    if (header.status != kScsiStatusGood) return CommandStatus::Failed;
+    return CommandStatus::Good;
 }
 
-SgCommandResult SgioExecute(SgDeviceIo& io, int fd, const std::uint8_t* cdb, void* buffer,
-                            std::uint32_t length, SgDirection direction,
-                            std::uint16_t timeoutSeconds) {
-    SgCommandResult result;
+CommandOutcome SgioExecute(SgDeviceIo& io, int fd, const std::uint8_t* cdb, std::uint8_t cdbLength,
+                           void* buffer, std::uint32_t length, DataPhase phase,
+                           std::uint16_t timeoutSeconds, int* error) {
+    CommandOutcome outcome;
+    if (error != nullptr) *error = 0;
     sg_io_hdr_t header;
-    BuildSgIoHeader(cdb, buffer, length, direction, timeoutSeconds, result.sense, &header);
+    BuildSgIoHeader(cdb, cdbLength, buffer, length, phase, timeoutSeconds, outcome.sense.data(),
+                    &header);
     int rc = io.SgIo(fd, &header);
-    result.outcome = ClassifySgIoReply(rc, header);
+    outcome.status = ClassifySgIoReply(rc, header);
     if (rc < 0) {
-        result.error = -rc;
-        return result;
+        if (error != nullptr) *error = -rc;
+        outcome.sense.fill(0);
+        return outcome;
     }
-    result.scsiStatus = header.status;
     std::uint32_t asked = header.dxfer_len;
     // A residual count beyond the transfer would be a driver fault; count it as nothing moved.
     std::uint32_t residual = header.resid > 0 ? static_cast<std::uint32_t>(header.resid) : 0;
-    result.transferred = residual <= asked ? asked - residual : 0;
-    if (header.dxfer_direction == SG_DXFER_FROM_DEV && result.transferred < asked) {
-        std::memset(static_cast<std::uint8_t*>(buffer) + result.transferred, 0,
-                    asked - result.transferred);
+    outcome.transferred = residual <= asked ? asked - residual : 0;
+    if (header.dxfer_direction == SG_DXFER_FROM_DEV && outcome.transferred < asked) {
+        std::memset(static_cast<std::uint8_t*>(buffer) + outcome.transferred, 0,
+                    asked - outcome.transferred);
     }
-    if (result.outcome == SgOutcome::CheckCondition) {
-        result.senseLength =
+    if (outcome.status == CommandStatus::CheckCondition) {
+        outcome.senseLength =
             header.sb_len_wr <= kSgSenseBufferSize ? header.sb_len_wr : kSgSenseBufferSize;
+    } else {
+        outcome.sense.fill(0);
     }
-    return result;
+    return outcome;
 }

@@ -1,89 +1,26 @@
 #pragma once
 #include <cstdint>
-#include <vector>
 
-#include "reader/os_layer.h"
+#include "reader/aspi_backend.h"
+#include "reader/pass_through_backend.h"
+#include "reader/scsi_port.h"
+#include "reader/transport_state.h"
 
-// The SCSI transport: carries one 12-byte command block, with an optional data phase, to the
-// reader. Exactly one back-end is active while the transport is open: ASPI for Win32 when
-// WNASPI32.DLL loads, else the Windows SCSI pass-through requests on drive handles. These
-// back-ends are the only code of the reader that reaches the platform (through the OS layer).
+// The SCSI transport: carries one command block, with an optional data phase, to the reader
+// through one port for the life of the open transport. On Windows the port is one of the two
+// back-ends, chosen at start: ASPI for Win32 when WNASPI32.DLL loads, else the SCSI pass-through
+// requests on drive handles. A program on another system names its own port (UsePort) before
+// it opens the transport.
 
-// Start result codes of LoadAspi and InitPassThrough.
-constexpr std::uint32_t kStartReady = 0x80000000u;
-constexpr std::uint32_t kStartNoLibrary = 0x80000001u;
-constexpr std::uint32_t kStartNoMemory = 0x80000003u;
-constexpr std::uint32_t kStartMissingEntry = 0x80000005u;
-constexpr std::uint32_t kStartNoAdapter = 0x80000006u;  // also: support status other than 1
+// The port the next OpenTransport uses instead of the Windows back-ends; nullptr restores them.
+// The port must outlive the open transport.
+void UsePort(ScsiPort* port);
 
-// Direction encodings, one per back-end.
-constexpr std::uint8_t kAspiDirNone = 0;
-constexpr std::uint8_t kAspiDirIn = 8;           // SRB_DIR_IN
-constexpr std::uint8_t kAspiDirOut = 16;         // SRB_DIR_OUT
-constexpr std::uint8_t kPassThroughDataOut = 0;  // SCSI_IOCTL_DATA_OUT, also "no data"
-constexpr std::uint8_t kPassThroughDataIn = 1;   // SCSI_IOCTL_DATA_IN
-
-// ASPI status values the transport and discovery look at.
-constexpr std::uint32_t kAspiPending = 0x00;   // SS_PENDING
-constexpr std::uint32_t kAspiComplete = 0x01;  // SS_COMP
-constexpr std::uint32_t kAspiAborted = 0x02;   // SS_ABORTED; also what a time-out yields
-constexpr std::uint32_t kAspiError = 0x04;     // SS_ERR
-constexpr std::uint32_t kAspiNoDevice = 0x82;  // SS_NO_DEVICE
-
-// Results of PassThroughExecute.
-constexpr int kPassThroughOk = 0;
-constexpr int kPassThroughFailed = 2;
-
-// Sizes of the process-lifetime buffers.
-constexpr std::uint32_t kAspiRequestBlockSize = 256;
-constexpr std::uint32_t kPassThroughHeaderSize = 48;  // the 44-byte request, padded
-constexpr std::uint32_t kPassThroughWorkBufferSize = 65536 + 52;
-
-// The one module-level transport record.
-struct ScsiTransport {
-    std::int32_t startCount = 0;         // OpenTransport calls not yet matched by CloseTransport
-    OsLibrary library = nullptr;         // non-null if and only if the ASPI back-end is active
-    OsEntry supportInfoEntry = nullptr;  // GetASPI32SupportInfo
-    OsEntry commandEntry = nullptr;      // SendASPI32Command
-    std::uint8_t hostAdapterCount = 0;
-    std::uint8_t readerHostAdapter = 0;  // written by discovery, read by every ASPI request
-    std::uint8_t readerTarget = 0;
-    std::uint8_t* requestBlock = nullptr;  // 256 bytes, reused by every ASPI command
-    std::uint32_t lastAspiStatus = 0;
-    std::uint8_t* workBuffer = nullptr;  // buffered pass-through: 48-byte header, then data
-    std::int32_t useDirect = 0;          // 1: pass-through uses the direct request
-    std::int32_t directProbed = 0;       // 1 once the direct request was tried on a reader drive
-    // The system error of the last pass-through request that the driver refused; 0 when the
-    // last one was carried (whatever its SCSI status).
-    std::uint32_t lastPassThroughError = 0;
-    // Request blocks given up after a time-out. The ASPI manager may still write into them, so
-    // they are neither reused nor freed while the library is loaded.
-    std::vector<std::uint8_t*> abandonedBlocks;
-};
-
-// The transport record (read by discovery and by tests; written only by reader/).
-ScsiTransport& Transport();
-
-// 1 when a back-end is ready (or the transport was already open), 0 when start failed.
+// 1 when a port is ready (or the transport was already open), 0 when start failed.
 int OpenTransport();
 // Undoes one OpenTransport; the last one releases the library, the buffers and the unit handles.
 void CloseTransport();
-// True while the ASPI back-end is active.
-bool AspiActive();
 
 // Internal to OpenTransport; exposed for tests.
 std::uint32_t LoadAspi();
 std::uint32_t InitPassThrough();
-
-// One command to the reader at the stored host adapter and target, LUN `lun`. Returns the ASPI
-// status: 1 (SS_COMP) is success. A time-out gives 2.
-std::uint32_t AspiExecute(std::uint8_t lun, const std::uint8_t* cdb, void* buffer,
-                          std::uint32_t length, std::uint8_t flags, std::uint16_t timeoutSeconds);
-
-// One command on a drive handle. Returns 0 on success, 2 on failure. A one-byte read asks the
-// driver for two bytes: the buffer of a one-byte read must be at least two bytes long.
-int PassThroughExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
-                       std::uint8_t dataIn, std::uint16_t timeoutSeconds);
-
-// Tries the direct pass-through request on `handle` and keeps it if it works. Returns 0 or 2.
-int ProbeDirectPassThrough(OsHandle handle);

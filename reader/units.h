@@ -1,26 +1,29 @@
 #pragma once
+#include <array>
 #include <cstdint>
 
 #include "reader/media_type.h"
-#include "reader/os_layer.h"
+#include "reader/scsi_port.h"
 
 // The reader's units (its media slots, or its own flash disk), each named by its MediaType key.
 // Discovery fills the table; every command turns a key back into an address through it: a LUN
-// under ASPI, an open drive handle under pass-through.
+// of the reader's target under ASPI, an open drive (the port's place) on every other port.
 
 constexpr std::uint8_t kMaxUnits = 3;
 constexpr std::uint8_t kNoLun = 255;
+constexpr std::uint32_t kNoPlace = 0xFFFFFFFFu;
+constexpr std::uint32_t kInquiryLength = 56;
 
 struct UnitEntry {
-    OsHandle handle = nullptr;  // owned by the table
+    std::uint32_t place = kNoPlace;  // where the port reaches the unit; the table keeps it open
     MediaType key = kMediaNone;
-    char letter = 0;  // the drive letter it was opened through
+    std::array<std::uint8_t, kInquiryLength> inquiry{};  // the unit's INQUIRY reply
 };
 
 struct UnitTable {
     MediaType keys[kMaxUnits] = {kMediaNone, kMediaNone, kMediaNone};  // ASPI: position = LUN
     std::uint8_t count = 0;
-    UnitEntry entries[kMaxUnits];  // pass-through only, in the order found
+    UnitEntry entries[kMaxUnits];  // in the order found
 };
 
 // The unit table (read-only outside reader/).
@@ -35,10 +38,12 @@ int UnitsStillPresent();
 
 // The LUN of `key` under ASPI; 255 if it is not in the table.
 std::uint8_t LunOfUnit(MediaType key);
-// The drive handle of `key` under pass-through; nullptr if it is not in the table.
-OsHandle HandleOfUnit(MediaType key);
+// The port's place of `key`; kNoPlace if it is not in the table.
+std::uint32_t PlaceOfUnit(MediaType key);
+// Where commands for `key` go; false (nothing to send to) if it is not in the table.
+bool AddressOfUnit(MediaType key, PortAddress* address);
 
-// Closes every entry handle and empties the table (used when the transport closes).
+// Closes every unit's place and empties the table (used when the transport closes).
 void ReleaseUnits();
 
 // The medium code of an INQUIRY reply turned into a key: "DS" -> 8 + unitsBefore, "CF" -> 1,
@@ -46,3 +51,6 @@ void ReleaseUnits();
 MediaType KeyOfInquiry(const std::uint8_t* reply, std::uint8_t unitsBefore);
 // True when bytes 36-37 of the reply carry the controller's signature "QZ".
 bool HasReaderSignature(const std::uint8_t* reply);
+
+// Written by discovery only.
+UnitTable& MutableUnits();

@@ -1,4 +1,5 @@
 #include "reader/commands.h"
+#include "reader/transport.h"
 #include "reader/units.h"
 #include "reader_fixture.h"
 #include "sim/sim_flash_disk.h"
@@ -17,6 +18,9 @@ Found Discover() {
     found.keys.assign(keys, keys + (found.count <= 3 ? found.count : 3));
     return found;
 }
+
+// The drive ("E:") the unit at table position i was found on.
+std::string DriveOf(int i) { return ActivePort()->PlaceName(Units().entries[i].place); }
 
 int CountOpcode(const std::vector<sim::TraceEntry>& trace, std::uint8_t opcode) {
     int n = 0;
@@ -171,9 +175,10 @@ TEST_F(ReaderDriveWalk, ForeignDrivesGetOnlyInquiryAndAreClosed) {
     Open();
     const Found found = Discover();
     EXPECT_EQ(found.keys, (std::vector<MediaType>{8}));
-    EXPECT_EQ(Units().entries[0].letter, 'F');
+    EXPECT_EQ(DriveOf(0), "F:");
     EXPECT_EQ(layer.OpenHandleCount(), 1u);  // only the reader's drive stays open
-    EXPECT_EQ(HandleOfUnit(8), Units().entries[0].handle);
+    EXPECT_EQ(PlaceOfUnit(8), Units().entries[0].place);
+    EXPECT_NE(static_cast<PassThroughPort*>(ActivePort())->HandleOf(PlaceOfUnit(8)), nullptr);
     for (const char* foreign : {"foreign C", "foreign D", "foreign G"}) {
         const auto trace = TraceOf(foreign);
         ASSERT_EQ(trace.size(), 1u) << foreign;
@@ -192,9 +197,9 @@ TEST_F(ReaderDriveWalk, CollectsTheUnitsOfSeveralReadersInLetterOrder) {
     Open();
     const Found found = Discover();
     EXPECT_EQ(found.keys, (std::vector<MediaType>{1, 9, 4}));
-    EXPECT_EQ(Units().entries[0].letter, 'E');
-    EXPECT_EQ(Units().entries[1].letter, 'H');
-    EXPECT_EQ(Units().entries[2].letter, 'K');
+    EXPECT_EQ(DriveOf(0), "E:");
+    EXPECT_EQ(DriveOf(1), "H:");
+    EXPECT_EQ(DriveOf(2), "K:");
     EXPECT_EQ(Units().keys[1], 9);
     EXPECT_EQ(CountOpcode(bus.Trace(), 0x12), 4);  // three units and one direct probe
 }
@@ -250,7 +255,7 @@ TEST_F(ReaderDriveWalk, AVanishedStickIsClosedAndScannedAgain) {
     bus.Unplug();
     EXPECT_EQ(Discover().count, 0);
     EXPECT_EQ(layer.OpenHandleCount(), 0u);
-    EXPECT_EQ(HandleOfUnit(8), nullptr);
+    EXPECT_EQ(PlaceOfUnit(8), kNoPlace);
     bus.Replug();
     EXPECT_EQ(Discover().count, 1);
     EXPECT_EQ(Transport().useDirect, 1);  // the probe is not repeated, its result stays
@@ -264,7 +269,7 @@ TEST_F(ReaderDriveWalk, ClosingTheTransportClosesTheUnitHandles) {
     CloseTransport();
     EXPECT_EQ(layer.OpenHandleCount(), 0u);
     EXPECT_EQ(Units().count, 0);
-    EXPECT_EQ(HandleOfUnit(1), nullptr);
+    EXPECT_EQ(PlaceOfUnit(1), kNoPlace);
 }
 
 TEST_F(ReaderDriveWalk, ACommandForAnUnknownKeyReachesNoDrive) {

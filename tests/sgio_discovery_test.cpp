@@ -1,4 +1,4 @@
-// The transport, discovery and commands running over the SG_IO OS layer, with the simulated
+// The transport, discovery and commands running over the SG_IO port, with the simulated
 // machine standing in for the kernel's SCSI nodes.
 #include <gtest/gtest.h>
 
@@ -8,16 +8,16 @@
 #include <memory>
 #include <string>
 
-#include "cli/sim_sg_device.h"
 #include "format/block_probes.h"
 #include "reader/commands.h"
 #include "reader/sense.h"
 #include "reader/sgio_nodes.h"
-#include "reader/sgio_os_layer.h"
+#include "reader/sgio_port.h"
 #include "reader/transport.h"
 #include "reader/units.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
+#include "tests/sim_kernel.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -26,7 +26,7 @@ class SgioStack : public ::testing::Test {
   protected:
     void TearDown() override {
         if (open_) CloseTransport();
-        InstallOsLayer(nullptr);
+        UsePort(nullptr);
     }
     // Builds the machine and opens the transport over its nodes; returns the units found.
     std::vector<MediaType> Start(const std::string& description) {
@@ -34,9 +34,9 @@ class SgioStack : public ::testing::Test {
         bus_ = sim::SimBus::Parse(description, &error);
         EXPECT_TRUE(bus_) << error;
         if (!bus_) return {};
-        device_ = std::make_unique<SimSgDevice>(*bus_);
-        layer_ = std::make_unique<SgioOsLayer>(*device_, device_->Nodes());
-        InstallOsLayer(layer_.get());
+        kernel_ = std::make_unique<SimKernel>(*bus_);
+        port_ = std::make_unique<SgioPort>(*kernel_, kernel_->Nodes());
+        UsePort(port_.get());
         EXPECT_EQ(OpenTransport(), 1);
         open_ = true;
         EXPECT_FALSE(AspiActive());  // there is no ASPI library on Linux
@@ -45,9 +45,7 @@ class SgioStack : public ::testing::Test {
         DiscoverUnits(&count, keys);
         return std::vector<MediaType>(keys, keys + count);
     }
-    std::string NodeOfUnit(std::size_t i) {
-        return layer_->NodeOfLetter(Units().entries[i].letter);
-    }
+    std::string NodeOfUnit(std::size_t i) { return port_->PlaceName(Units().entries[i].place); }
     // The opcodes of every command that reached `device` ("foreign C", "reader 0 lun 0").
     std::vector<std::uint8_t> OpcodesTo(const std::string& device) {
         std::vector<std::uint8_t> ops;
@@ -58,8 +56,8 @@ class SgioStack : public ::testing::Test {
     }
 
     std::unique_ptr<sim::SimBus> bus_;
-    std::unique_ptr<SimSgDevice> device_;
-    std::unique_ptr<SgioOsLayer> layer_;
+    std::unique_ptr<SimKernel> kernel_;
+    std::unique_ptr<SgioPort> port_;
     bool open_ = false;
 };
 
@@ -72,8 +70,8 @@ TEST_F(SgioStack, SameKeysAsTheDriveWalk) {
         "unit DS drive=G\n"
         "banks 73\n");
     ASSERT_EQ(keys, (std::vector<MediaType>{1, 2, 10}));  // the flash disk after two slots
-    EXPECT_EQ(NodeOfUnit(0), "sim:E");
-    EXPECT_EQ(NodeOfUnit(2), "sim:G");
+    EXPECT_EQ(NodeOfUnit(0), "/dev/sg1");
+    EXPECT_EQ(NodeOfUnit(2), "/dev/sg3");
     // The system disk heard one INQUIRY and nothing else.
     EXPECT_EQ(OpcodesTo("foreign C"), std::vector<std::uint8_t>{0x12});
 }

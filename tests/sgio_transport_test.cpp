@@ -11,9 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "reader/commands.h"
+#include "reader/port_command.h"
+#include "reader/sense.h"
 #include "reader/sgio.h"
 #include "reader/sgio_nodes.h"
-#include "reader/sgio_os_layer.h"
+#include "reader/sgio_port.h"
+#include "reader/transport.h"
+#include "reader/unit_command.h"
+#include "reader/units.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -112,11 +118,11 @@ TEST(SgioRealDevice, ANodeWithoutSgioIsRefusedNotRetried) {
     std::uint8_t sense[kSgSenseBufferSize] = {};
     std::uint8_t data[56] = {};
     sg_io_hdr_t header;
-    BuildSgIoHeader(kInquiryCdb, data, sizeof data, SgDirection::In, 2, sense, &header);
+    BuildSgIoHeader(kInquiryCdb, 12, data, sizeof data, DataPhase::In, 2, sense, &header);
     int rc = io.SgIo(fd, &header);
     io.Close(fd);
     EXPECT_LT(rc, 0);
-    EXPECT_EQ(ClassifySgIoReply(rc, header), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(rc, header), CommandStatus::Failed);
     EXPECT_EQ(io.Open("/dev/brevant-no-such-node"), -ENOENT);
 }
 
@@ -128,7 +134,7 @@ TEST(SgioRequest, DataInFillsEveryHeaderField) {
     std::uint8_t sense[kSgSenseBufferSize];
     sg_io_hdr_t h;
     std::memset(&h, 0xA5, sizeof h);  // nothing of the caller's garbage may survive
-    BuildSgIoHeader(cdb, buffer, 528, SgDirection::In, 2, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 528, DataPhase::In, 2, sense, &h);
     EXPECT_EQ(h.interface_id, 'S');
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(h.cmd_len, 12);
@@ -155,68 +161,68 @@ TEST(SgioRequest, DirectionsAndTimeOuts) {
     std::uint8_t sense[kSgSenseBufferSize];
     sg_io_hdr_t h;
 
-    BuildSgIoHeader(cdb, buffer, 512, SgDirection::Out, 2, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 512, DataPhase::Out, 2, sense, &h);
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_TO_DEV);
     EXPECT_EQ(h.dxfer_len, 512u);
     EXPECT_EQ(h.dxferp, buffer);
 
     // TEST UNIT READY: no data phase, one second.
-    BuildSgIoHeader(cdb, buffer, 0, SgDirection::None, 1, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 0, DataPhase::None, 1, sense, &h);
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_NONE);
     EXPECT_EQ(h.dxfer_len, 0u);
     EXPECT_EQ(h.dxferp, nullptr);
     EXPECT_EQ(h.timeout, 1000u);
 
     // A length of 0 never opens a data phase, whatever direction was named.
-    BuildSgIoHeader(cdb, buffer, 0, SgDirection::In, 2, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 0, DataPhase::In, 2, sense, &h);
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_NONE);
     EXPECT_EQ(h.dxferp, nullptr);
-    BuildSgIoHeader(cdb, buffer, 64, SgDirection::None, 2, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 64, DataPhase::None, 2, sense, &h);
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_NONE);
     EXPECT_EQ(h.dxfer_len, 0u);
 
-    BuildSgIoHeader(cdb, buffer, 2, SgDirection::In, 65535, sense, &h);
+    BuildSgIoHeader(cdb, 12, buffer, 2, DataPhase::In, 65535, sense, &h);
     EXPECT_EQ(h.timeout, 65535000u);
 }
 
 TEST(SgioRequest, ReplyClassification) {
     sg_io_hdr_t h{};
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::Good);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Good);
 
     h.status = kScsiStatusCheckCondition;
     h.driver_status = kSgDriverSense;
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::CheckCondition);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::CheckCondition);
 
     h = {};
     h.status = 0x08;  // BUSY
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
     h = {};
     h.status = 0x18;  // RESERVATION CONFLICT
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
 
     h = {};
     h.host_status = kSgHostNoConnect;
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::DeviceGone);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::NoDevice);
     h.host_status = kSgHostTimeOut;
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::TimedOut);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::TimedOut);
     h.host_status = 0x07;  // DID_ERROR
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
 
     h = {};
     h.driver_status = kSgDriverTimeOut;
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::TimedOut);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::TimedOut);
     h.driver_status = 0x04;  // DRIVER_ERROR
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
     h.driver_status = 0x10 | kSgDriverSense;  // a suggestion bit beside the sense flag
     h.status = kScsiStatusCheckCondition;
-    EXPECT_EQ(ClassifySgIoReply(0, h), SgOutcome::CheckCondition);
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::CheckCondition);
 
     h = {};
-    EXPECT_EQ(ClassifySgIoReply(-ENODEV, h), SgOutcome::DeviceGone);
-    EXPECT_EQ(ClassifySgIoReply(-ENXIO, h), SgOutcome::DeviceGone);
-    EXPECT_EQ(ClassifySgIoReply(-ETIMEDOUT, h), SgOutcome::TimedOut);
-    EXPECT_EQ(ClassifySgIoReply(-EINVAL, h), SgOutcome::Failed);
-    EXPECT_EQ(ClassifySgIoReply(-EPERM, h), SgOutcome::Failed);
+    EXPECT_EQ(ClassifySgIoReply(-ENODEV, h), CommandStatus::NoDevice);
+    EXPECT_EQ(ClassifySgIoReply(-ENXIO, h), CommandStatus::NoDevice);
+    EXPECT_EQ(ClassifySgIoReply(-ETIMEDOUT, h), CommandStatus::TimedOut);
+    EXPECT_EQ(ClassifySgIoReply(-EINVAL, h), CommandStatus::Failed);
+    EXPECT_EQ(ClassifySgIoReply(-EPERM, h), CommandStatus::Failed);
 }
 
 TEST(SgioExecute, CheckConditionHandsOverTheSense) {
@@ -224,9 +230,8 @@ TEST(SgioExecute, CheckConditionHandsOverTheSense) {
     dev.reply = CheckConditionReply(7, 0x27);
     std::uint8_t cdb[12] = {0x2A};
     std::uint8_t data[512] = {1, 2, 3};
-    SgCommandResult r = SgioExecute(dev, 5, cdb, data, 512, SgDirection::Out, 2);
-    EXPECT_EQ(r.outcome, SgOutcome::CheckCondition);
-    EXPECT_EQ(r.scsiStatus, kScsiStatusCheckCondition);
+    CommandOutcome r = SgioExecute(dev, 5, cdb, 12, data, 512, DataPhase::Out, 2);
+    EXPECT_EQ(r.status, CommandStatus::CheckCondition);
     ASSERT_EQ(r.senseLength, 18);
     EXPECT_EQ(r.sense[2], 7);
     EXPECT_EQ(r.sense[12], 0x27);
@@ -243,15 +248,15 @@ TEST(SgioExecute, SenseIsKeptOnlyOnCheckConditionAndNeverOverruns) {
         return 0;
     };
     std::uint8_t cdb[12] = {0x00};
-    SgCommandResult r = SgioExecute(dev, 3, cdb, nullptr, 0, SgDirection::None, 1);
+    CommandOutcome r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1);
     EXPECT_EQ(r.senseLength, kSgSenseBufferSize);
 
     dev.reply = [](sg_io_hdr_t* h) {
         h->sb_len_wr = 18;  // sense beside a GOOD status is not a failure to report
         return 0;
     };
-    r = SgioExecute(dev, 3, cdb, nullptr, 0, SgDirection::None, 1);
-    EXPECT_EQ(r.outcome, SgOutcome::Good);
+    r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1);
+    EXPECT_EQ(r.status, CommandStatus::Good);
     EXPECT_EQ(r.senseLength, 0);
 }
 
@@ -268,8 +273,8 @@ TEST(SgioExecute, ShortReadClearsTheTail) {
     std::memset(reply, 0, sizeof reply);
     reply[36] = 'Q';
     reply[37] = 'Z';
-    SgCommandResult r = SgioExecute(dev, 3, kInquiryCdb, reply, 56, SgDirection::In, 2);
-    EXPECT_EQ(r.outcome, SgOutcome::Good);
+    CommandOutcome r = SgioExecute(dev, 3, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
+    EXPECT_EQ(r.status, CommandStatus::Good);
     EXPECT_EQ(r.transferred, 36u);
     EXPECT_EQ(reply[35], 'S');
     EXPECT_EQ(reply[36], 0);
@@ -280,7 +285,7 @@ TEST(SgioExecute, ShortReadClearsTheTail) {
         h->resid = 1000;  // beyond the transfer: nothing counts as moved
         return 0;
     };
-    r = SgioExecute(dev, 3, kInquiryCdb, reply, 56, SgDirection::In, 2);
+    r = SgioExecute(dev, 3, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
     EXPECT_EQ(r.transferred, 0u);
     EXPECT_EQ(reply[0], 0);
 }
@@ -289,121 +294,112 @@ TEST(SgioExecute, RefusedIoctlKeepsItsErrno) {
     FakeSgDevice dev;
     dev.reply = [](sg_io_hdr_t*) { return -ENODEV; };
     std::uint8_t cdb[12] = {0x00};
-    SgCommandResult r = SgioExecute(dev, 3, cdb, nullptr, 0, SgDirection::None, 1);
-    EXPECT_EQ(r.outcome, SgOutcome::DeviceGone);
-    EXPECT_EQ(r.error, ENODEV);
+    int error = 0;
+    CommandOutcome r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1, &error);
+    EXPECT_EQ(r.status, CommandStatus::NoDevice);
+    EXPECT_EQ(error, ENODEV);
 }
 
-// ---- The pass-through requests carried by the Linux OS layer ----
+// ---- The SG_IO port under the transport's one command path ----
 
-// Builds the 44-byte pass-through request as the transport's buffered form does.
-std::vector<std::uint8_t> BufferedRequest(const std::uint8_t* cdb, std::uint32_t length,
-                                          std::uint8_t dataIn, std::uint32_t timeout) {
-    std::vector<std::uint8_t> work(48 + 65540, 0);
-    work[0] = 44;
-    work[6] = 12;
-    work[8] = dataIn;
-    std::uint32_t n = length == 1 ? 2 : length;
-    std::memcpy(&work[12], &n, 4);
-    std::memcpy(&work[16], &timeout, 4);
-    std::uint32_t offset = 48;
-    std::memcpy(&work[20], &offset, 4);
-    std::memcpy(&work[28], cdb, 12);
-    return work;
-}
-
-struct SgioLayer : ::testing::Test {
+// The port over three nodes, installed as the transport's port for the length of a test.
+struct SgioPortTest : ::testing::Test {
     FakeSgDevice dev;
-    SgioOsLayer layer{dev, {"/dev/sg0", "/dev/sg1", "/dev/sdc"}};
-    void SetUp() override { dev.nodes = {{"/dev/sg0", 10}, {"/dev/sg1", 11}, {"/dev/sdc", 12}}; }
-    // Sends a buffered request; returns DeviceIoControl's answer.
-    bool Send(OsHandle h, std::vector<std::uint8_t>& work, std::uint32_t length,
-              std::uint8_t dataIn) {
-        std::uint32_t n = length == 1 ? 2 : length;
-        std::uint32_t inSize = length == 0 || dataIn == 1 ? 44 : n + 48;
-        std::uint32_t outSize = length != 0 && dataIn == 1 ? n + 48 : 44;
-        std::uint32_t returned = 0;
-        return layer.DeviceIoControl(h, kIoctlScsiPassThrough, work.data(), inSize, work.data(),
-                                     outSize, &returned);
+    SgioPort port{dev, {"/dev/sg0", "/dev/sg1", "/dev/sdc"}};
+    void SetUp() override {
+        dev.nodes = {{"/dev/sg0", 10}, {"/dev/sg1", 11}, {"/dev/sdc", 12}};
+        UsePort(&port);
+        ASSERT_EQ(OpenTransport(), 1);
     }
-    // Opens C: and lets it identify itself as a reader.
-    OsHandle OpenReader() {
-        OsHandle h =
-            layer.CreateFile("\\\\.\\C:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+    void TearDown() override {
+        CloseTransport();
+        UsePort(nullptr);
+    }
+    CommandOutcome Send(std::uint32_t place, const std::uint8_t* cdb, void* data,
+                        std::uint32_t length, DataPhase phase, std::uint8_t cdbLength = 12) {
+        return ExecuteCommand(PortAddress{place, 0}, cdb, cdbLength, phase, data, length, 2);
+    }
+    // Opens a node and lets it identify itself as a reader.
+    void OpenReader(std::uint32_t place) {
+        ASSERT_TRUE(port.Open(place));
         std::vector<std::uint8_t> reply(56, 0);
         reply[36] = 'Q';
         reply[37] = 'Z';
         reply[38] = 'D';
         reply[39] = 'S';
         dev.reply = GoodReply(reply);
-        auto work = BufferedRequest(kInquiryCdb, 56, 1, 2);
-        EXPECT_TRUE(Send(h, work, 56, 1));
+        std::uint8_t data[56] = {};
+        ASSERT_TRUE(Send(place, kInquiryCdb, data, 56, DataPhase::In).Good());
         dev.seen.clear();
-        return h;
     }
 };
 
-TEST_F(SgioLayer, DriveLettersNameTheNodesInOrder) {
-    EXPECT_EQ(layer.NodeOfLetter('C'), "/dev/sg0");
-    EXPECT_EQ(layer.NodeOfLetter('E'), "/dev/sdc");
-    EXPECT_EQ(layer.NodeOfLetter('F'), "");
-    EXPECT_NE(layer.CreateFile("\\\\.\\D:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0),
-              nullptr);
-    EXPECT_EQ(layer.CreateFile("\\\\.\\F:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0),
-              nullptr);
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorFileNotFound);
-    EXPECT_EQ(layer.CreateFile("\\\\.\\c:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0),
-              nullptr);
-    EXPECT_EQ(layer.CreateFile("C:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0),
-              nullptr);
-    EXPECT_EQ(layer.LoadLibrary("WNASPI32.DLL"), nullptr);  // so the transport uses pass-through
+TEST_F(SgioPortTest, ThePlacesAreTheNodesInOrder) {
+    EXPECT_EQ(port.PlaceCount(), 3u);
+    EXPECT_EQ(port.PlaceName(0), "/dev/sg0");
+    EXPECT_EQ(port.PlaceName(2), "/dev/sdc");
+    EXPECT_EQ(port.PlaceName(3), "");
+    EXPECT_TRUE(port.Open(1));
+    EXPECT_FALSE(port.Open(3));
+    EXPECT_TRUE(port.SenseComesWithStatus());
+    // A port with no node limit: as many places as nodes are named.
+    std::vector<std::string> many;
+    for (int i = 0; i < 40; ++i) many.push_back("/dev/sg" + std::to_string(i));
+    SgioPort wide(dev, many);
+    EXPECT_EQ(wide.PlaceCount(), 40u);
+    EXPECT_EQ(wide.PlaceName(39), "/dev/sg39");
 }
 
-TEST_F(SgioLayer, OpenWithoutRightsIsCounted) {
+TEST_F(SgioPortTest, OpenWithoutRightsIsCounted) {
     dev.nodes["/dev/sg1"] = -EACCES;
-    EXPECT_EQ(layer.CreateFile("\\\\.\\D:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0),
-              nullptr);
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorAccessDenied);
-    EXPECT_EQ(layer.PermissionDenials(), 1);
+    dev.nodes["/dev/sdc"] = -EPERM;
+    EXPECT_FALSE(port.Open(1));
+    EXPECT_FALSE(port.Open(2));
+    EXPECT_EQ(port.PermissionDenials(), 2);
+    dev.nodes["/dev/sg0"] = -ENOENT;
+    EXPECT_FALSE(port.Open(0));
+    EXPECT_EQ(port.PermissionDenials(), 2);
 }
 
-TEST_F(SgioLayer, BufferedInquiryBecomesOneSgioRequest) {
-    OsHandle h =
-        layer.CreateFile("\\\\.\\D:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+TEST_F(SgioPortTest, AnInquiryIsOneSgioRequestIntoTheCallersBuffer) {
+    ASSERT_TRUE(port.Open(1));
     std::vector<std::uint8_t> reply(56, 0);
     reply[36] = 'Q';
     reply[37] = 'Z';
     reply[38] = 'C';
     reply[39] = 'F';
     dev.reply = GoodReply(reply);
-    auto work = BufferedRequest(kInquiryCdb, 56, 1, 2);
-    ASSERT_TRUE(Send(h, work, 56, 1));
+    std::uint8_t data[56] = {};
+    const CommandOutcome outcome = Send(1, kInquiryCdb, data, 56, DataPhase::In);
+    EXPECT_TRUE(outcome.Good());
+    EXPECT_EQ(outcome.transferred, 56u);
     ASSERT_EQ(dev.seen.size(), 1u);
     const auto& s = dev.seen[0];
     EXPECT_EQ(s.fd, 11);
     EXPECT_EQ(s.cdb, std::vector<std::uint8_t>(kInquiryCdb, kInquiryCdb + 12));
     EXPECT_EQ(s.header.dxfer_direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(s.header.dxfer_len, 56u);
-    EXPECT_EQ(s.header.dxferp, work.data() + 48);
+    EXPECT_EQ(s.header.dxferp, data);  // no copy through a work buffer
     EXPECT_EQ(s.header.timeout, 2000u);
-    EXPECT_EQ(work[2], 0);  // ScsiStatus
-    EXPECT_EQ(work[48 + 38], 'C');
+    EXPECT_EQ(data[38], 'C');
+    EXPECT_TRUE(PlaceIdentified(1));
 }
 
-TEST_F(SgioLayer, OneByteReadAsksForTwoBytesAndDataOutCarriesTheBytes) {
-    OsHandle h = OpenReader();
+TEST_F(SgioPortTest, OneByteReadsAndDataOutGoAsAsked) {
+    OpenReader(0);
     std::uint8_t bankCount[12] = {0xC2};
     dev.reply = GoodReply({3, 0});
-    auto work = BufferedRequest(bankCount, 1, 1, 2);
-    ASSERT_TRUE(Send(h, work, 1, 1));
-    EXPECT_EQ(dev.seen.back().header.dxfer_len, 2u);
-    EXPECT_EQ(work[48], 3);
+    std::uint8_t out[2] = {0, 0xA5};
+    ASSERT_TRUE(Send(0, bankCount, out, 1, DataPhase::In).Good());
+    EXPECT_EQ(dev.seen.back().header.dxfer_len, 1u);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(out[1], 0xA5);
 
     std::uint8_t write10[12] = {0x2A, 0, 0, 0, 0, 0x3F, 0, 0, 1};
-    auto out = BufferedRequest(write10, 512, 0, 2);
-    out[48] = 0xEB;
-    out[48 + 511] = 0xAA;
-    ASSERT_TRUE(Send(h, out, 512, 0));
+    std::uint8_t sector[512] = {};
+    sector[0] = 0xEB;
+    sector[511] = 0xAA;
+    ASSERT_TRUE(Send(0, write10, sector, 512, DataPhase::Out).Good());
     const auto& s = dev.seen.back();
     EXPECT_EQ(s.header.dxfer_direction, SG_DXFER_TO_DEV);
     ASSERT_EQ(s.dataOut.size(), 512u);
@@ -411,216 +407,178 @@ TEST_F(SgioLayer, OneByteReadAsksForTwoBytesAndDataOutCarriesTheBytes) {
     EXPECT_EQ(s.dataOut[511], 0xAA);
 
     std::uint8_t tur[12] = {0x00};
-    auto none = BufferedRequest(tur, 0, 0, 1);
-    ASSERT_TRUE(Send(h, none, 0, 0));
+    ASSERT_TRUE(Send(0, tur, nullptr, 0, DataPhase::None).Good());
     EXPECT_EQ(dev.seen.back().header.dxfer_direction, SG_DXFER_NONE);
-    EXPECT_EQ(dev.seen.back().header.timeout, 1000u);
 }
 
-TEST_F(SgioLayer, UnidentifiedNodeIsSentNothingButInquiry) {
-    OsHandle h =
-        layer.CreateFile("\\\\.\\C:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+TEST_F(SgioPortTest, AnUnidentifiedNodeIsSentNothingButInquiry) {
+    ASSERT_TRUE(port.Open(0));
     // A plain disk: INQUIRY without the signature.
     std::vector<std::uint8_t> reply(56, 0);
     std::memcpy(&reply[8], "ATA     SYSTEM DISK", 19);
     dev.reply = GoodReply(reply);
-    auto work = BufferedRequest(kInquiryCdb, 56, 1, 2);
-    ASSERT_TRUE(Send(h, work, 56, 1));
+    std::uint8_t data[56] = {};
+    ASSERT_TRUE(Send(0, kInquiryCdb, data, 56, DataPhase::In).Good());
+    const std::uint64_t refusedBefore = RefusedCommandCount();
     for (std::uint8_t op : {0x00, 0x03, 0x25, 0x2A, 0xF2, 0x1B}) {
         std::uint8_t cdb[12] = {op};
-        auto cmd = BufferedRequest(cdb, op == 0x25 ? 8 : 0, op == 0x25 ? 1 : 0, 2);
-        EXPECT_FALSE(Send(h, cmd, op == 0x25 ? 8 : 0, op == 0x25 ? 1 : 0)) << int(op);
-        EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorAccessDenied);
+        std::uint8_t buffer[512] = {};
+        const bool in = op == 0x25 || op == 0x03;
+        EXPECT_EQ(Send(0, cdb, buffer, op == 0x00 || op == 0x1B || op == 0xF2 ? 0 : 8,
+                       in ? DataPhase::In : DataPhase::Out)
+                      .status,
+                  CommandStatus::Refused)
+            << int(op);
     }
     ASSERT_EQ(dev.seen.size(), 1u);
     EXPECT_EQ(dev.seen[0].cdb[0], 0x12);
-    EXPECT_EQ(layer.RefusedCommands(), 6);
+    EXPECT_EQ(RefusedCommandCount(), refusedBefore + 6);
+    // Nor does asking for its sense send anything.
+    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseFailed);
+    EXPECT_EQ(dev.seen.size(), 1u);
 }
 
-TEST_F(SgioLayer, UnidentifiedNodeGetsNoInquiryThatCarriesData) {
-    OsHandle h =
-        layer.CreateFile("\\\\.\\C:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+TEST_F(SgioPortTest, AnUnidentifiedNodeGetsNoInquiryThatCarriesData) {
+    ASSERT_TRUE(port.Open(0));
     // The INQUIRY opcode with a data-out phase would hand 56 bytes to a device that has not
     // said who it is.
-    auto work = BufferedRequest(kInquiryCdb, 56, 0, 2);
-    work[48] = 0xA5;
-    EXPECT_FALSE(Send(h, work, 56, 0));
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorAccessDenied);
+    std::uint8_t data[56] = {0xA5};
+    EXPECT_EQ(Send(0, kInquiryCdb, data, 56, DataPhase::Out).status, CommandStatus::Refused);
     EXPECT_TRUE(dev.seen.empty());
-    EXPECT_EQ(layer.RefusedCommands(), 1);
     // The plain question still goes out.
     dev.reply = GoodReply();
-    auto question = BufferedRequest(kInquiryCdb, 56, 1, 2);
-    EXPECT_TRUE(Send(h, question, 56, 1));
+    EXPECT_TRUE(Send(0, kInquiryCdb, data, 56, DataPhase::In).Good());
     ASSERT_EQ(dev.seen.size(), 1u);
     EXPECT_EQ(dev.seen[0].header.dxfer_direction, SG_DXFER_FROM_DEV);
 }
 
-TEST_F(SgioLayer, CommandBlockLongerThanTwelveBytesIsRefused) {
-    OsHandle h = OpenReader();
-    std::uint8_t read16[12] = {0x88};
-    for (std::uint8_t cdbLength : {13, 16}) {
-        auto work = BufferedRequest(read16, 512, 1, 2);
-        work[6] = cdbLength;
-        EXPECT_FALSE(Send(h, work, 512, 1)) << int(cdbLength);
-        EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorInvalidParameter);
+TEST_F(SgioPortTest, ANodeThatStopsCarryingTheSignatureIsUnknownAgain) {
+    OpenReader(0);
+    dev.reply = GoodReply();  // another device at the node: no signature
+    std::uint8_t data[56] = {};
+    ASSERT_TRUE(Send(0, kInquiryCdb, data, 56, DataPhase::In).Good());
+    std::uint8_t tur[12] = {0x00};
+    EXPECT_EQ(Send(0, tur, nullptr, 0, DataPhase::None).status, CommandStatus::Refused);
+    EXPECT_EQ(dev.seen.size(), 1u);
+}
+
+TEST_F(SgioPortTest, CommandBlocksOutsideSixToTwelveBytesAreRefused) {
+    OpenReader(0);
+    std::uint8_t read16[16] = {0x88};
+    std::uint8_t data[512];
+    for (std::uint8_t cdbLength : {5, 13, 16}) {
+        EXPECT_EQ(Send(0, read16, data, 512, DataPhase::In, cdbLength).status,
+                  CommandStatus::Refused)
+            << int(cdbLength);
     }
     EXPECT_TRUE(dev.seen.empty());
-    // A shorter block goes out padded with zeros to the 12 bytes the kernel is given.
-    std::uint8_t tur[12] = {0x00, 0, 0, 0, 0, 0, 0xEE, 0xEE};
-    auto six = BufferedRequest(tur, 0, 0, 1);
-    six[6] = 6;
+    // A six-byte block goes out as six bytes.
+    std::uint8_t tur[6] = {0x00};
     dev.reply = GoodReply();
-    ASSERT_TRUE(Send(h, six, 0, 0));
+    ASSERT_TRUE(Send(0, tur, nullptr, 0, DataPhase::None, 6).Good());
     ASSERT_EQ(dev.seen.size(), 1u);
-    EXPECT_EQ(dev.seen[0].header.cmd_len, 12u);
-    EXPECT_EQ(dev.seen[0].cdb, std::vector<std::uint8_t>(12, 0));
-}
-
-TEST_F(SgioLayer, SenseCollectedByTheKernelAnswersTheNextRequestSense) {
-    OsHandle h = OpenReader();
-    std::uint8_t write10[12] = {0x2A};
-    dev.reply = CheckConditionReply(7, 0x27);
-    auto cmd = BufferedRequest(write10, 512, 0, 2);
-    ASSERT_TRUE(Send(h, cmd, 512, 0));  // the call works; the command failed
-    EXPECT_EQ(cmd[2], kScsiStatusCheckCondition);
-
-    std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
-    auto rs = BufferedRequest(requestSense, 18, 1, 2);
-    std::size_t before = dev.seen.size();
-    ASSERT_TRUE(Send(h, rs, 18, 1));
-    EXPECT_EQ(dev.seen.size(), before);  // answered here, not at the device
-    EXPECT_EQ(rs[2], 0);
-    EXPECT_EQ(rs[48 + 2], 7);
-    EXPECT_EQ(rs[48 + 12], 0x27);
-
-    // Handed over once: the next REQUEST SENSE goes to the reader.
-    dev.reply = GoodReply({0x70, 0, 0});
-    auto again = BufferedRequest(requestSense, 18, 1, 2);
-    ASSERT_TRUE(Send(h, again, 18, 1));
-    EXPECT_EQ(dev.seen.size(), before + 1);
-    EXPECT_EQ(again[48 + 2], 0);
-}
-
-TEST_F(SgioLayer, AnyOtherCommandDropsTheKeptSense) {
-    OsHandle h = OpenReader();
-    std::uint8_t tur[12] = {0x00};
-    dev.reply = CheckConditionReply(6, 0x28);
-    auto cmd = BufferedRequest(tur, 0, 0, 1);
-    ASSERT_TRUE(Send(h, cmd, 0, 0));
-    dev.reply = GoodReply();
-    auto cmd2 = BufferedRequest(tur, 0, 0, 1);
-    ASSERT_TRUE(Send(h, cmd2, 0, 0));
-    std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
-    auto rs = BufferedRequest(requestSense, 18, 1, 2);
-    std::size_t before = dev.seen.size();
-    ASSERT_TRUE(Send(h, rs, 18, 1));
-    EXPECT_EQ(dev.seen.size(), before + 1);
-    EXPECT_EQ(rs[48 + 2], 0);  // the unit attention is no longer reported
-}
-
-TEST_F(SgioLayer, SenseIsKeptPerNode) {
-    OsHandle reader = OpenReader();
-    OsHandle other =
-        layer.CreateFile("\\\\.\\D:", kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
-    std::vector<std::uint8_t> reply(56, 0);
-    reply[36] = 'Q';
-    reply[37] = 'Z';
-    dev.reply = GoodReply(reply);
-    auto inq = BufferedRequest(kInquiryCdb, 56, 1, 2);
-    ASSERT_TRUE(Send(other, inq, 56, 1));
-    std::uint8_t tur[12] = {0x00};
-    dev.reply = CheckConditionReply(2, 0x3A);
-    auto cmd = BufferedRequest(tur, 0, 0, 1);
-    ASSERT_TRUE(Send(reader, cmd, 0, 0));
-    dev.reply = GoodReply({0x70});
-    std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
-    auto rs = BufferedRequest(requestSense, 18, 1, 2);
-    std::size_t before = dev.seen.size();
-    ASSERT_TRUE(Send(other, rs, 18, 1));
-    EXPECT_EQ(dev.seen.size(), before + 1);
-    EXPECT_EQ(dev.seen.back().fd, 11);
-    EXPECT_EQ(rs[48 + 2], 0);
-}
-
-TEST_F(SgioLayer, DirectRequestResolvesTheBufferAddress) {
-    OsHandle h = OpenReader();
-    std::uint8_t data[56] = {};
-    std::uint8_t request[48] = {};
-    request[0] = 44;
-    request[6] = 12;
-    request[8] = 1;
-    std::uint32_t n = 56, t = 2;
-    std::memcpy(&request[12], &n, 4);
-    std::memcpy(&request[16], &t, 4);
-    std::uint32_t address = layer.BufferAddress(data);
-    std::memcpy(&request[20], &address, 4);
-    std::memcpy(&request[28], kInquiryCdb, 12);
-    dev.reply = GoodReply({0x00, 0x80});
-    std::uint32_t returned = 0;
-    ASSERT_TRUE(
-        layer.DeviceIoControl(h, kIoctlScsiPassThroughDirect, request, 48, request, 48, &returned));
-    EXPECT_EQ(dev.seen.back().header.dxferp, data);
-    EXPECT_EQ(data[1], 0x80);
-
-    // An address the layer never handed out (or one long since reused) reaches no device.
-    for (int i = 0; i < 20; ++i) layer.BufferAddress(data);
-    std::size_t before = dev.seen.size();
-    EXPECT_FALSE(
-        layer.DeviceIoControl(h, kIoctlScsiPassThroughDirect, request, 48, request, 48, &returned));
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorInvalidParameter);
-    EXPECT_EQ(dev.seen.size(), before);
-}
-
-TEST_F(SgioLayer, MalformedRequestsReachNoDevice) {
-    OsHandle h = OpenReader();
+    EXPECT_EQ(dev.seen[0].header.cmd_len, 6u);
+    // Transfers beyond 65536 bytes are refused too.
+    std::vector<std::uint8_t> big(65537);
     std::uint8_t read10[12] = {0x28};
-    auto work = BufferedRequest(read10, 512, 1, 2);
-    std::uint32_t returned;
-    // Output size too small for the data the request names.
-    EXPECT_FALSE(layer.DeviceIoControl(h, kIoctlScsiPassThrough, work.data(), 44, work.data(), 100,
-                                       &returned));
-    work[0] = 40;  // wrong Length
-    EXPECT_FALSE(layer.DeviceIoControl(h, kIoctlScsiPassThrough, work.data(), 44, work.data(), 560,
-                                       &returned));
-    work[0] = 44;
-    EXPECT_FALSE(layer.DeviceIoControl(h, 0x2D1400, work.data(), 44, work.data(), 560, &returned));
-    EXPECT_FALSE(layer.DeviceIoControl(reinterpret_cast<OsHandle>(&returned), kIoctlScsiPassThrough,
-                                       work.data(), 44, work.data(), 560, &returned));
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorInvalidHandle);
-    EXPECT_TRUE(dev.seen.empty());
+    EXPECT_EQ(Send(0, read10, big.data(), 65537, DataPhase::In).status, CommandStatus::Refused);
+    EXPECT_EQ(dev.seen.size(), 1u);
 }
 
-TEST_F(SgioLayer, FailuresMapToTheErrorsDiscoveryLooksAt) {
-    OsHandle h = OpenReader();
-    std::uint8_t tur[12] = {0x00};
-    auto cmd = BufferedRequest(tur, 0, 0, 1);
-    dev.reply = [](sg_io_hdr_t*) { return -ENODEV; };
-    EXPECT_FALSE(Send(h, cmd, 0, 0));
-    EXPECT_EQ(layer.GetLastError(), kErrorDevNotExist);
-    dev.reply = [](sg_io_hdr_t* hdr) {
-        hdr->host_status = kSgHostTimeOut;
-        return 0;
-    };
-    EXPECT_FALSE(Send(h, cmd, 0, 0));
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorSemTimeout);
-    dev.reply = [](sg_io_hdr_t* hdr) {
-        hdr->status = 0x08;
-        return 0;
-    };
-    EXPECT_FALSE(Send(h, cmd, 0, 0));
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorIoDevice);
+// Units for the sense tests: discovery over the reader node.
+struct SgioPortUnits : SgioPortTest {
+    void SetUp() override {
+        SgioPortTest::SetUp();
+        std::vector<std::uint8_t> reply(56, 0);
+        reply[36] = 'Q';
+        reply[37] = 'Z';
+        reply[38] = 'D';
+        reply[39] = 'S';
+        dev.nodes = {{"/dev/sg0", 10}};  // the only node that opens
+        dev.reply = GoodReply(reply);
+        std::uint8_t count = 0;
+        MediaType keys[3];
+        DiscoverUnits(&count, keys);
+        ASSERT_EQ(count, 1);
+        ASSERT_EQ(keys[0], kMediaUsbDisk);
+        dev.seen.clear();
+    }
+};
+
+TEST_F(SgioPortUnits, SenseCollectedByTheKernelAnswersTheNextSenseQuestion) {
+    std::uint8_t sector[512] = {};
+    dev.reply = CheckConditionReply(7, 0x27);
+    EXPECT_EQ(WriteSectors(kMediaUsbDisk, 0, 1, sector), 0);
+    ASSERT_EQ(dev.seen.size(), 1u);
+    EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, CommandStatus::CheckCondition);
+    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseDataProtect);
+    EXPECT_EQ(dev.seen.size(), 1u);  // answered from the reply, not asked of the device
+
+    // Handed over once: the next question goes to the reader.
+    dev.reply = GoodReply({0x70, 0, 0});
+    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseNone);
+    ASSERT_EQ(dev.seen.size(), 2u);
+    EXPECT_EQ(dev.seen[1].cdb[0], 0x03);
 }
 
-TEST_F(SgioLayer, ClosingReleasesTheDescriptor) {
-    OsHandle h = OpenReader();
-    layer.CloseHandle(h);
+TEST_F(SgioPortUnits, AnyOtherCommandDropsTheKeptSense) {
+    dev.reply = CheckConditionReply(6, 0x28);
+    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
+    dev.reply = GoodReply();
+    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 1);
+    dev.reply = GoodReply({0x70, 0, 0});
+    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseNone);  // the unit attention is gone
+    EXPECT_EQ(dev.seen.size(), 3u);
+}
+
+TEST_F(SgioPortUnits, AnUnansweredCommandLeavesNothingToAsk) {
+    dev.reply = [](sg_io_hdr_t* h) {
+        h->host_status = kSgHostTimeOut;
+        return 0;
+    };
+    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
+    EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, CommandStatus::TimedOut);
+    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseFailed);
+    EXPECT_EQ(dev.seen.size(), 1u);  // no REQUEST SENSE into a silence
+    EXPECT_EQ(ConsecutiveSilentCommands(), 1u);
+}
+
+TEST_F(SgioPortUnits, FailuresMapToStatuses) {
+    struct Case {
+        FakeSgDevice::Reply reply;
+        CommandStatus status;
+    };
+    const Case cases[] = {
+        {[](sg_io_hdr_t*) { return -ENODEV; }, CommandStatus::NoDevice},
+        {[](sg_io_hdr_t* h) {
+             h->host_status = kSgHostTimeOut;
+             return 0;
+         },
+         CommandStatus::TimedOut},
+        {[](sg_io_hdr_t* h) {
+             h->status = 0x08;  // BUSY
+             return 0;
+         },
+         CommandStatus::Failed},
+        {[](sg_io_hdr_t*) { return -EINTR; }, CommandStatus::Failed},
+    };
+    for (const Case& c : cases) {
+        dev.reply = c.reply;
+        EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
+        EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, c.status);
+    }
+    // Only a vanished device makes the cached units go.
+    dev.reply = cases[0].reply;
+    EXPECT_EQ(UnitsStillPresent(), 0);
+    dev.reply = cases[1].reply;
+    EXPECT_EQ(UnitsStillPresent(), 1);
+}
+
+TEST_F(SgioPortUnits, ClosingTheTransportReleasesTheDescriptor) {
+    CloseTransport();
     ASSERT_EQ(dev.closed.size(), 1u);
     EXPECT_EQ(dev.closed[0], 10);
-    std::uint8_t tur[12] = {0x00};
-    auto cmd = BufferedRequest(tur, 0, 0, 1);
-    EXPECT_FALSE(Send(h, cmd, 0, 0));  // the handle is stale now
-    EXPECT_EQ(layer.GetLastError(), SgioOsLayer::kErrorInvalidHandle);
+    ASSERT_EQ(OpenTransport(), 1);  // for the fixture's own close
 }
 
 }  // namespace

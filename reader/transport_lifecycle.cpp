@@ -1,17 +1,17 @@
-#include "reader/transport.h"
-
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 
+#include "reader/port_command.h"
+#include "reader/transport.h"
 #include "reader/units.h"
 
 namespace {
 
-ScsiTransport state;
-
 const char kAspiLibraryName[] = "WNASPI32.DLL";
 
-void ReleaseLibrary() {
+ScsiPort* chosenPort = nullptr;
+
+void ReleaseLibrary(ScsiTransport& state) {
     CurrentOsLayer().FreeLibrary(state.library);
     state.library = nullptr;
     state.supportInfoEntry = nullptr;
@@ -20,11 +20,10 @@ void ReleaseLibrary() {
 
 }  // namespace
 
-ScsiTransport& Transport() { return state; }
-
-bool AspiActive() { return state.library != nullptr; }
+void UsePort(ScsiPort* port) { chosenPort = port; }
 
 std::uint32_t LoadAspi() {
+    ScsiTransport& state = Transport();
     OsLayer& os = CurrentOsLayer();
     state.library = os.LoadLibrary(kAspiLibraryName);
     if (state.library == nullptr) return kStartNoLibrary;
@@ -32,7 +31,7 @@ std::uint32_t LoadAspi() {
     state.supportInfoEntry = os.GetProcAddress(state.library, "GetASPI32SupportInfo");
     state.commandEntry = os.GetProcAddress(state.library, "SendASPI32Command");
     if (state.supportInfoEntry == nullptr || state.commandEntry == nullptr) {
-        ReleaseLibrary();
+        ReleaseLibrary(state);
         return kStartMissingEntry;
     }
 
@@ -40,19 +39,20 @@ std::uint32_t LoadAspi() {
     state.hostAdapterCount = static_cast<std::uint8_t>(supportInfo & 0xFF);
     const std::uint32_t supportStatus = (supportInfo >> 8) & 0xFF;
     if (state.hostAdapterCount == 0 || supportStatus != kAspiComplete) {
-        ReleaseLibrary();
+        ReleaseLibrary(state);
         return kStartNoAdapter;
     }
 
     state.requestBlock = static_cast<std::uint8_t*>(std::calloc(1, kAspiRequestBlockSize));
     if (state.requestBlock == nullptr) {
-        ReleaseLibrary();
+        ReleaseLibrary(state);
         return kStartNoMemory;
     }
     return kStartReady;
 }
 
 std::uint32_t InitPassThrough() {
+    ScsiTransport& state = Transport();
     state.useDirect = 0;
     state.directProbed = 0;
     state.workBuffer = static_cast<std::uint8_t*>(std::calloc(1, kPassThroughWorkBufferSize));
@@ -60,27 +60,42 @@ std::uint32_t InitPassThrough() {
 }
 
 int OpenTransport() {
+    ScsiTransport& state = Transport();
     if (state.startCount++ != 0) return 1;
+    if (chosenPort != nullptr) {
+        state.port = chosenPort;
+        return 1;
+    }
 
     const std::uint32_t aspi = LoadAspi();
-    if (aspi == kStartReady) return 1;
-    if (aspi != kStartNoLibrary) return 0;  // a present but unusable library: no fall-back
-    return InitPassThrough() == kStartReady ? 1 : 0;
+    if (aspi == kStartReady) {
+        state.ownPort = std::make_unique<AspiPort>();
+    } else if (aspi == kStartNoLibrary && InitPassThrough() == kStartReady) {
+        state.ownPort = std::make_unique<PassThroughPort>();
+    } else {
+        return 0;  // a present but unusable library: no fall-back
+    }
+    state.port = state.ownPort.get();
+    return 1;
 }
 
 void CloseTransport() {
+    ScsiTransport& state = Transport();
     // An unmatched close must not drive the count below zero and release twice.
     if (state.startCount <= 0) return;
     if (--state.startCount != 0) return;
 
     std::free(state.requestBlock);
     state.requestBlock = nullptr;
-    if (state.library != nullptr) ReleaseLibrary();
+    if (state.library != nullptr) ReleaseLibrary(state);
     // Blocks abandoned after a time-out may have been written by the manager until now; with the
     // library released nobody holds them any more.
     for (std::uint8_t* block : state.abandonedBlocks) std::free(block);
     state.abandonedBlocks.clear();
     ReleaseUnits();
+    ForgetAllPlaces();
+    state.port = nullptr;
+    state.ownPort.reset();  // closes whatever drive the port still holds
     std::free(state.workBuffer);
     state.workBuffer = nullptr;
 

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+
+#include "reader/scsi_port.h"
+
+// The one way a command block reaches the active port. It refuses what must never be sent:
+// anything but a question (an INQUIRY that carries no data to the device) to a place that has
+// not answered INQUIRY with the controller's signature, transfers beyond 65536 bytes, command
+// blocks outside 6 to 12 bytes. It keeps what the rest of the reader asks about later: the last
+// outcome at each address (with its sense bytes) and how many commands in a row went silent.
+
+CommandOutcome ExecuteCommand(const PortAddress& address, const std::uint8_t* cdb,
+                              std::uint8_t cdbLength, DataPhase phase, void* buffer,
+                              std::uint32_t length, std::uint16_t timeoutSeconds);
+
+// The outcome of the last command sent to `address` (Refused when none was).
+CommandOutcome LastOutcomeAt(const PortAddress& address);
+
+// What a port that returns sense with the status left for the next REQUEST SENSE at `address`.
+enum class KeptSense {
+    Bytes,    // the sense bytes of the last command's CHECK CONDITION, now handed over
+    Silent,   // the last command got no answer at all: there is nothing to ask for
+    Nothing,  // neither: ask the device
+};
+KeptSense TakeKeptSense(const PortAddress& address, std::uint8_t* sense, std::uint8_t senseBytes);
+
+// True once the place answered INQUIRY with the controller's signature.
+bool PlaceIdentified(std::uint32_t place);
+// Forgets what was learnt about a place (it was closed; another device may answer there next).
+void ForgetPlace(std::uint32_t place);
+// Forgets every place (the transport closed).
+void ForgetAllPlaces();
+
+// Commands refused because their place had not identified itself.
+std::uint64_t RefusedCommandCount();
+// Commands in a row, up to the last one, that ended with no status at all (time-out, no device).
+std::uint32_t ConsecutiveSilentCommands();
