@@ -3,31 +3,18 @@
 
 #include "reader/aspi_backend.h"
 #include "reader/byte_order.h"
+#include "reader/request_layouts.h"
 
 // The ASPI back-end's command: the SRB_ExecSCSICmd request block of 32-bit Windows, completed
 // by polling its status byte (no posting routine, no event).
 
 namespace {
 
-// Offsets in the request block.
-constexpr std::uint32_t kCmd = 0;
-constexpr std::uint32_t kStatus = 1;
-constexpr std::uint32_t kHaId = 2;
-constexpr std::uint32_t kFlags = 3;
-constexpr std::uint32_t kTarget = 8;
-constexpr std::uint32_t kLun = 9;
-constexpr std::uint32_t kBufLen = 12;
-constexpr std::uint32_t kBufPointer = 16;
-constexpr std::uint32_t kSenseLen = 20;
-constexpr std::uint32_t kCdbLen = 21;
-constexpr std::uint32_t kCdb = 48;
-
-constexpr std::uint8_t kExecScsiCommand = 2;  // SC_EXEC_SCSI_CMD
 constexpr std::uint8_t kCommandLength = 12;
 
 std::uint8_t ReadStatus(const std::uint8_t* block) {
     // The manager completes the request behind our back; every poll must really read memory.
-    return static_cast<const volatile std::uint8_t*>(block)[kStatus];
+    return static_cast<const volatile std::uint8_t*>(block)[srb::kStatus];
 }
 
 // After a time-out the manager still owns the block and may complete it at any time. It is set
@@ -51,16 +38,16 @@ std::uint32_t AspiExecute(std::uint8_t lun, const std::uint8_t* cdb, void* buffe
     OsLayer& os = CurrentOsLayer();
 
     std::memset(block, 0, kAspiRequestBlockSize);
-    block[kCmd] = kExecScsiCommand;
-    block[kHaId] = transport.readerHostAdapter;
-    block[kFlags] = flags;
-    block[kTarget] = transport.readerTarget;
-    block[kLun] = lun;
-    PutLe32(block + kBufLen, length);
-    PutLe32(block + kBufPointer, os.BufferAddress(buffer));
-    block[kSenseLen] = 0;  // no automatic sense data: callers ask with REQUEST SENSE
-    block[kCdbLen] = kCommandLength;
-    std::memcpy(block + kCdb, cdb, kCommandLength);
+    block[srb::kCmd] = srb::kExecScsiCommand;
+    block[srb::kHaId] = transport.readerHostAdapter;
+    block[srb::kFlags] = flags;
+    block[srb::kTarget] = transport.readerTarget;
+    block[srb::kLun] = lun;
+    PutLe32(block + srb::kBufLen, length);
+    PutLe32(block + srb::kBufPointer, os.BufferAddress(buffer));
+    block[srb::kSenseLen] = 0;  // no automatic sense data: callers ask with REQUEST SENSE
+    block[srb::kCdbLen] = kCommandLength;
+    std::memcpy(block + srb::kCdb, cdb, kCommandLength);
 
     transport.lastAspiStatus = os.CallSendCommand(transport.commandEntry, block);
     if (timeoutSeconds == 0) return transport.lastAspiStatus;

@@ -2,11 +2,10 @@
 #include <string>
 
 #include "reader/aspi_backend.h"
+#include "reader/request_layouts.h"
 
 namespace {
 
-// SRB_TargStat: the target's SCSI status once the request has completed.
-constexpr std::uint32_t kTargetStatusOffset = 23;
 constexpr std::uint8_t kCheckCondition = 2;
 
 std::uint8_t Flags(DataPhase phase) {
@@ -59,7 +58,7 @@ CommandOutcome AspiPort::Execute(const PortAddress& address, const std::uint8_t*
             break;
         case kAspiError:
             outcome.status = transport.requestBlock != nullptr &&
-                                     transport.requestBlock[kTargetStatusOffset] == kCheckCondition
+                                     transport.requestBlock[srb::kTargStat] == kCheckCondition
                                  ? CommandStatus::CheckCondition
                                  : CommandStatus::Failed;
             break;

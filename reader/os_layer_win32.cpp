@@ -1,4 +1,5 @@
 #include "reader/os_layer.h"
+#include "reader/request_layouts.h"
 
 // clang-format off
 #include <windows.h>
@@ -17,30 +18,38 @@ namespace {
 
 // The back-ends fill the pass-through requests byte by byte at the offsets of 32-bit Windows;
 // these hold them to the system's own declarations.
-static_assert(sizeof(SCSI_PASS_THROUGH) == 44, "SCSI_PASS_THROUGH is 44 bytes");
-static_assert(offsetof(SCSI_PASS_THROUGH, Length) == 0, "Length");
-static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == 2, "ScsiStatus");
-static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == 3, "PathId");
-static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == 4, "TargetId");
-static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == 5, "Lun");
-static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == 6, "CdbLength");
-static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == 7, "SenseInfoLength");
-static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == 8, "DataIn");
-static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == 12, "DataTransferLength");
-static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == 16, "TimeOutValue");
-static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == 20, "DataBufferOffset");
-static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == 24, "SenseInfoOffset");
-static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == 28, "Cdb");
+static_assert(sizeof(SCSI_PASS_THROUGH) == spt::kRequestLength, "SCSI_PASS_THROUGH is 44 bytes");
+static_assert(offsetof(SCSI_PASS_THROUGH, Length) == spt::kLength, "Length");
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == spt::kScsiStatus, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == spt::kPathId, "PathId");
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == spt::kTargetId, "TargetId");
+static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == spt::kLun, "Lun");
+static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == spt::kCdbLength, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == spt::kSenseInfoLength,
+              "SenseInfoLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == spt::kDataIn, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == spt::kDataTransferLength,
+              "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == spt::kTimeOutValue, "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == spt::kDataBuffer,
+              "DataBufferOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == spt::kSenseInfoOffset,
+              "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == spt::kCdb, "Cdb");
 
-static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "SCSI_PASS_THROUGH_DIRECT is 44 bytes");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2, "ScsiStatus");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6, "CdbLength");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8, "DataIn");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12, "DataTransferLength");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16, "TimeOutValue");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20, "DataBuffer");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24, "SenseInfoOffset");
-static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28, "Cdb");
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == spt::kRequestLength,
+              "SCSI_PASS_THROUGH_DIRECT is 44 bytes");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == spt::kScsiStatus, "ScsiStatus");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == spt::kCdbLength, "CdbLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == spt::kDataIn, "DataIn");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == spt::kDataTransferLength,
+              "DataTransferLength");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == spt::kTimeOutValue,
+              "TimeOutValue");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == spt::kDataBuffer, "DataBuffer");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == spt::kSenseInfoOffset,
+              "SenseInfoOffset");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == spt::kCdb, "Cdb");
 
 static_assert(IOCTL_SCSI_PASS_THROUGH == kIoctlScsiPassThrough, "control code");
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == kIoctlScsiPassThroughDirect, "control code");

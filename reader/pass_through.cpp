@@ -2,6 +2,7 @@
 
 #include "reader/byte_order.h"
 #include "reader/pass_through_backend.h"
+#include "reader/request_layouts.h"
 
 // The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and
 // SCSI_PASS_THROUGH_DIRECT requests of 32-bit Windows, 44 bytes each, sent synchronously on a
@@ -9,34 +10,23 @@
 
 namespace {
 
-// Offsets in the request.
-constexpr std::uint32_t kLength = 0;
-constexpr std::uint32_t kScsiStatus = 2;
-constexpr std::uint32_t kCdbLength = 6;
-constexpr std::uint32_t kDataIn = 8;
-constexpr std::uint32_t kDataTransferLength = 12;
-constexpr std::uint32_t kTimeOutValue = 16;
-constexpr std::uint32_t kDataBuffer = 20;  // DataBufferOffset (buffered) / DataBuffer (direct)
-constexpr std::uint32_t kCdb = 28;
-
-constexpr std::uint16_t kRequestLength = 44;
 constexpr std::uint8_t kCommandLength = 12;
-constexpr std::uint32_t kBufferedDataOffset = 48;
 constexpr std::uint32_t kBufferedClearBytes = 52;
-constexpr std::uint32_t kMaxBufferedTransfer = kPassThroughWorkBufferSize - kBufferedDataOffset;
+constexpr std::uint32_t kMaxBufferedTransfer =
+    kPassThroughWorkBufferSize - spt::kBufferedDataOffset;
 
 // Some drivers cannot move a single byte, so a one-byte read asks for two.
 std::uint32_t TransferLength(std::uint32_t length) { return length == 1 ? 2 : length; }
 
 void FillRequest(std::uint8_t* request, const std::uint8_t* cdb, std::uint32_t transferLength,
                  std::uint8_t dataIn, std::uint16_t timeoutSeconds, std::uint32_t dataBuffer) {
-    PutLe16(request + kLength, kRequestLength);
-    request[kCdbLength] = kCommandLength;
-    request[kDataIn] = dataIn;
-    PutLe32(request + kDataTransferLength, transferLength);
-    PutLe32(request + kTimeOutValue, timeoutSeconds);
-    PutLe32(request + kDataBuffer, dataBuffer);
-    std::memcpy(request + kCdb, cdb, kCommandLength);
+    PutLe16(request + spt::kLength, spt::kRequestLength);
+    request[spt::kCdbLength] = kCommandLength;
+    request[spt::kDataIn] = dataIn;
+    PutLe32(request + spt::kDataTransferLength, transferLength);
+    PutLe32(request + spt::kTimeOutValue, timeoutSeconds);
+    PutLe32(request + spt::kDataBuffer, dataBuffer);
+    std::memcpy(request + spt::kCdb, cdb, kCommandLength);
 }
 
 bool Carry(OsHandle handle, std::uint32_t controlCode, std::uint8_t* request, std::uint32_t inSize,
@@ -47,8 +37,8 @@ bool Carry(OsHandle handle, std::uint32_t controlCode, std::uint8_t* request, st
         os.DeviceIoControl(handle, controlCode, request, inSize, request, outSize, &returned);
     ScsiTransport& transport = Transport();
     transport.lastPassThroughError = carried ? 0 : os.GetLastError();
-    transport.lastPassThroughScsiStatus = carried ? request[kScsiStatus] : 0;
-    return carried && request[kScsiStatus] == 0;
+    transport.lastPassThroughScsiStatus = carried ? request[spt::kScsiStatus] : 0;
+    return carried && request[spt::kScsiStatus] == 0;
 }
 
 int DirectExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
@@ -81,23 +71,23 @@ int BufferedExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std:
 
     const bool in = (dataIn & 1) != 0;
     std::memset(work, 0, kBufferedClearBytes);
-    if (length != 0 && !in) std::memcpy(work + kBufferedDataOffset, buffer, length);
+    if (length != 0 && !in) std::memcpy(work + spt::kBufferedDataOffset, buffer, length);
 
     const std::uint32_t n = TransferLength(length);
-    FillRequest(work, cdb, n, dataIn, timeoutSeconds, kBufferedDataOffset);
+    FillRequest(work, cdb, n, dataIn, timeoutSeconds, spt::kBufferedDataOffset);
 
-    std::uint32_t inSize = kRequestLength;
-    std::uint32_t outSize = kRequestLength;
+    std::uint32_t inSize = spt::kRequestLength;
+    std::uint32_t outSize = spt::kRequestLength;
     if (length != 0) {
         if (in) {
-            outSize = n + kBufferedDataOffset;
+            outSize = n + spt::kBufferedDataOffset;
         } else {
-            inSize = n + kBufferedDataOffset;
+            inSize = n + spt::kBufferedDataOffset;
         }
     }
     if (!Carry(handle, kIoctlScsiPassThrough, work, inSize, outSize)) return kPassThroughFailed;
     // The caller's length, not the two bytes a one-byte read asked for.
-    if (length != 0 && in) std::memcpy(buffer, work + kBufferedDataOffset, length);
+    if (length != 0 && in) std::memcpy(buffer, work + spt::kBufferedDataOffset, length);
     return kPassThroughOk;
 }
 
