@@ -2,24 +2,132 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
+
+#ifndef BREVANT_VERSION
+#define BREVANT_VERSION "unknown"
+#endif
 
 namespace {
 
-// Options that take a value, and where the value goes.
-struct ValueOption {
-    const char* name;
-    std::string CliOptions::*target;
+// Which commands an option belongs to.
+constexpr unsigned kList = 1u << 0;
+constexpr unsigned kFormat = 1u << 1;
+constexpr unsigned kEveryCommand = kList | kFormat;
+
+enum class Opt {
+    Help,
+    Version,
+    Verbose,
+    Quiet,
+    Full,
+    Yes,
+    Device,
+    Settings,
+    Log,
+    Simulate,
+    ExportImage,
+    ExportPages,
+    Trace,
+    SimLatency,
 };
 
-const ValueOption kValueOptions[] = {
-    {"--device", &CliOptions::device},
-    {"--settings", &CliOptions::settingsPath},
-    {"--log", &CliOptions::logPath},
-    {"--simulate", &CliOptions::simulate},
-    {"--export-image", &CliOptions::exportImage},
-    {"--export-pages", &CliOptions::exportPages},
-    {"--trace", &CliOptions::tracePath},
+struct OptionSpec {
+    Opt id;
+    const char* longName;  // without the dashes
+    char shortName;        // 0 for none
+    const char* value;     // the value's name in the help, nullptr for a switch
+    unsigned commands;     // kEveryCommand for options that go with any command
+    const char* help;
 };
+
+const OptionSpec kOptions[] = {
+    {Opt::Full, "full", 'f', nullptr, kFormat,
+     "a Full format: surface tests of every block as well"},
+    {Opt::Yes, "yes", 'y', nullptr, kFormat, "do not ask for confirmation"},
+    {Opt::Device, "device", 'd', "NODE", kEveryCommand,
+     "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E)"},
+    {Opt::Settings, "settings", 0, "FILE", kFormat,
+     "the format switches ([Setting] section, as Brevant.ini); default: Brevant.ini in the "
+     "current folder, if there is one"},
+    {Opt::Log, "log", 0, "FILE", kFormat,
+     "write the run's log to FILE (default: brevant.log in the current folder when the settings "
+     "say GenerateLog=1)"},
+    {Opt::Simulate, "simulate", 0, "FILE", kEveryCommand,
+     "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
+    {Opt::ExportImage, "export-image", 0, "FILE", kFormat,
+     "after the run, write the simulated disk's logical sectors to FILE"},
+    {Opt::ExportPages, "export-pages", 0, "FILE", kFormat,
+     "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
+    {Opt::Trace, "trace", 0, "FILE", kEveryCommand,
+     "write every command the simulated machine receives to FILE"},
+    {Opt::SimLatency, "sim-latency", 0, "US", kEveryCommand,
+     "a pause of US microseconds per simulated command"},
+    {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand, "more detail (repeat for more)"},
+    {Opt::Quiet, "quiet", 'q', nullptr, kEveryCommand, "only warnings, errors and the result"},
+    {Opt::Help, "help", 'h', nullptr, kEveryCommand, "show this help and exit"},
+    {Opt::Version, "version", 'V', nullptr, kEveryCommand, "show the version and exit"},
+};
+
+struct CommandSpec {
+    CliCommand command;
+    const char* name;
+    unsigned bit;
+    const char* arguments;  // after the options in the usage line
+    const char* summary;
+    const char* description;
+};
+
+const CommandSpec kCommands[] = {
+    {CliCommand::List, "list", kList, "", "show the reader units found and their media",
+     "Shows every unit of this controller family's readers: the node, the medium, its capacity "
+     "and whether it is write-protected. Other drives are only asked who they are."},
+    {CliCommand::Format, "format", kFormat, "",
+     "low-level format a USB flash disk (erases everything on it)",
+     "Low-level formats the USB flash disk: every block of every flash bank is checked, bad "
+     "blocks are kept out, the card information page is rewritten and an empty FAT volume is "
+     "laid down. All the data on the disk is erased. Ctrl-C stops the run and writes the old "
+     "card information page back."},
+};
+
+constexpr const char kExitStatus[] =
+    "Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled, 4 no disk to\n"
+    "format (no rights, no reader, not ready, write-protected or in use). A disk\n"
+    "pulled out during a format ends with 1.\n";
+
+const OptionSpec* FindLong(const std::string& name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.longName) return &spec;
+    }
+    return nullptr;
+}
+
+const OptionSpec* FindShort(char name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+    }
+    return nullptr;
+}
+
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const CommandSpec& spec : kCommands) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+std::string Spelling(const OptionSpec& spec) { return std::string("--") + spec.longName; }
+
+// The commands an option belongs to, for the message about a misplaced one.
+std::string OwnersOf(const OptionSpec& spec) {
+    std::string owners;
+    for (const CommandSpec& command : kCommands) {
+        if ((spec.commands & command.bit) == 0) continue;
+        owners += owners.empty() ? "" : " and ";
+        owners += command.name;
+    }
+    return owners;
+}
 
 bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -30,133 +138,293 @@ bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
     return true;
 }
 
+struct GivenOption {
+    const OptionSpec* spec;
+    std::string value;
+    std::string typed;  // as the user wrote it, for messages
+};
+
+// Splits the arguments into options (with their values) and words.
+bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* given,
+              std::vector<std::string>* words, std::string* error) {
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            words->push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name =
+                arg.substr(2, equals == std::string::npos ? arg.npos : equals - 2);
+            const OptionSpec* spec = FindLong(name);
+            if (spec == nullptr) {
+                *error = "unknown option --" + name;
+                return false;
+            }
+            GivenOption option{spec, std::string(), Spelling(*spec)};
+            if (spec->value == nullptr) {
+                if (equals != std::string::npos) {
+                    *error = option.typed + " takes no value";
+                    return false;
+                }
+            } else if (equals != std::string::npos) {
+                option.value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                option.value = args[++i];
+            } else {
+                *error = option.typed + " needs a value (" + spec->value + ")";
+                return false;
+            }
+            if (spec->value != nullptr && option.value.empty()) {
+                *error = option.typed + " needs a value (" + spec->value + ")";
+                return false;
+            }
+            given->push_back(option);
+            continue;
+        }
+        // A bundle of short options: -fy, -vv, -dNODE or -d NODE.
+        for (std::size_t j = 1; j < arg.size(); ++j) {
+            const OptionSpec* spec = FindShort(arg[j]);
+            if (spec == nullptr) {
+                *error = std::string("unknown option -") + arg[j];
+                return false;
+            }
+            GivenOption option{spec, std::string(), std::string("-") + arg[j]};
+            if (spec->value != nullptr) {
+                if (j + 1 < arg.size()) {
+                    option.value = arg.substr(j + 1);
+                } else if (i + 1 < args.size()) {
+                    option.value = args[++i];
+                } else {
+                    *error = option.typed + " needs a value (" + spec->value + ")";
+                    return false;
+                }
+                given->push_back(option);
+                break;
+            }
+            given->push_back(option);
+        }
+    }
+    return true;
+}
+
+bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
+    switch (option.spec->id) {
+        case Opt::Help:
+        case Opt::Version:
+            return true;  // handled before the command's options
+        case Opt::Verbose:
+            if (parsed->verbosity >= 0) ++parsed->verbosity;
+            return true;
+        case Opt::Quiet:
+            parsed->verbosity = -1;
+            return true;
+        case Opt::Full:
+            parsed->mode = kFormatFull;
+            return true;
+        case Opt::Yes:
+            parsed->assumeYes = true;
+            return true;
+        case Opt::Device:
+            parsed->device = option.value;
+            return true;
+        case Opt::Settings:
+            parsed->settingsPath = option.value;
+            parsed->settingsGiven = true;
+            return true;
+        case Opt::Log:
+            parsed->logPath = option.value;
+            return true;
+        case Opt::Simulate:
+            parsed->simulate = option.value;
+            return true;
+        case Opt::ExportImage:
+            parsed->exportImage = option.value;
+            return true;
+        case Opt::ExportPages:
+            parsed->exportPages = option.value;
+            return true;
+        case Opt::Trace:
+            parsed->tracePath = option.value;
+            return true;
+        case Opt::SimLatency:
+            if (!ParseMicroseconds(option.value, &parsed->simLatencyMicroseconds)) {
+                *error = option.typed + " needs a whole number of microseconds up to 10000000";
+                return false;
+            }
+            parsed->latencyGiven = true;
+            return true;
+    }
+    return true;
+}
+
+// The words in lines of at most `width` columns, ending in a line feed. The first line goes on
+// at `column` (text already stands before it); the others start with `indent` blanks.
+std::string Wrap(const std::string& words, std::size_t indent, std::size_t column,
+                 std::size_t width = 80) {
+    std::string text;
+    std::size_t at = column;
+    bool lineEmpty = true;
+    std::istringstream in(words);
+    std::string word;
+    while (in >> word) {
+        if (!lineEmpty && at + 1 + word.size() > width) {
+            text += "\n" + std::string(indent, ' ');
+            at = indent;
+            lineEmpty = true;
+        }
+        if (!lineEmpty) {
+            text += ' ';
+            ++at;
+        }
+        text += word;
+        at += word.size();
+        lineEmpty = false;
+    }
+    return text + "\n";
+}
+
+constexpr std::size_t kHelpColumn = 24;
+
+// The help lines of the options of `commands`; onlyShared: just those that go with every
+// command (the general help lists those once).
+std::string OptionLines(unsigned commands, bool onlyShared) {
+    std::string text;
+    for (const OptionSpec& spec : kOptions) {
+        if ((spec.commands & commands) == 0) continue;
+        if (onlyShared && spec.commands != kEveryCommand) continue;
+        std::string head = "  ";
+        head += spec.shortName != 0 ? std::string("-") + spec.shortName + ", " : "    ";
+        head += Spelling(spec);
+        if (spec.value != nullptr) head += std::string(" ") + spec.value;
+        if (head.size() + 2 > kHelpColumn) {
+            text += head + "\n" + std::string(kHelpColumn, ' ');
+        } else {
+            text += head + std::string(kHelpColumn - head.size(), ' ');
+        }
+        text += Wrap(spec.help, kHelpColumn, kHelpColumn);
+    }
+    return text;
+}
+
+std::string UsageLine(const CommandSpec& command) {
+    return std::string("brevant ") + command.name + " [OPTION]..." + command.arguments;
+}
+
 }  // namespace
+
+std::string CommandName(CliCommand command) {
+    for (const CommandSpec& spec : kCommands) {
+        if (spec.command == command) return spec.name;
+    }
+    return std::string();
+}
 
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
                       std::string* error) {
+    std::vector<GivenOption> given;
+    std::vector<std::string> words;
+    if (!Tokenize(args, &given, &words, error)) return false;
+
     CliOptions parsed;
-    bool fullGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasInlineValue = false;
-        if (arg.compare(0, 2, "--") == 0) {
-            std::size_t equals = arg.find('=');
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-                arg = arg.substr(0, equals);
-                hasInlineValue = true;
+    const CommandSpec* command = nullptr;
+    if (!words.empty()) {
+        if (words[0] == "help") {
+            parsed.command = CliCommand::Help;
+            if (words.size() > 2) {
+                *error = "help takes one command at most";
+                return false;
             }
+            if (words.size() == 2) parsed.helpTopic = words[1];
+            *options = parsed;
+            return true;
         }
-        if (arg == "-h" || arg == "--help") {
+        command = FindCommand(words[0]);
+        if (command == nullptr) {
+            *error = "unknown command " + words[0];
+            return false;
+        }
+        if (words.size() > 1) {
+            *error = std::string(command->name) + " takes no argument " + words[1];
+            return false;
+        }
+        parsed.command = command->command;
+    }
+    // --help and --version win over everything else given with them.
+    for (const GivenOption& option : given) {
+        if (option.spec->id == Opt::Help) {
+            parsed.helpTopic = command != nullptr ? command->name : "";
             parsed.command = CliCommand::Help;
             *options = parsed;
             return true;
         }
-        if (arg == "list" || arg == "format") {
-            if (parsed.command != CliCommand::None) {
-                *error = "only one command may be given (list or format)";
-                return false;
-            }
-            parsed.command = arg == "list" ? CliCommand::List : CliCommand::Format;
-            continue;
+        if (option.spec->id == Opt::Version) {
+            parsed.command = CliCommand::Version;
+            *options = parsed;
+            return true;
         }
-        if (arg == "--full" || arg == "--yes" || arg == "-y") {
-            if (hasInlineValue) {
-                *error = arg + " takes no value";
-                return false;
-            }
-            if (arg == "--full") {
-                fullGiven = true;
-            } else {
-                parsed.assumeYes = true;
-            }
-            continue;
-        }
-        const ValueOption* option = nullptr;
-        for (const auto& candidate : kValueOptions) {
-            if (arg == candidate.name) option = &candidate;
-        }
-        bool isLatency = arg == "--sim-latency";
-        if (option == nullptr && !isLatency) {
-            *error =
-                arg.compare(0, 1, "-") == 0 ? "unknown option " + arg : "unknown command " + arg;
-            return false;
-        }
-        if (!hasInlineValue) {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (value.empty()) {
-            *error = arg + " needs a value";
-            return false;
-        }
-        if (isLatency) {
-            if (!ParseMicroseconds(value, &parsed.simLatencyMicroseconds)) {
-                *error = "--sim-latency needs a whole number of microseconds up to 10000000";
-                return false;
-            }
-            parsed.latencyGiven = true;
-            continue;
-        }
-        parsed.*(option->target) = value;
-        if (option->target == &CliOptions::settingsPath) parsed.settingsGiven = true;
     }
-
-    if (parsed.command == CliCommand::None) {
+    if (command == nullptr) {
         *error = "no command given (list or format)";
         return false;
     }
-    if (parsed.command == CliCommand::List && (fullGiven || parsed.assumeYes)) {
-        *error = fullGiven ? "--full belongs to format" : "--yes belongs to format";
-        return false;
+    for (const GivenOption& option : given) {
+        if ((option.spec->commands & command->bit) == 0) {
+            *error =
+                option.typed + " belongs to " + OwnersOf(*option.spec) + ", not " + command->name;
+            return false;
+        }
+        if (!Apply(option, &parsed, error)) return false;
     }
-    bool simOnly = !parsed.exportImage.empty() || !parsed.exportPages.empty() ||
-                   !parsed.tracePath.empty() || parsed.latencyGiven;
+    const bool simOnly = !parsed.exportImage.empty() || !parsed.exportPages.empty() ||
+                         !parsed.tracePath.empty() || parsed.latencyGiven;
     if (simOnly && parsed.simulate.empty()) {
         *error = "--export-image, --export-pages, --trace and --sim-latency need --simulate";
         return false;
     }
-    parsed.mode = fullGiven ? kFormatFull : kFormatQuick;
     *options = parsed;
     return true;
 }
 
-std::string UsageText() {
-    return "Usage: brevant list [--device NODE] [--simulate DESCRIPTION]\n"
-           "       brevant format [--full] [--device NODE] [--yes] [--settings FILE]\n"
-           "                      [--log FILE] [--simulate DESCRIPTION [--export-image FILE]\n"
-           "                      [--export-pages FILE] [--trace FILE] [--sim-latency US]]\n"
-           "\n"
-           "Low-level formats a USB flash disk of the controller family Brevant knows: every\n"
-           "block of every flash bank is checked, bad blocks are kept out, the card information\n"
-           "page is rewritten and an empty FAT volume is laid down. All the data on the disk is\n"
-           "erased.\n"
-           "\n"
-           "  list                 the reader units found: medium, capacity, write protection\n"
-           "  format               a Quick format (bad-block scan and erase)\n"
-           "  --full               a Full format: surface tests of every block as well\n"
-           "  --device NODE        the node to use (/dev/sgN or /dev/sdX); only that node is\n"
-           "                       examined. Without it the one flash disk found is used\n"
-           "  --yes, -y            do not ask for confirmation\n"
-           "  --settings FILE      the format switches ([Setting] section, as Brevant.ini);\n"
-           "                       default: Brevant.ini in the current folder, if there is one\n"
-           "  --log FILE           write the run's log to FILE (default: brevant.log in the\n"
-           "                       current folder when the settings say GenerateLog=1)\n"
-           "  --simulate FILE      run against a simulated flash disk described in FILE; needs\n"
-           "                       no root and touches no real device\n"
-           "  --export-image FILE  after the run, write the simulated disk's logical sectors\n"
-           "  --export-pages FILE  after the run, write bank 0's first 256 raw pages (528 bytes\n"
-           "                       each)\n"
-           "  --trace FILE         after the run, write every command the simulator received\n"
-           "  --sim-latency US     a pause of US microseconds per simulated command\n"
-           "\n"
-           "Ctrl-C during a format stops it and writes the old card information page back.\n"
-           "Real devices need root.\n"
-           "\n"
-           "Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled, 4 no disk to format\n"
-           "(no rights, no reader, not ready or write-protected).\n";
+bool HelpText(const std::string& topic, std::string* text) {
+    if (topic.empty()) {
+        std::string all = "Usage: brevant COMMAND [OPTION]...\n";
+        all += Wrap(
+            "Low-level formats USB flash disks built on one NAND flash controller family, "
+            "over the controller's raw flash commands.",
+            0, 0);
+        all += "\nCommands:\n";
+        for (const CommandSpec& command : kCommands) {
+            const std::string head = std::string("  ") + command.name;
+            all += head + std::string(kHelpColumn - head.size(), ' ') +
+                   Wrap(command.summary, kHelpColumn, kHelpColumn);
+        }
+        all += "  help [COMMAND]        show the help of a command\n";
+        all += "\nOptions of every command:\n";
+        all += OptionLines(kEveryCommand, true);
+        all += "\nSee 'brevant help COMMAND' for a command's own options.\n\n";
+        all += kExitStatus;
+        *text = all;
+        return true;
+    }
+    const CommandSpec* command = FindCommand(topic);
+    if (command == nullptr) return false;
+    std::string one = "Usage: " + UsageLine(*command) + "\n";
+    one += Wrap(command->description, 0, 0);
+    one += "\nOptions:\n" + OptionLines(command->bit, false);
+    one += std::string("\n") + kExitStatus;
+    *text = one;
+    return true;
+}
+
+std::string VersionText() {
+    return std::string("brevant ") + BREVANT_VERSION +
+           "\nDevices are reached over SG_IO (Linux SCSI generic) or, with --simulate, on a\n"
+           "simulated machine.\n";
 }

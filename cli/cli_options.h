@@ -6,10 +6,12 @@
 #include "core/format_types.h"
 
 // The command line of `brevant`, parsed.
-enum class CliCommand { None, Help, List, Format };
+enum class CliCommand { None, Help, Version, List, Format };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
+    std::string helpTopic;           // brevant help COMMAND, or COMMAND --help
+    int verbosity = 0;               // -v adds one, -q sets -1
     FormatMode mode = kFormatQuick;  // --full gives kFormatFull
     std::string device;              // --device NODE; empty: the one flash disk found
     bool assumeYes = false;          // --yes
@@ -24,9 +26,15 @@ struct CliOptions {
     bool latencyGiven = false;
 };
 
-// Parses argv (without argv[0]). On a usage error returns false with a one-line reason.
+// Parses argv (without argv[0]). Options may stand before or after the command and short ones
+// may be bundled (-fy); "--" ends the options. On a usage error returns false with a one-line
+// reason that names the offending argument.
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
                       std::string* error);
 
-// The text `brevant --help` prints.
-std::string UsageText();
+// The command's name as typed ("format"), or "" for none.
+std::string CommandName(CliCommand command);
+// brevant --help (an empty topic) or brevant help COMMAND. False for an unknown topic.
+bool HelpText(const std::string& topic, std::string* text);
+// brevant --version: the program's version and the ways it reaches a device.
+std::string VersionText();

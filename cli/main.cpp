@@ -31,10 +31,19 @@ int main(int argc, char** argv) {
             return RunListCommand(options);
         case CliCommand::Format:
             return RunFormatCommand(options);
+        case CliCommand::Version:
+            std::fputs(VersionText().c_str(), stdout);
+            return kExitComplete;
         case CliCommand::Help:
         case CliCommand::None:
             break;
     }
-    std::fputs(UsageText().c_str(), stdout);
+    std::string help;
+    if (!HelpText(options.helpTopic, &help)) {
+        std::fprintf(stderr, "brevant: no help for %s: not a command\nTry 'brevant --help'.\n",
+                     options.helpTopic.c_str());
+        return kExitUsage;
+    }
+    std::fputs(help.c_str(), stdout);
     return kExitComplete;
 }

@@ -9,6 +9,7 @@ if(CLI_SOURCES)
     add_executable(brevant ${CLI_SOURCES})
     target_link_libraries(brevant PRIVATE brevant_sim brevant_format brevant_core brevant_reader)
     brevant_view(brevant cli sim format core reader res)
+    target_compile_definitions(brevant PRIVATE BREVANT_VERSION="${PROJECT_VERSION}")
 endif()
 
 brevant_sources(TEST_SOURCES tests)

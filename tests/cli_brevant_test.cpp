@@ -648,6 +648,52 @@ TEST_F(CliFormat, BadCommandLines) {
     EXPECT_NE(broken.output.find("broken.txt: line 1"), std::string::npos) << broken.output;
 }
 
+TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
+    const std::string disk =
+        Describe("one.txt", "reader adapter=0 target=0\nunit DS drive=E\nbanks 6E\ncis page=0\n");
+    // Bundled short options, a value glued to its letter, and -- before nothing.
+    Finished bundled = RunBrevant({"-fy", "format", "-dsim:E", "--simulate", disk, "--"}, InDir());
+    EXPECT_EQ(bundled.exitCode, kExitComplete) << bundled.output;
+    EXPECT_NE(bundled.output.find("Format: Full"), std::string::npos) << bundled.output;
+
+    // After --, a word that looks like an option is a word.
+    Finished ended = RunBrevant({"format", "--yes", "--simulate", disk, "--", "--full"}, InDir());
+    EXPECT_EQ(ended.exitCode, kExitUsage);
+    EXPECT_NE(ended.output.find("format takes no argument --full"), std::string::npos)
+        << ended.output;
+
+    // An option of another command is named with the command it belongs to.
+    Finished misplaced = RunBrevant({"list", "-y", "--simulate", disk}, InDir());
+    EXPECT_EQ(misplaced.exitCode, kExitUsage);
+    EXPECT_NE(misplaced.output.find("brevant: -y (--yes) belongs to format, not list"),
+              std::string::npos)
+        << misplaced.output;
+    Finished unknownShort = RunBrevant({"format", "-fz"}, InDir());
+    EXPECT_NE(unknownShort.output.find("brevant: unknown option -z"), std::string::npos)
+        << unknownShort.output;
+
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"-V"}, {"format", "-V"}}) {
+        Finished version = RunBrevant(args);
+        EXPECT_EQ(version.exitCode, kExitComplete);
+        EXPECT_EQ(version.output.compare(0, 8, "brevant "), 0) << version.output;
+        EXPECT_NE(version.output.find("SG_IO"), std::string::npos) << version.output;
+    }
+
+    Finished help = RunBrevant({"help", "format"});
+    EXPECT_EQ(help.exitCode, kExitComplete);
+    EXPECT_EQ(help.output, RunBrevant({"format", "--help"}).output);
+    EXPECT_NE(help.output.find("-f, --full"), std::string::npos) << help.output;
+    EXPECT_EQ(RunBrevant({"help", "frobnicate"}).exitCode, kExitUsage);
+    // Every help text fits an 80-column terminal.
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"help", "list"}, {"help", "format"}}) {
+        std::istringstream lines(RunBrevant(args).output);
+        std::string line;
+        while (std::getline(lines, line)) EXPECT_LE(line.size(), 80u) << line;
+    }
+}
+
 // ---- Listing and rights ----
 
 TEST_F(CliFormat, ListShowsEveryUnit) {
