@@ -376,8 +376,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     }
     for (const GivenOption& option : given) {
         if ((option.spec->commands & command->bit) == 0) {
-            *error =
-                option.typed + " belongs to " + OwnersOf(*option.spec) + ", not " + command->name;
+            const std::string named = option.typed == Spelling(*option.spec)
+                                          ? option.typed
+                                          : option.typed + " (" + Spelling(*option.spec) + ")";
+            *error = named + " belongs to " + OwnersOf(*option.spec) + ", not " + command->name;
             return false;
         }
         if (!Apply(option, &parsed, error)) return false;
