@@ -3,13 +3,22 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 bool IsWritableOutputPath(const std::string& path, std::string* reason) {
+    struct stat link = {};
+    if (::lstat(path.c_str(), &link) != 0) {
+        if (errno == ENOENT) return true;  // a new file (a missing folder fails when written)
+        *reason = path + ": " + std::strerror(errno);
+        return false;
+    }
     struct stat info = {};
     if (::stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT) return true;  // a new file (a missing folder fails when written)
-        *reason = path + ": cannot be looked at";
+        // A link that leads nowhere: writing would create whatever file it names.
+        *reason = path + ": a symbolic link to " +
+                  (S_ISLNK(link.st_mode) ? "nothing that exists" : std::strerror(errno)) +
+                  "; nothing is written through it";
         return false;
     }
     if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode)) return true;

@@ -613,6 +613,18 @@ TEST_F(CliFormat, OutputsAreNeverWrittenToADeviceOrFolder) {
     EXPECT_EQ(linked.exitCode, kExitComplete) << linked.output;
     EXPECT_NE(linked.output.find("warning: brevant.log: not a plain file"), std::string::npos)
         << linked.output;
+    // A dangling link would create the file it names: not followed.
+    for (const char* option : {"--log", "--export-image", "--trace"}) {
+        const std::string link = Path(std::string("dangling") + option);
+        std::filesystem::create_symlink(Path("made-by-brevant"), link);
+        Finished dangling =
+            RunBrevant({"format", "--yes", "--simulate", shop_, option, link}, InDir());
+        EXPECT_EQ(dangling.exitCode, kExitUsage) << dangling.output;
+        EXPECT_NE(dangling.output.find(link + ": a symbolic link to nothing that exists"),
+                  std::string::npos)
+            << dangling.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Path("made-by-brevant")));
     std::filesystem::remove(Path("Brevant.ini"));
     Finished discarded =
         RunBrevant({"format", "--yes", "--simulate", shop_, "--log", "/dev/null"}, InDir());
