@@ -4,19 +4,22 @@ find_package(Threads REQUIRED)
 enable_testing()
 include(GoogleTest)
 
+# The command line: its parts as a library the tests link too, and the program around main().
 brevant_sources(CLI_SOURCES cli)
-if(CLI_SOURCES)
-    add_executable(brevant ${CLI_SOURCES})
-    target_link_libraries(brevant PRIVATE brevant_sim brevant_format brevant_core brevant_reader)
-    brevant_view(brevant cli sim format core reader res)
-    target_compile_definitions(brevant PRIVATE BREVANT_VERSION="${PROJECT_VERSION}")
-endif()
+list(FILTER CLI_SOURCES EXCLUDE REGEX "/cli/main\\.cpp$")
+add_library(brevant_cli STATIC ${CLI_SOURCES})
+target_link_libraries(brevant_cli PUBLIC brevant_sim brevant_format brevant_core brevant_reader)
+brevant_view(brevant_cli cli sim format core reader res)
+target_compile_definitions(brevant_cli PRIVATE BREVANT_VERSION="${PROJECT_VERSION}")
+add_executable(brevant ${CMAKE_SOURCE_DIR}/cli/main.cpp)
+target_link_libraries(brevant PRIVATE brevant_cli)
+brevant_view(brevant cli sim format core reader res)
 
 brevant_sources(TEST_SOURCES tests)
 add_executable(brevant_tests ${TEST_SOURCES})
 # Tests and benchmarks look at every layer.
 target_include_directories(brevant_tests PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(brevant_tests PRIVATE brevant_app brevant_sim GTest::gtest GTest::gtest_main
+target_link_libraries(brevant_tests PRIVATE brevant_app brevant_cli GTest::gtest GTest::gtest_main
     Threads::Threads)
 target_compile_definitions(brevant_tests PRIVATE
     BREVANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}" BREVANT_BINARY_DIR="${CMAKE_BINARY_DIR}")
