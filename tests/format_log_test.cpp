@@ -59,6 +59,36 @@ TEST(FormatLog, LinesAreFormattedAndWrittenWithLineFeedsOnly) {
     EXPECT_EQ(text.find('\0'), std::string::npos);
 }
 
+TEST(FormatLog, BlockLinesNameTheirBankOnlyWhenAsked) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/brevant.log";
+    FormatLog log;
+    log.Open(1, path);
+    log.AppendBlockLine("Bad blk: %d\n", 37, 1);
+    log.NameBanks(true);
+    log.AppendBlockLine("Bad blk: %d\n", 37, 1);
+    log.AppendBlockLine("0x55 pattern fail at %d\n", 2077, 0);
+    log.Flush();
+    EXPECT_EQ(ReadFile(path),
+              "Bad blk: 37\nBad blk: 37 (bank 1)\n0x55 pattern fail at 2077 (bank 0)\n");
+}
+
+TEST(FormatLog, AnAppendedLogKeepsEveryRun) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/brevant.log";
+    for (int run = 1; run <= 2; ++run) {
+        FormatLog log;
+        log.Open(1, path, FormatLog::FileMode::Append);
+        log.Append("Run %d\n", run);
+        log.Flush();
+    }
+    EXPECT_EQ(ReadFile(path), "Run 1\nRun 2\n");
+    FormatLog truncating;
+    truncating.Open(1, path);
+    truncating.Flush();
+    EXPECT_EQ(ReadFile(path), "");
+}
+
 TEST(FormatLog, AppendStopsAtTheLimit) {
     TempDir dir;
     FormatLog log;
