@@ -22,6 +22,7 @@ struct PlaceRecords {
     std::vector<std::uint32_t> identified;
     std::vector<AddressRecord> addresses;
     std::uint64_t refused = 0;
+    std::uint64_t sent = 0;
     std::uint32_t silentInARow = 0;
 };
 
@@ -75,6 +76,7 @@ CommandOutcome ExecuteCommand(const PortAddress& address, const std::uint8_t* cd
         return refused;
     }
 
+    ++records.sent;
     const CommandOutcome outcome =
         port->Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
     records.silentInARow = outcome.Silent() ? records.silentInARow + 1 : 0;
@@ -124,11 +126,14 @@ void ForgetPlace(std::uint32_t place) {
 }
 
 void ForgetAllPlaces() {
-    const std::uint64_t refused = records.refused;
-    records = PlaceRecords{};
-    records.refused = refused;
+    PlaceRecords fresh;
+    fresh.refused = records.refused;
+    fresh.sent = records.sent;
+    records = fresh;
 }
 
 std::uint64_t RefusedCommandCount() { return records.refused; }
+
+std::uint64_t CommandsSent() { return records.sent; }
 
 std::uint32_t ConsecutiveSilentCommands() { return records.silentInARow; }

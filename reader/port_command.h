@@ -31,6 +31,8 @@ void ForgetPlace(std::uint32_t place);
 // Forgets every place (the transport closed).
 void ForgetAllPlaces();
 
+// Commands handed to the port since the process started.
+std::uint64_t CommandsSent();
 // Commands refused because their place had not identified itself.
 std::uint64_t RefusedCommandCount();
 // Commands in a row, up to the last one, that ended with no status at all (time-out, no device).

@@ -1,0 +1,76 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/format_settings.h"
+#include "core/format_types.h"
+#include "format/run_record.h"
+#include "reader/units.h"
+
+// The report of one run of `format` or `check`, as a script reads it: JSON after the schema in
+// cli/report.schema.json. Everything a run may not have learnt is null rather than made up.
+
+constexpr int kReportSchemaVersion = 1;
+
+struct DeviceIdentity {
+    std::string node;
+    std::string vendor;    // INQUIRY bytes 8-15, blanks trimmed
+    std::string product;   // bytes 16-31
+    std::string revision;  // bytes 32-35
+    std::string serial;    // from the system's device information; empty when unknown
+};
+
+// The identity an INQUIRY reply gives; unprintable bytes are left out.
+DeviceIdentity IdentityOfInquiry(const std::string& node,
+                                 const std::array<std::uint8_t, kInquiryLength>& inquiry);
+
+struct ReportVolume {
+    bool present = false;
+    bool fat16 = false;
+    std::uint32_t sectors = 0;
+    std::uint32_t sectorsPerCluster = 0;
+    std::uint32_t clusters = 0;
+};
+
+struct ReportCis {
+    std::int32_t page = -1;  // -1: none written (format) or found (check)
+    BankSectorTotals totals{};
+    std::uint8_t banks = 0;  // how many of the totals belong to banks
+    std::uint32_t sectors = 0;
+    bool hasVendorPage = false;  // check: a vendor page follows the page found
+};
+
+struct RunReport {
+    std::string command;  // "format" or "check"
+    bool hasMode = false;
+    FormatMode mode = kFormatQuick;
+    FormatSettings settings;
+    std::string started;  // ISO 8601 with the offset from UTC
+    double elapsedSeconds = 0;
+    DeviceIdentity device;
+    std::string result;  // complete, failed, cancelled, removed, unresponsive, write-protected
+    int exitCode = 0;
+    std::string message;
+    bool capacityBeforeKnown = false;
+    std::uint32_t capacityBeforeSectors = 0;
+    bool capacityAfterKnown = false;
+    std::uint32_t capacityAfterSectors = 0;
+    RunRecord record;                              // banks, old pages, blocks
+    std::vector<std::uint32_t> blocksHoldingData;  // check: per bank
+    ReportCis cis;
+    ReportVolume volume;
+    std::uint64_t commands = 0;
+};
+
+// The result word of a format's end.
+const char* ResultName(RunEnd end);
+// "marked", "erase", "pattern-ascending", "pattern-0x55", "pattern-0xaa", "not-free".
+const char* BadReasonName(BadReason reason);
+
+// The report as JSON text (one object, ending in a line feed).
+std::string ReportJson(const RunReport& report);
+
+// The local time as ISO 8601 with its offset, e.g. 2026-12-08T09:30:00+01:00.
+std::string IsoLocalTime(long long secondsSinceEpoch);
