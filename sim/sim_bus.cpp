@@ -1,14 +1,13 @@
 #include "sim/sim_bus.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "sim/sim_description.h"
 #include "sim/sim_device.h"
+#include "sim/sim_link.h"
 
 namespace sim {
 
@@ -45,84 +44,91 @@ char UpperLetter(char letter) {
 }  // namespace
 
 struct SimBus::Impl {
+    // The way commands take to one device: a stack of decorators around it.
+    struct Route {
+        SimDevice* device = nullptr;
+        SimMutex mutex;
+        CommandStack stack;
+    };
+
     std::vector<std::unique_ptr<SimDevice>> devices;
+    std::vector<std::unique_ptr<Route>> routes;  // one per device, in the same order
     AspiLibraryConfig aspi;
     bool adapterCountSet = false;
     std::uint8_t adapterCount = 0;
     bool directPassThrough = true;
-    bool plugged = true;
-    std::uint32_t latencyMicroseconds = 0;
-    std::uint32_t unplugAfter = 0;
-    std::uint32_t hangOn = 0;
-    std::uint64_t readerCommands = 0;
-    bool traceEnabled = true;
-    std::vector<TraceEntry> trace;
+    SimLink machine;  // the faults of the whole machine; its commands are the readers'
+    TraceRecorder trace;
 
-    std::string UnitName(const SimDevice& device, std::uint8_t lun) const {
-        if (!device.IsReader()) return device.Name();
-        return device.Name() + " lun " + std::to_string(lun);
-    }
-
-    void Record(const std::string& name, const std::uint8_t* cdb, Direction direction,
-                std::uint32_t length, Outcome outcome) {
-        if (!traceEnabled) return;
-        TraceEntry entry;
-        entry.device = name;
-        std::copy(cdb, cdb + 12, entry.cdb);
-        entry.direction = direction;
-        entry.length = length;
-        entry.outcome = outcome;
-        trace.push_back(std::move(entry));
+    // Readers: serial, trace, the machine's plug, latency and hang, then the device. Foreign
+    // drives suffer no faults: serial, trace, device.
+    Route& AddRoute(SimDevice& device) {
+        routes.emplace_back(new Route);
+        Route& route = *routes.back();
+        route.device = &device;
+        CommandStack& s = route.stack;
+        CommandTarget* top = &s.Add<DeviceTarget>();
+        if (device.IsReader()) {
+            top = &s.Add<HangDecorator>(*top, machine);
+            top = &s.Add<LatencyDecorator>(*top, machine);
+            top = &s.Add<UnplugDecorator>(*top, machine);
+        }
+        top = &s.Add<TraceDecorator>(*top, trace);
+        s.Add<SerialDecorator>(*top, route.mutex);
+        return route;
     }
 
     // Every command that reaches a device comes through here.
-    Outcome Run(SimDevice& device, std::uint8_t lun, const std::uint8_t* cdb, Direction direction,
+    Outcome Run(Route& route, std::uint8_t lun, const std::uint8_t* cdb, Direction direction,
                 std::uint8_t* buffer, std::uint32_t length) {
-        const std::string name = UnitName(device, lun);
-        if (!device.IsReader()) {
-            const Outcome outcome = device.Execute(lun, cdb, direction, buffer, length);
-            Record(name, cdb, direction, length, outcome);
-            return outcome;
-        }
-        if (!plugged) {
-            Record(name, cdb, direction, length, Outcome::NoDevice);
-            return Outcome::NoDevice;
-        }
-        ++readerCommands;
-        if (latencyMicroseconds > 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(latencyMicroseconds));
-        }
-        Outcome outcome;
-        if (hangOn > 0 && --hangOn == 0) {
-            outcome = Outcome::Hung;
-        } else {
-            outcome = device.Execute(lun, cdb, direction, buffer, length);
-        }
-        Record(name, cdb, direction, length, outcome);
-        if (unplugAfter > 0 && --unplugAfter == 0) plugged = false;
-        return outcome;
+        const UnitCommand command{*route.device, lun, cdb, direction, buffer, length};
+        return route.stack.Front().Execute(command);
     }
 
-    SimDevice* DeviceAt(std::uint8_t adapter, std::uint8_t target) {
-        for (auto& device : devices) {
-            if (device->Adapter() == adapter && device->Target() == target) return device.get();
+    bool Present(const SimDevice& device) const { return !device.IsReader() || machine.Plugged(); }
+
+    Route* RouteAt(std::uint8_t adapter, std::uint8_t target) {
+        for (auto& route : routes) {
+            if (route->device->Adapter() == adapter && route->device->Target() == target) {
+                return route.get();
+            }
         }
         return nullptr;
     }
 
     // The device and LUN behind a drive letter.
-    SimDevice* DeviceOfDrive(char letter, std::uint8_t* lun) {
+    Route* RouteOfDrive(char letter, std::uint8_t* lun) {
         letter = UpperLetter(letter);
         if (letter < 'C' || letter > 'Z') return nullptr;
-        for (auto& device : devices) {
-            for (std::size_t i = 0; i < device->UnitCount(); ++i) {
-                if (device->Unit(i)->DriveLetter() == letter) {
+        for (auto& route : routes) {
+            SimDevice& device = *route->device;
+            for (std::size_t i = 0; i < device.UnitCount(); ++i) {
+                if (device.Unit(i)->DriveLetter() == letter) {
                     *lun = static_cast<std::uint8_t>(i);
-                    return device.get();
+                    return route.get();
                 }
             }
         }
         return nullptr;
+    }
+
+    SimDevice* DeviceAt(std::uint8_t adapter, std::uint8_t target) {
+        Route* route = RouteAt(adapter, target);
+        return route != nullptr ? route->device : nullptr;
+    }
+
+    SimDevice* DeviceOfDrive(char letter, std::uint8_t* lun) {
+        Route* route = RouteOfDrive(letter, lun);
+        return route != nullptr ? route->device : nullptr;
+    }
+
+    void PowerCycle(Route& route) {
+        SimLockGuard hold(route.mutex);
+        SimDevice& device = *route.device;
+        for (std::size_t i = 0; i < device.UnitCount(); ++i) {
+            SimFlashDisk* disk = device.Unit(i)->FlashDisk();
+            if (disk != nullptr) disk->PowerCycle();
+        }
     }
 };
 
@@ -171,15 +177,15 @@ Outcome SimBus::ExecuteAspi(std::uint8_t adapter, std::uint8_t target, std::uint
                             const std::uint8_t cdb[12], Direction direction, std::uint8_t* buffer,
                             std::uint32_t length) {
     if (adapter == kNoAspiAddress) return Outcome::NoDevice;
-    SimDevice* device = impl_->DeviceAt(adapter, target);
-    if (device == nullptr || lun >= device->UnitCount()) return Outcome::NoDevice;
-    return impl_->Run(*device, lun, cdb, direction, buffer, length);
+    Impl::Route* route = impl_->RouteAt(adapter, target);
+    if (route == nullptr || lun >= route->device->UnitCount()) return Outcome::NoDevice;
+    return impl_->Run(*route, lun, cdb, direction, buffer, length);
 }
 
 bool SimBus::HasDrive(char letter) const {
     std::uint8_t lun = 0;
     SimDevice* device = impl_->DeviceOfDrive(letter, &lun);
-    return device != nullptr && (!device->IsReader() || impl_->plugged);
+    return device != nullptr && impl_->Present(*device);
 }
 
 bool SimBus::DirectPassThroughSupported() const { return impl_->directPassThrough; }
@@ -187,9 +193,9 @@ bool SimBus::DirectPassThroughSupported() const { return impl_->directPassThroug
 Outcome SimBus::ExecuteDrive(char letter, const std::uint8_t cdb[12], Direction direction,
                              std::uint8_t* buffer, std::uint32_t length) {
     std::uint8_t lun = 0;
-    SimDevice* device = impl_->DeviceOfDrive(letter, &lun);
-    if (device == nullptr) return Outcome::NoDevice;
-    return impl_->Run(*device, lun, cdb, direction, buffer, length);
+    Impl::Route* route = impl_->RouteOfDrive(letter, &lun);
+    if (route == nullptr) return Outcome::NoDevice;
+    return impl_->Run(*route, lun, cdb, direction, buffer, length);
 }
 
 std::vector<std::uint8_t> SimBus::PendingSense(std::uint8_t adapter, std::uint8_t target,
@@ -224,9 +230,9 @@ std::size_t SimBus::FlashDiskCount() const {
     return count;
 }
 
-const std::vector<TraceEntry>& SimBus::Trace() const { return impl_->trace; }
-void SimBus::ClearTrace() { impl_->trace.clear(); }
-void SimBus::SetTraceEnabled(bool enabled) { impl_->traceEnabled = enabled; }
+const std::vector<TraceEntry>& SimBus::Trace() const { return impl_->trace.Entries(); }
+void SimBus::ClearTrace() { impl_->trace.Clear(); }
+void SimBus::SetTraceEnabled(bool enabled) { impl_->trace.Keep(enabled); }
 
 std::string SimBus::FormatTraceEntry(const TraceEntry& entry) {
     std::string line = entry.device + ":";
@@ -244,34 +250,31 @@ std::string SimBus::FormatTraceEntry(const TraceEntry& entry) {
 
 bool SimBus::WriteTrace(const std::string& path) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (const TraceEntry& entry : impl_->trace) out << FormatTraceEntry(entry) << '\n';
+    for (const TraceEntry& entry : impl_->trace.Entries()) out << FormatTraceEntry(entry) << '\n';
     return static_cast<bool>(out);
 }
 
-void SimBus::Unplug() { impl_->plugged = false; }
+void SimBus::Unplug() { impl_->machine.SetPlugged(false); }
 
 void SimBus::Replug() {
-    if (impl_->plugged) return;
-    impl_->plugged = true;
-    for (auto& device : impl_->devices) {
-        for (std::size_t i = 0; i < device->UnitCount(); ++i) {
-            SimFlashDisk* disk = device->Unit(i)->FlashDisk();
-            if (disk != nullptr) disk->PowerCycle();
-        }
+    if (impl_->machine.Plugged()) return;
+    impl_->machine.SetPlugged(true);
+    for (auto& route : impl_->routes) {
+        if (route->device->IsReader()) impl_->PowerCycle(*route);
     }
 }
 
-bool SimBus::Plugged() const { return impl_->plugged; }
+bool SimBus::Plugged() const { return impl_->machine.Plugged(); }
 
 void SimBus::SetLatencyMicroseconds(std::uint32_t microseconds) {
-    impl_->latencyMicroseconds = microseconds;
+    impl_->machine.SetLatencyMicroseconds(microseconds);
 }
 
-std::uint32_t SimBus::LatencyMicroseconds() const { return impl_->latencyMicroseconds; }
+std::uint32_t SimBus::LatencyMicroseconds() const { return impl_->machine.LatencyMicroseconds(); }
 
-void SimBus::UnplugAfterCommands(std::uint32_t count) { impl_->unplugAfter = count; }
-void SimBus::HangOnCommand(std::uint32_t n) { impl_->hangOn = n; }
-std::uint64_t SimBus::ReaderCommandCount() const { return impl_->readerCommands; }
+void SimBus::UnplugAfterCommands(std::uint32_t count) { impl_->machine.UnplugAfterCommands(count); }
+void SimBus::HangOnCommand(std::uint32_t n) { impl_->machine.HangOnCommand(n); }
+std::uint64_t SimBus::ReaderCommandCount() const { return impl_->machine.Commands(); }
 
 std::size_t SimBus::DeviceCount() const { return impl_->devices.size(); }
 
@@ -295,6 +298,7 @@ SimDevice& SimBus::AddReader(std::uint8_t adapter, std::uint8_t target) {
     for (const auto& device : impl_->devices) readers += device->IsReader() ? 1 : 0;
     impl_->devices.emplace_back(new SimDevice(SimDevice::Kind::Reader, adapter, target,
                                               "reader " + std::to_string(readers)));
+    impl_->AddRoute(*impl_->devices.back());
     return *impl_->devices.back();
 }
 
@@ -309,6 +313,7 @@ SimDevice& SimBus::AddForeignDrive(char letter, std::uint8_t adapter, std::uint8
     }
     impl_->devices.emplace_back(
         new SimDevice(SimDevice::Kind::Foreign, adapter, target, deviceName));
+    impl_->AddRoute(*impl_->devices.back());
     SimUnit& unit = impl_->devices.back()->AddUnit("", name);
     unit.SetDriveLetter(letter);
     return *impl_->devices.back();

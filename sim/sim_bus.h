@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_command.h"
+
 // The simulated flash disk: a model of the reader (and of the foreign drives beside it) written
 // from what the program relies on at the device side. The whole simulated machine is a SimBus:
 // host adapters with targets (ASPI addressing) and drive letters (pass-through addressing) that
@@ -15,26 +17,8 @@
 
 namespace sim {
 
-enum class Direction { None, In, Out };
-
 // Adapter id of a device that is not on the ASPI bus (a foreign drive reached only by letter).
 constexpr std::uint8_t kNoAspiAddress = 0xFF;
-
-// What a command came to at the device.
-enum class Outcome {
-    Good,            // completed, SCSI status GOOD
-    CheckCondition,  // completed, SCSI status CHECK CONDITION; sense data is pending
-    NoDevice,        // nothing answers at this address (absent, or the stick was pulled)
-    Hung,            // the command never completes
-};
-
-struct TraceEntry {
-    std::string device;     // "reader 0 lun 1", "foreign C", ...
-    std::uint8_t cdb[12];   // the command bytes as received
-    Direction direction;
-    std::uint32_t length;   // data phase length as requested
-    Outcome outcome;
-};
 
 class SimFlashDisk;
 class SimDevice;
@@ -42,14 +26,14 @@ class SimUnit;
 
 // Settings of the ASPI library as the in-process face and the DLL present it.
 struct AspiLibraryConfig {
-    bool present = true;                  // false: WNASPI32.DLL cannot be loaded
-    std::string missingEntry;             // an entry point name that is not exported, or empty
+    bool present = true;       // false: WNASPI32.DLL cannot be loaded
+    std::string missingEntry;  // an entry point name that is not exported, or empty
     bool supportInfoOverridden = false;
-    std::uint32_t supportInfo = 0;        // GetASPI32SupportInfo's value when overridden
+    std::uint32_t supportInfo = 0;  // GetASPI32SupportInfo's value when overridden
 };
 
 class SimBus {
-public:
+  public:
     SimBus();
     ~SimBus();
     SimBus(const SimBus&) = delete;
@@ -128,7 +112,7 @@ public:
     AspiLibraryConfig& MutableAspiLibrary();
     void SetDirectPassThroughSupported(bool supported);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
