@@ -66,7 +66,6 @@ long PeakKiB() {
 Measurement Format(std::initializer_list<std::uint8_t> banks, FormatMode mode,
                    const FormatSettings& settings) {
     sim::SimBus bus;
-    bus.SetTraceEnabled(false);  // a million entries would dominate the figures
     sim::SimFlashDisk* disk = bus.AddReader(0, 0).AddUnit("DS").FlashDisk();
     for (std::uint8_t code : banks) disk->AddBank(code);
     sim::SimOsLayer os(bus);

@@ -151,7 +151,7 @@ std::string UsageText() {
            "  --export-image FILE  after the run, write the simulated disk's logical sectors\n"
            "  --export-pages FILE  after the run, write bank 0's first 256 raw pages (528 bytes\n"
            "                       each)\n"
-           "  --trace FILE         after the run, write every command the simulator received\n"
+           "  --trace FILE         write every command the simulator receives, as it comes\n"
            "  --sim-latency US     a pause of US microseconds per simulated command\n"
            "\n"
            "Ctrl-C during a format stops it and writes the old card information page back.\n"

@@ -55,6 +55,13 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
         }
         if (options.latencyGiven)
             machine->bus_->SetLatencyMicroseconds(options.simLatencyMicroseconds);
+        // The trace goes to its file line by line as the commands come, so that a long run
+        // keeps none of it in memory.
+        if (!options.tracePath.empty() && !machine->bus_->StreamTrace(options.tracePath, &reason)) {
+            *error = reason;
+            *exitCode = kExitUsage;
+            return nullptr;
+        }
         machine->simDevice_ = std::make_unique<SimSgDevice>(*machine->bus_);
         machine->nodes_ = machine->simDevice_->Nodes();
         if (!options.device.empty()) {
@@ -115,7 +122,7 @@ bool Machine::WriteExports(const CliOptions& options, std::string* error) {
             note(options.exportPages + ": " + reason);
         }
     }
-    if (!options.tracePath.empty() && !bus_->WriteTrace(options.tracePath)) {
+    if (!options.tracePath.empty() && !bus_->EndTraceStream()) {
         note(options.tracePath + ": cannot write the trace");
     }
     return ok;

@@ -13,30 +13,6 @@ namespace sim {
 
 namespace {
 
-const char* DirectionName(Direction direction) {
-    switch (direction) {
-        case Direction::In:
-            return "in";
-        case Direction::Out:
-            return "out";
-        default:
-            return "none";
-    }
-}
-
-const char* OutcomeName(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Good:
-            return "good";
-        case Outcome::CheckCondition:
-            return "check-condition";
-        case Outcome::NoDevice:
-            return "no-device";
-        default:
-            return "hung";
-    }
-}
-
 char UpperLetter(char letter) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
@@ -234,25 +210,19 @@ const std::vector<TraceEntry>& SimBus::Trace() const { return impl_->trace.Entri
 void SimBus::ClearTrace() { impl_->trace.Clear(); }
 void SimBus::SetTraceEnabled(bool enabled) { impl_->trace.Keep(enabled); }
 
-std::string SimBus::FormatTraceEntry(const TraceEntry& entry) {
-    std::string line = entry.device + ":";
-    char hex[4];
-    for (std::uint8_t byte : entry.cdb) {
-        std::snprintf(hex, sizeof hex, " %02X", byte);
-        line += hex;
-    }
-    line += " ";
-    line += DirectionName(entry.direction);
-    line += " " + std::to_string(entry.length) + " ";
-    line += OutcomeName(entry.outcome);
-    return line;
-}
+std::string SimBus::FormatTraceEntry(const TraceEntry& entry) { return FormatTraceLine(entry); }
 
 bool SimBus::WriteTrace(const std::string& path) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const TraceEntry& entry : impl_->trace.Entries()) out << FormatTraceEntry(entry) << '\n';
     return static_cast<bool>(out);
 }
+
+bool SimBus::StreamTrace(const std::string& path, std::string* error) {
+    return impl_->trace.StreamTo(path, error);
+}
+
+bool SimBus::EndTraceStream() { return impl_->trace.EndStream(); }
 
 void SimBus::Unplug() { impl_->machine.SetPlugged(false); }
 

@@ -67,15 +67,22 @@ class SimBus {
     SimFlashDisk* FlashDisk(std::size_t index = 0);
     std::size_t FlashDiskCount() const;
 
-    // Every command any device received, in order.
+    // The trace: what every command to a device came to. Nothing is recorded unless asked:
+    // SetTraceEnabled keeps the entries in memory, StreamTrace writes them to a file as they
+    // come; both may be on.
+    void SetTraceEnabled(bool enabled);  // off by default
+    // Every command a device received while the trace was kept, in order.
     const std::vector<TraceEntry>& Trace() const;
     void ClearTrace();
-    // Writes the trace as text, one command per line.
+    // Writes the kept entries as text, one command per line.
     bool WriteTrace(const std::string& path) const;
+    // Writes one line per command to a new file at `path` from now on, without keeping them; an
+    // earlier stream is ended. False with a reason when the file cannot be created.
+    bool StreamTrace(const std::string& path, std::string* error);
+    // Ends the stream; true when every line reached the file (also when there was none).
+    bool EndTraceStream();
     // One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
     static std::string FormatTraceEntry(const TraceEntry& entry);
-    // Long benchmark runs may switch the trace off (on by default).
-    void SetTraceEnabled(bool enabled);
 
     // Pulling and re-plugging the reader(s): while unplugged every address answers NoDevice
     // and the drive letters of the reader's units are gone. Re-plugging brings a flash disk that

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "sim/sim_device.h"
@@ -65,6 +66,50 @@ std::string TraceUnitName(const SimDevice& device, std::uint8_t lun) {
     return device.Name() + " lun " + std::to_string(lun);
 }
 
+namespace {
+
+const char* DirectionName(Direction direction) {
+    switch (direction) {
+        case Direction::In:
+            return "in";
+        case Direction::Out:
+            return "out";
+        default:
+            return "none";
+    }
+}
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Good:
+            return "good";
+        case Outcome::CheckCondition:
+            return "check-condition";
+        case Outcome::NoDevice:
+            return "no-device";
+        default:
+            return "hung";
+    }
+}
+
+}  // namespace
+
+std::string FormatTraceLine(const TraceEntry& entry) {
+    std::string line = entry.device + ":";
+    char hex[4];
+    for (std::uint8_t byte : entry.cdb) {
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        line += hex;
+    }
+    line += " ";
+    line += DirectionName(entry.direction);
+    line += " " + std::to_string(entry.length) + " ";
+    line += OutcomeName(entry.outcome);
+    return line;
+}
+
+TraceRecorder::~TraceRecorder() { EndStream(); }
+
 void TraceRecorder::Record(const UnitCommand& command, Outcome outcome) {
     TraceEntry entry;
     entry.device = TraceUnitName(command.device, command.lun);
@@ -73,14 +118,49 @@ void TraceRecorder::Record(const UnitCommand& command, Outcome outcome) {
     entry.length = command.length;
     entry.outcome = outcome;
     SimLockGuard hold(mutex_);
-    if (keep_.load()) entries_.push_back(std::move(entry));
+    if (stream_ != nullptr) {
+        const std::string line = FormatTraceLine(entry) + "\n";
+        if (std::fwrite(line.data(), 1, line.size(), stream_) != line.size()) streamFailed_ = true;
+    }
+    if (keep_) entries_.push_back(std::move(entry));
 }
 
-void TraceRecorder::Keep(bool keep) { keep_.store(keep); }
+void TraceRecorder::UpdateActive() { active_.store(keep_ || stream_ != nullptr); }
+
+void TraceRecorder::Keep(bool keep) {
+    SimLockGuard hold(mutex_);
+    keep_ = keep;
+    UpdateActive();
+}
 
 void TraceRecorder::Clear() {
     SimLockGuard hold(mutex_);
     entries_.clear();
+}
+
+bool TraceRecorder::StreamTo(const std::string& path, std::string* error) {
+    EndStream();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        if (error) *error = "cannot create " + path;
+        return false;
+    }
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    SimLockGuard hold(mutex_);
+    stream_ = file;
+    streamFailed_ = false;
+    UpdateActive();
+    return true;
+}
+
+bool TraceRecorder::EndStream() {
+    SimLockGuard hold(mutex_);
+    if (stream_ == nullptr) return true;
+    bool written = !streamFailed_ && std::fflush(stream_) == 0;
+    written = std::fclose(stream_) == 0 && written;
+    stream_ = nullptr;
+    UpdateActive();
+    return written;
 }
 
 Outcome TraceDecorator::Execute(const UnitCommand& command) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -139,23 +140,43 @@ class SerialDecorator final : public CommandDecorator {
     SimMutex& mutex_;
 };
 
-// Where the trace of a machine goes: kept in memory when asked.
+// Where the trace of a machine goes: nowhere unless asked. Kept in memory for tests that look at
+// the entries, and/or streamed to a file one line per command as they come (no memory grows).
 class TraceRecorder {
   public:
+    TraceRecorder() = default;
+    ~TraceRecorder();
+    TraceRecorder(const TraceRecorder&) = delete;
+    TraceRecorder& operator=(const TraceRecorder&) = delete;
+
     // Whether anything is recorded at all.
-    bool Active() const { return keep_.load(std::memory_order_relaxed); }
+    bool Active() const { return active_.load(std::memory_order_relaxed); }
     void Record(const UnitCommand& command, Outcome outcome);
 
-    // In memory, for tests that look at the entries.
     void Keep(bool keep);
     const std::vector<TraceEntry>& Entries() const { return entries_; }
     void Clear();
 
+    // Starts writing the lines to a new file at `path` (an earlier stream is ended first). False
+    // with a reason when the file cannot be created.
+    bool StreamTo(const std::string& path, std::string* error);
+    // Flushes and closes the stream; true when every line reached the file (also when there was
+    // no stream).
+    bool EndStream();
+
   private:
+    void UpdateActive();
+
     SimMutex mutex_;
-    std::atomic<bool> keep_{true};
+    std::atomic<bool> active_{false};
+    bool keep_ = false;
     std::vector<TraceEntry> entries_;
+    std::FILE* stream_ = nullptr;
+    bool streamFailed_ = false;
 };
+
+// One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
+std::string FormatTraceLine(const TraceEntry& entry);
 
 // Records every command that comes through, with its outcome, when the recorder is active.
 class TraceDecorator final : public CommandDecorator {

@@ -34,6 +34,7 @@ class SgioStack : public ::testing::Test {
         bus_ = sim::SimBus::Parse(description, &error);
         EXPECT_TRUE(bus_) << error;
         if (!bus_) return {};
+        bus_->SetTraceEnabled(true);
         device_ = std::make_unique<SimSgDevice>(*bus_);
         layer_ = std::make_unique<SgioOsLayer>(*device_, device_->Nodes());
         InstallOsLayer(layer_.get());

@@ -87,6 +87,8 @@ TEST_F(SimLinkTest, LatencyPausesEveryCommand) {
 
 TEST_F(SimLinkTest, TraceRecordsWhatCameBackOnlyWhileKept) {
     sim::TraceRecorder recorder;
+    EXPECT_FALSE(recorder.Active());  // nothing unless asked
+    recorder.Keep(true);
     sim::TraceDecorator trace(device, recorder);
     sim::HangDecorator hang(trace, link);
     link.HangOnCommand(1);
