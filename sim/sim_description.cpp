@@ -336,11 +336,22 @@ void DescriptionReader::BlockFaults(const Line& line) {
     const bool stuck = line.keyword == "stuck";
     if (stuck) {
         CheckOptions(line, {"page", "byte", "mask"}, 4096);
+    } else if (line.keyword == "erase-fails" || line.keyword == "program-fails") {
+        CheckOptions(line, {"after"}, 4096);
+    } else if (line.keyword == "bit-flips") {
+        CheckOptions(line, {"budget", "seed"}, 4096);
     } else {
         CheckOptions(line, {}, 4096);
     }
     SimFlashDisk& disk = Disk(line);
     if (line.words.empty()) throw ParseError("\"" + line.keyword + "\" needs bank:block values");
+    auto option = [&](const char* key, std::uint32_t fallback) {
+        const auto it = line.options.find(key);
+        return it == line.options.end() ? fallback : ParseNumber(it->second, 0xFFFFFFFFu, key);
+    };
+    const std::uint32_t after = option("after", 0);
+    const std::uint32_t budget = option("budget", 1);
+    const std::uint32_t seed = option("seed", 1);
     StuckBits bits;
     if (stuck) {
         auto get = [&](const char* key, std::uint32_t max, std::uint32_t fallback) {
@@ -367,7 +378,11 @@ void DescriptionReader::BlockFaults(const Line& line) {
         } else if (line.keyword == "data") {
             WriteDataBlock(disk, ref.first, ref.second);
         } else if (line.keyword == "erase-fails") {
-            disk.SetEraseFails(ref.first, ref.second);
+            disk.SetEraseFailsAfter(ref.first, ref.second, after);
+        } else if (line.keyword == "program-fails") {
+            disk.SetProgramFailsAfter(ref.first, ref.second, after);
+        } else if (line.keyword == "bit-flips") {
+            disk.SetBitFlips(ref.first, ref.second, budget, seed);
         } else if (line.keyword == "mark-does-not-stick") {
             disk.SetMarkDoesNotStick(ref.first, ref.second);
         } else {
@@ -453,8 +468,8 @@ void DescriptionReader::Apply(const Line& line) {
         Foreign(line);
     } else if (k == "banks") {
         Banks(line);
-    } else if (k == "bad" || k == "data" || k == "erase-fails" || k == "stuck" ||
-               k == "mark-does-not-stick") {
+    } else if (k == "bad" || k == "data" || k == "erase-fails" || k == "program-fails" ||
+               k == "bit-flips" || k == "stuck" || k == "mark-does-not-stick") {
         BlockFaults(line);
     } else if (k == "write-protected" || k == "not-ready" || k == "unit-attention") {
         CheckOptions(line, {}, 0);
