@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "reader/byte_order.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 
@@ -18,10 +19,6 @@ constexpr std::size_t kMaxUnitsPerReader = 8;
 constexpr std::size_t kCisBanks = 8;
 constexpr std::uint32_t kGroupBlocks = 256;
 constexpr std::uint32_t kMaxGroupEntry = 250;
-
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // One line split into its keyword, plain words and key=value options.
 struct Line {
@@ -559,8 +556,7 @@ void WriteDataBlock(SimFlashDisk& disk, std::size_t bank, std::uint32_t block) {
         }
         std::fill(image.begin() + kPageDataBytes, image.end(), 0xFF);
         // Spare bytes 6..10: the logical block this one holds, as the firmware keeps it.
-        image[kPageDataBytes + 6] = static_cast<std::uint8_t>(block >> 8);
-        image[kPageDataBytes + 7] = static_cast<std::uint8_t>(block);
+        PutBe16(&image[kPageDataBytes + 6], static_cast<std::uint16_t>(block));
         image[kPageDataBytes + 8] = static_cast<std::uint8_t>(bank);
         image[kPageDataBytes + 9] = 0x00;
         image[kPageDataBytes + 10] = 0x00;

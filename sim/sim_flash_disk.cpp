@@ -8,6 +8,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "reader/byte_order.h"
 #include "sim/scsi_codes.h"
 
 namespace sim {
@@ -81,27 +82,6 @@ struct Bank {
     BankGeometry geometry;
     std::vector<Block> blocks;
 };
-
-std::uint32_t Le24(const std::uint8_t* p) {
-    return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16);
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return Le24(p) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint32_t Be32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
 
 std::uint64_t BlockKey(std::size_t bank, std::uint32_t block) {
     return (static_cast<std::uint64_t>(bank) << 32) | block;
@@ -376,7 +356,7 @@ struct SimFlashDisk::Impl {
         const std::size_t last = std::min(banks.size(), kCisTotalsCount) - 1;
         std::uint8_t total[4];
         ReadPageBytes(0, page, kCisTotalsOffset + 4 * last, sizeof total, total);
-        return Le32(total);
+        return GetLe32(total);
     }
 
     // Whether the controller can build its sector map from the CIS page at `page`: every
@@ -400,7 +380,7 @@ struct SimFlashDisk::Impl {
                 blocks += row[g];
             }
             if (exists) running += blocks * banks[b].geometry.pagesPerBlock;
-            const std::uint32_t total = Le32(cis + kCisTotalsOffset + 4 * b);
+            const std::uint32_t total = GetLe32(cis + kCisTotalsOffset + 4 * b);
             if (total != (exists ? running : 0)) return false;
         }
         return true;
@@ -537,8 +517,8 @@ Outcome SimFlashDisk::Impl::Standard(const std::uint8_t* cdb, Direction directio
         case kOpRead10:
         case kOpWrite10: {
             const bool write = cdb[0] == kOpWrite10;
-            const std::uint32_t lba = Be32(cdb + 2);
-            const std::uint32_t count = (static_cast<std::uint32_t>(cdb[7]) << 8) | cdb[8];
+            const std::uint32_t lba = GetBe32(cdb + 2);
+            const std::uint32_t count = GetBe16(cdb + 7);
             if (!PhaseIs(direction, length, write ? Direction::Out : Direction::In,
                          count * static_cast<std::uint32_t>(kSectorBytes))) {
                 break;
@@ -590,7 +570,7 @@ Outcome SimFlashDisk::Impl::Vendor(const std::uint8_t* cdb, Direction direction,
         case kOpReadCisPageNumber: {
             if (!PhaseIs(direction, length, Direction::In, 4)) break;
             const std::uint32_t page = FindCisPage();
-            for (int i = 0; i < 4; ++i) buffer[i] = static_cast<std::uint8_t>(page >> (8 * i));
+            PutLe32(buffer, page);
             return Good();
         }
         case kOpVendorC4: {
@@ -632,22 +612,22 @@ Outcome SimFlashDisk::Impl::RawFlash(const std::uint8_t* cdb, Direction directio
     switch (op) {
         case kOpEraseBlock:
         case kOpMarkBlockBad:
-            page = Le32(cdb + 2);
+            page = GetLe32(cdb + 2);
             count = g.pagesPerBlock;
             break;
         case kOpReadRedundantArea:
         case kOpReadBlockData:
-            page = Le24(cdb + 2);
+            page = GetLe24(cdb + 2);
             count = cdb[5];
             break;
         case kOpReadPageWithSpare:
-            page = Le24(cdb + 2);
+            page = GetLe24(cdb + 2);
             break;
         case kOpWritePageWithSpare:
-            page = Le32(cdb + 7);
+            page = GetLe32(cdb + 7);
             break;
         case kOpFillBlockPattern:
-            page = Le32(cdb + 7);
+            page = GetLe32(cdb + 7);
             count = cdb[5];
             break;
         default:
