@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/exit_codes.h"
@@ -54,7 +55,11 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
             return nullptr;
         }
         if (options.latencyGiven)
-            machine->bus_->SetLatencyMicroseconds(options.simLatencyMicroseconds);
+            machine->bus_->OverrideLatencyMicroseconds(options.simLatencyMicroseconds);
+        // A folder through which a test plugs and pulls the simulated sticks while we run
+        // (the same variable as the simulator's WNASPI32.DLL reads).
+        const char* control = std::getenv("BREVANT_SIM_CONTROL");
+        if (control != nullptr && *control != '\0') machine->bus_->FollowControlFolder(control);
         // The trace goes to its file line by line as the commands come, so that a long run
         // keeps none of it in memory.
         if (!options.tracePath.empty() && !machine->bus_->StreamTrace(options.tracePath, &reason)) {

@@ -1,6 +1,7 @@
 #include "sim/sim_description.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
@@ -121,6 +122,10 @@ class DescriptionReader {
     void CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
                       std::size_t maxWords);
     void SetDrive(SimUnit& unit, const std::string& text);
+    void SetNode(SimUnit& unit, const std::string& text);
+    SimLink& Link();
+    void LinkFault(const Line& line);
+    void Schedule(const Line& line);
     std::pair<std::size_t, std::uint32_t> BlockRef(SimFlashDisk& disk, const std::string& text);
     void Aspi(const Line& line);
     void Reader(const Line& line);
@@ -133,6 +138,9 @@ class DescriptionReader {
 
     SimBus& bus_;
     SimDevice* reader_ = nullptr;
+    // The reader whose lines these are (SimBus::kNoReader before the first: the machine's).
+    std::size_t lastReader_ = SimBus::kNoReader;
+    std::set<std::string> nodes_;
     SimUnit* diskUnit_ = nullptr;
     int diskLine_ = 0;
     int vendorLine_ = 0;
@@ -181,6 +189,72 @@ void DescriptionReader::SetDrive(SimUnit& unit, const std::string& text) {
     unit.SetDriveLetter(letter);
 }
 
+// A node name: 2 to 32 letters, digits, '-', '_' or '.' (a lone letter names a drive letter's
+// node), not all digits (a reader's number), once in the machine.
+void DescriptionReader::SetNode(SimUnit& unit, const std::string& text) {
+    const bool allowed =
+        text.size() >= 2 && text.size() <= 32 && std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        });
+    const bool number = std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
+    if (!allowed || number) {
+        throw ParseError("node \"" + text +
+                         "\" must be 2 to 32 letters, digits, '-', '_' or '.', not all digits");
+    }
+    if (!nodes_.insert(text).second) throw ParseError("node " + text + " is given twice");
+    unit.SetNodeName(text);
+}
+
+SimLink& DescriptionReader::Link() {
+    return lastReader_ == SimBus::kNoReader ? bus_.MachineLink() : bus_.ReaderLink(lastReader_);
+}
+
+// latency, hang-on, hang-from and unplug-after: the machine's before the first reader line,
+// the last reader's after one.
+void DescriptionReader::LinkFault(const Line& line) {
+    const std::string& k = line.keyword;
+    if (k == "latency") {
+        CheckOptions(line, {"us"}, 0);
+        const auto us = line.options.find("us");
+        if (us == line.options.end()) throw ParseError("\"latency\" needs us=<microseconds>");
+        Link().SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
+        return;
+    }
+    CheckOptions(line, {}, 1);
+    if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
+    const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
+    if (k == "unplug-after") {
+        Link().UnplugAfterCommands(n);
+    } else if (k == "hang-on") {
+        Link().HangOnCommand(n);
+    } else {
+        if (n == 0) throw ParseError("\"hang-from\" counts from command 1");
+        Link().HangFromCommand(n);
+    }
+}
+
+// pull-at and plug-at: the machine's before the first reader line, the last reader's after one.
+void DescriptionReader::Schedule(const Line& line) {
+    CheckOptions(line, {"ms", "commands"}, 0);
+    const auto ms = line.options.find("ms");
+    const auto commands = line.options.find("commands");
+    if ((ms == line.options.end()) == (commands == line.options.end())) {
+        throw ParseError("\"" + line.keyword + "\" needs ms=<milliseconds> or commands=<count>");
+    }
+    SimBus::PlugMoment when;
+    if (ms != line.options.end()) {
+        when.value = ParseNumber(ms->second, 0xFFFFFFFFu, "ms");
+    } else {
+        when.kind = SimBus::PlugMoment::Kind::Commands;
+        when.value = ParseNumber(commands->second, 0xFFFFFFFFu, "commands");
+    }
+    const std::size_t reader =
+        lastReader_ == SimBus::kNoReader ? SimBus::kWholeMachine : lastReader_;
+    bus_.SchedulePlug(reader, line.keyword == "plug-at", when);
+}
+
 std::pair<std::size_t, std::uint32_t> DescriptionReader::BlockRef(SimFlashDisk& disk,
                                                                   const std::string& text) {
     const std::size_t colon = text.find(':');
@@ -223,28 +297,38 @@ void DescriptionReader::Aspi(const Line& line) {
 }
 
 void DescriptionReader::Reader(const Line& line) {
-    CheckOptions(line, {"adapter", "target"}, 0);
+    CheckOptions(line, {"adapter", "target", "plugged"}, 0);
     FinishDisk();
     const auto adapter = line.options.find("adapter");
     const auto target = line.options.find("target");
-    const std::uint8_t a =
-        adapter == line.options.end()
-            ? 0
-            : static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
-    const std::uint8_t t =
-        target == line.options.end()
-            ? 0
-            : static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+    std::uint8_t a = adapter == line.options.end()
+                         ? 0
+                         : static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
+    std::uint8_t t = target == line.options.end()
+                         ? 0
+                         : static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+    if (adapter == line.options.end() && target == line.options.end()) {
+        // No address given: the first free one, targets 0 to 7 of adapter 0, then of 1, ...
+        unsigned next = 0;
+        while (next < 255u * 8u && addresses_.count({next / 8, next % 8}) != 0) ++next;
+        if (next == 255u * 8u) throw ParseError("every ASPI address is taken");
+        a = static_cast<std::uint8_t>(next / 8);
+        t = static_cast<std::uint8_t>(next % 8);
+    }
     if (!addresses_.insert({a, t}).second) {
         throw ParseError("adapter " + std::to_string(a) + " target " + std::to_string(t) +
                          " is taken");
     }
+    const auto plugged = line.options.find("plugged");
+    const bool in = plugged == line.options.end() || ParseYesNo(plugged->second, "plugged");
     reader_ = &bus_.AddReader(a, t);
+    lastReader_ = bus_.ReaderCount() - 1;
+    if (!in) bus_.UnplugReader(lastReader_);
     diskUnit_ = nullptr;
 }
 
 void DescriptionReader::Unit(const Line& line) {
-    CheckOptions(line, {"drive", "card", "name"}, 1);
+    CheckOptions(line, {"drive", "card", "name", "node"}, 1);
     if (reader_ == nullptr) throw ParseError("\"unit\" needs a \"reader\" line before it");
     if (line.words.size() != 1 || line.words[0].size() != 2) {
         throw ParseError("\"unit\" needs a two-letter medium code (DS, CF, SM, MM, ...)");
@@ -257,6 +341,8 @@ void DescriptionReader::Unit(const Line& line) {
     SimUnit& unit = reader_->AddUnit(line.words[0], name == line.options.end() ? "" : name->second);
     const auto drive = line.options.find("drive");
     if (drive != line.options.end()) SetDrive(unit, drive->second);
+    const auto node = line.options.find("node");
+    if (node != line.options.end()) SetNode(unit, node->second);
     const auto card = line.options.find("card");
     if (card != line.options.end()) {
         if (unit.GetKind() != SimUnit::Kind::CardSlot) {
@@ -269,7 +355,7 @@ void DescriptionReader::Unit(const Line& line) {
 }
 
 void DescriptionReader::Foreign(const Line& line) {
-    CheckOptions(line, {"drive", "adapter", "target", "name"}, 0);
+    CheckOptions(line, {"drive", "adapter", "target", "name", "node"}, 0);
     const auto drive = line.options.find("drive");
     const auto adapter = line.options.find("adapter");
     const auto target = line.options.find("target");
@@ -300,7 +386,10 @@ void DescriptionReader::Foreign(const Line& line) {
             throw ParseError(std::string("drive ") + letter + ": is given twice");
         }
     }
-    bus_.AddForeignDrive(letter, a, t, name == line.options.end() ? "Fixed Disk" : name->second);
+    SimDevice& device = bus_.AddForeignDrive(
+        letter, a, t, name == line.options.end() ? "Fixed Disk" : name->second);
+    const auto node = line.options.find("node");
+    if (node != line.options.end()) SetNode(*device.Unit(0), node->second);
 }
 
 void DescriptionReader::Banks(const Line& line) {
@@ -443,20 +532,10 @@ void DescriptionReader::Apply(const Line& line) {
         const auto direct = line.options.find("direct");
         if (direct == line.options.end()) throw ParseError("\"passthrough\" needs direct=yes|no");
         bus_.SetDirectPassThroughSupported(ParseYesNo(direct->second, "direct"));
-    } else if (k == "latency") {
-        CheckOptions(line, {"us"}, 0);
-        const auto us = line.options.find("us");
-        if (us == line.options.end()) throw ParseError("\"latency\" needs us=<microseconds>");
-        bus_.SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
-    } else if (k == "unplug-after" || k == "hang-on") {
-        CheckOptions(line, {}, 1);
-        if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
-        const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
-        if (k == "unplug-after") {
-            bus_.UnplugAfterCommands(n);
-        } else {
-            bus_.HangOnCommand(n);
-        }
+    } else if (k == "latency" || k == "unplug-after" || k == "hang-on" || k == "hang-from") {
+        LinkFault(line);
+    } else if (k == "pull-at" || k == "plug-at") {
+        Schedule(line);
     } else if (k == "reader") {
         Reader(line);
     } else if (k == "unit") {

@@ -19,6 +19,9 @@ std::uint32_t SimLink::LatencyMicroseconds() const {
 
 void SimLink::UnplugAfterCommands(std::uint32_t count) { unplugAfter_.store(count); }
 void SimLink::HangOnCommand(std::uint32_t n) { hangOn_.store(n); }
+void SimLink::HangFromCommand(std::uint32_t n) { hangFrom_.store(n); }
+bool SimLink::LockedUp() const { return lockedUp_.load(); }
+void SimLink::ClearLockUp() { lockedUp_.store(false); }
 bool SimLink::Plugged() const { return plugged_.load(); }
 void SimLink::SetPlugged(bool plugged) { plugged_.store(plugged); }
 std::uint64_t SimLink::Commands() const { return commands_.load(std::memory_order_relaxed); }
@@ -53,6 +56,11 @@ Outcome LatencyDecorator::Execute(const UnitCommand& command) {
 
 Outcome HangDecorator::Execute(const UnitCommand& command) {
     if (SimLink::CountDown(link_.hangOn_)) return Outcome::Hung;
+    if (link_.LockedUp()) return Outcome::Hung;
+    if (SimLink::CountDown(link_.hangFrom_)) {
+        link_.lockedUp_.store(true);
+        return Outcome::Hung;
+    }
     return next_.Execute(command);
 }
 

@@ -61,6 +61,11 @@ class SimLink {
     // The n-th command from now (1: the next one) never completes: Outcome::Hung, no effect.
     // 0 cancels. Later commands complete as usual.
     void HangOnCommand(std::uint32_t n);
+    // The n-th command from now and every one after it never complete: the link locks up until
+    // the disks behind it are power-cycled (a re-plug). 0 cancels a countdown still running.
+    void HangFromCommand(std::uint32_t n);
+    bool LockedUp() const;
+    void ClearLockUp();
 
     // While pulled, nothing behind the link answers (Outcome::NoDevice). SimBus's re-plug sets
     // this too and power-cycles the disks behind it; use that to plug a link back in.
@@ -81,6 +86,8 @@ class SimLink {
     std::atomic<std::uint32_t> latencyMicroseconds_{0};
     std::atomic<std::uint32_t> unplugAfter_{0};
     std::atomic<std::uint32_t> hangOn_{0};
+    std::atomic<std::uint32_t> hangFrom_{0};
+    std::atomic<bool> lockedUp_{false};
     std::atomic<bool> plugged_{true};
     std::atomic<std::uint64_t> commands_{0};
 };
@@ -120,7 +127,8 @@ class LatencyDecorator final : public CommandDecorator {
     SimLink& link_;
 };
 
-// The command the link's hang-on countdown names never reaches the device: it hangs.
+// The command the link's hang-on countdown names never reaches the device: it hangs. From the
+// one its hang-from countdown names on, every command hangs until the link's lock-up is cleared.
 class HangDecorator final : public CommandDecorator {
   public:
     HangDecorator(CommandTarget& next, SimLink& link) : CommandDecorator(next), link_(link) {}
