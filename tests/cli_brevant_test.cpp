@@ -375,7 +375,8 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
                      "--sim-latency", "1000"},
                     InDir());
     unsetenv("BREVANT_SIM_CONTROL");
-    ASSERT_TRUE(process.WaitFor("Formatting...")) << process.Output();
+    // Pulled once the scan is under way (the first progress line comes with its first block).
+    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
     WriteFile(control + "/unplug-E", "");
     EXPECT_EQ(process.Finish(), kExitFailed) << process.Output();
     EXPECT_NE(process.Output().find("The disk was pulled out during the format"), std::string::npos)
