@@ -46,7 +46,7 @@ template <typename Extra>
 std::string Sticks(int count, Extra extra) {
     std::string text;
     for (int i = 1; i <= count; ++i) {
-        char node[8];
+        char node[16];
         std::snprintf(node, sizeof node, "s%02d", i);
         text += std::string("reader\nunit DS node=") + node + "\nbanks 73\n" + extra(i);
     }
