@@ -1,11 +1,12 @@
 // Prints what a format costs on the simulated flash disk with no latency: the commands each mode
 // issues per block, the host time per command, and the wall time and peak memory of a Quick and
-// a Full format (default settings) of a 1 GiB disk (8 banks of 128 MiB parts).
-
-#include <sys/resource.h>
+// a Full format (default settings) of a 1 GiB disk (8 banks of 128 MiB parts), and of a Full
+// format with the ascending pattern test of sim/examples/disk-1gib.txt. Every run's result is
+// checked; a wrong one ends the benchmark with status 1.
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -52,29 +53,40 @@ struct Measurement {
     std::uint64_t commands = 0;
     std::uint64_t volumeWrites = 0;
     std::uint32_t blocks = 0;
+    std::uint32_t badBlocks = 0;
+    std::uint32_t sectors = 0;
     double seconds = 0;
     long peakKiB = 0;
     std::size_t storedBytes = 0;
 };
 
+// The process's peak resident size (VmHWM) in KiB.
 long PeakKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::stol(line.substr(6));
+    }
+    return -1;
 }
 
-Measurement Format(std::initializer_list<std::uint8_t> banks, FormatMode mode,
-                   const FormatSettings& settings) {
-    sim::SimBus bus;
-    bus.SetTraceEnabled(false);  // a million entries would dominate the figures
-    sim::SimFlashDisk* disk = bus.AddReader(0, 0).AddUnit("DS").FlashDisk();
-    for (std::uint8_t code : banks) disk->AddBank(code);
+// Starts the peak over from what the process holds now, so that each run reports its own.
+bool ResetPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5\n";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+// Formats the machine's first flash disk through the real transport, discovery and engine.
+Measurement Format(sim::SimBus& bus, FormatMode mode, const FormatSettings& settings) {
+    sim::SimFlashDisk* disk = bus.FlashDisk(0);
     sim::SimOsLayer os(bus);
     InstallOsLayer(&os);
     Measurement m;
-    if (OpenTransport() != 1) {
+    if (disk == nullptr || OpenTransport() != 1) {
         std::printf("transport did not open\n");
         InstallOsLayer(nullptr);
+        m.result = -1;
         return m;
     }
     std::uint8_t count = 0;
@@ -91,9 +103,23 @@ Measurement Format(std::initializer_list<std::uint8_t> banks, FormatMode mode,
     m.blocks = run.BlocksDone();
     m.peakKiB = PeakKiB();
     m.storedBytes = disk->StoredBytes();
+    m.sectors = disk->SectorCount();
+    for (std::size_t bank = 0; bank < disk->BankCount(); ++bank) {
+        for (std::uint32_t block = 0; block < disk->Geometry(bank).blocksPerBank; ++block) {
+            m.badBlocks += disk->IsMarkedBad(bank, block) ? 1 : 0;
+        }
+    }
     CloseTransport();
     InstallOsLayer(nullptr);
     return m;
+}
+
+Measurement Format(std::initializer_list<std::uint8_t> banks, FormatMode mode,
+                   const FormatSettings& settings) {
+    sim::SimBus bus;
+    sim::SimFlashDisk* disk = bus.AddReader(0, 0).AddUnit("DS").FlashDisk();
+    for (std::uint8_t code : banks) disk->AddBank(code);
+    return Format(bus, mode, settings);
 }
 
 // Commands of the scan alone, per block: a run's commands less those outside the block loop
@@ -107,11 +133,23 @@ double CommandsPerBlock(FormatMode mode, const FormatSettings& settings) {
 
 void Report(const char* name, const Measurement& m) {
     std::printf(
-        "%-28s result %d, %u blocks, %llu commands, %.2f s wall, %.2f us/command, "
+        "%-28s result %d, %u blocks, %u bad, %llu commands, %.2f s wall, %.2f us/command, "
         "peak RSS %.1f MiB, disk model %.1f MiB\n",
-        name, m.result, m.blocks, static_cast<unsigned long long>(m.commands), m.seconds,
-        m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
+        name, m.result, m.blocks, m.badBlocks, static_cast<unsigned long long>(m.commands),
+        m.seconds, m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
         m.storedBytes / 1048576.0);
+}
+
+// A run of the erased 1 GiB disk must complete with no bad block and the whole disk as volume.
+bool Checked(const char* name, const Measurement& m, std::uint32_t sectors) {
+    const bool ok = m.result == kFormatCompleteReplug && m.blocks == 65536 && m.badBlocks == 0 &&
+                    m.sectors == sectors;
+    if (!ok) {
+        std::printf(
+            "%s: WRONG RESULT (expected result 8, 65536 blocks, 0 bad, %u sectors; got %u)\n", name,
+            sectors, m.sectors);
+    }
+    return ok;
 }
 
 }  // namespace
@@ -132,10 +170,51 @@ int main() {
 
     const std::initializer_list<std::uint8_t> gib = {0x79, 0x79, 0x79, 0x79,
                                                      0x79, 0x79, 0x79, 0x79};
+    // Eight banks of 32 groups of 250 blocks of 32 pages.
+    const std::uint32_t gibSectors = 8u * 32u * 250u * 32u;
+    bool ok = true;
     std::printf(
         "\n1 GiB disk (8 banks of 79h), no latency (targets: Quick < 5 s, Full < 30 s, "
         "peak < 100 MiB):\n");
-    Report("Quick format", Format(gib, kFormatQuick, defaults));
-    Report("Full format", Format(gib, kFormatFull, defaults));
-    return 0;
+    const Measurement quick = Format(gib, kFormatQuick, defaults);
+    Report("Quick format", quick);
+    ok = Checked("Quick format", quick, gibSectors) && ok;
+    const Measurement full = Format(gib, kFormatFull, defaults);
+    Report("Full format", full);
+    ok = Checked("Full format", full, gibSectors) && ok;
+
+    // The heaviest run: every page of every block written and read back by the ascending test,
+    // on the machine of sim/examples/disk-1gib.txt, without a trace.
+    FormatSettings ascending;
+    ascending.AscendPtnTest = 1;
+    const std::string description = BREVANT_SOURCE_DIR "/sim/examples/disk-1gib.txt";
+    std::string error;
+    std::unique_ptr<sim::SimBus> bus = sim::SimBus::Load(description, &error);
+    if (!bus) {
+        std::printf("%s\n", error.c_str());
+        return 1;
+    }
+    const bool ownPeak = ResetPeak();
+    const long baseKiB = PeakKiB();
+    const Measurement asc = Format(*bus, kFormatFull, ascending);
+    std::printf("\n%s, Full format with AscendPtnTest=1, no trace (target: peak < 16 MiB):\n",
+                description.c_str());
+    Report("Full format, ascending", asc);
+    std::printf("  peak RSS of the run: %.1f MiB (%s; %.1f MiB held before it)%s\n",
+                asc.peakKiB / 1024.0, ownPeak ? "this run's own" : "since the process began",
+                baseKiB / 1024.0, asc.peakKiB < 16 * 1024 ? "" : "  ** OVER TARGET **");
+    ok = Checked("Full format, ascending", asc, gibSectors) && ok;
+
+    // The same run with the trace streamed to a file, as brevant --trace does it.
+    bus = sim::SimBus::Load(description, &error);
+    if (!bus || !bus->StreamTrace("/dev/null", &error)) {
+        std::printf("%s\n", error.c_str());
+        return 1;
+    }
+    ResetPeak();
+    const Measurement traced = Format(*bus, kFormatFull, ascending);
+    ok = bus->EndTraceStream() && ok;
+    Report("  same, trace streamed", traced);
+    ok = Checked("Full format, ascending, traced", traced, gibSectors) && ok;
+    return ok ? 0 : 1;
 }

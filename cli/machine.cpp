@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/exit_codes.h"
@@ -74,7 +75,18 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
             return nullptr;
         }
         if (options.latencyGiven)
-            machine->bus_->SetLatencyMicroseconds(options.simLatencyMicroseconds);
+            machine->bus_->OverrideLatencyMicroseconds(options.simLatencyMicroseconds);
+        // A folder through which a test plugs and pulls the simulated sticks while we run
+        // (the same variable as the simulator's WNASPI32.DLL reads).
+        const char* control = std::getenv("BREVANT_SIM_CONTROL");
+        if (control != nullptr && *control != '\0') machine->bus_->FollowControlFolder(control);
+        // The trace goes to its file line by line as the commands come, so that a long run
+        // keeps none of it in memory.
+        if (!options.tracePath.empty() && !machine->bus_->StreamTrace(options.tracePath, &reason)) {
+            *error = reason;
+            *exitCode = kExitUsage;
+            return nullptr;
+        }
         machine->simPort_ = std::make_unique<sim::SimPort>(*machine->bus_);
         machine->places_ = AllPlaces(*machine->simPort_);
         if (!options.device.empty()) {
@@ -140,7 +152,7 @@ bool Machine::WriteExports(const CliOptions& options, std::string* error) {
             note(options.exportPages + ": " + reason);
         }
     }
-    if (!options.tracePath.empty() && !bus_->WriteTrace(options.tracePath)) {
+    if (!options.tracePath.empty() && !bus_->EndTraceStream()) {
         note(options.tracePath + ": cannot write the trace");
     }
     return ok;

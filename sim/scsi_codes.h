@@ -40,6 +40,7 @@ constexpr std::uint8_t kSenseDataProtect = 0x07;
 
 // Additional sense codes (and qualifiers).
 constexpr std::uint8_t kAscLunNotReady = 0x04;
+constexpr std::uint8_t kAscWriteError = 0x0C;
 constexpr std::uint8_t kAscqInitRequired = 0x02;  // with 04h: a START UNIT is needed
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 constexpr std::uint8_t kAscLbaOutOfRange = 0x21;

@@ -1,9 +1,13 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "sim/sim_command.h"
+#include "sim/sim_link.h"
 
 // The simulated flash disk: a model of the reader (and of the foreign drives beside it) written
 // from what the program relies on at the device side. The whole simulated machine is a SimBus:
@@ -11,30 +15,15 @@
 // lead to the same devices. A plain-text description (sim/DESCRIPTION.md) builds one.
 //
 // Everything here is the device side: the faces that decode the ASPI request block and the
-// pass-through requests (sim_os_layer.h, dll/) turn requests into Execute calls.
+// pass-through requests (sim_os_layer.h, dll/) and the Linux-side port (sim_port.h) turn
+// requests into Execute calls. Commands to different readers may come from different threads at
+// once (one command at a time per reader), and so may plugs and pulls; devices are added and
+// the trace is set up before commands start.
 
 namespace sim {
 
-enum class Direction { None, In, Out };
-
 // Adapter id of a device that is not on the ASPI bus (a foreign drive reached only by letter).
 constexpr std::uint8_t kNoAspiAddress = 0xFF;
-
-// What a command came to at the device.
-enum class Outcome {
-    Good,            // completed, SCSI status GOOD
-    CheckCondition,  // completed, SCSI status CHECK CONDITION; sense data is pending
-    NoDevice,        // nothing answers at this address (absent, or the stick was pulled)
-    Hung,            // the command never completes
-};
-
-struct TraceEntry {
-    std::string device;     // "reader 0 lun 1", "foreign C", ...
-    std::uint8_t cdb[12];   // the command bytes as received
-    Direction direction;
-    std::uint32_t length;   // data phase length as requested
-    Outcome outcome;
-};
 
 class SimFlashDisk;
 class SimDevice;
@@ -42,14 +31,14 @@ class SimUnit;
 
 // Settings of the ASPI library as the in-process face and the DLL present it.
 struct AspiLibraryConfig {
-    bool present = true;                  // false: WNASPI32.DLL cannot be loaded
-    std::string missingEntry;             // an entry point name that is not exported, or empty
+    bool present = true;       // false: WNASPI32.DLL cannot be loaded
+    std::string missingEntry;  // an entry point name that is not exported, or empty
     bool supportInfoOverridden = false;
-    std::uint32_t supportInfo = 0;        // GetASPI32SupportInfo's value when overridden
+    std::uint32_t supportInfo = 0;  // GetASPI32SupportInfo's value when overridden
 };
 
 class SimBus {
-public:
+  public:
     SimBus();
     ~SimBus();
     SimBus(const SimBus&) = delete;
@@ -83,36 +72,91 @@ public:
     SimFlashDisk* FlashDisk(std::size_t index = 0);
     std::size_t FlashDiskCount() const;
 
-    // Every command any device received, in order.
+    // The trace: what every command to a device came to. Nothing is recorded unless asked:
+    // SetTraceEnabled keeps the entries in memory, StreamTrace writes them to a file as they
+    // come; both may be on.
+    void SetTraceEnabled(bool enabled);  // off by default
+    // Every command a device received while the trace was kept, in order.
     const std::vector<TraceEntry>& Trace() const;
     void ClearTrace();
-    // Writes the trace as text, one command per line.
+    // Writes the kept entries as text, one command per line.
     bool WriteTrace(const std::string& path) const;
+    // Writes one line per command to a new file at `path` from now on, without keeping them; an
+    // earlier stream is ended. False with a reason when the file cannot be created.
+    bool StreamTrace(const std::string& path, std::string* error);
+    // Ends the stream; true when every line reached the file (also when there was none).
+    bool EndTraceStream();
     // One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
     static std::string FormatTraceEntry(const TraceEntry& entry);
-    // Long benchmark runs may switch the trace off (on by default).
-    void SetTraceEnabled(bool enabled);
 
-    // Pulling and re-plugging the reader(s): while unplugged every address answers NoDevice
-    // and the drive letters of the reader's units are gone. Re-plugging brings a flash disk that
-    // was stopped (START STOP UNIT) back up.
+    // --- Plugs and faults ------------------------------------------------------------------
+    // Every reader (a stick, or a card reader) hangs on a link of its own, and all of them on
+    // the machine's: each link has a plug, a latency, a hang-on and a hang-from countdown and an
+    // unplug-after countdown (sim_link.h). Only commands that reach a reader count, on its own
+    // link and on the machine's; foreign drives suffer none of it.
+
+    // The whole machine: Unplug pulls every reader (every address answers NoDevice and the
+    // readers' drive letters are gone); Replug plugs the machine and every pulled reader back
+    // in. A reader that comes back is power-cycled: a stopped (START STOP UNIT) flash disk comes
+    // back up, reports UNIT ATTENTION once, and the reader's lock-up (hang-from) is over.
+    // Plugged: the machine and every reader are in.
     void Unplug();
     void Replug();
     bool Plugged() const;
 
-    // A pause per command, for realistic demos (0 by default).
-    void SetLatencyMicroseconds(std::uint32_t microseconds);
-    std::uint32_t LatencyMicroseconds() const;
+    // One reader, by its number in description order ("reader N" in the trace).
+    std::size_t ReaderCount() const;
+    SimDevice* Reader(std::size_t reader);
+    void UnplugReader(std::size_t reader);
+    void ReplugReader(std::size_t reader);
+    bool ReaderPlugged(std::size_t reader) const;  // its own plug and the machine's
+    // The reader a name stands for: its number ("3"), or a drive letter ("E") or node name
+    // ("stick07") of one of its units; kNoReader when none.
+    static constexpr std::size_t kNoReader = static_cast<std::size_t>(-1);
+    std::size_t ReaderNamed(const std::string& name) const;
 
-    // Faults of the machine, counted over the commands that reach a reader (foreign drives and
-    // empty addresses do not count). After `count` more commands the reader(s) are pulled, as by
-    // Unplug(); 0 cancels.
+    // The links: the machine's, and each reader's own.
+    SimLink& MachineLink();
+    SimLink& ReaderLink(std::size_t reader);
+
+    // The machine's faults (MachineLink()).
+    void SetLatencyMicroseconds(std::uint32_t microseconds);  // a pause per command, 0: none
+    std::uint32_t LatencyMicroseconds() const;
+    // Every reader command takes `microseconds`: the machine's latency becomes that and no
+    // reader keeps one of its own (what brevant --sim-latency means).
+    void OverrideLatencyMicroseconds(std::uint32_t microseconds);
+    // After `count` more commands the readers are pulled, as by Unplug(); 0 cancels.
     void UnplugAfterCommands(std::uint32_t count);
     // The n-th command from now (1: the next one) never completes: Outcome::Hung, no effect.
     // 0 cancels. Later commands complete as usual.
     void HangOnCommand(std::uint32_t n);
+    // The n-th command from now and every later one never complete, until a re-plug.
+    void HangFromCommand(std::uint32_t n);
     // Commands that reached a reader since the bus was built.
     std::uint64_t ReaderCommandCount() const;
+
+    // Pulls and plugs on a schedule: once `value` milliseconds of wall time have passed since
+    // the machine was built (or its clock was set), or once the readers have received `value`
+    // commands in all. `reader` is a reader's number or kWholeMachine.
+    struct PlugMoment {
+        enum class Kind { Milliseconds, Commands };
+        Kind kind = Kind::Milliseconds;
+        std::uint64_t value = 0;
+    };
+    static constexpr std::size_t kWholeMachine = static_cast<std::size_t>(-2);
+    void SchedulePlug(std::size_t reader, bool plugIn, PlugMoment when);
+    // The wall clock the schedule reads, in milliseconds (tests set their own); time 0 of the
+    // schedule is the clock's value when it is set.
+    void SetClock(std::function<std::uint64_t()> nowMilliseconds);
+    // Follows a control folder (sim_control.h) while the machine runs: it is looked into at most
+    // every `pollMilliseconds`, when a command comes or a face asks whether a drive is there.
+    void FollowControlFolder(const std::string& folder, std::uint32_t pollMilliseconds = 5);
+
+    // Any unit by its device and LUN, for a face with an addressing of its own (SimPort).
+    Outcome ExecuteUnit(SimDevice& device, std::uint8_t lun, const std::uint8_t cdb[12],
+                        Direction direction, std::uint8_t* buffer, std::uint32_t length);
+    // Whether the device answers: foreign drives always, readers while plugged.
+    bool DevicePresent(const SimDevice& device) const;
 
     // The devices in the order they were added, and the units by address.
     std::size_t DeviceCount() const;
@@ -128,7 +172,7 @@ public:
     AspiLibraryConfig& MutableAspiLibrary();
     void SetDirectPassThroughSupported(bool supported);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,12 +1,14 @@
 #include "sim/sim_description.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
 #include <vector>
 
+#include "reader/byte_order.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 
@@ -18,10 +20,6 @@ constexpr std::size_t kMaxUnitsPerReader = 8;
 constexpr std::size_t kCisBanks = 8;
 constexpr std::uint32_t kGroupBlocks = 256;
 constexpr std::uint32_t kMaxGroupEntry = 250;
-
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // One line split into its keyword, plain words and key=value options.
 struct Line {
@@ -124,6 +122,10 @@ class DescriptionReader {
     void CheckOptions(const Line& line, std::initializer_list<const char*> allowed,
                       std::size_t maxWords);
     void SetDrive(SimUnit& unit, const std::string& text);
+    void SetNode(SimUnit& unit, const std::string& text);
+    SimLink& Link();
+    void LinkFault(const Line& line);
+    void Schedule(const Line& line);
     std::pair<std::size_t, std::uint32_t> BlockRef(SimFlashDisk& disk, const std::string& text);
     void Aspi(const Line& line);
     void Reader(const Line& line);
@@ -136,6 +138,9 @@ class DescriptionReader {
 
     SimBus& bus_;
     SimDevice* reader_ = nullptr;
+    // The reader whose lines these are (SimBus::kNoReader before the first: the machine's).
+    std::size_t lastReader_ = SimBus::kNoReader;
+    std::set<std::string> nodes_;
     SimUnit* diskUnit_ = nullptr;
     int diskLine_ = 0;
     int vendorLine_ = 0;
@@ -184,6 +189,72 @@ void DescriptionReader::SetDrive(SimUnit& unit, const std::string& text) {
     unit.SetDriveLetter(letter);
 }
 
+// A node name: 2 to 32 letters, digits, '-', '_' or '.' (a lone letter names a drive letter's
+// node), not all digits (a reader's number), once in the machine.
+void DescriptionReader::SetNode(SimUnit& unit, const std::string& text) {
+    const bool allowed =
+        text.size() >= 2 && text.size() <= 32 && std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        });
+    const bool number = std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
+    if (!allowed || number) {
+        throw ParseError("node \"" + text +
+                         "\" must be 2 to 32 letters, digits, '-', '_' or '.', not all digits");
+    }
+    if (!nodes_.insert(text).second) throw ParseError("node " + text + " is given twice");
+    unit.SetNodeName(text);
+}
+
+SimLink& DescriptionReader::Link() {
+    return lastReader_ == SimBus::kNoReader ? bus_.MachineLink() : bus_.ReaderLink(lastReader_);
+}
+
+// latency, hang-on, hang-from and unplug-after: the machine's before the first reader line,
+// the last reader's after one.
+void DescriptionReader::LinkFault(const Line& line) {
+    const std::string& k = line.keyword;
+    if (k == "latency") {
+        CheckOptions(line, {"us"}, 0);
+        const auto us = line.options.find("us");
+        if (us == line.options.end()) throw ParseError("\"latency\" needs us=<microseconds>");
+        Link().SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
+        return;
+    }
+    CheckOptions(line, {}, 1);
+    if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
+    const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
+    if (k == "unplug-after") {
+        Link().UnplugAfterCommands(n);
+    } else if (k == "hang-on") {
+        Link().HangOnCommand(n);
+    } else {
+        if (n == 0) throw ParseError("\"hang-from\" counts from command 1");
+        Link().HangFromCommand(n);
+    }
+}
+
+// pull-at and plug-at: the machine's before the first reader line, the last reader's after one.
+void DescriptionReader::Schedule(const Line& line) {
+    CheckOptions(line, {"ms", "commands"}, 0);
+    const auto ms = line.options.find("ms");
+    const auto commands = line.options.find("commands");
+    if ((ms == line.options.end()) == (commands == line.options.end())) {
+        throw ParseError("\"" + line.keyword + "\" needs ms=<milliseconds> or commands=<count>");
+    }
+    SimBus::PlugMoment when;
+    if (ms != line.options.end()) {
+        when.value = ParseNumber(ms->second, 0xFFFFFFFFu, "ms");
+    } else {
+        when.kind = SimBus::PlugMoment::Kind::Commands;
+        when.value = ParseNumber(commands->second, 0xFFFFFFFFu, "commands");
+    }
+    const std::size_t reader =
+        lastReader_ == SimBus::kNoReader ? SimBus::kWholeMachine : lastReader_;
+    bus_.SchedulePlug(reader, line.keyword == "plug-at", when);
+}
+
 std::pair<std::size_t, std::uint32_t> DescriptionReader::BlockRef(SimFlashDisk& disk,
                                                                   const std::string& text) {
     const std::size_t colon = text.find(':');
@@ -226,28 +297,38 @@ void DescriptionReader::Aspi(const Line& line) {
 }
 
 void DescriptionReader::Reader(const Line& line) {
-    CheckOptions(line, {"adapter", "target"}, 0);
+    CheckOptions(line, {"adapter", "target", "plugged"}, 0);
     FinishDisk();
     const auto adapter = line.options.find("adapter");
     const auto target = line.options.find("target");
-    const std::uint8_t a =
-        adapter == line.options.end()
-            ? 0
-            : static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
-    const std::uint8_t t =
-        target == line.options.end()
-            ? 0
-            : static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+    std::uint8_t a = adapter == line.options.end()
+                         ? 0
+                         : static_cast<std::uint8_t>(ParseNumber(adapter->second, 254, "adapter"));
+    std::uint8_t t = target == line.options.end()
+                         ? 0
+                         : static_cast<std::uint8_t>(ParseNumber(target->second, 7, "target"));
+    if (adapter == line.options.end() && target == line.options.end()) {
+        // No address given: the first free one, targets 0 to 7 of adapter 0, then of 1, ...
+        unsigned next = 0;
+        while (next < 255u * 8u && addresses_.count({next / 8, next % 8}) != 0) ++next;
+        if (next == 255u * 8u) throw ParseError("every ASPI address is taken");
+        a = static_cast<std::uint8_t>(next / 8);
+        t = static_cast<std::uint8_t>(next % 8);
+    }
     if (!addresses_.insert({a, t}).second) {
         throw ParseError("adapter " + std::to_string(a) + " target " + std::to_string(t) +
                          " is taken");
     }
+    const auto plugged = line.options.find("plugged");
+    const bool in = plugged == line.options.end() || ParseYesNo(plugged->second, "plugged");
     reader_ = &bus_.AddReader(a, t);
+    lastReader_ = bus_.ReaderCount() - 1;
+    if (!in) bus_.UnplugReader(lastReader_);
     diskUnit_ = nullptr;
 }
 
 void DescriptionReader::Unit(const Line& line) {
-    CheckOptions(line, {"drive", "card", "name"}, 1);
+    CheckOptions(line, {"drive", "card", "name", "node"}, 1);
     if (reader_ == nullptr) throw ParseError("\"unit\" needs a \"reader\" line before it");
     if (line.words.size() != 1 || line.words[0].size() != 2) {
         throw ParseError("\"unit\" needs a two-letter medium code (DS, CF, SM, MM, ...)");
@@ -260,6 +341,8 @@ void DescriptionReader::Unit(const Line& line) {
     SimUnit& unit = reader_->AddUnit(line.words[0], name == line.options.end() ? "" : name->second);
     const auto drive = line.options.find("drive");
     if (drive != line.options.end()) SetDrive(unit, drive->second);
+    const auto node = line.options.find("node");
+    if (node != line.options.end()) SetNode(unit, node->second);
     const auto card = line.options.find("card");
     if (card != line.options.end()) {
         if (unit.GetKind() != SimUnit::Kind::CardSlot) {
@@ -272,7 +355,7 @@ void DescriptionReader::Unit(const Line& line) {
 }
 
 void DescriptionReader::Foreign(const Line& line) {
-    CheckOptions(line, {"drive", "adapter", "target", "name"}, 0);
+    CheckOptions(line, {"drive", "adapter", "target", "name", "node"}, 0);
     const auto drive = line.options.find("drive");
     const auto adapter = line.options.find("adapter");
     const auto target = line.options.find("target");
@@ -303,7 +386,10 @@ void DescriptionReader::Foreign(const Line& line) {
             throw ParseError(std::string("drive ") + letter + ": is given twice");
         }
     }
-    bus_.AddForeignDrive(letter, a, t, name == line.options.end() ? "Fixed Disk" : name->second);
+    SimDevice& device = bus_.AddForeignDrive(
+        letter, a, t, name == line.options.end() ? "Fixed Disk" : name->second);
+    const auto node = line.options.find("node");
+    if (node != line.options.end()) SetNode(*device.Unit(0), node->second);
 }
 
 void DescriptionReader::Banks(const Line& line) {
@@ -336,11 +422,22 @@ void DescriptionReader::BlockFaults(const Line& line) {
     const bool stuck = line.keyword == "stuck";
     if (stuck) {
         CheckOptions(line, {"page", "byte", "mask"}, 4096);
+    } else if (line.keyword == "erase-fails" || line.keyword == "program-fails") {
+        CheckOptions(line, {"after"}, 4096);
+    } else if (line.keyword == "bit-flips") {
+        CheckOptions(line, {"budget", "seed"}, 4096);
     } else {
         CheckOptions(line, {}, 4096);
     }
     SimFlashDisk& disk = Disk(line);
     if (line.words.empty()) throw ParseError("\"" + line.keyword + "\" needs bank:block values");
+    auto option = [&](const char* key, std::uint32_t fallback) {
+        const auto it = line.options.find(key);
+        return it == line.options.end() ? fallback : ParseNumber(it->second, 0xFFFFFFFFu, key);
+    };
+    const std::uint32_t after = option("after", 0);
+    const std::uint32_t budget = option("budget", 1);
+    const std::uint32_t seed = option("seed", 1);
     StuckBits bits;
     if (stuck) {
         auto get = [&](const char* key, std::uint32_t max, std::uint32_t fallback) {
@@ -367,7 +464,11 @@ void DescriptionReader::BlockFaults(const Line& line) {
         } else if (line.keyword == "data") {
             WriteDataBlock(disk, ref.first, ref.second);
         } else if (line.keyword == "erase-fails") {
-            disk.SetEraseFails(ref.first, ref.second);
+            disk.SetEraseFailsAfter(ref.first, ref.second, after);
+        } else if (line.keyword == "program-fails") {
+            disk.SetProgramFailsAfter(ref.first, ref.second, after);
+        } else if (line.keyword == "bit-flips") {
+            disk.SetBitFlips(ref.first, ref.second, budget, seed);
         } else if (line.keyword == "mark-does-not-stick") {
             disk.SetMarkDoesNotStick(ref.first, ref.second);
         } else {
@@ -431,20 +532,10 @@ void DescriptionReader::Apply(const Line& line) {
         const auto direct = line.options.find("direct");
         if (direct == line.options.end()) throw ParseError("\"passthrough\" needs direct=yes|no");
         bus_.SetDirectPassThroughSupported(ParseYesNo(direct->second, "direct"));
-    } else if (k == "latency") {
-        CheckOptions(line, {"us"}, 0);
-        const auto us = line.options.find("us");
-        if (us == line.options.end()) throw ParseError("\"latency\" needs us=<microseconds>");
-        bus_.SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
-    } else if (k == "unplug-after" || k == "hang-on") {
-        CheckOptions(line, {}, 1);
-        if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
-        const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
-        if (k == "unplug-after") {
-            bus_.UnplugAfterCommands(n);
-        } else {
-            bus_.HangOnCommand(n);
-        }
+    } else if (k == "latency" || k == "unplug-after" || k == "hang-on" || k == "hang-from") {
+        LinkFault(line);
+    } else if (k == "pull-at" || k == "plug-at") {
+        Schedule(line);
     } else if (k == "reader") {
         Reader(line);
     } else if (k == "unit") {
@@ -453,8 +544,8 @@ void DescriptionReader::Apply(const Line& line) {
         Foreign(line);
     } else if (k == "banks") {
         Banks(line);
-    } else if (k == "bad" || k == "data" || k == "erase-fails" || k == "stuck" ||
-               k == "mark-does-not-stick") {
+    } else if (k == "bad" || k == "data" || k == "erase-fails" || k == "program-fails" ||
+               k == "bit-flips" || k == "stuck" || k == "mark-does-not-stick") {
         BlockFaults(line);
     } else if (k == "write-protected" || k == "not-ready" || k == "unit-attention") {
         CheckOptions(line, {}, 0);
@@ -544,8 +635,7 @@ void WriteDataBlock(SimFlashDisk& disk, std::size_t bank, std::uint32_t block) {
         }
         std::fill(image.begin() + kPageDataBytes, image.end(), 0xFF);
         // Spare bytes 6..10: the logical block this one holds, as the firmware keeps it.
-        image[kPageDataBytes + 6] = static_cast<std::uint8_t>(block >> 8);
-        image[kPageDataBytes + 7] = static_cast<std::uint8_t>(block);
+        PutBe16(&image[kPageDataBytes + 6], static_cast<std::uint16_t>(block));
         image[kPageDataBytes + 8] = static_cast<std::uint8_t>(bank);
         image[kPageDataBytes + 9] = 0x00;
         image[kPageDataBytes + 10] = 0x00;

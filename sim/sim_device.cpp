@@ -21,6 +21,7 @@ struct SimUnit::Impl {
     std::string mediumCode;
     std::string productName;
     char driveLetter = 0;
+    std::string nodeName;
     std::unique_ptr<SimFlashDisk> disk;
     bool cardPresent = false;
     SenseCode sense;
@@ -77,6 +78,8 @@ SimUnit::Kind SimUnit::GetKind() const { return impl_->kind; }
 const std::string& SimUnit::MediumCode() const { return impl_->mediumCode; }
 char SimUnit::DriveLetter() const { return impl_->driveLetter; }
 void SimUnit::SetDriveLetter(char letter) { impl_->driveLetter = letter; }
+const std::string& SimUnit::NodeName() const { return impl_->nodeName; }
+void SimUnit::SetNodeName(const std::string& name) { impl_->nodeName = name; }
 SimFlashDisk* SimUnit::FlashDisk() { return impl_->disk.get(); }
 const SimFlashDisk* SimUnit::FlashDisk() const { return impl_->disk.get(); }
 void SimUnit::SetCardPresent(bool present) { impl_->cardPresent = present; }

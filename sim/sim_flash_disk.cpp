@@ -8,6 +8,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "reader/byte_order.h"
 #include "sim/scsi_codes.h"
 
 namespace sim {
@@ -35,6 +36,8 @@ constexpr KnownPart kKnownParts[] = {
 constexpr std::uint8_t kFaultEraseFails = 1;
 constexpr std::uint8_t kFaultStuckBits = 2;
 constexpr std::uint8_t kFaultMarkDoesNotStick = 4;
+constexpr std::uint8_t kFaultProgramFails = 8;
+constexpr std::uint8_t kFaultBitFlips = 16;
 
 // Spare bytes 0..5 carry the bad-block mark.
 constexpr std::size_t kMarkFirst = kPageDataBytes;
@@ -54,33 +57,31 @@ struct Block {
     std::unique_ptr<std::uint8_t[]> pages;
     std::uint8_t fill = 0xFF;
     std::uint8_t faults = 0;
+    std::uint32_t erases = 0;  // erase commands the block received
 };
+
+// What the counted faults of one block are set to and where they stand.
+struct Wear {
+    std::uint32_t eraseLimit = 0;    // erases that succeed before every later one fails
+    std::uint32_t programLimit = 0;  // page programs that succeed before every later one fails
+    std::uint32_t programs = 0;      // page programs tried so far
+    std::uint32_t flipsLeft = 0;     // bit flips still to hand out on reads
+    std::uint32_t random = 1;        // where the next flip lands (xorshift state, never 0)
+};
+
+std::uint32_t NextRandom(std::uint32_t* state) {
+    std::uint32_t x = *state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    *state = x;
+    return x;
+}
 
 struct Bank {
     BankGeometry geometry;
     std::vector<Block> blocks;
 };
-
-std::uint32_t Le24(const std::uint8_t* p) {
-    return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16);
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return Le24(p) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint32_t Be32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
-
-void PutBe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
 
 std::uint64_t BlockKey(std::size_t bank, std::uint32_t block) {
     return (static_cast<std::uint64_t>(bank) << 32) | block;
@@ -169,6 +170,7 @@ BankGeometry GeometryForDeviceCode(std::uint8_t deviceCode) {
 struct SimFlashDisk::Impl {
     std::vector<Bank> banks;
     std::map<std::uint64_t, StuckBits> stuck;
+    std::unordered_map<std::uint64_t, Wear> wear;  // blocks with counted faults
     bool reportedBankCountOverridden = false;
     std::uint8_t reportedBankCount = 0;
     std::uint8_t selectedBank = 0;
@@ -228,9 +230,31 @@ struct SimFlashDisk::Impl {
         }
     }
 
-    // NAND programming: every cell can only go from 1 to 0.
-    void ProgramPageAnd(std::size_t bankIndex, std::uint32_t page, const std::uint8_t* image) {
+    Wear& WearOf(std::size_t bankIndex, std::uint32_t block) {
+        return wear[BlockKey(bankIndex, block)];
+    }
+
+    // How many of `wanted` page programs of a block succeed; counts them all as tried.
+    std::uint32_t ProgramsAllowed(std::size_t bankIndex, std::uint32_t blockIndex,
+                                  std::uint32_t wanted) {
+        const Block& block = banks[bankIndex].blocks[blockIndex];
+        if ((block.faults & kFaultProgramFails) == 0) return wanted;
+        Wear& w = WearOf(bankIndex, blockIndex);
+        const std::uint32_t left = w.programs < w.programLimit ? w.programLimit - w.programs : 0;
+        w.programs += wanted;
+        return std::min(left, wanted);
+    }
+
+    // NAND programming: every cell can only go from 1 to 0. False when the block refuses it.
+    bool ProgramPageAnd(std::size_t bankIndex, std::uint32_t page, const std::uint8_t* image) {
         Bank& bank = banks[bankIndex];
+        const std::uint32_t ppb = bank.geometry.pagesPerBlock;
+        if (ProgramsAllowed(bankIndex, page / ppb, 1) == 0) return false;
+        ProgramPageBits(bank, page, image);
+        return true;
+    }
+
+    void ProgramPageBits(Bank& bank, std::uint32_t page, const std::uint8_t* image) {
         const std::uint32_t ppb = bank.geometry.pagesPerBlock;
         Block& block = bank.blocks[page / ppb];
         if (!block.pages) {
@@ -244,16 +268,19 @@ struct SimFlashDisk::Impl {
         for (std::size_t i = 0; i < kPageImageBytes; ++i) cells[i] &= image[i];
     }
 
-    // Programs `value` into data and spare of count pages from page on (count may cross blocks).
-    void FillPagesAnd(std::size_t bankIndex, std::uint32_t page, std::uint32_t count,
+    // Programs `value` into data and spare of count pages from page on (count may cross
+    // blocks), in order. False when a block refused a page: the pages before it are programmed,
+    // the rest not.
+    bool FillPagesAnd(std::size_t bankIndex, std::uint32_t page, std::uint32_t count,
                       std::uint8_t value) {
         Bank& bank = banks[bankIndex];
         const std::uint32_t ppb = bank.geometry.pagesPerBlock;
         while (count > 0) {
             Block& block = bank.blocks[page / ppb];
             const std::uint32_t first = page % ppb;
-            const std::uint32_t n = std::min(count, ppb - first);
-            if (!block.pages && (block.fill & value) == block.fill) {
+            const std::uint32_t wanted = std::min(count, ppb - first);
+            const std::uint32_t n = ProgramsAllowed(bankIndex, page / ppb, wanted);
+            if (n == 0 || (!block.pages && (block.fill & value) == block.fill)) {
                 // nothing changes
             } else if (!block.pages && first == 0 && n == ppb) {
                 block.fill &= value;
@@ -262,6 +289,33 @@ struct SimFlashDisk::Impl {
                 for (std::size_t i = 0; i < n * kPageImageBytes; ++i) cells[i] &= value;
                 CollapseIfUniform(bank, block);
             }
+            if (n < wanted) return false;
+            page += n;
+            count -= n;
+        }
+        return true;
+    }
+
+    // A read command hands out one flipped bit per block it reads that still has flips to give:
+    // the bytes of `count` pages from `page` on, `bytesPerPage` each, lie one after the other in
+    // `out`. The cells keep what they hold.
+    void FlipBits(std::size_t bankIndex, std::uint32_t page, std::uint32_t count,
+                  std::size_t bytesPerPage, std::uint8_t* out) {
+        const Bank& bank = banks[bankIndex];
+        const std::uint32_t ppb = bank.geometry.pagesPerBlock;
+        while (count > 0) {
+            const std::uint32_t blockIndex = page / ppb;
+            const std::uint32_t n = std::min(count, ppb - page % ppb);
+            if (bank.blocks[blockIndex].faults & kFaultBitFlips) {
+                Wear& w = WearOf(bankIndex, blockIndex);
+                if (w.flipsLeft > 0) {
+                    --w.flipsLeft;
+                    const std::size_t bytes = n * bytesPerPage;
+                    const std::uint32_t r = NextRandom(&w.random);
+                    out[r % bytes] ^= static_cast<std::uint8_t>(1u << ((r >> 24) & 7));
+                }
+            }
+            out += n * bytesPerPage;
             page += n;
             count -= n;
         }
@@ -302,7 +356,7 @@ struct SimFlashDisk::Impl {
         const std::size_t last = std::min(banks.size(), kCisTotalsCount) - 1;
         std::uint8_t total[4];
         ReadPageBytes(0, page, kCisTotalsOffset + 4 * last, sizeof total, total);
-        return Le32(total);
+        return GetLe32(total);
     }
 
     // Whether the controller can build its sector map from the CIS page at `page`: every
@@ -326,7 +380,7 @@ struct SimFlashDisk::Impl {
                 blocks += row[g];
             }
             if (exists) running += blocks * banks[b].geometry.pagesPerBlock;
-            const std::uint32_t total = Le32(cis + kCisTotalsOffset + 4 * b);
+            const std::uint32_t total = GetLe32(cis + kCisTotalsOffset + 4 * b);
             if (total != (exists ? running : 0)) return false;
         }
         return true;
@@ -463,8 +517,8 @@ Outcome SimFlashDisk::Impl::Standard(const std::uint8_t* cdb, Direction directio
         case kOpRead10:
         case kOpWrite10: {
             const bool write = cdb[0] == kOpWrite10;
-            const std::uint32_t lba = Be32(cdb + 2);
-            const std::uint32_t count = (static_cast<std::uint32_t>(cdb[7]) << 8) | cdb[8];
+            const std::uint32_t lba = GetBe32(cdb + 2);
+            const std::uint32_t count = GetBe16(cdb + 7);
             if (!PhaseIs(direction, length, write ? Direction::Out : Direction::In,
                          count * static_cast<std::uint32_t>(kSectorBytes))) {
                 break;
@@ -516,7 +570,7 @@ Outcome SimFlashDisk::Impl::Vendor(const std::uint8_t* cdb, Direction direction,
         case kOpReadCisPageNumber: {
             if (!PhaseIs(direction, length, Direction::In, 4)) break;
             const std::uint32_t page = FindCisPage();
-            for (int i = 0; i < 4; ++i) buffer[i] = static_cast<std::uint8_t>(page >> (8 * i));
+            PutLe32(buffer, page);
             return Good();
         }
         case kOpVendorC4: {
@@ -558,22 +612,22 @@ Outcome SimFlashDisk::Impl::RawFlash(const std::uint8_t* cdb, Direction directio
     switch (op) {
         case kOpEraseBlock:
         case kOpMarkBlockBad:
-            page = Le32(cdb + 2);
+            page = GetLe32(cdb + 2);
             count = g.pagesPerBlock;
             break;
         case kOpReadRedundantArea:
         case kOpReadBlockData:
-            page = Le24(cdb + 2);
+            page = GetLe24(cdb + 2);
             count = cdb[5];
             break;
         case kOpReadPageWithSpare:
-            page = Le24(cdb + 2);
+            page = GetLe24(cdb + 2);
             break;
         case kOpWritePageWithSpare:
-            page = Le32(cdb + 7);
+            page = GetLe32(cdb + 7);
             break;
         case kOpFillBlockPattern:
-            page = Le32(cdb + 7);
+            page = GetLe32(cdb + 7);
             count = cdb[5];
             break;
         default:
@@ -627,7 +681,9 @@ Outcome SimFlashDisk::Impl::RawFlash(const std::uint8_t* cdb, Direction directio
     switch (op) {
         case kOpEraseBlock: {
             Block& block = bank.blocks[blockIndex];
-            if (block.faults & kFaultEraseFails) {
+            const std::uint32_t erasesBefore = block.erases++;
+            if ((block.faults & kFaultEraseFails) &&
+                erasesBefore >= WearOf(selectedBank, blockIndex).eraseLimit) {
                 return Check(kSenseMediumError, kAscEraseFailure);
             }
             SetUniform(block, 0xFF);
@@ -638,7 +694,8 @@ Outcome SimFlashDisk::Impl::RawFlash(const std::uint8_t* cdb, Direction directio
             PageBytes image;
             image.fill(0xFF);
             std::fill_n(image.begin() + kMarkFirst, kMarkBytes, 0x00);
-            ProgramPageAnd(selectedBank, page, image.data());
+            // The mark is written whatever the block's wear: it is what marks are for.
+            ProgramPageBits(bank, page, image.data());
             return Good();
         }
         case kOpReadRedundantArea:
@@ -646,21 +703,28 @@ Outcome SimFlashDisk::Impl::RawFlash(const std::uint8_t* cdb, Direction directio
                 ReadPageBytes(selectedBank, page + i, kPageDataBytes, g.spareBytesPerPage,
                               buffer + i * g.spareBytesPerPage);
             }
+            FlipBits(selectedBank, page, count, g.spareBytesPerPage, buffer);
             return Good();
         case kOpReadBlockData:
             for (std::uint32_t i = 0; i < count; ++i) {
                 ReadPageBytes(selectedBank, page + i, 0, kPageDataBytes,
                               buffer + i * kPageDataBytes);
             }
+            FlipBits(selectedBank, page, count, kPageDataBytes, buffer);
             return Good();
         case kOpReadPageWithSpare:
             ReadPageBytes(selectedBank, page, 0, kPageImageBytes, buffer);
+            FlipBits(selectedBank, page, 1, kPageImageBytes, buffer);
             return Good();
         case kOpWritePageWithSpare:
-            ProgramPageAnd(selectedBank, page, buffer);
+            if (!ProgramPageAnd(selectedBank, page, buffer)) {
+                return Check(kSenseMediumError, kAscWriteError);
+            }
             return Good();
         case kOpFillBlockPattern:
-            FillPagesAnd(selectedBank, page, count, cdb[1]);
+            if (!FillPagesAnd(selectedBank, page, count, cdb[1])) {
+                return Check(kSenseMediumError, kAscWriteError);
+            }
             return Good();
         default:
             break;
@@ -759,8 +823,47 @@ void SimFlashDisk::SetFactoryBad(std::size_t bank, std::uint32_t block) {
 }
 
 void SimFlashDisk::SetEraseFails(std::size_t bank, std::uint32_t block, bool fails) {
+    if (fails) {
+        SetEraseFailsAfter(bank, block, 0);
+        return;
+    }
     Block& b = impl_->banks.at(bank).blocks.at(block);
-    b.faults = fails ? (b.faults | kFaultEraseFails) : (b.faults & ~kFaultEraseFails);
+    b.faults = static_cast<std::uint8_t>(b.faults & ~kFaultEraseFails);
+}
+
+void SimFlashDisk::SetEraseFailsAfter(std::size_t bank, std::uint32_t block, std::uint32_t erases) {
+    Block& b = impl_->banks.at(bank).blocks.at(block);
+    b.faults |= kFaultEraseFails;
+    impl_->WearOf(bank, block).eraseLimit = erases;
+}
+
+void SimFlashDisk::SetProgramFailsAfter(std::size_t bank, std::uint32_t block,
+                                        std::uint32_t programs) {
+    Block& b = impl_->banks.at(bank).blocks.at(block);
+    b.faults |= kFaultProgramFails;
+    Wear& w = impl_->WearOf(bank, block);
+    w.programLimit = programs;
+    w.programs = 0;
+}
+
+void SimFlashDisk::SetBitFlips(std::size_t bank, std::uint32_t block, std::uint32_t budget,
+                               std::uint32_t seed) {
+    Block& b = impl_->banks.at(bank).blocks.at(block);
+    b.faults |= kFaultBitFlips;
+    Wear& w = impl_->WearOf(bank, block);
+    w.flipsLeft = budget;
+    // A state of its own per block, never 0 (xorshift stays at 0).
+    w.random = (seed * 2654435761u) ^ static_cast<std::uint32_t>(BlockKey(bank, block) * 40503u);
+    if (w.random == 0) w.random = 1;
+}
+
+std::uint32_t SimFlashDisk::EraseCount(std::size_t bank, std::uint32_t block) const {
+    return impl_->banks.at(bank).blocks.at(block).erases;
+}
+
+std::uint32_t SimFlashDisk::BitFlipsLeft(std::size_t bank, std::uint32_t block) const {
+    const auto it = impl_->wear.find(BlockKey(bank, block));
+    return it == impl_->wear.end() ? 0 : it->second.flipsLeft;
 }
 
 void SimFlashDisk::SetStuckBits(std::size_t bank, std::uint32_t block, StuckBits bits) {

@@ -62,7 +62,7 @@ struct SenseCode {
 };
 
 class SimFlashDisk {
-public:
+  public:
     SimFlashDisk();
     ~SimFlashDisk();
     SimFlashDisk(const SimFlashDisk&) = delete;
@@ -94,6 +94,22 @@ public:
     void SetFactoryBad(std::size_t bank, std::uint32_t block);
     // Erasing the block fails (CHECK CONDITION, MEDIUM ERROR 3/51h) and leaves it unchanged.
     void SetEraseFails(std::size_t bank, std::uint32_t block, bool fails = true);
+    // A block that wears out: its first `erases` erases succeed, every later one fails as above
+    // (0: from the first on). The erases count from the disk's start.
+    void SetEraseFailsAfter(std::size_t bank, std::uint32_t block, std::uint32_t erases);
+    // A block that goes bad after `programs` page programs from now on: a later page program
+    // (E9h one page, C1h each page it covers, in order) fails with MEDIUM ERROR 3/0Ch and leaves
+    // the page as it was; a fill stops at the first refused page. Erasing does not heal it;
+    // MARK BLOCK BAD still marks it.
+    void SetProgramFailsAfter(std::size_t bank, std::uint32_t block, std::uint32_t programs);
+    // Read disturb with a budget: each read command (E8h, FAh, F3h) that reads the block returns
+    // one bit of what it read from it flipped, until `budget` flips were handed out; the cells
+    // keep their contents. Where the flips land follows from `seed`, the same every run.
+    void SetBitFlips(std::size_t bank, std::uint32_t block, std::uint32_t budget,
+                     std::uint32_t seed = 1);
+    // Erase commands the block received (refused ones included); flips it has still to give.
+    std::uint32_t EraseCount(std::size_t bank, std::uint32_t block) const;
+    std::uint32_t BitFlipsLeft(std::size_t bank, std::uint32_t block) const;
     // Some bits of the block read 0 whatever is written (pattern tests and erase checks fail).
     void SetStuckBits(std::size_t bank, std::uint32_t block, StuckBits bits = StuckBits());
     // F1h reports success but the block's spare bytes stay as they were.
@@ -148,7 +164,7 @@ public:
     // Bytes held for blocks that keep their pages and for stored logical sectors.
     std::size_t StoredBytes() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "reader/os_layer.h"
 #include "reader/transport.h"
 #include "reader/units.h"
@@ -30,11 +30,12 @@ const char kSmallDisk[] =
 
 // The program's start-up over a simulated machine: transport opened, dialog initialised.
 class DialogOverReader : public ::testing::Test {
-protected:
+  protected:
     void Boot(const std::string& description) {
         std::string error;
         bus = sim::SimBus::Parse(description, &error);
         ASSERT_NE(bus, nullptr) << error;
+        bus->SetTraceEnabled(true);
         layer = std::make_unique<sim::SimOsLayer>(*bus);
         InstallOsLayer(layer.get());
         ASSERT_EQ(reader.OpenTransport(), 1);
@@ -99,6 +100,7 @@ TEST_F(DialogOverReader, CardSlotsAreSentNothingButInquiry) {
     Boot("reader adapter=0 target=2\nunit CF drive=E card=yes\nunit SM drive=F\nunit MM drive=G\n");
     EXPECT_EQ(dlg.UnitCount(), 3);
     EXPECT_FALSE(host.Enabled(IDC_START_STOP));
+    ASSERT_FALSE(bus->Trace().empty());
     for (const sim::TraceEntry& entry : bus->Trace()) EXPECT_EQ(entry.cdb[0], kInquiry);
 }
 

@@ -366,6 +366,24 @@ TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
     EXPECT_EQ(run.output.find("Format is complete"), std::string::npos);
 }
 
+TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
+    // The folder the simulated machine follows, as a station's test pulls a stick with it.
+    const std::string control = Path("control");
+    ASSERT_EQ(mkdir(control.c_str(), 0755), 0);
+    setenv("BREVANT_SIM_CONTROL", control.c_str(), 1);
+    Brevant process({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
+                     "--sim-latency", "1000"},
+                    InDir());
+    unsetenv("BREVANT_SIM_CONTROL");
+    // Pulled once the scan is under way (the first progress line comes with its first block).
+    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
+    WriteFile(control + "/unplug-E", "");
+    EXPECT_EQ(process.Finish(), kExitFailed) << process.Output();
+    EXPECT_NE(process.Output().find("The disk was pulled out during the format"), std::string::npos)
+        << process.Output();
+    EXPECT_FALSE(std::ifstream(control + "/unplug-E").good());  // taken away once done
+}
+
 // ---- The damaged-media question ----
 
 const char kDamagedDisk[] =

@@ -106,6 +106,32 @@ TEST_F(EngineFormat, QuickModeRunsNoTestsEvenWithEverySettingOn) {
     EXPECT_EQ(CisPage()[4], 250);  // 253 free: still capped
 }
 
+TEST_F(EngineFormat, WornBlocksPassAQuickFormatAndFailTheFullOne) {
+    Disk().SetEraseFailsAfter(0, 20, 1);    // one more erase, then no more
+    Disk().SetProgramFailsAfter(0, 21, 0);  // takes no more programs
+    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    EXPECT_TRUE(Contains(run_.LogText(), "Total bad blocks = 0\n")) << run_.LogText();
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 20));
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 21));
+}
+
+TEST_F(EngineFormat, FullFormatFindsWornBlocksAndReadDisturb) {
+    Disk().SetEraseFailsAfter(0, 20, 1);  // the 0x55 test's erase passes, the 0xAA test's fails
+    Disk().SetProgramFailsAfter(0, 21, 0);
+    Disk().SetBitFlips(0, 22, 4);
+    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    const std::string log = run_.LogText();
+    EXPECT_TRUE(Contains(log, "0xAA pattern fail at 20\n")) << log;
+    EXPECT_TRUE(Contains(log, "0x55 pattern fail at 21\n")) << log;
+    // Block 22 is counted too, whether a flip made it look marked at the first read or a pattern
+    // test read one.
+    EXPECT_TRUE(Contains(log, "Total bad blocks = 3\n")) << log;
+    EXPECT_LT(Disk().BitFlipsLeft(0, 22), 4u);
+    for (std::uint32_t block : {20u, 21u}) EXPECT_TRUE(Disk().IsMarkedBad(0, block)) << block;
+    EXPECT_FALSE(Disk().IsMarkedBad(0, 23));
+    ExpectUsableVolume();
+}
+
 TEST_F(EngineFormat, ErasedButNotFreeIsMarkedBad) {
     Disk().SetStuckBits(0, 12, sim::StuckBits{3, 40, 0x04});
     run_.settings.PtnTest55 = 0;

@@ -17,6 +17,7 @@
 class SimFlashDiskMachine {
   public:
     explicit SimFlashDiskMachine(std::initializer_list<std::uint8_t> bankCodes) {
+        bus.SetTraceEnabled(true);  // the tests read what was sent
         sim::SimDevice& reader = bus.AddReader(0, 0);
         disk = reader.AddUnit("DS").FlashDisk();
         for (std::uint8_t code : bankCodes) disk->AddBank(code);

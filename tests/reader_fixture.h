@@ -17,7 +17,10 @@
 // the unit table are process-wide, so every test leaves them closed and empty.
 class ReaderTest : public ::testing::Test {
   protected:
-    ReaderTest() : layer(bus) { InstallOsLayer(&layer); }
+    ReaderTest() : layer(bus) {
+        bus.SetTraceEnabled(true);  // the tests read what was sent
+        InstallOsLayer(&layer);
+    }
 
     ~ReaderTest() override {
         while (Transport().startCount > 0) CloseTransport();

@@ -34,6 +34,7 @@ class SgioStack : public ::testing::Test {
         bus_ = sim::SimBus::Parse(description, &error);
         EXPECT_TRUE(bus_) << error;
         if (!bus_) return {};
+        bus_->SetTraceEnabled(true);
         kernel_ = std::make_unique<SimKernel>(*bus_);
         port_ = std::make_unique<SgioPort>(*kernel_, kernel_->Nodes());
         UsePort(port_.get());

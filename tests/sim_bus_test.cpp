@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -24,8 +25,9 @@ const std::uint8_t kEraseBlock3[12] = {0xF2, 0x00, 0x60, 0x00, 0x00, 0x00};
 // A reader at adapter 1 target 2 with a CF slot (E:) and a flash disk (F:), and a system disk
 // C: at adapter 0 target 0.
 class SimBusTest : public ::testing::Test {
-protected:
+  protected:
     SimBusTest() {
+        bus.SetTraceEnabled(true);
         bus.AddForeignDrive('C', 0, 0, "System Disk");
         sim::SimDevice& reader = bus.AddReader(1, 2);
         reader.AddUnit("CF").SetDriveLetter('E');
@@ -159,6 +161,71 @@ TEST_F(SimBusTest, TraceRecordsEveryCommandAFaceDelivered) {
     bus.SetTraceEnabled(false);
     bus.ExecuteAspi(1, 2, 1, kTestUnitReady, Direction::None, nullptr, 0);
     EXPECT_TRUE(bus.Trace().empty());
+}
+
+TEST(SimBusTrace, NothingIsRecordedUnlessAsked) {
+    SimBus bus;
+    bus.AddReader(0, 0).AddUnit("DS").FlashDisk()->AddBank(0x73);
+    ASSERT_EQ(Outcome::Good, bus.ExecuteAspi(0, 0, 0, kTestUnitReady, Direction::None, nullptr, 0));
+    EXPECT_TRUE(bus.Trace().empty());
+    EXPECT_EQ(1u, bus.ReaderCommandCount());
+    TempDir dir;
+    ASSERT_TRUE(bus.WriteTrace(dir.Path() + "/empty.txt"));
+    EXPECT_EQ(0u, std::filesystem::file_size(dir.Path() + "/empty.txt"));
+}
+
+TEST(SimBusTrace, StreamWritesEachLineWithoutKeepingIt) {
+    SimBus bus;
+    bus.AddForeignDrive('C', 0, 0, "System Disk");
+    bus.AddReader(0, 1).AddUnit("DS").FlashDisk()->AddBank(0x73);
+    TempDir dir;
+    const std::string path = dir.Path() + "/stream.txt";
+    std::string error;
+    ASSERT_TRUE(bus.StreamTrace(path, &error)) << error;
+    std::uint8_t data[56];
+    bus.ExecuteAspi(0, 0, 0, kInquiry, Direction::In, data, 56);
+    bus.ExecuteAspi(0, 1, 0, kEraseBlock3, Direction::None, nullptr, 0);
+    bus.Unplug();
+    bus.ExecuteAspi(0, 1, 0, kTestUnitReady, Direction::None, nullptr, 0);
+    EXPECT_TRUE(bus.Trace().empty());  // streamed, not kept
+    ASSERT_TRUE(bus.EndTraceStream());
+    bus.ExecuteAspi(0, 0, 0, kInquiry, Direction::In, data, 56);  // after the end: not written
+
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    EXPECT_EQ((std::vector<std::string>{
+                  "foreign C: 12 00 00 00 38 00 00 00 00 00 00 00 in 56 good",
+                  "reader 0 lun 0: F2 00 60 00 00 00 00 00 00 00 00 00 none 0 good",
+                  "reader 0 lun 0: 00 00 00 00 00 00 00 00 00 00 00 00 none 0 no-device",
+              }),
+              lines);
+
+    // Kept and streamed at once: the same commands both ways.
+    bus.Replug();
+    bus.SetTraceEnabled(true);
+    ASSERT_TRUE(bus.StreamTrace(path, &error)) << error;  // a new file
+    bus.ExecuteAspi(0, 1, 0, kTestUnitReady, Direction::None, nullptr, 0);
+    ASSERT_TRUE(bus.EndTraceStream());
+    ASSERT_EQ(1u, bus.Trace().size());
+    std::ifstream again(path);
+    std::string line;
+    ASSERT_TRUE(std::getline(again, line));
+    EXPECT_EQ(SimBus::FormatTraceEntry(bus.Trace()[0]), line);
+    EXPECT_FALSE(std::getline(again, line));
+}
+
+TEST(SimBusTrace, AStreamThatCannotBeWrittenSaysSo) {
+    SimBus bus;
+    bus.AddReader(0, 0).AddUnit("DS").FlashDisk()->AddBank(0x73);
+    std::string error;
+    EXPECT_FALSE(bus.StreamTrace("/nonexistent-folder/trace.txt", &error));
+    EXPECT_NE(std::string::npos, error.find("/nonexistent-folder/trace.txt"));
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ASSERT_TRUE(bus.StreamTrace("/dev/full", &error)) << error;
+    bus.ExecuteAspi(0, 0, 0, kTestUnitReady, Direction::None, nullptr, 0);
+    EXPECT_FALSE(bus.EndTraceStream());
+    EXPECT_TRUE(bus.EndTraceStream());  // nothing left to end
 }
 
 TEST_F(SimBusTest, PendingSenseIsVisibleByAddress) {

@@ -181,6 +181,33 @@ TEST(SimDescription, CommandFaultsCountFromTheStart) {
     EXPECT_FALSE(bus->HasDrive('E'));
 }
 
+TEST(SimDescription, CountedBlockFaults) {
+    const auto bus = ParseOk(
+        "reader\nunit DS\nbanks 73\nerase-fails 0:5 0:6 after=2\nerase-fails 0:7\n"
+        "program-fails 0:8 after=40\nbit-flips 0:9 budget=3 seed=11\nbit-flips 0:10\n");
+    ASSERT_TRUE(bus);
+    sim::SimFlashDisk& disk = *bus->FlashDisk();
+    const std::uint8_t erase6[12] = {0xF2, 0, 0xC0};  // block 6
+    const std::uint8_t erase7[12] = {0xF2, 0, 0xE0};  // block 7
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(sim::Outcome::Good, disk.Execute(erase6, sim::Direction::None, nullptr, 0));
+    }
+    EXPECT_EQ(sim::Outcome::CheckCondition, disk.Execute(erase6, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(sim::Outcome::CheckCondition, disk.Execute(erase7, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(3u, disk.BitFlipsLeft(0, 9));
+    EXPECT_EQ(1u, disk.BitFlipsLeft(0, 10));
+    EXPECT_EQ(0u, disk.BitFlipsLeft(0, 8));
+    const std::uint8_t fill8[12] = {0xC1, 0x55, 0, 0, 0, 32, 0, 0x00, 0x01};  // block 8
+    EXPECT_EQ(sim::Outcome::Good, disk.Execute(fill8, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(sim::Outcome::CheckCondition,
+              disk.Execute(fill8, sim::Direction::None, nullptr, 0));  // 8 programs left
+
+    EXPECT_NE(std::string::npos, ParseError("reader\nunit DS\nbanks 73\nbad 0:1 after=2\n")
+                                     .find("line 4: \"bad\" has no option \"after\""));
+    EXPECT_NE(std::string::npos, ParseError("reader\nunit DS\nbanks 73\nbit-flips 0:1 budget=x\n")
+                                     .find("line 4: budget \"x\" is not a number"));
+}
+
 TEST(SimDescription, AspiLibraryFaults) {
     auto bus = ParseOk("aspi library=absent\n");
     ASSERT_TRUE(bus);

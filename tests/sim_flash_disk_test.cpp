@@ -404,6 +404,109 @@ TEST_F(SimFlashDiskTest, BlockFaults) {
     EXPECT_FALSE(disk.IsMarkedBad(0, 15));
 }
 
+TEST_F(SimFlashDiskTest, WornBlockFailsEveryEraseAfterItsCount) {
+    disk.SetEraseFailsAfter(0, 20, 2);
+    sim::PageBytes data;
+    data.fill(0x0F);
+    ASSERT_EQ(Outcome::Good, WritePage(20 * 32 + 5, data));
+    EXPECT_EQ(Outcome::Good, Erase(20));
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 20 * 32 + 5)[0]);
+    ASSERT_EQ(Outcome::Good, WritePage(20 * 32 + 5, data));
+    EXPECT_EQ(Outcome::Good, Erase(20));
+    ASSERT_EQ(Outcome::Good, WritePage(20 * 32 + 5, data));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Outcome::CheckCondition, Erase(20)) << i;  // the third and every later one
+        EXPECT_EQ(std::make_pair(3, 0x51), Sense());
+        EXPECT_EQ(data, disk.ReadPage(0, 20 * 32 + 5));  // left as it was
+    }
+    EXPECT_EQ(5u, disk.EraseCount(0, 20));
+    EXPECT_EQ(0u, disk.EraseCount(0, 21));
+    EXPECT_EQ(Outcome::Good, Erase(21));  // the neighbour wears on its own
+    EXPECT_EQ(1u, disk.EraseCount(0, 21));
+
+    // after=0, as SetEraseFails: from the first erase on; cleared, it erases again.
+    disk.SetEraseFailsAfter(0, 22, 0);
+    EXPECT_EQ(Outcome::CheckCondition, Erase(22));
+    disk.SetEraseFails(0, 22, false);
+    EXPECT_EQ(Outcome::Good, Erase(22));
+}
+
+TEST_F(SimFlashDiskTest, BlockGoesBadAfterItsPagePrograms) {
+    disk.SetProgramFailsAfter(0, 30, 35);
+    sim::PageBytes data;
+    data.fill(0xA5);
+    // A fill of the whole block is 32 page programs; the next fill gets three pages in.
+    ASSERT_EQ(Outcome::Good, Run(Le32At7(0xC1, 0x55, 32, 30 * 32)));
+    ASSERT_EQ(Outcome::Good, Erase(30));
+    EXPECT_EQ(Outcome::CheckCondition, Run(Le32At7(0xC1, 0xAA, 32, 30 * 32)));
+    EXPECT_EQ(std::make_pair(3, 0x0C), Sense());
+    EXPECT_EQ(0xAA, disk.ReadPage(0, 30 * 32 + 2)[527]);
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 30 * 32 + 3)[0]);  // the refused page and those after it
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 30 * 32 + 31)[0]);
+    // Erasing does not heal it: a page write fails and leaves the page alone.
+    ASSERT_EQ(Outcome::Good, Erase(30));
+    EXPECT_EQ(Outcome::CheckCondition, WritePage(30 * 32 + 7, data));
+    EXPECT_EQ(std::make_pair(3, 0x0C), Sense());
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 30 * 32 + 7)[0]);
+    // It can still be marked bad.
+    EXPECT_EQ(Outcome::Good, Run(Le32At2(0xF1, 32, 30 * 32)));
+    EXPECT_TRUE(disk.IsMarkedBad(0, 30));
+    // A fill that crosses into the worn block programs the pages before it.
+    disk.SetProgramFailsAfter(0, 32, 0);
+    EXPECT_EQ(Outcome::CheckCondition, Run(Le32At7(0xC1, 0x00, 34, 31 * 32)));
+    EXPECT_EQ(0x00, disk.ReadPage(0, 31 * 32 + 31)[0]);
+    EXPECT_EQ(0xFF, disk.ReadPage(0, 32 * 32)[0]);
+    EXPECT_EQ(Outcome::Good, WritePage(33 * 32, data));
+}
+
+TEST_F(SimFlashDiskTest, BitFlipsAreHandedOutOnReadsUntilTheBudgetIsSpent) {
+    disk.SetBitFlips(0, 40, 3, 7);
+    EXPECT_EQ(3u, disk.BitFlipsLeft(0, 40));
+    auto flippedBits = [](const std::uint8_t* bytes, std::size_t n, std::uint8_t expected) {
+        int bits = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            bits += __builtin_popcount(static_cast<unsigned>(bytes[i] ^ expected));
+        }
+        return bits;
+    };
+    sim::PageBytes page = ReadPage(40 * 32 + 1);
+    EXPECT_EQ(1, flippedBits(page.data(), page.size(), 0xFF));
+    EXPECT_EQ(0, flippedBits(disk.ReadPage(0, 40 * 32 + 1).data(), 528, 0xFF));  // cells intact
+    std::vector<std::uint8_t> block(32 * 512);
+    ASSERT_EQ(Outcome::Good,
+              Run(PageCdb(0xFA, 32, 40 * 32, 32), Direction::In, block.data(), block.size()));
+    EXPECT_EQ(1, flippedBits(block.data(), block.size(), 0xFF));
+    std::vector<std::uint8_t> spare(32 * 16);
+    ASSERT_EQ(Outcome::Good,
+              Run(PageCdb(0xF3, 0, 40 * 32, 32), Direction::In, spare.data(), spare.size()));
+    EXPECT_EQ(1, flippedBits(spare.data(), spare.size(), 0xFF));
+    EXPECT_EQ(0u, disk.BitFlipsLeft(0, 40));
+    page = ReadPage(40 * 32 + 1);  // spent: clean reads
+    EXPECT_EQ(0, flippedBits(page.data(), page.size(), 0xFF));
+
+    // A read across two blocks flips only in the block that has flips to give.
+    disk.SetBitFlips(0, 42, 1);
+    std::vector<std::uint8_t> two(32 * 16 * 2);
+    ASSERT_EQ(Outcome::Good,
+              Run(PageCdb(0xF3, 0, 41 * 32, 64), Direction::In, two.data(), two.size()));
+    EXPECT_EQ(0, flippedBits(two.data(), 32 * 16, 0xFF));
+    EXPECT_EQ(1, flippedBits(two.data() + 32 * 16, 32 * 16, 0xFF));
+
+    // The same seed lands the flips in the same places.
+    SimFlashDisk again;
+    again.AddBank(0x73);
+    again.SetBitFlips(0, 40, 1, 7);
+    sim::PageBytes first{};
+    const Cdb read = PageCdb(0xE8, 32, 40 * 32 + 1, 1);
+    ASSERT_EQ(Outcome::Good, again.Execute(read.bytes, Direction::In, first.data(), 528));
+    SimFlashDisk twin;
+    twin.AddBank(0x73);
+    twin.SetBitFlips(0, 40, 1, 7);
+    sim::PageBytes second{};
+    ASSERT_EQ(Outcome::Good, twin.Execute(read.bytes, Direction::In, second.data(), 528));
+    EXPECT_EQ(first, second);
+}
+
 TEST_F(SimFlashDiskTest, WriteProtectionRefusesEveryWrite) {
     disk.SetSectorCount(100);
     disk.SetWriteProtected(true);

@@ -71,6 +71,8 @@ void DllMachine::Load(const std::string& dllFolder) {
     if (!bus_->AspiLibrary().missingEntry.empty()) {
         ReportError(description + ": missing-entry is ignored by WNASPI32.DLL");
     }
+    // The trace is written to the output folder; without one it is not kept at all.
+    bus_->SetTraceEnabled(!outFolder_.empty());
     RestoreState();
 }
 

@@ -1,0 +1,218 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <mutex>
+#endif
+
+#include "sim/sim_command.h"
+
+// The link between the host and a device, as the simulator plays it: a stack of small
+// decorators around the device, each adding one thing a real link does or suffers (a pause per
+// command, a command that never completes, a pulled plug, a record of what went by). A command
+// enters at the outermost one and goes down; the outcome comes back up through each of them.
+//
+// The fault decorators read and count in a SimLink: the machine has one for faults of the whole
+// machine, and every reader (stick) one of its own. Several stacks may share one link.
+
+namespace sim {
+
+// Commands to different readers may run on different threads at once. The simulator's
+// WNASPI32.DLL takes one lock around every call itself, so inside it no lock is needed (and the
+// Windows tool chain has no std::mutex).
+#if defined(_WIN32)
+class SimMutex {
+  public:
+    void lock() {}
+    void unlock() {}
+};
+#else
+using SimMutex = std::mutex;
+#endif
+
+// Holds a SimMutex for its scope (std::lock_guard is not there on that tool chain either).
+class SimLockGuard {
+  public:
+    explicit SimLockGuard(SimMutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~SimLockGuard() { mutex_.unlock(); }
+    SimLockGuard(const SimLockGuard&) = delete;
+    SimLockGuard& operator=(const SimLockGuard&) = delete;
+
+  private:
+    SimMutex& mutex_;
+};
+
+// What a link is set to and where its counters stand. Every member may be used while commands
+// run on other threads.
+class SimLink {
+  public:
+    // A pause per command (0: none).
+    void SetLatencyMicroseconds(std::uint32_t microseconds);
+    std::uint32_t LatencyMicroseconds() const;
+    // After `count` more commands through the link it is pulled, as by SetPlugged(false); 0
+    // cancels.
+    void UnplugAfterCommands(std::uint32_t count);
+    // The n-th command from now (1: the next one) never completes: Outcome::Hung, no effect.
+    // 0 cancels. Later commands complete as usual.
+    void HangOnCommand(std::uint32_t n);
+    // The n-th command from now and every one after it never complete: the link locks up until
+    // the disks behind it are power-cycled (a re-plug). 0 cancels a countdown still running.
+    void HangFromCommand(std::uint32_t n);
+    bool LockedUp() const;
+    void ClearLockUp();
+
+    // While pulled, nothing behind the link answers (Outcome::NoDevice). SimBus's re-plug sets
+    // this too and power-cycles the disks behind it; use that to plug a link back in.
+    bool Plugged() const;
+    void SetPlugged(bool plugged);
+
+    // Commands that went through the link and found a device (any outcome but NoDevice).
+    std::uint64_t Commands() const;
+
+  private:
+    friend class UnplugDecorator;
+    friend class LatencyDecorator;
+    friend class HangDecorator;
+
+    // Takes one off a countdown that is running; true when this took it to zero.
+    static bool CountDown(std::atomic<std::uint32_t>& counter);
+
+    std::atomic<std::uint32_t> latencyMicroseconds_{0};
+    std::atomic<std::uint32_t> unplugAfter_{0};
+    std::atomic<std::uint32_t> hangOn_{0};
+    std::atomic<std::uint32_t> hangFrom_{0};
+    std::atomic<bool> lockedUp_{false};
+    std::atomic<bool> plugged_{true};
+    std::atomic<std::uint64_t> commands_{0};
+};
+
+// A decorator: does its part and hands the command to the next target down the stack.
+class CommandDecorator : public CommandTarget {
+  protected:
+    explicit CommandDecorator(CommandTarget& next) : next_(next) {}
+    CommandTarget& next_;
+};
+
+// The end of every stack: the device executes the command on the addressed LUN.
+class DeviceTarget final : public CommandTarget {
+  public:
+    Outcome Execute(const UnitCommand& command) override;
+};
+
+// While the link is pulled nothing answers. Counts the commands that found a device behind it
+// (a command an inner pulled link refused does not count) and pulls the link once its
+// unplug-after countdown runs out.
+class UnplugDecorator final : public CommandDecorator {
+  public:
+    UnplugDecorator(CommandTarget& next, SimLink& link) : CommandDecorator(next), link_(link) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    SimLink& link_;
+};
+
+// Every command waits the link's latency before it goes on.
+class LatencyDecorator final : public CommandDecorator {
+  public:
+    LatencyDecorator(CommandTarget& next, SimLink& link) : CommandDecorator(next), link_(link) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    SimLink& link_;
+};
+
+// The command the link's hang-on countdown names never reaches the device: it hangs. From the
+// one its hang-from countdown names on, every command hangs until the link's lock-up is cleared.
+class HangDecorator final : public CommandDecorator {
+  public:
+    HangDecorator(CommandTarget& next, SimLink& link) : CommandDecorator(next), link_(link) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    SimLink& link_;
+};
+
+// One command at a time through this stack, as a device has one command in flight.
+class SerialDecorator final : public CommandDecorator {
+  public:
+    SerialDecorator(CommandTarget& next, SimMutex& mutex) : CommandDecorator(next), mutex_(mutex) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    SimMutex& mutex_;
+};
+
+// Where the trace of a machine goes: nowhere unless asked. Kept in memory for tests that look at
+// the entries, and/or streamed to a file one line per command as they come (no memory grows).
+class TraceRecorder {
+  public:
+    TraceRecorder() = default;
+    ~TraceRecorder();
+    TraceRecorder(const TraceRecorder&) = delete;
+    TraceRecorder& operator=(const TraceRecorder&) = delete;
+
+    // Whether anything is recorded at all.
+    bool Active() const { return active_.load(std::memory_order_relaxed); }
+    void Record(const UnitCommand& command, Outcome outcome);
+
+    void Keep(bool keep);
+    const std::vector<TraceEntry>& Entries() const { return entries_; }
+    void Clear();
+
+    // Starts writing the lines to a new file at `path` (an earlier stream is ended first). False
+    // with a reason when the file cannot be created.
+    bool StreamTo(const std::string& path, std::string* error);
+    // Flushes and closes the stream; true when every line reached the file (also when there was
+    // no stream).
+    bool EndStream();
+
+  private:
+    void UpdateActive();
+
+    SimMutex mutex_;
+    std::atomic<bool> active_{false};
+    bool keep_ = false;
+    std::vector<TraceEntry> entries_;
+    std::FILE* stream_ = nullptr;
+    bool streamFailed_ = false;
+};
+
+// One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
+std::string FormatTraceLine(const TraceEntry& entry);
+
+// Records every command that comes through, with its outcome, when the recorder is active.
+class TraceDecorator final : public CommandDecorator {
+  public:
+    TraceDecorator(CommandTarget& next, TraceRecorder& recorder)
+        : CommandDecorator(next), recorder_(recorder) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    TraceRecorder& recorder_;
+};
+
+// The name a unit has in the trace: "<device name> lun <n>" for readers, the device's name for
+// foreign drives.
+std::string TraceUnitName(const SimDevice& device, std::uint8_t lun);
+
+// A stack of decorators owned together; the last one added is the way in.
+class CommandStack {
+  public:
+    template <typename Stage, typename... Args>
+    CommandTarget& Add(Args&&... args) {
+        stages_.emplace_back(new Stage(std::forward<Args>(args)...));
+        return *stages_.back();
+    }
+    CommandTarget& Front() { return *stages_.back(); }
+
+  private:
+    std::vector<std::unique_ptr<CommandTarget>> stages_;
+};
+
+}  // namespace sim
