@@ -724,6 +724,28 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
     }
 }
 
+TEST_F(CliFormat, ThirtySticksAreListedAndTheThirtiethIsFormatted) {
+    std::string text;
+    for (int stick = 1; stick <= 30; ++stick) {
+        text += "reader\nunit DS node=s" + std::to_string(stick) + "\nbanks 6E\ncis page=0\n";
+    }
+    const std::string hub = Describe("hub.txt", text);
+    Finished list = RunBrevant({"list", "--simulate", hub}, InDir());
+    EXPECT_EQ(list.exitCode, kExitComplete) << list.output;
+    for (int stick = 1; stick <= 30; ++stick) {
+        EXPECT_NE(list.output.find("sim:s" + std::to_string(stick) + " "), std::string::npos)
+            << stick << "\n"
+            << list.output;
+    }
+    Finished run = RunBrevant(
+        {"format", "--yes", "--simulate", hub, "--device", "sim:s30", "--trace", Path("hub.log")},
+        InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    const std::string trace = ReadFile(Path("hub.log"));
+    EXPECT_NE(trace.find("reader 29 lun 0: F2 "), std::string::npos);
+    EXPECT_EQ(trace.find("reader 28 lun 0:"), std::string::npos);  // no other stick is asked
+}
+
 // ---- Listing and rights ----
 
 TEST_F(CliFormat, ListShowsEveryUnit) {

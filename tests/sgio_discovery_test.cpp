@@ -9,14 +9,18 @@
 #include <string>
 
 #include "format/block_probes.h"
+#include "format/physical_format.h"
 #include "reader/commands.h"
+#include "reader/port_subset.h"
 #include "reader/sense.h"
 #include "reader/sgio_nodes.h"
 #include "reader/sgio_port.h"
 #include "reader/transport.h"
 #include "reader/units.h"
 #include "sim/sim_bus.h"
+#include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
+#include "tests/fake_run.h"
 #include "tests/sim_kernel.h"
 #include "tests/temp_dir.h"
 
@@ -134,6 +138,57 @@ TEST_F(SgioStack, PulledReaderIsNoticedAndRescanned) {
     MediaType again[3];
     DiscoverUnits(&count, again);
     EXPECT_EQ(count, 0);
+}
+
+// A shop's hub: more sticks than Windows has drive letters, each on its own node. Every node is
+// discovered on its own (as the command line does), and the 30th stick is formatted through
+// SG_IO while the others hear nothing but the look at who they are.
+TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
+    std::string description;
+    for (int stick = 1; stick <= 32; ++stick) {
+        description +=
+            "reader\nunit DS node=s" + std::to_string(stick) + "\nbanks 6E\ncis page=0\n";
+    }
+    std::string error;
+    bus_ = sim::SimBus::Parse(description, &error);
+    ASSERT_TRUE(bus_) << error;
+    bus_->SetTraceEnabled(true);
+    kernel_ = std::make_unique<SimKernel>(*bus_);
+    port_ = std::make_unique<SgioPort>(*kernel_, kernel_->Nodes());
+    ASSERT_EQ(port_->PlaceCount(), 32u);
+
+    std::vector<std::uint32_t> disks;
+    for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
+        PlaceSubsetPort one(*port_, {place});
+        UsePort(&one);
+        ASSERT_EQ(OpenTransport(), 1);
+        std::uint8_t count = 0;
+        MediaType keys[3];
+        DiscoverUnits(&count, keys);
+        if (count == 1 && keys[0] == kMediaUsbDisk) disks.push_back(place);
+        CloseTransport();
+    }
+    UsePort(nullptr);
+    EXPECT_EQ(disks.size(), 32u);
+
+    bus_->ClearTrace();
+    PlaceSubsetPort thirtieth(*port_, {29});
+    UsePort(&thirtieth);
+    ASSERT_EQ(OpenTransport(), 1);
+    open_ = true;
+    std::uint8_t count = 0;
+    MediaType keys[3];
+    DiscoverUnits(&count, keys);
+    ASSERT_EQ(count, 1);
+    FakeRun run;
+    EXPECT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, kFormatQuick), kFormatCompleteReplug)
+        << run.runMessage;
+    sim::SimFlashDisk* disk = bus_->Reader(bus_->ReaderNamed("s30"))->Unit(0)->FlashDisk();
+    EXPECT_EQ(disk->SectorCount(), disk->CisSectorTotal());
+    EXPECT_GT(disk->SectorCount(), 0u);
+    for (const auto& entry : bus_->Trace()) {
+        ASSERT_EQ(entry.device, bus_->Trace().front().device);  // one stick only
+    }
 }
 
 // ---- Mounted file systems on a node's disk ----
