@@ -10,7 +10,7 @@
 // against a scripted device in tests. ReaderDeviceAccess() forwards to the reader and the format
 // engine; every operation means what the function of the same name does there.
 class DeviceAccess {
-public:
+  public:
     virtual ~DeviceAccess() = default;
 
     // 1 when a back-end is ready, 0 when the reader cannot be reached at all.

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "app/device_access.h"
+#include "app/window_host.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
-#include "app/window_host.h"
 #include "core/format_types.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
@@ -15,7 +15,7 @@
 // calls these handlers; the reader is reached through a DeviceAccess. The dialog is also the
 // front end that the format engine runs against.
 class CFormatDlg : public RunInterface {
-public:
+  public:
     CFormatDlg(WindowHost& host, DeviceAccess& device);
 
     // Start-up and exit.
@@ -80,7 +80,7 @@ public:
     std::uint16_t OsFamilyCode() const { return m_nOsCode; }
     FormatSettings& MutableSettings() { return m_settings; }
 
-private:
+  private:
     void AppendCapacityLine();
     void EnableFormatControls(bool enabled);
 

@@ -1,9 +1,9 @@
 // Media detection, the status text and the format-mode buttons of the main dialog.
 #include <cstdio>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
+#include "core/string_table.h"
 #include "res/resource.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The Start/Stop run of the main dialog: confirmation, the run itself, progress and the result.
 #include <cstdio>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "res/resource.h"
 
 namespace {

@@ -6,9 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/string_table.h"
-#include "core/format_log.h"
-#include "core/format_settings.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
@@ -19,6 +16,9 @@
 #include "cli/settings_check.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_run.h"
+#include "core/format_log.h"
+#include "core/format_settings.h"
+#include "core/string_table.h"
 #include "format/physical_format.h"
 #include "reader/commands.h"
 #include "reader/sgio_nodes.h"

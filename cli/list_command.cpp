@@ -1,12 +1,12 @@
 #include <cstdio>
 #include <string>
 
-#include "core/string_table.h"
 #include "cli/commands.h"
 #include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
+#include "core/string_table.h"
 #include "reader/sgio_nodes.h"
 
 void ReportNoReader(const ReaderSession& session, const Machine& machine,

@@ -1,8 +1,8 @@
 #include "cli/terminal_run.h"
 
-#include "core/string_table.h"
 #include "cli/prompt.h"
 #include "cli/stop_signals.h"
+#include "core/string_table.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "cli/progress_view.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
-#include "cli/progress_view.h"
 #include "format/run_interface.h"
 
 // The format engine's front end on a terminal: the per-block pump watches for stop signals and

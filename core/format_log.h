@@ -8,7 +8,7 @@
 // "brevant.log" in one piece at exit. No append takes place once 65,436 bytes are used, which
 // keeps every line (none is longer than 99 characters) inside the buffer.
 class FormatLog {
-public:
+  public:
     static constexpr std::uint32_t kBufferSize = 65536;
     static constexpr std::uint32_t kAppendLimit = 65436;
 
@@ -30,7 +30,7 @@ public:
     // Tests put the log at a chosen fill level.
     void SetUsedForTest(std::uint32_t used);
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     std::uint32_t used_ = kBufferSize;
     std::unique_ptr<char[]> buffer_;

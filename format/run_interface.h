@@ -9,7 +9,7 @@
 // Everything the format engine needs from the front end that runs it (the dialog, the command
 // line, a test). The engine touches the front end through nothing else.
 class RunInterface {
-public:
+  public:
     virtual ~RunInterface() = default;
 
     // Hands at most one pending front-end event (a window message, a signal, a timer tick) to

@@ -4,7 +4,7 @@ namespace {
 
 // Stands in where the host has no platform layer of its own: nothing can be loaded or opened.
 class NoOsLayer final : public OsLayer {
-public:
+  public:
     OsLibrary LoadLibrary(const char*) override { return nullptr; }
     OsEntry GetProcAddress(OsLibrary, const char*) override { return nullptr; }
     void FreeLibrary(OsLibrary) override {}

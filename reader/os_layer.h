@@ -18,7 +18,7 @@ constexpr std::uint32_t kIoctlScsiPassThroughDirect = 0x4D014u;
 constexpr std::uint32_t kErrorDevNotExist = 55;
 
 class OsLayer {
-public:
+  public:
     virtual ~OsLayer() = default;
 
     // Library loading (the ASPI back-end).

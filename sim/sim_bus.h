@@ -29,10 +29,10 @@ enum class Outcome {
 };
 
 struct TraceEntry {
-    std::string device;     // "reader 0 lun 1", "foreign C", ...
-    std::uint8_t cdb[12];   // the command bytes as received
+    std::string device;    // "reader 0 lun 1", "foreign C", ...
+    std::uint8_t cdb[12];  // the command bytes as received
     Direction direction;
-    std::uint32_t length;   // data phase length as requested
+    std::uint32_t length;  // data phase length as requested
     Outcome outcome;
 };
 
@@ -42,14 +42,14 @@ class SimUnit;
 
 // Settings of the ASPI library as the in-process face and the DLL present it.
 struct AspiLibraryConfig {
-    bool present = true;                  // false: WNASPI32.DLL cannot be loaded
-    std::string missingEntry;             // an entry point name that is not exported, or empty
+    bool present = true;       // false: WNASPI32.DLL cannot be loaded
+    std::string missingEntry;  // an entry point name that is not exported, or empty
     bool supportInfoOverridden = false;
-    std::uint32_t supportInfo = 0;        // GetASPI32SupportInfo's value when overridden
+    std::uint32_t supportInfo = 0;  // GetASPI32SupportInfo's value when overridden
 };
 
 class SimBus {
-public:
+  public:
     SimBus();
     ~SimBus();
     SimBus(const SimBus&) = delete;
@@ -128,7 +128,7 @@ public:
     AspiLibraryConfig& MutableAspiLibrary();
     void SetDirectPassThroughSupported(bool supported);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

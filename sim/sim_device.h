@@ -19,7 +19,7 @@ constexpr std::size_t kInquiryBytes = 56;
 
 // One logical unit of a reader, or the single unit of a foreign drive.
 class SimUnit {
-public:
+  public:
     enum class Kind {
         FlashDisk,  // medium code "DS": the controller's own flash disk
         CardSlot,   // any other medium code ("CF", "SM", "MM" or one the program does not know)
@@ -56,14 +56,14 @@ public:
     // Commands other than INQUIRY this unit received (what a foreign drive must never get).
     std::uint64_t NonInquiryCommands() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 // One SCSI target: a reader (one to three units, LUN = position) or a foreign drive (one unit).
 class SimDevice {
-public:
+  public:
     enum class Kind { Reader, Foreign };
 
     SimDevice(Kind kind, std::uint8_t adapter, std::uint8_t target, std::string name);
@@ -90,7 +90,7 @@ public:
     Outcome Execute(std::uint8_t lun, const std::uint8_t cdb[12], Direction direction,
                     std::uint8_t* buffer, std::uint32_t length);
 
-private:
+  private:
     Kind kind_;
     std::uint8_t adapter_;
     std::uint8_t target_;

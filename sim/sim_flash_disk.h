@@ -62,7 +62,7 @@ struct SenseCode {
 };
 
 class SimFlashDisk {
-public:
+  public:
     SimFlashDisk();
     ~SimFlashDisk();
     SimFlashDisk(const SimFlashDisk&) = delete;
@@ -148,7 +148,7 @@ public:
     // Bytes held for blocks that keep their pages and for stored logical sectors.
     std::size_t StoredBytes() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

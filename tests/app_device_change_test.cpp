@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 
 namespace {

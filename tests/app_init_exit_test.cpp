@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 #include "tests/temp_dir.h"
 

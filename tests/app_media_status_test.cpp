@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "reader/os_layer.h"
 #include "reader/transport.h"
 #include "reader/units.h"
@@ -30,7 +30,7 @@ const char kSmallDisk[] =
 
 // The program's start-up over a simulated machine: transport opened, dialog initialised.
 class DialogOverReader : public ::testing::Test {
-protected:
+  protected:
     void Boot(const std::string& description) {
         std::string error;
         bus = sim::SimBus::Parse(description, &error);

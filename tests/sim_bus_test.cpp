@@ -24,7 +24,7 @@ const std::uint8_t kEraseBlock3[12] = {0xF2, 0x00, 0x60, 0x00, 0x00, 0x00};
 // A reader at adapter 1 target 2 with a CF slot (E:) and a flash disk (F:), and a system disk
 // C: at adapter 0 target 0.
 class SimBusTest : public ::testing::Test {
-protected:
+  protected:
     SimBusTest() {
         bus.AddForeignDrive('C', 0, 0, "System Disk");
         sim::SimDevice& reader = bus.AddReader(1, 2);
