@@ -37,7 +37,8 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
     SettingsCheck check = CheckSettingsFile(path);
     if (!check.readable) {
         if (!options.settingsGiven) return true;  // no settings file: the defaults apply
-        Complain(path + ": cannot read the settings file");
+        std::string reason = check.unreadableReason.empty() ? "" : ": " + check.unreadableReason;
+        Complain(path + ": cannot read the settings file" + reason);
         return false;
     }
     for (const auto& warning : check.warnings) Complain("warning: " + path + ": " + warning);
@@ -46,7 +47,8 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
         Complain(path + ": the settings file is not usable; nothing was done");
         return false;
     }
-    ReadSettingsFile(path, settings);
+    // What was checked is what is used: the file is not read a second time.
+    ApplySettings(check.applied, settings);
     return true;
 }
 
