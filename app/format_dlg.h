@@ -97,7 +97,7 @@ class CFormatDlg : public RunInterface {
     std::uint8_t m_nDevNodeChanges = 0;
     std::int32_t m_bStopRequested = 1;
     std::int32_t m_bRunning = 0;
-    FormatMode m_nFormatMode = kFormatQuick;
+    FormatMode m_nFormatMode = FormatMode::Quick;
     std::uint32_t m_nTotalBlocks = 0;
     std::uint32_t m_nBlocksDone = 0;
     FormatLog m_log;

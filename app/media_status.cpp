@@ -36,8 +36,8 @@ void CFormatDlg::EnableFormatControls(bool enabled) {
 
 void CFormatDlg::Rescan() {
     EnableFormatControls(false);
-    m_nFormatMode = kFormatQuick;
-    ShowFormatMode(kFormatQuick);
+    m_nFormatMode = FormatMode::Quick;
+    ShowFormatMode(FormatMode::Quick);
     m_mediaType = kMediaNone;
     m_bStopRequested = 1;
     m_bRunning = 0;
@@ -99,7 +99,7 @@ void CFormatDlg::ResetProgress() {
 }
 
 void CFormatDlg::ShowFormatMode(FormatMode mode) {
-    if (mode == kFormatFull) {
+    if (mode == FormatMode::Full) {
         host_.CheckControl(IDC_FULL, true);
         host_.CheckControl(IDC_QUICK, false);
     } else {
@@ -109,13 +109,13 @@ void CFormatDlg::ShowFormatMode(FormatMode mode) {
 }
 
 void CFormatDlg::OnQuick() {
-    m_nFormatMode = kFormatQuick;
+    m_nFormatMode = FormatMode::Quick;
     ShowFormatMode(m_nFormatMode);
     ResetProgress();
 }
 
 void CFormatDlg::OnFull() {
-    m_nFormatMode = kFormatFull;
+    m_nFormatMode = FormatMode::Full;
     ShowFormatMode(m_nFormatMode);
     ResetProgress();
 }

@@ -61,11 +61,11 @@ void CFormatDlg::OnStartStop() {
     const std::int64_t elapsed = host_.Now() - started;
 
     std::string resultText;
-    if (result == kFormatComplete) {
+    if (result == FormatResult::Complete) {
         resultText = AppString(IDS_FORMAT_COMPLETE);
-    } else if (result == kFormatCancelled) {
+    } else if (result == FormatResult::Cancelled) {
         resultText = AppString(IDS_FORMAT_CANCELED);
-    } else if (result == kFormatCompleteReplug) {
+    } else if (result == FormatResult::CompleteReplug) {
         host_.MessageBox(m_strRunMessage, m_strTitle, BoxButtons::Ok);
     } else {
         resultText = AppString(IDS_FORMAT_FAILED);
@@ -78,7 +78,7 @@ void CFormatDlg::OnStartStop() {
     m_bStopRequested = 1;
     m_bRunning = 0;
     host_.SetControlText(IDC_START_STOP, "Start");
-    if (result == kFormatCompleteReplug) {
+    if (result == FormatResult::CompleteReplug) {
         host_.EnableControl(IDC_START_STOP, false);
     } else {
         host_.EnableControl(IDC_QUICK, true);
@@ -92,10 +92,10 @@ FormatResult CFormatDlg::RunFormat() {
     AppendLog("Start formatting DISK\n", 0, 0, 0);
     host_.StartTimer(kProgressTimer, kProgressPeriodMs);
     const FormatResult result = device_.RunPhysicalFormat(*this, m_mediaType, m_nFormatMode);
-    if (result == kFormatCompleteReplug) device_.StopUnit(m_mediaType);
+    if (result == FormatResult::CompleteReplug) device_.StopUnit(m_mediaType);
     host_.StopTimer(kProgressTimer);
     AppendLog("End formatting DISK\n", 0, 0, 0);
-    if (result != kFormatCancelled) host_.SetProgressPosition(100);
+    if (result != FormatResult::Cancelled) host_.SetProgressPosition(100);
     return result;
 }
 

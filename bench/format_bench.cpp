@@ -48,7 +48,7 @@ class BenchRun : public RunInterface {
 };
 
 struct Measurement {
-    FormatResult result = 0;
+    FormatResult result = FormatResult::Failed;
     std::uint64_t commands = 0;
     std::uint64_t volumeWrites = 0;
     std::uint32_t blocks = 0;
@@ -109,8 +109,8 @@ void Report(const char* name, const Measurement& m) {
     std::printf(
         "%-28s result %d, %u blocks, %llu commands, %.2f s wall, %.2f us/command, "
         "peak RSS %.1f MiB, disk model %.1f MiB\n",
-        name, m.result, m.blocks, static_cast<unsigned long long>(m.commands), m.seconds,
-        m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
+        name, static_cast<int>(m.result), m.blocks, static_cast<unsigned long long>(m.commands),
+        m.seconds, m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
         m.storedBytes / 1048576.0);
 }
 
@@ -124,18 +124,18 @@ int main() {
 
     std::printf("Commands per block (32 pages a block):\n");
     std::printf("  Quick                         %.2f (expected 2: good test, erase)\n",
-                CommandsPerBlock(kFormatQuick, defaults));
+                CommandsPerBlock(FormatMode::Quick, defaults));
     std::printf("  Full, default settings        %.2f (expected 12: 1 + 4 + 4 + 1 + 2)\n",
-                CommandsPerBlock(kFormatFull, defaults));
+                CommandsPerBlock(FormatMode::Full, defaults));
     std::printf("  Full, ascending pattern too   %.2f (expected 77: 1 + 65 + 4 + 4 + 1 + 2)\n",
-                CommandsPerBlock(kFormatFull, everything));
+                CommandsPerBlock(FormatMode::Full, everything));
 
     const std::initializer_list<std::uint8_t> gib = {0x79, 0x79, 0x79, 0x79,
                                                      0x79, 0x79, 0x79, 0x79};
     std::printf(
         "\n1 GiB disk (8 banks of 79h), no latency (targets: Quick < 5 s, Full < 30 s, "
         "peak < 100 MiB):\n");
-    Report("Quick format", Format(gib, kFormatQuick, defaults));
-    Report("Full format", Format(gib, kFormatFull, defaults));
+    Report("Quick format", Format(gib, FormatMode::Quick, defaults));
+    Report("Full format", Format(gib, FormatMode::Full, defaults));
     return 0;
 }

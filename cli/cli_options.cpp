@@ -120,7 +120,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         *error = "--export-image, --export-pages, --trace and --sim-latency need --simulate";
         return false;
     }
-    parsed.mode = fullGiven ? kFormatFull : kFormatQuick;
+    parsed.mode = fullGiven ? FormatMode::Full : FormatMode::Quick;
     *options = parsed;
     return true;
 }

@@ -10,10 +10,10 @@ enum class CliCommand { None, Help, List, Format };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
-    FormatMode mode = kFormatQuick;  // --full gives kFormatFull
-    std::string device;              // --device NODE; empty: the one flash disk found
-    bool assumeYes = false;          // --yes
-    std::string settingsPath;        // --settings FILE; empty: Brevant.ini in the current folder
+    FormatMode mode = FormatMode::Quick;  // --full gives Full
+    std::string device;                   // --device NODE; empty: the one flash disk found
+    bool assumeYes = false;               // --yes
+    std::string settingsPath;  // --settings FILE; empty: Brevant.ini in the current folder
     bool settingsGiven = false;
     std::string logPath;      // --log FILE; empty: brevant.log when GenerateLog is on
     std::string simulate;     // --simulate DESCRIPTION

@@ -76,11 +76,11 @@ const FoundUnit* ChooseFlashDisk(const std::vector<FoundUnit>& units, int* exitC
 
 std::string ResultText(FormatResult result) {
     switch (result) {
-        case kFormatComplete:
+        case FormatResult::Complete:
             return AppString(IDS_FORMAT_COMPLETE);
-        case kFormatCancelled:
+        case FormatResult::Cancelled:
             return AppString(IDS_FORMAT_CANCELED);
-        case kFormatCompleteReplug:
+        case FormatResult::CompleteReplug:
             return std::string();  // the engine's message says it all
         default:
             break;
@@ -90,10 +90,10 @@ std::string ResultText(FormatResult result) {
 
 int ExitCodeOf(FormatResult result, const TerminalRun& run) {
     switch (result) {
-        case kFormatComplete:
-        case kFormatCompleteReplug:
+        case FormatResult::Complete:
+        case FormatResult::CompleteReplug:
             return kExitComplete;
-        case kFormatCancelled:
+        case FormatResult::Cancelled:
             return run.DiskRemoved() ? kExitFailed : kExitCancelled;
         default:
             break;
@@ -151,7 +151,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
 
     std::printf("Device: %s (%s)\nCapacity: %s\nFormat: %s\n", node.c_str(),
                 MediumName(kMediaUsbDisk).c_str(), capacity.c_str(),
-                options.mode == kFormatFull ? "Full" : "Quick");
+                options.mode == FormatMode::Full ? "Full" : "Quick");
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
@@ -170,11 +170,11 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     log.Append(kLogStart);
     std::time_t started = std::time(nullptr);
     FormatResult result = RunPhysicalFormat(run, kMediaUsbDisk, options.mode);
-    if (result == kFormatCompleteReplug) StopUnit(kMediaUsbDisk);
+    if (result == FormatResult::CompleteReplug) StopUnit(kMediaUsbDisk);
     log.Append(kLogEnd);
     long elapsed = static_cast<long>(std::time(nullptr) - started);
-    if (result != kFormatCancelled) run.SetProgressPosition(100);
-    if (result == kFormatCompleteReplug) run.ShowFinalProgress();
+    if (result != FormatResult::Cancelled) run.SetProgressPosition(100);
+    if (result == FormatResult::CompleteReplug) run.ShowFinalProgress();
     run.EndProgressLine();
 
     // The dialog's status text, a line for each of its parts.

@@ -162,7 +162,7 @@ TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     const std::string status = host.Text(IDC_STATUS);
 
     dlg.OnFull();
-    EXPECT_EQ(dlg.Mode(), kFormatFull);
+    EXPECT_EQ(dlg.Mode(), FormatMode::Full);
     EXPECT_TRUE(host.Checked(IDC_FULL));
     EXPECT_FALSE(host.Checked(IDC_QUICK));
     EXPECT_EQ(host.progress, 0);
@@ -172,16 +172,16 @@ TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     EXPECT_EQ(host.Text(IDC_STATUS), status);  // the status text on screen stays
 
     dlg.OnQuick();
-    EXPECT_EQ(dlg.Mode(), kFormatQuick);
+    EXPECT_EQ(dlg.Mode(), FormatMode::Quick);
     EXPECT_TRUE(host.Checked(IDC_QUICK));
     EXPECT_FALSE(host.Checked(IDC_FULL));
 }
 
 TEST_F(MediaFixture, ShowFormatModeTreatsEveryOtherValueAsQuick) {
     Start({8});
-    dlg.ShowFormatMode(1);
+    dlg.ShowFormatMode(FormatMode::Full);
     EXPECT_TRUE(host.Checked(IDC_FULL));
-    dlg.ShowFormatMode(7);
+    dlg.ShowFormatMode(static_cast<FormatMode>(7));  // a value no control gives
     EXPECT_TRUE(host.Checked(IDC_QUICK));
     EXPECT_FALSE(host.Checked(IDC_FULL));
 }
