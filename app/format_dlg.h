@@ -2,11 +2,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/device_access.h"
 #include "app/window_host.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "core/format_types.h"
+#include "format/device_access.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/device_access.h"
 #include "app/window_host.h"
+#include "format/device_access.h"
 #include "res/resource.h"
 
 struct FakeControl {
