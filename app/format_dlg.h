@@ -56,6 +56,8 @@ class CFormatDlg : public RunInterface {
     void PumpOneMessage() override;
     bool StopRequested() override { return m_bStopRequested != 0; }
     void SetProgressPosition(int position) override;
+    void StartProgressTimer() override;
+    void StopProgressTimer() override;
     std::uint32_t& TotalBlocks() override { return m_nTotalBlocks; }
     std::uint32_t& BlocksDone() override { return m_nBlocksDone; }
     void SetRunMessage(const std::string& text) override { m_strRunMessage = text; }

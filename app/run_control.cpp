@@ -3,6 +3,7 @@
 
 #include "app/format_dlg.h"
 #include "core/string_table.h"
+#include "format/run_sequence.h"
 #include "res/resource.h"
 
 namespace {
@@ -89,15 +90,12 @@ void CFormatDlg::OnStartStop() {
 }
 
 FormatResult CFormatDlg::RunFormat() {
-    AppendLog("Start formatting DISK\n", 0, 0, 0);
-    host_.StartTimer(kProgressTimer, kProgressPeriodMs);
-    const FormatResult result = device_.RunPhysicalFormat(*this, m_mediaType, m_nFormatMode);
-    if (result == FormatResult::CompleteReplug) device_.StopUnit(m_mediaType);
-    host_.StopTimer(kProgressTimer);
-    AppendLog("End formatting DISK\n", 0, 0, 0);
-    if (result != FormatResult::Cancelled) host_.SetProgressPosition(100);
-    return result;
+    return RunFormatSequence(*this, device_, m_mediaType, m_nFormatMode);
 }
+
+void CFormatDlg::StartProgressTimer() { host_.StartTimer(kProgressTimer, kProgressPeriodMs); }
+
+void CFormatDlg::StopProgressTimer() { host_.StopTimer(kProgressTimer); }
 
 void CFormatDlg::OnTimer(std::uintptr_t timerId) {
     if (timerId != kProgressTimer) return;

@@ -19,14 +19,12 @@
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "core/string_table.h"
-#include "format/physical_format.h"
+#include "format/device_access.h"
+#include "format/run_sequence.h"
 #include "reader/commands.h"
 #include "reader/sgio_nodes.h"
 
 namespace {
-
-constexpr char kLogStart[] = "Start formatting DISK\n";
-constexpr char kLogEnd[] = "End formatting DISK\n";
 
 void Complain(const std::string& text) { std::fprintf(stderr, "brevant: %s\n", text.c_str()); }
 
@@ -167,13 +165,9 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     std::printf("Formatting... press Ctrl-C to stop.\n");
     std::fflush(stdout);
 
-    log.Append(kLogStart);
     std::time_t started = std::time(nullptr);
-    FormatResult result = RunPhysicalFormat(run, kMediaUsbDisk, options.mode);
-    if (result == FormatResult::CompleteReplug) StopUnit(kMediaUsbDisk);
-    log.Append(kLogEnd);
+    FormatResult result = RunFormatSequence(run, ReaderDeviceAccess(), kMediaUsbDisk, options.mode);
     long elapsed = static_cast<long>(std::time(nullptr) - started);
-    if (result != FormatResult::Cancelled) run.SetProgressPosition(100);
     if (result == FormatResult::CompleteReplug) run.ShowFinalProgress();
     run.EndProgressLine();
 

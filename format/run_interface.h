@@ -24,6 +24,11 @@ class RunInterface {
     // The progress counters: total blocks of all banks, blocks the scan has entered.
     virtual std::uint32_t& TotalBlocks() = 0;
     virtual std::uint32_t& BlocksDone() = 0;
+    // The front end's progress timer, alive only while the engine runs (the dialog's timer 1,
+    // which turns the counters into the percentage). Front ends that draw progress otherwise
+    // leave these empty.
+    virtual void StartProgressTimer() {}
+    virtual void StopProgressTimer() {}
     // Bad blocks counted so far in this run; only front ends that show it care.
     virtual void NoteBadBlocks(std::uint32_t /*badSoFar*/) {}
 
