@@ -83,7 +83,6 @@ class CFormatDlg : public RunInterface {
     FormatSettings& MutableSettings() { return m_settings; }
 
   private:
-    void AppendCapacityLine();
     void EnableFormatControls(bool enabled);
 
     WindowHost& host_;
@@ -109,16 +108,6 @@ class CFormatDlg : public RunInterface {
     // a second run and the exit sequence from starting inside a run.
     bool m_bInRun = false;
 };
-
-// "%d.%d MB  %d sectors" for a last logical block address inside the accepted range, the
-// not-formatted text outside it.
-std::string CapacityText(std::uint32_t lastBlockAddress);
-constexpr std::uint32_t kMinLastBlockAddress = 250;
-constexpr std::uint32_t kMaxLastBlockAddress = 2048000;
-
-// " HH:MM:SS." of an elapsed span in seconds, the hours taken modulo 24; a negative span (the
-// clock was set back during the run) shows as zero.
-std::string FormatElapsed(std::int64_t seconds);
 
 // The progress tick's percentage: 4 with nothing done, 100 with every block done; 4 while the
 // total is still 0.

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/format_dlg.h"
+#include "core/status_texts.h"
 #include "core/string_table.h"
 #include "format/run_sequence.h"
 #include "res/resource.h"
@@ -12,16 +13,6 @@ constexpr unsigned kProgressTimer = 1;
 constexpr unsigned kProgressPeriodMs = 2000;
 
 }  // namespace
-
-std::string FormatElapsed(std::int64_t seconds) {
-    if (seconds < 0) seconds = 0;
-    const int hours = static_cast<int>((seconds / 3600) % 24);
-    const int minutes = static_cast<int>((seconds / 60) % 60);
-    const int secs = static_cast<int>(seconds % 60);
-    char text[16];
-    std::snprintf(text, sizeof text, " %02d:%02d:%02d.", hours, minutes, secs);
-    return text;
-}
 
 std::uint16_t ProgressPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks) {
     // A tick can come after a progress reset emptied the total; it then shows the start value.
@@ -61,19 +52,11 @@ void CFormatDlg::OnStartStop() {
     const FormatResult result = RunFormat();
     const std::int64_t elapsed = host_.Now() - started;
 
-    std::string resultText;
-    if (result == FormatResult::Complete) {
-        resultText = AppString(IDS_FORMAT_COMPLETE);
-    } else if (result == FormatResult::Cancelled) {
-        resultText = AppString(IDS_FORMAT_CANCELED);
-    } else if (result == FormatResult::CompleteReplug) {
+    if (result == FormatResult::CompleteReplug)
         host_.MessageBox(m_strRunMessage, m_strTitle, BoxButtons::Ok);
-    } else {
-        resultText = AppString(IDS_FORMAT_FAILED);
-    }
-    m_strStatus = m_strRunMessage + resultText;
+    m_strStatus = m_strRunMessage + ResultText(result);
     m_strStatus += AppString(IDS_TIME_ELAPSED);
-    m_strStatus += FormatElapsed(elapsed);
+    m_strStatus += ElapsedText(elapsed);
     host_.SetControlText(IDC_STATUS, m_strStatus);
 
     m_bStopRequested = 1;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/output_path.h"
@@ -18,10 +17,11 @@
 #include "cli/terminal_run.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
+#include "core/status_texts.h"
 #include "core/string_table.h"
 #include "format/device_access.h"
+#include "format/disk_probe.h"
 #include "format/run_sequence.h"
-#include "reader/commands.h"
 #include "reader/sgio_nodes.h"
 
 namespace {
@@ -70,20 +70,6 @@ const FoundUnit* ChooseFlashDisk(const std::vector<FoundUnit>& units, int* exitC
         return nullptr;
     }
     return disks[0];
-}
-
-std::string ResultText(FormatResult result) {
-    switch (result) {
-        case FormatResult::Complete:
-            return AppString(IDS_FORMAT_COMPLETE);
-        case FormatResult::Cancelled:
-            return AppString(IDS_FORMAT_CANCELED);
-        case FormatResult::CompleteReplug:
-            return std::string();  // the engine's message says it all
-        default:
-            break;
-    }
-    return AppString(IDS_FORMAT_FAILED);
 }
 
 int ExitCodeOf(FormatResult result, const TerminalRun& run) {
@@ -136,7 +122,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         }
     }
 
-    DiskState state = ProbeDisk(kMediaUsbDisk, true);
+    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, true);
     if (!state.ready) {
         std::printf("%s\n", AppString(IDS_POWERED_OFF));
         return kExitNoDisk;

@@ -37,14 +37,6 @@ std::string ShortDuration(long seconds) {
     return text;
 }
 
-std::string ElapsedText(long seconds) {
-    if (seconds < 0) seconds = 0;
-    char text[32];
-    std::snprintf(text, sizeof text, " %02ld:%02ld:%02ld.", seconds / 3600 % 24, seconds / 60 % 60,
-                  seconds % 60);
-    return text;
-}
-
 std::string ProgressText(const ProgressFigures& figures) {
     char text[160];
     long left = SecondsLeft(figures);

@@ -24,9 +24,6 @@ long SecondsLeft(const ProgressFigures& figures);
 // "1:02:05" or "2:05".
 std::string ShortDuration(long seconds);
 
-// The elapsed time as the result shows it: " HH:MM:SS." (hours kept below 24).
-std::string ElapsedText(long seconds);
-
 // One progress line without the bar: "52%  2130/4096 blocks  3 bad  0:12 left".
 std::string ProgressText(const ProgressFigures& figures);
 // The bar: "[##########----------]", `width` cells between the brackets.

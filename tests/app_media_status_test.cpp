@@ -133,26 +133,6 @@ TEST_F(MediaFixture, FailedReadCapacityShowsNotFormattedInsteadOfStaleBytes) {
               "Media is not formatted.\nClick \"Start\" to start formatting");
 }
 
-TEST(CapacityText, WholeMegabytesTenthTruncatedAndSectorCount) {
-    struct Row {
-        std::uint32_t lba;
-        const char* text;
-    };
-    const Row rows[] = {
-        {250, "0.1 MB  251 sectors"},
-        {1000, "0.4 MB  1001 sectors"},
-        {125055, "61.0 MB  125056 sectors"},
-        {127999, "62.5 MB  128000 sectors"},
-        {131071, "64.0 MB  131072 sectors"},
-        {2047999, "1000.0 MB  2048000 sectors"},
-        {2048000, "1000.0 MB  2048001 sectors"},
-        {4094, "1.9 MB  4095 sectors"},
-    };
-    for (const Row& row : rows) EXPECT_EQ(CapacityText(row.lba), row.text) << row.lba;
-    EXPECT_EQ(CapacityText(249), "Media is not formatted.");
-    EXPECT_EQ(CapacityText(2048001), "Media is not formatted.");
-}
-
 TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     Start({8});
     host.progress = 37;

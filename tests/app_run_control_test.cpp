@@ -218,15 +218,6 @@ TEST_F(RunFixture, TickAfterAProgressResetDoesNotDivideByZero) {
     EXPECT_EQ(ProgressPercent(3, 0), 4);
 }
 
-TEST(ElapsedTime, HoursMinutesSecondsWithHoursModuloADay) {
-    EXPECT_EQ(FormatElapsed(0), " 00:00:00.");
-    EXPECT_EQ(FormatElapsed(125), " 00:02:05.");
-    EXPECT_EQ(FormatElapsed(3725), " 01:02:05.");
-    EXPECT_EQ(FormatElapsed(86399), " 23:59:59.");
-    EXPECT_EQ(FormatElapsed(90000), " 01:00:00.");
-    EXPECT_EQ(FormatElapsed(-5), " 00:00:00.");
-}
-
 TEST_F(RunFixture, LongRunShowsItsSpan) {
     Engine(FormatResult::Cancelled, 3725);
     dlg.OnStartStop();
