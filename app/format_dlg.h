@@ -111,4 +111,4 @@ class CFormatDlg : public RunInterface {
 
 // The progress tick's percentage: 4 with nothing done, 100 with every block done; 4 while the
 // total is still 0.
-std::uint16_t ProgressPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks);
+std::uint16_t ProgressTickPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks);

@@ -14,7 +14,7 @@ constexpr unsigned kProgressPeriodMs = 2000;
 
 }  // namespace
 
-std::uint16_t ProgressPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks) {
+std::uint16_t ProgressTickPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks) {
     // A tick can come after a progress reset emptied the total; it then shows the start value.
     if (totalBlocks == 0) return 4;
     return static_cast<std::uint16_t>(blocksDone * 96u / totalBlocks + 4u);
@@ -82,7 +82,7 @@ void CFormatDlg::StopProgressTimer() { host_.StopTimer(kProgressTimer); }
 
 void CFormatDlg::OnTimer(std::uintptr_t timerId) {
     if (timerId != kProgressTimer) return;
-    const std::uint16_t percent = ProgressPercent(m_nBlocksDone, m_nTotalBlocks);
+    const std::uint16_t percent = ProgressTickPercent(m_nBlocksDone, m_nTotalBlocks);
     host_.SetProgressPosition(percent);
     char text[16];
     std::snprintf(text, sizeof text, "%d%%", static_cast<int>(percent));

@@ -14,9 +14,10 @@ struct ProgressFigures {
     double elapsedSeconds = 0;
 };
 
-// The percentage the dialog shows: 4 before the first block, 100 when every block is done.
-// 0 while the total is not known yet.
-int ProgressPercent(std::uint32_t done, std::uint32_t total);
+// The share of the blocks done, for the bar and the progress line. For now on the dialog's scale,
+// 4 before the first block and 100 when every block is done (0 while the total is not known
+// yet); it is meant to become the plain share. The dialog's tick has ProgressTickPercent.
+int BlocksDonePercent(std::uint32_t done, std::uint32_t total);
 
 // Seconds still to go, from the pace so far; negative when there is no estimate yet.
 long SecondsLeft(const ProgressFigures& figures);

@@ -214,8 +214,8 @@ TEST_F(RunFixture, TickAfterAProgressResetDoesNotDivideByZero) {
     dlg.OnTimer(1);
     EXPECT_EQ(host.progress, 4);
     EXPECT_EQ(host.Text(IDC_PERCENT), "4%");
-    EXPECT_EQ(ProgressPercent(0, 0), 4);
-    EXPECT_EQ(ProgressPercent(3, 0), 4);
+    EXPECT_EQ(ProgressTickPercent(0, 0), 4);
+    EXPECT_EQ(ProgressTickPercent(3, 0), 4);
 }
 
 TEST_F(RunFixture, LongRunShowsItsSpan) {
