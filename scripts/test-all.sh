@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds every tree and runs every test: the native tests, each fuzz
-# target for a short while, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the Windows program under Wine.
+# Installs what is needed, checks that the sources are as .clang-format has them, builds every
+# tree and runs every test: the native tests, each fuzz target for a short while, the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+echo "== source format =="
+bash scripts/check-format.sh
 bash scripts/build.sh native asan win32
 export BREVANT_WIN32_DIR="$PWD/build/win32"
 echo "== native tests =="
