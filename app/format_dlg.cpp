@@ -1,7 +1,7 @@
 #include "app/format_dlg.h"
 
-#include "core/string_table.h"
 #include "app/os_code.h"
+#include "core/string_table.h"
 #include "res/resource.h"
 
 namespace {

@@ -2,11 +2,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/device_access.h"
+#include "app/window_host.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
-#include "app/window_host.h"
 #include "core/format_types.h"
+#include "format/device_access.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 
@@ -15,7 +15,7 @@
 // calls these handlers; the reader is reached through a DeviceAccess. The dialog is also the
 // front end that the format engine runs against.
 class CFormatDlg : public RunInterface {
-public:
+  public:
     CFormatDlg(WindowHost& host, DeviceAccess& device);
 
     // Start-up and exit.
@@ -56,6 +56,8 @@ public:
     void PumpOneMessage() override;
     bool StopRequested() override { return m_bStopRequested != 0; }
     void SetProgressPosition(int position) override;
+    void StartProgressTimer() override;
+    void StopProgressTimer() override;
     std::uint32_t& TotalBlocks() override { return m_nTotalBlocks; }
     std::uint32_t& BlocksDone() override { return m_nBlocksDone; }
     void SetRunMessage(const std::string& text) override { m_strRunMessage = text; }
@@ -80,8 +82,7 @@ public:
     std::uint16_t OsFamilyCode() const { return m_nOsCode; }
     FormatSettings& MutableSettings() { return m_settings; }
 
-private:
-    void AppendCapacityLine();
+  private:
     void EnableFormatControls(bool enabled);
 
     WindowHost& host_;
@@ -97,7 +98,7 @@ private:
     std::uint8_t m_nDevNodeChanges = 0;
     std::int32_t m_bStopRequested = 1;
     std::int32_t m_bRunning = 0;
-    FormatMode m_nFormatMode = kFormatQuick;
+    FormatMode m_nFormatMode = FormatMode::Quick;
     std::uint32_t m_nTotalBlocks = 0;
     std::uint32_t m_nBlocksDone = 0;
     FormatLog m_log;
@@ -108,16 +109,6 @@ private:
     bool m_bInRun = false;
 };
 
-// "%d.%d MB  %d sectors" for a last logical block address inside the accepted range, the
-// not-formatted text outside it.
-std::string CapacityText(std::uint32_t lastBlockAddress);
-constexpr std::uint32_t kMinLastBlockAddress = 250;
-constexpr std::uint32_t kMaxLastBlockAddress = 2048000;
-
-// " HH:MM:SS." of an elapsed span in seconds, the hours taken modulo 24; a negative span (the
-// clock was set back during the run) shows as zero.
-std::string FormatElapsed(std::int64_t seconds);
-
 // The progress tick's percentage: 4 with nothing done, 100 with every block done; 4 while the
 // total is still 0.
-std::uint16_t ProgressPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks);
+std::uint16_t ProgressTickPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks);

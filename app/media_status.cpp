@@ -1,9 +1,8 @@
 // Media detection, the status text and the format-mode buttons of the main dialog.
-#include <cstdio>
-
-#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
+#include "core/string_table.h"
+#include "format/disk_probe.h"
 #include "res/resource.h"
 
 namespace {
@@ -14,20 +13,6 @@ constexpr std::uint32_t kEventRemovalComplete = 0x8004;    // DBT_DEVICEREMOVECO
 
 }  // namespace
 
-std::string CapacityText(std::uint32_t lastBlockAddress) {
-    if (lastBlockAddress < kMinLastBlockAddress || lastBlockAddress > kMaxLastBlockAddress)
-        return AppString(IDS_NOT_FORMATTED);
-    const std::uint32_t sectors = lastBlockAddress + 1;
-    const double size = static_cast<double>(sectors) * 512.0 / 1024.0 / 1024.0;
-    const std::uint16_t whole = static_cast<std::uint16_t>(static_cast<std::uint32_t>(size));
-    const std::uint8_t tenth = static_cast<std::uint8_t>(
-        static_cast<std::uint32_t>((size - static_cast<double>(whole)) * 10.0));
-    char line[64];
-    std::snprintf(line, sizeof line, "%d.%d MB  %d ", static_cast<int>(whole),
-                  static_cast<int>(tenth), static_cast<int>(sectors));
-    return std::string(line) + AppString(IDS_SECTORS);
-}
-
 void CFormatDlg::EnableFormatControls(bool enabled) {
     host_.EnableControl(IDC_START_STOP, enabled);
     host_.EnableControl(IDC_QUICK, enabled);
@@ -36,8 +21,8 @@ void CFormatDlg::EnableFormatControls(bool enabled) {
 
 void CFormatDlg::Rescan() {
     EnableFormatControls(false);
-    m_nFormatMode = kFormatQuick;
-    ShowFormatMode(kFormatQuick);
+    m_nFormatMode = FormatMode::Quick;
+    ShowFormatMode(FormatMode::Quick);
     m_mediaType = kMediaNone;
     m_bStopRequested = 1;
     m_bRunning = 0;
@@ -57,18 +42,17 @@ void CFormatDlg::Rescan() {
 void CFormatDlg::ProbeUsbDisk() {
     ResetProgress();
     m_mediaType = kMediaUsbDisk;
-    device_.GetSenseStatus(kMediaUsbDisk);  // clears whatever sense was pending
-    if (!device_.TestUnitReady(kMediaUsbDisk) &&
-        device_.GetSenseStatus(kMediaUsbDisk) != SenseUnitAttention) {
+    const DiskState state = ProbeDisk(device_, kMediaUsbDisk, true);
+    if (!state.ready) {
         m_strStatus = AppString(IDS_POWERED_OFF);
         host_.SetControlText(IDC_STATUS, m_strStatus);
         host_.EnableControl(IDC_START_STOP, false);
         return;
     }
 
-    AppendCapacityLine();
+    m_strStatus = CapacityText(state);
     m_strStatus += "\n";
-    if (device_.IsWriteProtected(kMediaUsbDisk)) {
+    if (state.writeProtected) {
         m_strStatus += AppString(IDS_WRITE_PROTECTED);
         EnableFormatControls(false);
     } else {
@@ -77,17 +61,6 @@ void CFormatDlg::ProbeUsbDisk() {
     }
     host_.SetControlText(IDC_STATUS, m_strStatus);
     ShowFormatMode(m_nFormatMode);
-}
-
-// A failed READ CAPACITY leaves the reply unfilled: the medium then counts as not formatted
-// rather than showing a size made up of whatever the buffer held.
-void CFormatDlg::AppendCapacityLine() {
-    std::uint8_t reply[8] = {};
-    if (!device_.ReadCapacity(kMediaUsbDisk, reply)) {
-        m_strStatus = AppString(IDS_NOT_FORMATTED);
-        return;
-    }
-    m_strStatus = CapacityText(BigEndian32(reply));
 }
 
 void CFormatDlg::ResetProgress() {
@@ -99,7 +72,7 @@ void CFormatDlg::ResetProgress() {
 }
 
 void CFormatDlg::ShowFormatMode(FormatMode mode) {
-    if (mode == kFormatFull) {
+    if (mode == FormatMode::Full) {
         host_.CheckControl(IDC_FULL, true);
         host_.CheckControl(IDC_QUICK, false);
     } else {
@@ -109,13 +82,13 @@ void CFormatDlg::ShowFormatMode(FormatMode mode) {
 }
 
 void CFormatDlg::OnQuick() {
-    m_nFormatMode = kFormatQuick;
+    m_nFormatMode = FormatMode::Quick;
     ShowFormatMode(m_nFormatMode);
     ResetProgress();
 }
 
 void CFormatDlg::OnFull() {
-    m_nFormatMode = kFormatFull;
+    m_nFormatMode = FormatMode::Full;
     ShowFormatMode(m_nFormatMode);
     ResetProgress();
 }

@@ -1,8 +1,10 @@
 // The Start/Stop run of the main dialog: confirmation, the run itself, progress and the result.
 #include <cstdio>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/status_texts.h"
+#include "core/string_table.h"
+#include "format/run_sequence.h"
 #include "res/resource.h"
 
 namespace {
@@ -12,17 +14,7 @@ constexpr unsigned kProgressPeriodMs = 2000;
 
 }  // namespace
 
-std::string FormatElapsed(std::int64_t seconds) {
-    if (seconds < 0) seconds = 0;
-    const int hours = static_cast<int>((seconds / 3600) % 24);
-    const int minutes = static_cast<int>((seconds / 60) % 60);
-    const int secs = static_cast<int>(seconds % 60);
-    char text[16];
-    std::snprintf(text, sizeof text, " %02d:%02d:%02d.", hours, minutes, secs);
-    return text;
-}
-
-std::uint16_t ProgressPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks) {
+std::uint16_t ProgressTickPercent(std::uint32_t blocksDone, std::uint32_t totalBlocks) {
     // A tick can come after a progress reset emptied the total; it then shows the start value.
     if (totalBlocks == 0) return 4;
     return static_cast<std::uint16_t>(blocksDone * 96u / totalBlocks + 4u);
@@ -60,25 +52,17 @@ void CFormatDlg::OnStartStop() {
     const FormatResult result = RunFormat();
     const std::int64_t elapsed = host_.Now() - started;
 
-    std::string resultText;
-    if (result == kFormatComplete) {
-        resultText = AppString(IDS_FORMAT_COMPLETE);
-    } else if (result == kFormatCancelled) {
-        resultText = AppString(IDS_FORMAT_CANCELED);
-    } else if (result == kFormatCompleteReplug) {
+    if (result == FormatResult::CompleteReplug)
         host_.MessageBox(m_strRunMessage, m_strTitle, BoxButtons::Ok);
-    } else {
-        resultText = AppString(IDS_FORMAT_FAILED);
-    }
-    m_strStatus = m_strRunMessage + resultText;
+    m_strStatus = m_strRunMessage + ResultText(result);
     m_strStatus += AppString(IDS_TIME_ELAPSED);
-    m_strStatus += FormatElapsed(elapsed);
+    m_strStatus += ElapsedText(elapsed);
     host_.SetControlText(IDC_STATUS, m_strStatus);
 
     m_bStopRequested = 1;
     m_bRunning = 0;
     host_.SetControlText(IDC_START_STOP, "Start");
-    if (result == kFormatCompleteReplug) {
+    if (result == FormatResult::CompleteReplug) {
         host_.EnableControl(IDC_START_STOP, false);
     } else {
         host_.EnableControl(IDC_QUICK, true);
@@ -89,19 +73,16 @@ void CFormatDlg::OnStartStop() {
 }
 
 FormatResult CFormatDlg::RunFormat() {
-    AppendLog("Start formatting DISK\n", 0, 0, 0);
-    host_.StartTimer(kProgressTimer, kProgressPeriodMs);
-    const FormatResult result = device_.RunPhysicalFormat(*this, m_mediaType, m_nFormatMode);
-    if (result == kFormatCompleteReplug) device_.StopUnit(m_mediaType);
-    host_.StopTimer(kProgressTimer);
-    AppendLog("End formatting DISK\n", 0, 0, 0);
-    if (result != kFormatCancelled) host_.SetProgressPosition(100);
-    return result;
+    return RunFormatSequence(*this, device_, m_mediaType, m_nFormatMode);
 }
+
+void CFormatDlg::StartProgressTimer() { host_.StartTimer(kProgressTimer, kProgressPeriodMs); }
+
+void CFormatDlg::StopProgressTimer() { host_.StopTimer(kProgressTimer); }
 
 void CFormatDlg::OnTimer(std::uintptr_t timerId) {
     if (timerId != kProgressTimer) return;
-    const std::uint16_t percent = ProgressPercent(m_nBlocksDone, m_nTotalBlocks);
+    const std::uint16_t percent = ProgressTickPercent(m_nBlocksDone, m_nTotalBlocks);
     host_.SetProgressPosition(percent);
     char text[16];
     std::snprintf(text, sizeof text, "%d%%", static_cast<int>(percent));

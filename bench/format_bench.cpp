@@ -49,7 +49,7 @@ class BenchRun : public RunInterface {
 };
 
 struct Measurement {
-    FormatResult result = 0;
+    FormatResult result = FormatResult::Failed;
     std::uint64_t commands = 0;
     std::uint64_t volumeWrites = 0;
     std::uint32_t blocks = 0;
@@ -86,7 +86,7 @@ Measurement Format(sim::SimBus& bus, FormatMode mode, const FormatSettings& sett
     if (disk == nullptr || OpenTransport() != 1) {
         std::printf("transport did not open\n");
         InstallOsLayer(nullptr);
-        m.result = -1;
+        m.result = FormatResult::Failed;
         return m;
     }
     std::uint8_t count = 0;
@@ -135,15 +135,16 @@ void Report(const char* name, const Measurement& m) {
     std::printf(
         "%-28s result %d, %u blocks, %u bad, %llu commands, %.2f s wall, %.2f us/command, "
         "peak RSS %.1f MiB, disk model %.1f MiB\n",
-        name, m.result, m.blocks, m.badBlocks, static_cast<unsigned long long>(m.commands),
-        m.seconds, m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
+        name, static_cast<int>(m.result), m.blocks, m.badBlocks,
+        static_cast<unsigned long long>(m.commands), m.seconds,
+        m.commands ? m.seconds * 1e6 / m.commands : 0.0, m.peakKiB / 1024.0,
         m.storedBytes / 1048576.0);
 }
 
 // A run of the erased 1 GiB disk must complete with no bad block and the whole disk as volume.
 bool Checked(const char* name, const Measurement& m, std::uint32_t sectors) {
-    const bool ok = m.result == kFormatCompleteReplug && m.blocks == 65536 && m.badBlocks == 0 &&
-                    m.sectors == sectors;
+    const bool ok = m.result == FormatResult::CompleteReplug && m.blocks == 65536 &&
+                    m.badBlocks == 0 && m.sectors == sectors;
     if (!ok) {
         std::printf(
             "%s: WRONG RESULT (expected result 8, 65536 blocks, 0 bad, %u sectors; got %u)\n", name,
@@ -162,11 +163,11 @@ int main() {
 
     std::printf("Commands per block (32 pages a block):\n");
     std::printf("  Quick                         %.2f (expected 2: good test, erase)\n",
-                CommandsPerBlock(kFormatQuick, defaults));
+                CommandsPerBlock(FormatMode::Quick, defaults));
     std::printf("  Full, default settings        %.2f (expected 12: 1 + 4 + 4 + 1 + 2)\n",
-                CommandsPerBlock(kFormatFull, defaults));
+                CommandsPerBlock(FormatMode::Full, defaults));
     std::printf("  Full, ascending pattern too   %.2f (expected 77: 1 + 65 + 4 + 4 + 1 + 2)\n",
-                CommandsPerBlock(kFormatFull, everything));
+                CommandsPerBlock(FormatMode::Full, everything));
 
     const std::initializer_list<std::uint8_t> gib = {0x79, 0x79, 0x79, 0x79,
                                                      0x79, 0x79, 0x79, 0x79};
@@ -176,10 +177,10 @@ int main() {
     std::printf(
         "\n1 GiB disk (8 banks of 79h), no latency (targets: Quick < 5 s, Full < 30 s, "
         "peak < 100 MiB):\n");
-    const Measurement quick = Format(gib, kFormatQuick, defaults);
+    const Measurement quick = Format(gib, FormatMode::Quick, defaults);
     Report("Quick format", quick);
     ok = Checked("Quick format", quick, gibSectors) && ok;
-    const Measurement full = Format(gib, kFormatFull, defaults);
+    const Measurement full = Format(gib, FormatMode::Full, defaults);
     Report("Full format", full);
     ok = Checked("Full format", full, gibSectors) && ok;
 
@@ -196,7 +197,7 @@ int main() {
     }
     const bool ownPeak = ResetPeak();
     const long baseKiB = PeakKiB();
-    const Measurement asc = Format(*bus, kFormatFull, ascending);
+    const Measurement asc = Format(*bus, FormatMode::Full, ascending);
     std::printf("\n%s, Full format with AscendPtnTest=1, no trace (target: peak < 16 MiB):\n",
                 description.c_str());
     Report("Full format, ascending", asc);
@@ -212,7 +213,7 @@ int main() {
         return 1;
     }
     ResetPeak();
-    const Measurement traced = Format(*bus, kFormatFull, ascending);
+    const Measurement traced = Format(*bus, FormatMode::Full, ascending);
     ok = bus->EndTraceStream() && ok;
     Report("  same, trace streamed", traced);
     ok = Checked("Full format, ascending, traced", traced, gibSectors) && ok;

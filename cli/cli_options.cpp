@@ -226,7 +226,7 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             parsed->verbosity = -1;
             return true;
         case Opt::Full:
-            parsed->mode = kFormatFull;
+            parsed->mode = FormatMode::Full;
             return true;
         case Opt::Yes:
             parsed->assumeYes = true;

@@ -10,12 +10,12 @@ enum class CliCommand { None, Help, Version, List, Format };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
-    std::string helpTopic;           // brevant help COMMAND, or COMMAND --help
-    int verbosity = 0;               // -v adds one, -q sets -1
-    FormatMode mode = kFormatQuick;  // --full gives kFormatFull
-    std::string device;              // --device NODE; empty: the one flash disk found
-    bool assumeYes = false;          // --yes
-    std::string settingsPath;        // --settings FILE; empty: Brevant.ini in the current folder
+    std::string helpTopic;                // brevant help COMMAND, or COMMAND --help
+    int verbosity = 0;                    // -v adds one, -q sets -1
+    FormatMode mode = FormatMode::Quick;  // --full gives FormatMode::Full
+    std::string device;                   // --device NODE; empty: the one flash disk found
+    bool assumeYes = false;               // --yes
+    std::string settingsPath;  // --settings FILE; empty: Brevant.ini in the current folder
     bool settingsGiven = false;
     std::string logPath;      // --log FILE; empty: brevant.log when GenerateLog is on
     std::string simulate;     // --simulate DESCRIPTION

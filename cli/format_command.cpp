@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/output_path.h"
@@ -18,15 +17,14 @@
 #include "cli/terminal_run.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
+#include "core/status_texts.h"
 #include "core/string_table.h"
-#include "format/physical_format.h"
-#include "reader/commands.h"
+#include "format/device_access.h"
+#include "format/disk_probe.h"
+#include "format/run_sequence.h"
 #include "reader/sgio_nodes.h"
 
 namespace {
-
-constexpr char kLogStart[] = "Start formatting DISK\n";
-constexpr char kLogEnd[] = "End formatting DISK\n";
 
 void Complain(const std::string& text) { std::fprintf(stderr, "brevant: %s\n", text.c_str()); }
 
@@ -37,7 +35,8 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
     SettingsCheck check = CheckSettingsFile(path);
     if (!check.readable) {
         if (!options.settingsGiven) return true;  // no settings file: the defaults apply
-        Complain(path + ": cannot read the settings file");
+        std::string reason = check.unreadableReason.empty() ? "" : ": " + check.unreadableReason;
+        Complain(path + ": cannot read the settings file" + reason);
         return false;
     }
     for (const auto& warning : check.warnings) Complain("warning: " + path + ": " + warning);
@@ -46,7 +45,8 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
         Complain(path + ": the settings file is not usable; nothing was done");
         return false;
     }
-    ReadSettingsFile(path, settings);
+    // What was checked is what is used: the file is not read a second time.
+    ApplySettings(check.applied, settings);
     return true;
 }
 
@@ -72,26 +72,12 @@ const FoundUnit* ChooseFlashDisk(const std::vector<FoundUnit>& units, int* exitC
     return disks[0];
 }
 
-std::string ResultText(FormatResult result) {
-    switch (result) {
-        case kFormatComplete:
-            return AppString(IDS_FORMAT_COMPLETE);
-        case kFormatCancelled:
-            return AppString(IDS_FORMAT_CANCELED);
-        case kFormatCompleteReplug:
-            return std::string();  // the engine's message says it all
-        default:
-            break;
-    }
-    return AppString(IDS_FORMAT_FAILED);
-}
-
 int ExitCodeOf(FormatResult result, const TerminalRun& run) {
     switch (result) {
-        case kFormatComplete:
-        case kFormatCompleteReplug:
+        case FormatResult::Complete:
+        case FormatResult::CompleteReplug:
             return kExitComplete;
-        case kFormatCancelled:
+        case FormatResult::Cancelled:
             return run.DiskRemoved() ? kExitFailed : kExitCancelled;
         default:
             break;
@@ -132,7 +118,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         }
     }
 
-    DiskState state = ProbeDisk(kMediaUsbDisk, true);
+    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, true);
     if (!state.ready) {
         std::printf("%s\n", AppString(IDS_POWERED_OFF));
         return kExitNoDisk;
@@ -145,7 +131,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
 
     std::printf("Device: %s (%s)\nCapacity: %s\nFormat: %s\n", node.c_str(),
                 MediumName(kMediaUsbDisk).c_str(), capacity.c_str(),
-                options.mode == kFormatFull ? "Full" : "Quick");
+                options.mode == FormatMode::Full ? "Full" : "Quick");
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
@@ -161,14 +147,10 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     std::printf("Formatting... press Ctrl-C to stop.\n");
     std::fflush(stdout);
 
-    log.Append(kLogStart);
     std::time_t started = std::time(nullptr);
-    FormatResult result = RunPhysicalFormat(run, kMediaUsbDisk, options.mode);
-    if (result == kFormatCompleteReplug) StopUnit(kMediaUsbDisk);
-    log.Append(kLogEnd);
+    FormatResult result = RunFormatSequence(run, ReaderDeviceAccess(), kMediaUsbDisk, options.mode);
     long elapsed = static_cast<long>(std::time(nullptr) - started);
-    if (result != kFormatCancelled) run.SetProgressPosition(100);
-    if (result == kFormatCompleteReplug) run.ShowFinalProgress();
+    if (result == FormatResult::CompleteReplug) run.ShowFinalProgress();
     run.EndProgressLine();
 
     // The dialog's status text, a line for each of its parts.

@@ -2,11 +2,11 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/disk_probe.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
 #include "core/string_table.h"
+#include "format/disk_probe.h"
 #include "reader/sgio_nodes.h"
 
 void ReportNoReader(Machine& machine, const CliOptions& options) {
@@ -57,7 +57,7 @@ int RunListCommand(const CliOptions& options) {
         // the file system on it wrote in the meantime.
         bool inUse = !machine->Simulated() && !DiskUsers(unit.node).empty();
         bool flashDisk = IsFlashDiskKey(unit.key);
-        DiskState state = ProbeDisk(unit.key, flashDisk && !inUse);
+        DiskState state = ProbeDisk(ReaderDeviceAccess(), unit.key, flashDisk && !inUse);
         std::string capacity = state.ready ? CapacityText(state) : "not ready";
         std::string protection = !state.ready || !state.writeProtectionProbed
                                      ? (flashDisk && inUse ? "- (in use)" : "-")

@@ -10,7 +10,7 @@ constexpr int kBarWidth = 30;
 
 }  // namespace
 
-int ProgressPercent(std::uint32_t done, std::uint32_t total) {
+int BlocksDonePercent(std::uint32_t done, std::uint32_t total) {
     if (total == 0) return 0;
     if (done > total) done = total;
     return static_cast<int>(static_cast<std::uint64_t>(done) * 96 / total + 4);
@@ -37,19 +37,11 @@ std::string ShortDuration(long seconds) {
     return text;
 }
 
-std::string ElapsedText(long seconds) {
-    if (seconds < 0) seconds = 0;
-    char text[32];
-    std::snprintf(text, sizeof text, " %02ld:%02ld:%02ld.", seconds / 3600 % 24, seconds / 60 % 60,
-                  seconds % 60);
-    return text;
-}
-
 std::string ProgressText(const ProgressFigures& figures) {
     char text[160];
     long left = SecondsLeft(figures);
     std::snprintf(text, sizeof text, "%3d%%  %u/%u blocks  %u bad  %s left",
-                  ProgressPercent(figures.blocksDone, figures.totalBlocks), figures.blocksDone,
+                  BlocksDonePercent(figures.blocksDone, figures.totalBlocks), figures.blocksDone,
                   figures.totalBlocks, figures.badBlocks,
                   left < 0 ? "--:--" : ShortDuration(left).c_str());
     return text;
@@ -73,7 +65,7 @@ void ProgressView::Update(const ProgressFigures& figures, bool force) {
     std::string text = ProgressText(figures);
     if (terminal_) {
         std::string bar =
-            ProgressBar(ProgressPercent(figures.blocksDone, figures.totalBlocks), kBarWidth);
+            ProgressBar(BlocksDonePercent(figures.blocksDone, figures.totalBlocks), kBarWidth);
         // \033[K clears what a longer previous line left behind.
         std::fprintf(out_, "\r%s %s\033[K", bar.c_str(), text.c_str());
         lineOpen_ = true;

@@ -14,18 +14,16 @@ struct ProgressFigures {
     double elapsedSeconds = 0;
 };
 
-// The percentage the dialog shows: 4 before the first block, 100 when every block is done.
-// 0 while the total is not known yet.
-int ProgressPercent(std::uint32_t done, std::uint32_t total);
+// The share of the blocks done, for the bar and the progress line. For now on the dialog's scale,
+// 4 before the first block and 100 when every block is done (0 while the total is not known
+// yet); it is meant to become the plain share. The dialog's tick has ProgressTickPercent.
+int BlocksDonePercent(std::uint32_t done, std::uint32_t total);
 
 // Seconds still to go, from the pace so far; negative when there is no estimate yet.
 long SecondsLeft(const ProgressFigures& figures);
 
 // "1:02:05" or "2:05".
 std::string ShortDuration(long seconds);
-
-// The elapsed time as the result shows it: " HH:MM:SS." (hours kept below 24).
-std::string ElapsedText(long seconds);
 
 // One progress line without the bar: "52%  2130/4096 blocks  3 bad  0:12 left".
 std::string ProgressText(const ProgressFigures& figures);

@@ -171,7 +171,7 @@ std::string ReportJson(const RunReport& report) {
     json["program"] = {{"name", "brevant"}, {"version", BREVANT_VERSION}};
     json["command"] = report.command;
     json["mode"] =
-        report.hasMode ? Json(report.mode == kFormatFull ? "full" : "quick") : Json(nullptr);
+        report.hasMode ? Json(report.mode == FormatMode::Full ? "full" : "quick") : Json(nullptr);
     json["settings"] = Settings(report.settings);
     json["started"] = report.started;
     json["elapsed_s"] = report.elapsedSeconds;

@@ -45,7 +45,7 @@ struct ReportCis {
 struct RunReport {
     std::string command;  // "format" or "check"
     bool hasMode = false;
-    FormatMode mode = kFormatQuick;
+    FormatMode mode = FormatMode::Quick;
     FormatSettings settings;
     std::string started;  // ISO 8601 with the offset from UTC
     double elapsedSeconds = 0;

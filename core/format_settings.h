@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The nine switches of the settings file's [Setting] section. A switch is on when non-zero.
 // The members carry the keys' names; the two keys that start with a digit keep their digits at
@@ -37,13 +38,16 @@ constexpr std::size_t kSettingsPathRoom = 256;
 
 // Reads the [Setting] section of the file at path into settings: each of the nine keys found
 // there (the first line of a key counts) sets its switch; everything the file does not supply
-// keeps the value it had. Returns 1 when the file was opened, 0 when it was not.
-//
-// The file is INI-style text. Section names and keys are matched without regard to case, a
-// section that appears twice is read as one, ';' starts a comment, and a value is a decimal
-// integer or a hexadecimal one with 0x in front, optionally signed. A value that is not a whole
-// number in the 32-bit range leaves its switch unchanged.
+// keeps the value it had. Returns 1 when the file was read, 0 when it was not: it is missing,
+// cannot be opened, is not a plain file or is larger than kMaxSettingsFileBytes (1 MiB). The
+// rules of the text are those of ParseSettingsText (core/settings_parser.h): INI-style lines,
+// sections and keys without regard to case, ';' comments, decimal or 0x hexadecimal values,
+// optionally signed; a value that is not a whole number in the 32-bit range leaves its switch
+// unchanged.
 int ReadSettingsFile(const std::string& path, FormatSettings* settings);
+
+// The same for the text of a settings file.
+void ReadSettingsText(std::string_view text, FormatSettings* settings);
 
 // The start-up read: the settings file in `currentDirectory`. An empty directory name (the host
 // could not tell it) or one too long for kSettingsPathRoom counts as no settings file.

@@ -1,15 +1,16 @@
 #pragma once
-#include <cstdint>
 
-// Result of one format run: 0 complete, 1 failed, 2 cancelled, 8 complete and the device must be
-// re-plugged. The physical format answers only 1, 2 or 8.
-using FormatResult = int;
-constexpr FormatResult kFormatComplete = 0;
-constexpr FormatResult kFormatFailed = 1;
-constexpr FormatResult kFormatCancelled = 2;
-constexpr FormatResult kFormatCompleteReplug = 8;
+// Result of one format run. The physical format answers only Failed, Cancelled or
+// CompleteReplug.
+enum class FormatResult : int {
+    Complete = 0,
+    Failed = 1,
+    Cancelled = 2,
+    CompleteReplug = 8,  // complete, and the device must be re-plugged
+};
 
-// 0 Quick, 1 Full; any value other than 1 behaves as Quick.
-using FormatMode = int;
-constexpr FormatMode kFormatQuick = 0;
-constexpr FormatMode kFormatFull = 1;
+// Any value other than Full behaves as Quick.
+enum class FormatMode : int {
+    Quick = 0,
+    Full = 1,  // Quick plus the surface tests
+};

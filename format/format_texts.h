@@ -23,6 +23,8 @@ constexpr const char* kWriteCisFailRun = "Write CIS page fail !\n";
 constexpr const char* kWriteVolumeFailRun = "Fail to write the FAT file system!\n";
 
 // Log lines (each at most one number).
+constexpr const char* kLogStartFormatting = "Start formatting DISK\n";
+constexpr const char* kLogEndFormatting = "End formatting DISK\n";
 constexpr const char* kLogInvalidDeviceCode = "Invalid device code at bank %d\n";
 constexpr const char* kLogBankCountTooLarge = "Bank number = %d, more than 8\n";
 constexpr const char* kLogBankNo = "Bank No = %d\n";

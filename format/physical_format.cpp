@@ -48,22 +48,22 @@ FormatResult Start(FormatRun& f) {
     RunInterface& run = f.run;
     if (!TestUnitReady(f.unit) && GetSenseStatus(f.unit) != SenseUnitAttention) {
         run.SetRunMessage(texts::MediaNotPresent());
-        return kFormatFailed;
+        return FormatResult::Failed;
     }
     std::uint8_t reply[2] = {};
     if (!GetBankCount(f.unit, reply)) {
         run.SetRunMessage(texts::kBankCountFailed);
-        return kFormatFailed;
+        return FormatResult::Failed;
     }
     if (reply[0] == 0) {
         run.SetRunMessage(texts::kBankCountZero);
-        return kFormatFailed;
+        return FormatResult::Failed;
     }
     // The CIS page has room for eight banks; a larger count is not a disk this format knows.
     if (reply[0] > kMaxBanks) {
         run.SetRunMessage(texts::kBankCountTooLarge);
         run.Log().Append(texts::kLogBankCountTooLarge, reply[0]);
-        return kFormatFailed;
+        return FormatResult::Failed;
     }
     f.bankCount = reply[0];
 
@@ -76,12 +76,12 @@ FormatResult Start(FormatRun& f) {
         if (f.geometry[bank] == nullptr) {
             run.SetRunMessage(texts::kInvalidDeviceCode);
             run.Log().Append(texts::kLogInvalidDeviceCode, bank);
-            return kFormatFailed;
+            return FormatResult::Failed;
         }
         run.TotalBlocks() += f.geometry[bank]->blocksPerBank;
     }
     DiscoverOldCis(run, f.unit, f.Bank0(), f.cis);
-    return kFormatCompleteReplug;
+    return FormatResult::CompleteReplug;
 }
 
 void CloseGroup(FormatRun& f, std::uint8_t bank, std::uint32_t group,
@@ -193,7 +193,7 @@ FormatResult StopPath(FormatRun& f) {
     f.run.Log().Append(texts::kLogUserStop);
     f.run.Log().Append(texts::kLogSaveOldCis);
     RestoreOldCis(f.unit, f.Bank0(), f.cis);
-    return kFormatCancelled;
+    return FormatResult::Cancelled;
 }
 
 FormatResult AbortPath(FormatRun& f) {
@@ -201,7 +201,7 @@ FormatResult AbortPath(FormatRun& f) {
     RestoreOldCis(f.unit, f.Bank0(), f.cis);
     f.run.SetRunMessage(texts::kMediaDamagedRun);
     f.run.Log().Append(texts::kLogUserAbort);
-    return kFormatCancelled;
+    return FormatResult::Cancelled;
 }
 
 FormatResult Scan(FormatRun& f) {
@@ -224,23 +224,23 @@ FormatResult Scan(FormatRun& f) {
             }
         }
     }
-    return kFormatCompleteReplug;
+    return FormatResult::CompleteReplug;
 }
 
 }  // namespace
 
 FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode) {
-    FormatRun f{run, unit, mode == kFormatFull};
+    FormatRun f{run, unit, mode == FormatMode::Full};
     FormatResult result = Start(f);
-    if (result != kFormatCompleteReplug) return result;
+    if (result != FormatResult::CompleteReplug) return result;
     result = Scan(f);
-    if (result != kFormatCompleteReplug) return result;
+    if (result != FormatResult::CompleteReplug) return result;
 
     if (!WriteCisAndVolume(run, unit, f.Bank0(), f.cis, f.groups, f.totals, f.bankCount))
-        return kFormatFailed;
+        return FormatResult::Failed;
     run.ShowPercentText("100%");
     run.Log().Append(texts::kLogTotals, static_cast<std::int32_t>(f.badBlocks),
                      static_cast<std::int32_t>(f.unmarkableBlocks));
     run.SetRunMessage(texts::CompleteReplug());
-    return kFormatCompleteReplug;
+    return FormatResult::CompleteReplug;
 }

@@ -9,7 +9,7 @@
 // Everything the format engine needs from the front end that runs it (the dialog, the command
 // line, a test). The engine touches the front end through nothing else.
 class RunInterface {
-public:
+  public:
     virtual ~RunInterface() = default;
 
     // Hands at most one pending front-end event (a window message, a signal, a timer tick) to
@@ -24,6 +24,11 @@ public:
     // The progress counters: total blocks of all banks, blocks the scan has entered.
     virtual std::uint32_t& TotalBlocks() = 0;
     virtual std::uint32_t& BlocksDone() = 0;
+    // The front end's progress timer, alive only while the engine runs (the dialog's timer 1,
+    // which turns the counters into the percentage). Front ends that draw progress otherwise
+    // leave these empty.
+    virtual void StartProgressTimer() {}
+    virtual void StopProgressTimer() {}
     // Bad blocks counted so far in this run; only front ends that show it care.
     virtual void NoteBadBlocks(std::uint32_t /*badSoFar*/) {}
 

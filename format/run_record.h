@@ -27,10 +27,10 @@ struct BankRecord {
     std::uint8_t deviceCode = 0;
     std::uint16_t blocks = 0;
     std::uint8_t pagesPerBlock = 0;
-    std::vector<BadBlock> bad;               // in block order
-    std::vector<std::uint32_t> unmarkable;   // bad blocks whose mark did not hold
-    std::uint32_t dataBlocks = 0;            // free blocks counted into the groups
-    bool scanned = false;                    // the scan went through every block of the bank
+    std::vector<BadBlock> bad;              // in block order
+    std::vector<std::uint32_t> unmarkable;  // bad blocks whose mark did not hold
+    std::uint32_t dataBlocks = 0;           // free blocks counted into the groups
+    bool scanned = false;                   // the scan went through every block of the bank
 };
 
 // How the run ended, finer than its result.

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds every tree and runs every test: the native tests, the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows program under Wine.
+# Installs what is needed, checks that the sources are as .clang-format has them, builds every
+# tree and runs every test: the native tests, each fuzz target for a short while, the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+echo "== source format =="
+bash scripts/check-format.sh
 bash scripts/build.sh native asan win32
 export BREVANT_WIN32_DIR="$PWD/build/win32"
 echo "== native tests =="
 BREVANT_SKIP_WINE=1 ctest --test-dir build/native --output-on-failure -j "$(nproc)"
+echo "== fuzz targets =="
+bash scripts/fuzz.sh
 echo "== sanitizer tests =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 BREVANT_SKIP_WINE=1 \
     ctest --test-dir build/asan --output-on-failure -j "$(nproc)"

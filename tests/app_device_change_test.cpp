@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
 #include "app/os_code.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 
 namespace {
@@ -168,14 +168,14 @@ TEST_F(DeviceChangeFixture, MeCountsAsNineXAndTreeChangeAloneDoesNotCount) {
 TEST_F(DeviceChangeFixture, ReplugReturnsTheModeToQuick) {
     StartNt({8});
     dlg.OnFull();
-    ASSERT_EQ(dlg.Mode(), kFormatFull);
+    ASSERT_EQ(dlg.Mode(), FormatMode::Full);
     device.units = {};
     dlg.OnDeviceChange(kTreeChanged, 0);
     dlg.OnDeviceChange(kRemoval, 0);
     device.units = {8};
     dlg.OnDeviceChange(kTreeChanged, 0);
     dlg.OnDeviceChange(kArrival, 0);
-    EXPECT_EQ(dlg.Mode(), kFormatQuick);
+    EXPECT_EQ(dlg.Mode(), FormatMode::Quick);
     EXPECT_TRUE(host.Checked(IDC_QUICK));
     EXPECT_FALSE(host.Checked(IDC_FULL));
     EXPECT_TRUE(host.Enabled(IDC_START_STOP));

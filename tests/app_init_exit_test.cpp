@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 #include "tests/temp_dir.h"
 
@@ -97,7 +97,7 @@ TEST_F(StartFixture, WithoutSettingsFileTheDefaultsApplyAndNoLogIsWritten) {
     EXPECT_EQ(s.VerifyEraseFree, 1);
     EXPECT_EQ(s.VerifyMarkBad, 0);
     EXPECT_EQ(s.ForceTestBad, 0);
-    LoggingEngine(kFormatFailed);
+    LoggingEngine(FormatResult::Failed);
     dlg.OnStartStop();
     dlg.OnCancel();
     EXPECT_FALSE(Exists(LogPath()));
@@ -123,9 +123,9 @@ TEST_F(StartFixture, LogSwitchedOnAloneLeavesAnEmptyLogTruncatedAtStart) {
 
 TEST_F(StartFixture, TwoRunsGoIntoOneLogInOrderWithLineFeedsOnly) {
     Start("[Setting]\nGenerateLog=1\n");
-    LoggingEngine(kFormatFailed);
+    LoggingEngine(FormatResult::Failed);
     dlg.OnStartStop();
-    LoggingEngine(kFormatCancelled);
+    LoggingEngine(FormatResult::Cancelled);
     dlg.OnStartStop();
     dlg.OnCancel();
     const std::string run =
@@ -154,7 +154,7 @@ TEST_F(StartFixture, LogTakesOneMoreLineBelowTheLimitAndNoneAtIt) {
 
 TEST_F(StartFixture, ExitWritesTheLogThenClosesTheReaderThenEndsTheDialog) {
     Start("[Setting]\nGenerateLog=1\n");
-    LoggingEngine(kFormatFailed);
+    LoggingEngine(FormatResult::Failed);
     dlg.OnStartStop();
     std::string logAtClose;
     bool closedBeforeEnd = false;

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/string_table.h"
 #include "app/format_dlg.h"
+#include "core/string_table.h"
 #include "tests/fake_host.h"
 
 namespace {
@@ -133,26 +133,6 @@ TEST_F(MediaFixture, FailedReadCapacityShowsNotFormattedInsteadOfStaleBytes) {
               "Media is not formatted.\nClick \"Start\" to start formatting");
 }
 
-TEST(CapacityText, WholeMegabytesTenthTruncatedAndSectorCount) {
-    struct Row {
-        std::uint32_t lba;
-        const char* text;
-    };
-    const Row rows[] = {
-        {250, "0.1 MB  251 sectors"},
-        {1000, "0.4 MB  1001 sectors"},
-        {125055, "61.0 MB  125056 sectors"},
-        {127999, "62.5 MB  128000 sectors"},
-        {131071, "64.0 MB  131072 sectors"},
-        {2047999, "1000.0 MB  2048000 sectors"},
-        {2048000, "1000.0 MB  2048001 sectors"},
-        {4094, "1.9 MB  4095 sectors"},
-    };
-    for (const Row& row : rows) EXPECT_EQ(CapacityText(row.lba), row.text) << row.lba;
-    EXPECT_EQ(CapacityText(249), "Media is not formatted.");
-    EXPECT_EQ(CapacityText(2048001), "Media is not formatted.");
-}
-
 TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     Start({8});
     host.progress = 37;
@@ -162,7 +142,7 @@ TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     const std::string status = host.Text(IDC_STATUS);
 
     dlg.OnFull();
-    EXPECT_EQ(dlg.Mode(), kFormatFull);
+    EXPECT_EQ(dlg.Mode(), FormatMode::Full);
     EXPECT_TRUE(host.Checked(IDC_FULL));
     EXPECT_FALSE(host.Checked(IDC_QUICK));
     EXPECT_EQ(host.progress, 0);
@@ -172,16 +152,16 @@ TEST_F(MediaFixture, ModeButtonsSetTheModeTheMarksAndClearTheProgress) {
     EXPECT_EQ(host.Text(IDC_STATUS), status);  // the status text on screen stays
 
     dlg.OnQuick();
-    EXPECT_EQ(dlg.Mode(), kFormatQuick);
+    EXPECT_EQ(dlg.Mode(), FormatMode::Quick);
     EXPECT_TRUE(host.Checked(IDC_QUICK));
     EXPECT_FALSE(host.Checked(IDC_FULL));
 }
 
 TEST_F(MediaFixture, ShowFormatModeTreatsEveryOtherValueAsQuick) {
     Start({8});
-    dlg.ShowFormatMode(1);
+    dlg.ShowFormatMode(FormatMode::Full);
     EXPECT_TRUE(host.Checked(IDC_FULL));
-    dlg.ShowFormatMode(7);
+    dlg.ShowFormatMode(static_cast<FormatMode>(7));  // a value no control gives
     EXPECT_TRUE(host.Checked(IDC_QUICK));
     EXPECT_FALSE(host.Checked(IDC_FULL));
 }

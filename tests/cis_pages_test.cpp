@@ -49,7 +49,7 @@ class CisPages : public ::testing::Test {
 TEST_F(CisPages, StopPutsTheOldPagesBackByteForByte) {
     OldFormat(64, true);
     run_.StopWhenBlocksDone(100);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_EQ(run_.BlocksDoneValue(), 100u);  // includes the block where Stop was seen
     EXPECT_EQ(run_.pumps, 100u);
     EXPECT_TRUE(run_.runMessage.empty());
@@ -70,7 +70,7 @@ TEST_F(CisPages, LogOfACompleteFullRunLineByLine) {
     OldFormat(64, true);
     Disk().SetFactoryBad(0, 5);
     Disk().SetEraseFails(0, 9);
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     EXPECT_EQ(run_.LogText(),
               "Old CIS page no = 64\n"
               "Old vendor page no = 65\n"
@@ -86,7 +86,7 @@ TEST_F(CisPages, LogOfAStoppedRunLineByLine) {
     OldFormat(64, true);
     run_.settings.RestoreVendorPage = 0;
     run_.StopWhenBlocksDone(3);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCancelled);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_EQ(run_.LogText(),
               "Old CIS page no = 64\n"
               "RestoreVendorPage = 0\n"
@@ -98,14 +98,14 @@ TEST_F(CisPages, LogOfAStoppedRunLineByLine) {
 TEST_F(CisPages, StopBeforeTheCisBlockWasErasedLeavesItIntact) {
     OldFormat(64, true);
     run_.StopWhenBlocksDone(1);
-    EXPECT_EQ(Run(kFormatFull), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Full), FormatResult::Cancelled);
     EXPECT_EQ(Disk().ReadPage(0, 64), oldCis_);
     EXPECT_EQ(Disk().ReadPage(0, 65), oldVendor_);
 }
 
 TEST_F(CisPages, NoOldCisPageMeansNothingToPutBack) {
     run_.StopWhenBlocksDone(50);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_EQ(Disk().CommandCount(0xE9), 0u);
     EXPECT_EQ(Disk().CommandCount(0xE8), 49u);  // good tests only: no vendor page looked for
     EXPECT_TRUE(Contains(run_.LogText(), "No old CIS/Vendor page\nBank No = 0\n"));
@@ -117,7 +117,7 @@ TEST_F(CisPages, AbortInTheDamagedMediaBoxPutsTheOldPagesBack) {
     Disk().SetMarkDoesNotStick(0, 10);
     run_.settings.VerifyMarkBad = 1;
     run_.AnswerBoxes({BoxAnswer::Abort});
-    EXPECT_EQ(Run(kFormatFull), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Full), FormatResult::Cancelled);
     EXPECT_EQ(run_.boxes.size(), 1u);
     EXPECT_EQ(run_.BlocksDoneValue(), 11u);
     EXPECT_EQ(run_.runMessage, kDamagedRun);
@@ -134,7 +134,7 @@ TEST_F(CisPages, AbortInTheDamagedMediaBoxPutsTheOldPagesBack) {
 TEST_F(CisPages, VendorPageMovesWithTheCisPage) {
     OldFormat(0, true);
     Disk().SetEraseFails(0, 0);  // block 0 fails its erase in this run
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(Disk().CisPageNumber(), 32u);
     EXPECT_EQ(Disk().ReadPage(0, 33), oldVendor_);
     // The vendor page is written first, then the CIS page.
@@ -148,7 +148,7 @@ TEST_F(CisPages, VendorPageMovesWithTheCisPage) {
 TEST_F(CisPages, RestoreVendorPageOffLeavesTheNextPageAlone) {
     OldFormat(64, true);
     run_.settings.RestoreVendorPage = 0;
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nRestoreVendorPage = 0\nBank No"));
     for (const sim::TraceEntry& e : machine_.bus.Trace())
         EXPECT_NE(PageOfCommand(e.cdb), 65u) << std::hex << int{e.cdb[0]};
@@ -164,7 +164,7 @@ TEST_F(CisPages, PageWithoutTheSignatureIsNoVendorPage) {
     std::memcpy(notVendor.data(), "USBX", 4);
     Disk().ProgramPageRaw(0, 65, notVendor.data());
     run_.StopWhenBlocksDone(10);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nNo old vendor page\n"));
     EXPECT_EQ(WritesTo(64), 1u);
     EXPECT_EQ(WritesTo(65), 0u);
@@ -172,7 +172,7 @@ TEST_F(CisPages, PageWithoutTheSignatureIsNoVendorPage) {
 
 TEST_F(CisPages, NewCisPageOfAOneBankDisk) {
     OldFormat(64, true);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     ASSERT_EQ(Disk().CisPageNumber(), 0u);
     const sim::PageBytes cis = Disk().ReadPage(0, 0);
     EXPECT_EQ(std::memcmp(cis.data(), "USBC", 4), 0);
@@ -190,7 +190,7 @@ TEST_F(CisPages, CisWriteFailureFailsTheRunWithoutAVolume) {
     run_.onPump = [this](std::uint32_t done) {
         if (done == 2048) Disk().SetWriteProtected(true);
     };
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     ASSERT_EQ(run_.boxes.size(), 1u);
     EXPECT_EQ(run_.boxes[0].text, "Write CIS page fail!\n");
     EXPECT_EQ(run_.boxes[0].caption, "Brevant");  // the application's name, not the title
@@ -206,7 +206,7 @@ TEST_F(CisPages, VolumeWriteFailureFailsTheRun) {
     run_.onPump = [this](std::uint32_t done) {
         if (done == 2048) machine_.bus.UnplugAfterCommands(5 + 20);
     };
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Fail to write the FAT file system!\n");
     EXPECT_TRUE(Contains(run_.LogText(), "Write FAT volume fail\n"));
     EXPECT_FALSE(Contains(run_.LogText(), "Total bad blocks"));
@@ -221,7 +221,7 @@ class CisPagesTwoBanks : public CisPages {
 TEST_F(CisPagesTwoBanks, StopInBankOneRestoresIntoBankZero) {
     OldFormat(96, true);
     run_.StopWhenBlocksDone(2048 + 10);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_EQ(Disk().ReadPage(0, 96), oldCis_);
     EXPECT_EQ(Disk().ReadPage(0, 97), oldVendor_);
     const sim::PageBytes bank1 = Disk().ReadPage(1, 96);
@@ -272,7 +272,7 @@ class UnansweredReads : public CisPages {};
 
 TEST_F(UnansweredReads, DeviceCodeReadThatFailsIsAnInvalidCode) {
     machine_.bus.HangOnCommand(4);  // test unit ready, bank count, select bank, device code
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Invalid SmartMedia or flash device code!\n");
     EXPECT_TRUE(Contains(run_.LogText(), "Invalid device code at bank 0\n"));
 }
@@ -281,7 +281,7 @@ TEST_F(UnansweredReads, CisPageNumberThatFailsMeansNoOldPage) {
     OldFormat(64, true);
     machine_.bus.HangOnCommand(5);  // ... then the CIS page number
     run_.StopWhenBlocksDone(10);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     EXPECT_TRUE(Contains(run_.LogText(), "No old CIS/Vendor page\n"));
     EXPECT_EQ(Disk().CommandCount(0xE9), 0u);
 }
@@ -290,7 +290,7 @@ TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
     OldFormat(64, true);
     machine_.bus.HangOnCommand(7);  // ... select bank 0, read the old CIS page
     run_.StopWhenBlocksDone(10);
-    EXPECT_EQ(Run(kFormatQuick), kFormatCancelled);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
     // The log reads as for any old CIS page, and the vendor page behind it is still found.
     EXPECT_TRUE(
         Contains(run_.LogText(), "Old CIS page no = 64\nOld vendor page no = 65\nBank No = 0\n"))
@@ -304,7 +304,7 @@ TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
 TEST_F(UnansweredReads, UnreadableOldCisPageStillLeavesTheRunComplete) {
     OldFormat(64, true);
     machine_.bus.HangOnCommand(7);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     // The vendor page read after the unreadable CIS page moves with the new CIS page.
     EXPECT_EQ(Disk().CisPageNumber(), 0u);
     EXPECT_EQ(Disk().ReadPage(0, 1), oldVendor_);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings_parser.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
 #include "tests/temp_dir.h"
@@ -560,11 +561,20 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
     };
     const Case cases[] = {
         {"[Setting]\nGenerateLog=1\nVerifyEraseFree=yes\n",
-         "line 3: VerifyEraseFree=yes: VerifyEraseFree needs a whole number"},
-        {"[Setting\n55PtnTest=0\n", "line 1: [Setting: the section name has no ]"},
-        {"[Setting]\nForceTestBad\n", "line 2: ForceTestBad: not of the form key=value"},
+         "line 3: \"VerifyEraseFree=yes\": VerifyEraseFree needs a whole number"},
+        {"[Setting\n55PtnTest=0\n", "line 1: \"[Setting\": the section name has no ]"},
+        {"[Setting]\nForceTestBad\n", "line 2: \"ForceTestBad\": not of the form key=value"},
         {std::string("[Setting]\nAAPtnTest=1\n\0\x01\x02", 24), "line 3: not text"},
         {"[Setting]\nVerifyMarkBad=99999999999\n", "VerifyMarkBad needs a whole number"},
+        // The reader leaves a switch unchanged for a value past the signed range.
+        {"[Setting]\nForceTestBad=2147483648\n",
+         "line 2: \"ForceTestBad=2147483648\": ForceTestBad needs a whole number in the 32-bit "
+         "range"},
+        // A value of megabytes is named by its start only, with control bytes escaped.
+        {"[Setting]\nGenerateLog=\x1b[2J" + std::string(900000, '7') + "\n",
+         "line 2: \"GenerateLog=\\x1B[2J" + std::string(41, '7') +
+             "...\": GenerateLog needs a whole number\n"},
+        {"[Setting]\n" + std::string(kMaxSettingsFileBytes, ';') + "\n", "larger than 1 MiB"},
     };
     for (const Case& c : cases) {
         WriteFile(Path("bad.ini"), c.text);
@@ -597,9 +607,23 @@ TEST_F(CliFormat, BrokenSettingsFileStopsBeforeAnyDevice) {
     WriteFile(Path("Brevant.ini"), "[Setting]\nVerifyEverything=1\n");
     Finished warned = RunBrevant({"format", "--yes", "--simulate", shop_}, InDir());
     EXPECT_EQ(warned.exitCode, kExitComplete) << warned.output;
-    EXPECT_NE(warned.output.find("warning: Brevant.ini: line 2: VerifyEverything: not a setting"),
-              std::string::npos)
+    EXPECT_NE(
+        warned.output.find("warning: Brevant.ini: line 2: \"VerifyEverything\": not a setting"),
+        std::string::npos)
         << warned.output;
+}
+
+// What the check lets through is what the format uses: the switches of a file with old Mac line
+// ends, or with a vertical tab before a key, take effect without a word.
+TEST_F(CliFormat, SettingsThatPassTheCheckAreTheOnesUsed) {
+    for (const char* text : {"[Setting]\r55PtnTest=0\rAAPtnTest=0\rVerifyEraseFree=0\r",
+                             "[Setting]\n\v55PtnTest=0\n\vAAPtnTest=0\nVerifyEraseFree=0\v\n"}) {
+        WriteFile(Path("Brevant.ini"), text);
+        Finished lenient = RunBrevant({"format", "--full", "--yes", "--simulate", shop_}, InDir());
+        EXPECT_EQ(lenient.exitCode, kExitComplete) << lenient.output;
+        EXPECT_EQ(lenient.output.find("warning"), std::string::npos) << lenient.output;
+        EXPECT_NE(lenient.output.find("Bad blocks: 4\n"), std::string::npos) << lenient.output;
+    }
 }
 
 TEST_F(CliFormat, LogThatCannotBeCreated) {

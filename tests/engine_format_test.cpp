@@ -49,7 +49,7 @@ class EngineFormat : public ::testing::Test {
 };
 
 TEST_F(EngineFormat, QuickFormatOfAFreshDisk) {
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(run_.runMessage, kComplete);
     EXPECT_EQ(run_.percentText, "100%");
     EXPECT_EQ(run_.progress, 4);
@@ -78,7 +78,7 @@ TEST_F(EngineFormat, QuickFormatOfAFreshDisk) {
 }
 
 TEST_F(EngineFormat, FullFormatRunsTheDefaultTestsOnEveryBlock) {
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     // Per block: good test, 0x55 (4), 0xAA (4), erase, erase verification (2).
     EXPECT_EQ(Count(0xE8), 2048u);
     EXPECT_EQ(Count(0xF2), 3u * 2048u);
@@ -95,7 +95,7 @@ TEST_F(EngineFormat, QuickModeRunsNoTestsEvenWithEverySettingOn) {
     run_.settings = FormatSettings{1, 1, 1, 1, 1, 1, 1, 1, 0};
     Disk().SetEraseFails(0, 9);
     Disk().SetMarkDoesNotStick(0, 9);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(Count(0xC1) + Count(0xFA) + Count(0xF3), 0u);
     EXPECT_EQ(Count(0xE9), 1u);
     EXPECT_EQ(OpcodesForPages(machine_.bus, 9 * 32, 32),
@@ -109,7 +109,7 @@ TEST_F(EngineFormat, QuickModeRunsNoTestsEvenWithEverySettingOn) {
 TEST_F(EngineFormat, WornBlocksPassAQuickFormatAndFailTheFullOne) {
     Disk().SetEraseFailsAfter(0, 20, 1);    // one more erase, then no more
     Disk().SetProgramFailsAfter(0, 21, 0);  // takes no more programs
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_TRUE(Contains(run_.LogText(), "Total bad blocks = 0\n")) << run_.LogText();
     EXPECT_FALSE(Disk().IsMarkedBad(0, 20));
     EXPECT_FALSE(Disk().IsMarkedBad(0, 21));
@@ -119,7 +119,7 @@ TEST_F(EngineFormat, FullFormatFindsWornBlocksAndReadDisturb) {
     Disk().SetEraseFailsAfter(0, 20, 1);  // the 0x55 test's erase passes, the 0xAA test's fails
     Disk().SetProgramFailsAfter(0, 21, 0);
     Disk().SetBitFlips(0, 22, 4);
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     const std::string log = run_.LogText();
     EXPECT_TRUE(Contains(log, "0xAA pattern fail at 20\n")) << log;
     EXPECT_TRUE(Contains(log, "0x55 pattern fail at 21\n")) << log;
@@ -136,7 +136,7 @@ TEST_F(EngineFormat, ErasedButNotFreeIsMarkedBad) {
     Disk().SetStuckBits(0, 12, sim::StuckBits{3, 40, 0x04});
     run_.settings.PtnTest55 = 0;
     run_.settings.PtnTestAA = 0;
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     EXPECT_EQ(OpcodesForPages(machine_.bus, 12 * 32, 32),
               (std::vector<std::uint8_t>{0xE8, 0xF2, 0xFA, 0xF1}));
     EXPECT_TRUE(Contains(run_.LogText(), "Erased but not free at 12\n"));
@@ -144,7 +144,7 @@ TEST_F(EngineFormat, ErasedButNotFreeIsMarkedBad) {
 
 TEST_F(EngineFormat, ForceTestBadOffCountsMarkedBlocksWithoutTouchingThem) {
     Disk().SetFactoryBad(0, 5);
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     EXPECT_EQ(OpcodesForPages(machine_.bus, 5 * 32, 32), (std::vector<std::uint8_t>{0xE8}));
     EXPECT_TRUE(Disk().IsMarkedBad(0, 5));
     EXPECT_TRUE(Contains(run_.LogText(), "Bad blk: 5\n"));
@@ -155,7 +155,7 @@ TEST_F(EngineFormat, ForceTestBadOnReclaimsAMarkedBlockThatPasses) {
     Disk().SetFactoryBad(0, 0);
     Disk().SetFactoryBad(0, 5);
     run_.settings.ForceTestBad = 1;
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     EXPECT_FALSE(Disk().IsMarkedBad(0, 5));
     EXPECT_TRUE(Contains(run_.LogText(), "Bad blk: 0\n"));
     EXPECT_TRUE(Contains(run_.LogText(), "Total bad blocks = 0\n"));
@@ -166,7 +166,7 @@ TEST_F(EngineFormat, ForceTestBadOnReclaimsAMarkedBlockThatPasses) {
 TEST_F(EngineFormat, TargetIsTheFirstGoodBlockOfBankZero) {
     Disk().SetFactoryBad(0, 0);
     Disk().SetFactoryBad(0, 1);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(Disk().CisPageNumber(), 64u);
     EXPECT_TRUE(Contains(run_.LogText(), "CIS page = 64\n"));
 }
@@ -179,7 +179,7 @@ TEST_F(EngineFormat, GroupClosingTable) {
     for (std::uint32_t g = 1; g <= 7; ++g) LeaveGoodInGroup(g, groups[g - 1].first);
     // The last block of a group is never counted, good or bad.
     Disk().SetFactoryBad(0, 256 + 255);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     const sim::PageBytes cis = CisPage();
     EXPECT_EQ(cis[4], 196);
     std::uint32_t entries = 196;
@@ -195,7 +195,7 @@ TEST_F(EngineFormat, GroupClosingTable) {
 TEST_F(EngineFormat, TargetAtTheLastBlockOfAGroupTakesNothingBack) {
     LeaveGoodInGroup(0, 0);  // blocks 0-254 bad, block 255 good
     LeaveGoodInGroup(1, 200);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(Disk().CisPageNumber(), 255u * 32u);
     const sim::PageBytes cis = CisPage();
     EXPECT_EQ(cis[4], 0);
@@ -205,7 +205,7 @@ TEST_F(EngineFormat, TargetAtTheLastBlockOfAGroupTakesNothingBack) {
 
 TEST_F(EngineFormat, NoGoodBlockInBankZeroFailsWithoutAVolume) {
     for (std::uint32_t b = 0; b < 2048; ++b) Disk().SetFactoryBad(0, b);
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     ASSERT_EQ(run_.boxes.size(), 1u);
     EXPECT_EQ(run_.boxes[0].text,
               "Your media was damaged and not recoverabl ! Keep using it may cause loss of "
@@ -220,7 +220,7 @@ TEST_F(EngineFormat, NoGoodBlockInBankZeroFailsWithoutAVolume) {
 TEST_F(EngineFormat, VolumeTooSmallForAFileSystemFailsTheRun) {
     // Two good blocks per group: every entry is 0, so there are no data sectors at all.
     for (std::uint32_t g = 0; g < 8; ++g) LeaveGoodInGroup(g, 2);
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage,
               "Your media was damaged and not recoverabl ! Keep using it may cause loss of data.");
     EXPECT_TRUE(Contains(run_.LogText(), "FAT volume size refused: 0 sectors\n"));
@@ -234,7 +234,7 @@ TEST_F(EngineFormat, UnverifiableMarksAndTheDamagedMediaBox) {
     }
     run_.settings.VerifyMarkBad = 1;
     run_.AnswerBoxes({BoxAnswer::Retry, BoxAnswer::Ignore});
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     // Retry shows the box again at the next one; Ignore silences it for the rest of the run.
     ASSERT_EQ(run_.boxes.size(), 2u);
     EXPECT_EQ(run_.boxes[0].buttons, BoxButtons::AbortRetryIgnore);
@@ -256,29 +256,29 @@ TEST_F(EngineFormat, IgnoredBoxStillLeavesTheDamagedTextOnAFailedRun) {
     for (std::uint32_t b = 0; b < 20; ++b) Disk().SetFactoryBad(0, b);
     run_.settings.VerifyMarkBad = 1;
     run_.AnswerBoxes({BoxAnswer::Ignore});
-    EXPECT_EQ(Run(kFormatFull), kFormatFailed);  // no good block: no CIS
+    EXPECT_EQ(Run(FormatMode::Full), FormatResult::Failed);  // no good block: no CIS
     ASSERT_EQ(run_.boxes.size(), 2u);
     EXPECT_EQ(run_.boxes[1].buttons, BoxButtons::Ok);
 }
 
 TEST_F(EngineFormat, UnitNotReady) {
     Disk().SetNotReady(true);
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Media is not present !");
     EXPECT_EQ(run_.pumps, 0u);
 }
 
 TEST_F(EngineFormat, UnitAttentionCountsAsReady) {
     Disk().RaiseUnitAttention();
-    EXPECT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
 }
 
 TEST_F(EngineFormat, BankCountZeroOrAboveEight) {
     Disk().OverrideReportedBankCount(0);
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Bank number = 0 !\n");
     Disk().OverrideReportedBankCount(9);
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Bank number > 8 !\n");
     EXPECT_EQ(Count(0xFB), 0u);  // refused before a bank is touched
     EXPECT_EQ(run_.progressResets, 0u);
@@ -296,7 +296,7 @@ TEST_F(EngineSmallDisk, FailedPatternTestSkipsTheRestOfTheBlock) {
     // Bit 0 of the first byte of the block's second page reads 0: the ascending pattern (0x00
     // there) passes, 0x55 fails. The good test reads only the first page.
     Disk().SetStuckBits(0, 7, sim::StuckBits{1, 0, 0x01});
-    ASSERT_EQ(Run(kFormatFull), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     std::vector<std::uint8_t> expected = {0xE8, 0xF2};
     for (int page = 0; page < 32; ++page) {
         expected.push_back(0xE9);
@@ -321,7 +321,7 @@ class EngineTwoBanks : public EngineFormat {
 TEST_F(EngineTwoBanks, TotalsRunOnAcrossBanks) {
     machine_.disk->SetFactoryBad(1, 300);  // group 1 of bank 1: 254 free
     for (std::uint32_t b = 512; b < 512 + 100; ++b) machine_.disk->SetFactoryBad(1, b);
-    ASSERT_EQ(Run(kFormatQuick), kFormatCompleteReplug);
+    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
     EXPECT_EQ(run_.TotalBlocksValue(), 10240u);
     EXPECT_EQ(run_.BlocksDoneValue(), 10240u);
     const sim::PageBytes cis = CisPage();
@@ -343,7 +343,7 @@ class EngineUnknownBank : public EngineFormat {
 };
 
 TEST_F(EngineUnknownBank, InvalidDeviceCodeFailsBeforeTheScan) {
-    EXPECT_EQ(Run(kFormatQuick), kFormatFailed);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     EXPECT_EQ(run_.runMessage, "Invalid SmartMedia or flash device code!\n");
     EXPECT_TRUE(Contains(run_.LogText(), "Invalid device code at bank 1\n"));
     EXPECT_EQ(Count(0xF2) + Count(0xE8), 0u);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/device_access.h"
 #include "app/window_host.h"
+#include "format/device_access.h"
 #include "res/resource.h"
 
 struct FakeControl {
@@ -194,9 +194,10 @@ class FakeDevice : public DeviceAccess {
         return writeProtected;
     }
     FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode) override {
-        calls.push_back("format " + std::to_string(unit) + " " + std::to_string(mode));
+        calls.push_back("format " + std::to_string(unit) + " " +
+                        std::to_string(static_cast<int>(mode)));
         ++formats;
-        return format ? format(run, unit, mode) : kFormatFailed;
+        return format ? format(run, unit, mode) : FormatResult::Failed;
     }
     void CloseTransport() override {
         calls.push_back("close");

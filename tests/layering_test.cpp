@@ -53,8 +53,7 @@ std::string LayerOf(const std::string& relative) {
 // (as the compiler does for quoted includes), then against the root.
 std::vector<std::string> LayeringViolations(const fs::path& root) {
     static const std::regex include("^\\s*#\\s*include\\s*\"([^\"]+)\"");
-        std::vector<std::string>
-            found;
+    std::vector<std::string> found;
     for (const auto& [layer, allowed] : AllowedIncludes()) {
         const fs::path folder = root / layer;
         if (!fs::is_directory(folder)) continue;

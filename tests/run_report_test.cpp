@@ -13,7 +13,7 @@ RunReport FormatReport() {
     RunReport report;
     report.command = "format";
     report.hasMode = true;
-    report.mode = kFormatFull;
+    report.mode = FormatMode::Full;
     report.started = IsoLocalTime(1796720400);
     report.elapsedSeconds = 12.5;
     std::array<std::uint8_t, kInquiryLength> inquiry{};

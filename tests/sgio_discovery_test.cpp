@@ -181,7 +181,8 @@ TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
     DiscoverUnits(&count, keys);
     ASSERT_EQ(count, 1);
     FakeRun run;
-    EXPECT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, kFormatQuick), kFormatCompleteReplug)
+    EXPECT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, FormatMode::Quick),
+              FormatResult::CompleteReplug)
         << run.runMessage;
     sim::SimFlashDisk* disk = bus_->Reader(bus_->ReaderNamed("s30"))->Unit(0)->FlashDisk();
     EXPECT_EQ(disk->SectorCount(), disk->CisSectorTotal());

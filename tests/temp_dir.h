@@ -5,7 +5,7 @@
 
 // A fresh folder for one test, removed with everything in it when the test ends.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "brevant-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -19,6 +19,6 @@ public:
 
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };

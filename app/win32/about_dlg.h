@@ -3,9 +3,9 @@
 
 // The About dialog: the icon, the version line and a line about the program; it closes on OK.
 class CAboutDlg {
-public:
+  public:
     INT_PTR DoModal(HINSTANCE instance, HWND parent);
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 };

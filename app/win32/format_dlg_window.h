@@ -5,7 +5,7 @@
 
 // The main dialog on the screen: the dialog template, the dialog's logic and its message table.
 class FormatDlgWindow {
-public:
+  public:
     FormatDlgWindow(HINSTANCE instance, DeviceAccess& device);
 
     // Runs the dialog modally until the exit sequence ends it.
@@ -13,7 +13,7 @@ public:
 
     HICON Icon() const { return m_hIcon; }
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL InitDialog(HWND dialog);

@@ -6,11 +6,12 @@
 #include "reader/media_type.h"
 #include "reader/sense.h"
 
-// The reader operations the main dialog calls, gathered so that the dialog's logic can be run
-// against a scripted device in tests. ReaderDeviceAccess() forwards to the reader and the format
-// engine; every operation means what the function of the same name does there.
+// The reader operations the front ends call (the dialog, the command line, the disk probe and the
+// run sequence beside the engine), gathered so that they can be run against a scripted device
+// in tests. ReaderDeviceAccess() forwards to the reader and the format engine; every operation
+// means what the function of the same name does there.
 class DeviceAccess {
-public:
+  public:
     virtual ~DeviceAccess() = default;
 
     // 1 when a back-end is ready, 0 when the reader cannot be reached at all.

@@ -1,5 +1,5 @@
-#include "app/device_access.h"
 #include "format/block_probes.h"
+#include "format/device_access.h"
 #include "format/physical_format.h"
 #include "reader/commands.h"
 #include "reader/sense.h"
