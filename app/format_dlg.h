@@ -55,6 +55,8 @@ class CFormatDlg : public RunInterface {
     // The format engine's view of the dialog.
     void PumpOneMessage() override;
     bool StopRequested() override { return m_bStopRequested != 0; }
+    // A pulled stick ends the run through the device notice's rescan, as it always has.
+    bool EndsRunOnRemoval() const override { return false; }
     void SetProgressPosition(int position) override;
     void StartProgressTimer() override;
     void StopProgressTimer() override;

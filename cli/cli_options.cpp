@@ -30,6 +30,11 @@ enum class Opt {
     ExportPages,
     Trace,
     SimLatency,
+    BackupDir,
+    Report,
+    Json,
+    Map,
+    OnDamaged,
 };
 
 struct OptionSpec {
@@ -53,6 +58,17 @@ const OptionSpec kOptions[] = {
     {Opt::Log, "log", 0, "FILE", kFormat,
      "write the run's log to FILE (default: brevant.log in the current folder when the settings "
      "say GenerateLog=1)"},
+    {Opt::OnDamaged, "on-damaged", 0, "WHAT", kFormat,
+     "what a bad block whose mark does not hold makes the run do when nobody answers (--yes, "
+     "or no terminal): abort (the default: stop and put the old CIS page back) or continue"},
+    {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat,
+     "keep the old CIS page of the stick in DIR before anything is erased (default: "
+     "~/.local/state/brevant/cis)"},
+    {Opt::Report, "report", 0, "FILE", kFormat,
+     "write a report of the run to FILE as JSON (written however the run ends)"},
+    {Opt::Json, "json", 0, nullptr, kFormat,
+     "print the report on standard output instead of the text"},
+    {Opt::Map, "map", 0, "FILE", kFormat, "draw the flash, a cell per block, to FILE as SVG"},
     {Opt::Simulate, "simulate", 0, "FILE", kEveryCommand,
      "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
     {Opt::ExportImage, "export-image", 0, "FILE", kFormat,
@@ -252,6 +268,28 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             return true;
         case Opt::Trace:
             parsed->tracePath = option.value;
+            return true;
+        case Opt::BackupDir:
+            parsed->backupDir = option.value;
+            return true;
+        case Opt::Report:
+            parsed->reportPath = option.value;
+            return true;
+        case Opt::Json:
+            parsed->json = true;
+            return true;
+        case Opt::Map:
+            parsed->mapPath = option.value;
+            return true;
+        case Opt::OnDamaged:
+            if (option.value == "abort") {
+                parsed->onDamaged = CliOptions::OnDamaged::Abort;
+            } else if (option.value == "continue") {
+                parsed->onDamaged = CliOptions::OnDamaged::Continue;
+            } else {
+                *error = option.typed + " takes abort or continue, not " + option.value;
+                return false;
+            }
             return true;
         case Opt::SimLatency:
             if (!ParseMicroseconds(option.value, &parsed->simLatencyMicroseconds)) {

@@ -24,6 +24,12 @@ struct CliOptions {
     std::string tracePath;    // --trace FILE (simulated machine only)
     std::uint32_t simLatencyMicroseconds = 0;  // --sim-latency MICROSECONDS
     bool latencyGiven = false;
+    std::string backupDir;   // --backup-dir DIR: where the old CIS pages are kept
+    std::string reportPath;  // --report FILE: the run's report as JSON
+    bool json = false;       // --json: the report on standard output instead of the text
+    std::string mapPath;     // --map FILE: a picture of the flash as SVG
+    enum class OnDamaged { Ask, Abort, Continue };
+    OnDamaged onDamaged = OnDamaged::Ask;  // --on-damaged abort|continue
 };
 
 // Parses argv (without argv[0]). Options may stand before or after the command and short ones

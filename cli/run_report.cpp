@@ -54,9 +54,7 @@ Json Banks(const RunReport& report) {
                       {"unmarkable_blocks", bank.unmarkable},
                       {"data_blocks", bank.dataBlocks},
                       {"scanned", bank.scanned}};
-        if (b < report.blocksHoldingData.size()) {
-            entry["blocks_holding_data"] = report.blocksHoldingData[b];
-        }
+        if (report.command == "check") entry["blocks_holding_data"] = bank.holdingData.size();
         banks.push_back(entry);
     }
     return banks;

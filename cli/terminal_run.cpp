@@ -6,10 +6,6 @@
 
 namespace {
 
-// How often the pump asks whether the disk is still there: one TEST UNIT READY per this many
-// blocks costs nothing next to the several commands each block takes.
-constexpr std::uint32_t kPresenceCheckInterval = 64;
-
 double SecondsSince(const std::timespec& start) {
     std::timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -20,13 +16,26 @@ double SecondsSince(const std::timespec& start) {
 }  // namespace
 
 TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FILE* out,
-                         bool terminal, std::function<bool()> isPresent)
+                         bool terminal, DamagedAnswer damaged, PageKeeper keepPages)
     : settings_(settings),
       log_(log),
       out_(out),
       view_(out, terminal),
-      isPresent_(std::move(isPresent)) {
+      damaged_(damaged),
+      keepPages_(std::move(keepPages)) {
     clock_gettime(CLOCK_MONOTONIC, &started_);
+}
+
+double TerminalRun::ElapsedSeconds() const { return SecondsSince(started_); }
+
+bool TerminalRun::KeepOldPages(const CisBackup& pages, std::string* reason) {
+    if (!keepPages_) return true;
+    if (!keepPages_(pages, &backupFile_, reason)) return false;
+    view_.Break();
+    std::fprintf(out_, "The old CIS page%s kept in %s\n",
+                 pages.vendorPage >= 0 ? " and vendor page are" : " is", backupFile_.c_str());
+    std::fflush(out_);
+    return true;
 }
 
 ProgressFigures TerminalRun::Figures() const {
@@ -39,7 +48,6 @@ ProgressFigures TerminalRun::Figures() const {
 }
 
 void TerminalRun::PumpOneMessage() {
-    ++pumps_;
     int signals = StopSignalCount();
     if (signals != signalsSeen_) {
         signalsSeen_ = signals;
@@ -47,17 +55,9 @@ void TerminalRun::PumpOneMessage() {
             stopRequested_ = true;
             stoppedBySignal_ = true;
             view_.Break();
-            std::fprintf(out_, "Stopping: the old CIS and vendor pages are written back...\n");
+            std::fprintf(out_, "Stopping at the next block...\n");
             std::fflush(out_);
         }
-        return;
-    }
-    if (!stopRequested_ && isPresent_ && pumps_ % kPresenceCheckInterval == 0 && !isPresent_()) {
-        stopRequested_ = true;
-        diskRemoved_ = true;
-        view_.Break();
-        std::fprintf(out_, "The disk is gone: stopping.\n");
-        std::fflush(out_);
         return;
     }
     if (!stopRequested_) view_.Update(Figures());
@@ -72,24 +72,32 @@ void TerminalRun::ResetProgress() {
 
 void TerminalRun::ShowFinalProgress() { view_.Update(Figures(), true); }
 
-BoxAnswer TerminalRun::MessageBox(const std::string& text, const std::string& caption,
+BoxAnswer TerminalRun::MessageBox(const std::string& text, const std::string& /*caption*/,
                                   BoxButtons buttons) {
     view_.Break();
     if (buttons == BoxButtons::AbortRetryIgnore) {
-        if (!InputIsTerminal()) {
-            std::fprintf(out_, "%s: %s(no terminal to answer on: Abort)\n", caption.c_str(),
-                         text.c_str());
-            std::fflush(out_);
-            return BoxAnswer::Abort;
+        // The one question of a run: a bad block whose mark does not hold.
+        const char* question =
+            "A bad block does not keep its bad-block mark: the stick is damaged and may lose "
+            "data.\n  Abort: stop and put the old CIS page back; Retry: go on and ask again; "
+            "Ignore: go on without asking.\n";
+        if (damaged_ == DamagedAnswer::Abort || damaged_ == DamagedAnswer::Continue ||
+            !InputIsTerminal()) {
+            const bool go = damaged_ == DamagedAnswer::Continue;
+            std::fprintf(stderr, "brevant: a bad block does not keep its bad-block mark: %s\n",
+                         go ? "going on (--on-damaged continue)" : "stopping (--on-damaged abort)");
+            return go ? BoxAnswer::Ignore : BoxAnswer::Abort;
         }
-        std::fprintf(out_, "%s:\n", caption.c_str());
-        BoxAnswer answer = AskAbortRetryIgnore(out_, text, signalsSeen_);
+        BoxAnswer answer = AskAbortRetryIgnore(out_, question, signalsSeen_);
         // A stop signal that arrived while waiting was the answer; it asks for no stop besides.
         signalsSeen_ = StopSignalCount();
         return answer;
     }
-    std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
-    std::fflush(out_);
+    // The engine's other boxes tell of a failure; the summary says what it means.
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    for (char& c : line) c = c == '\n' ? ' ' : c;
+    std::fprintf(stderr, "brevant: the stick says: %s\n", line.c_str());
     return buttons == BoxButtons::OkCancel ? BoxAnswer::Cancel : BoxAnswer::Ok;
 }
 

@@ -10,15 +10,20 @@
 #include "core/format_settings.h"
 #include "format/run_interface.h"
 
+// What the damaged-media question gets when nobody is there to answer it (--yes, or no
+// terminal): stop and put the old pages back, or go on without asking again.
+enum class DamagedAnswer { Ask, Abort, Continue };
+
 // The format engine's front end on a terminal: the per-block pump watches for stop signals and
-// for the disk being pulled, draws the progress, and the engine's message boxes become text and
-// questions.
+// draws the progress, the engine's message boxes become text and questions, the old pages are
+// kept in a file before the scan and the run's record is kept for the summary and the report.
 class TerminalRun final : public RunInterface {
   public:
-    // isPresent is asked now and then during the run whether the disk is still there; a false
-    // answer stops the run as a device removal does in the dialog.
+    // keepPages writes the old pages somewhere safe and returns where (false with a reason).
+    using PageKeeper = std::function<bool(const CisBackup&, std::string* where, std::string*)>;
+
     TerminalRun(const FormatSettings& settings, FormatLog& log, std::FILE* out, bool terminal,
-                std::function<bool()> isPresent);
+                DamagedAnswer damaged, PageKeeper keepPages);
 
     void PumpOneMessage() override;
     bool StopRequested() override { return stopRequested_; }
@@ -35,6 +40,8 @@ class TerminalRun final : public RunInterface {
     std::string ApplicationName() override { return "brevant"; }
     FormatLog& Log() override { return log_; }
     const FormatSettings& Settings() override { return settings_; }
+    bool KeepOldPages(const CisBackup& pages, std::string* reason) override;
+    void NoteRunRecord(const RunRecord& record) override { record_ = record; }
 
     // Shows the figures once more, whatever the time (the end of the run).
     void ShowFinalProgress();
@@ -42,9 +49,11 @@ class TerminalRun final : public RunInterface {
 
     const std::string& RunMessage() const { return runMessage_; }
     std::uint32_t BadBlocks() const { return badBlocks_; }
-    int ProgressPosition() const { return position_; }
     bool StoppedBySignal() const { return stoppedBySignal_; }
-    bool DiskRemoved() const { return diskRemoved_; }
+    const RunRecord& Record() const { return record_; }
+    // Where the old pages were kept; empty when there were none.
+    const std::string& BackupFile() const { return backupFile_; }
+    double ElapsedSeconds() const;
 
   private:
     ProgressFigures Figures() const;
@@ -53,18 +62,19 @@ class TerminalRun final : public RunInterface {
     FormatLog& log_;
     std::FILE* out_;
     ProgressView view_;
-    std::function<bool()> isPresent_;
+    DamagedAnswer damaged_;
+    PageKeeper keepPages_;
     std::timespec started_{};
 
     bool stopRequested_ = false;
     bool stoppedBySignal_ = false;
-    bool diskRemoved_ = false;
     int signalsSeen_ = 0;
-    std::uint32_t pumps_ = 0;
     std::uint32_t totalBlocks_ = 0;
     std::uint32_t blocksDone_ = 0;
     std::uint32_t badBlocks_ = 0;
     int position_ = 0;
     std::string runMessage_;
     std::string percentText_;
+    std::string backupFile_;
+    RunRecord record_;
 };

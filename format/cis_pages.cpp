@@ -1,10 +1,12 @@
 #include "format/cis_pages.h"
 
+#include <functional>
 #include <string>
 
 #include "format/fat_volume.h"
 #include "format/format_texts.h"
 #include "reader/commands.h"
+#include "reader/sense.h"
 
 namespace {
 
@@ -12,36 +14,68 @@ std::uint32_t PagesPerBank(const FlashGeometry& geometry) {
     return std::uint32_t{geometry.blocksPerBank} * geometry.pagesPerBlock;
 }
 
+// A read that the run cannot do without: asked once more after the sense data has been read
+// (a unit attention, say, fails one command and no more).
+bool ReadTwice(MediaType unit, const std::function<int()>& read) {
+    if (read() == 1) return true;
+    GetSenseStatus(unit);
+    return read() == 1;
+}
+
+bool Fail(RunInterface& run, const char* message, const char* logLine) {
+    run.SetRunMessage(message);
+    run.Log().Append(logLine);
+    return false;
+}
+
+// Writes a saved page back and reads it again: only a page that reads back as saved is back.
+PageFate WriteBack(MediaType unit, std::int32_t page, std::uint8_t pagesPerBlock,
+                   const PageImage& image) {
+    if (page == kNoPage) return PageFate::None;
+    const std::uint32_t at = static_cast<std::uint32_t>(page);
+    PageImage check{};
+    if (WritePageWithSpare(unit, at, pagesPerBlock, image.data()) != 1 ||
+        ReadPageWithSpare(unit, at, pagesPerBlock, check.data()) != 1 || check != image) {
+        return PageFate::Lost;
+    }
+    return PageFate::Restored;
+}
+
 }  // namespace
 
-void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
+bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                     CisState& state) {
     FormatLog& log = run.Log();
     std::uint32_t reported = 0xFFFFFFFFu;
-    if (!ReadCisPageNumber(unit, &reported)) reported = 0xFFFFFFFFu;
+    if (!ReadTwice(unit, [&] { return ReadCisPageNumber(unit, &reported); })) {
+        return Fail(run, texts::kCisNumberUnreadable, texts::kLogCisNumberUnreadable);
+    }
     // A number past bank 0 cannot be ours to restore: writing there would hit another block.
     if (reported >= PagesPerBank(bank0)) reported = 0xFFFFFFFFu;
     state.oldCisPage = static_cast<std::int32_t>(reported);
     state.oldVendorPage = kNoPage;
     if (state.oldCisPage == kNoPage) {
         log.Append(texts::kLogNoOldCis);
-        return;
+        return true;
     }
     log.Append(texts::kLogOldCis, state.oldCisPage);
     SelectBank(unit, 0);
-    state.savedCis.fill(0);
-    // Putting back an image that was never read would write zeros, a bad-block mark included,
-    // over the disk's first good block.
-    state.savedCisRead =
-        ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data()) != 0;
+    if (!ReadTwice(unit, [&] {
+            return ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data());
+        })) {
+        return Fail(run, texts::kOldCisUnreadable, texts::kLogOldCisUnreadable);
+    }
     if (run.Settings().RestoreVendorPage == 0) {
         log.Append(texts::kLogRestoreVendorOff);
-        return;
+        return true;
     }
     const std::uint32_t vendorPage = reported + 1;
-    state.savedVendor.fill(0);  // a failed read leaves no signature: no vendor page
-    if (vendorPage < PagesPerBank(bank0)) {
-        ReadPageWithSpare(unit, vendorPage, bank0.pagesPerBlock, state.savedVendor.data());
+    state.savedVendor.fill(0);
+    if (vendorPage < PagesPerBank(bank0) && !ReadTwice(unit, [&] {
+            return ReadPageWithSpare(unit, vendorPage, bank0.pagesPerBlock,
+                                     state.savedVendor.data());
+        })) {
+        return Fail(run, texts::kOldVendorUnreadable, texts::kLogOldVendorUnreadable);
     }
     if (HasCisSignature(state.savedVendor)) {
         state.oldVendorPage = static_cast<std::int32_t>(vendorPage);
@@ -49,23 +83,21 @@ void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
     } else {
         log.Append(texts::kLogNoOldVendor);
     }
+    return true;
 }
 
-void RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state) {
+RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state) {
     SelectBank(unit, 0);
-    if (state.oldCisPage != kNoPage && state.savedCisRead) {
-        WritePageWithSpare(unit, static_cast<std::uint32_t>(state.oldCisPage), bank0.pagesPerBlock,
-                           state.savedCis.data());
-    }
-    if (state.oldVendorPage != kNoPage) {
-        WritePageWithSpare(unit, static_cast<std::uint32_t>(state.oldVendorPage),
-                           bank0.pagesPerBlock, state.savedVendor.data());
-    }
+    RestoreOutcome outcome;
+    outcome.cis = WriteBack(unit, state.oldCisPage, bank0.pagesPerBlock, state.savedCis);
+    outcome.vendor = WriteBack(unit, state.oldVendorPage, bank0.pagesPerBlock, state.savedVendor);
+    return outcome;
 }
 
 bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                        const CisState& state, const GroupTable& groups,
-                       const BankSectorTotals& totals, std::uint8_t bankCount) {
+                       const BankSectorTotals& totals, std::uint8_t bankCount,
+                       RunRecord* record) {
     FormatLog& log = run.Log();
     if (state.targetCisPage == kNoPage) {
         run.MessageBox(std::string(texts::MediaDamaged()) + texts::kNoCisSuffix, run.Title(),
@@ -81,7 +113,10 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
     // The vendor page travels with the CIS page, to the page right after it.
     if (state.oldVendorPage != kNoPage) {
         SelectBank(unit, 0);
-        WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock, state.savedVendor.data());
+        const bool moved =
+            WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock, state.savedVendor.data()) ==
+            1;
+        if (record != nullptr) record->vendorFate = moved ? PageFate::Restored : PageFate::Lost;
     }
     SelectBank(unit, 0);
     if (!WritePageWithSpare(unit, target, bank0.pagesPerBlock, cisPage.data())) {
@@ -90,11 +125,16 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
         log.Append(texts::kLogWriteCisFail);
         return false;
     }
+    if (record != nullptr) {
+        record->cisPage = state.targetCisPage;
+        record->totals = totals;
+    }
     SendVendorC4(unit);
 
     const std::uint32_t volumeSectors = totals[bankCount - 1];
     switch (WriteFatVolumeNoMbr(unit, volumeSectors)) {
         case FatVolumeResult::Written:
+            if (record != nullptr) record->volumeSectors = volumeSectors;
             return true;
         case FatVolumeResult::SizeRefused:
             run.SetRunMessage(texts::MediaDamaged());

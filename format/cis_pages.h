@@ -4,6 +4,7 @@
 #include "format/flash_geometry.h"
 #include "format/page_image.h"
 #include "format/run_interface.h"
+#include "format/run_record.h"
 #include "reader/media_type.h"
 
 // The CIS page of the flash disk and the vendor page behind it: found and saved before the scan
@@ -18,22 +19,30 @@ struct CisState {
     std::int32_t targetCisPage = kNoPage;  // first page of bank 0's first good block
     PageImage savedCis{};
     PageImage savedVendor{};
-    // False when the old CIS page could not be read: there is no image of it to put back.
-    bool savedCisRead = false;
 };
 
 // Asks the reader where the CIS page is and saves it (and, with RestoreVendorPage on, the vendor
 // page after it when that starts with "USBC"). A page number the reader cannot name inside bank 0
-// counts as none. An old CIS page that cannot be read is still logged and still leads to the
-// vendor page, but its image is never written back.
-void DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0, CisState& state);
+// counts as none. Each read that fails is asked once more after the sense has been read; when it
+// fails again there is no image to put back, so the run must not go on: false, with the run
+// message set. Nothing has been written then.
+bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
+                    CisState& state);
 
-// Writes the saved pages back where they were (stop or abort); outcomes are not consulted.
-void RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state);
+// Writes the saved pages back where they were (stop, abort, or a stick that went away) and reads
+// each back: a page counts as restored only when it reads back as it was saved.
+struct RestoreOutcome {
+    PageFate cis = PageFate::None;
+    PageFate vendor = PageFate::None;
+    bool Lost() const { return cis == PageFate::Lost || vendor == PageFate::Lost; }
+};
+RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state);
 
 // After a complete scan: moves the vendor page behind the target, writes the new CIS page, sends
 // the closing vendor command and lays down the FAT volume over totals[bankCount - 1] sectors.
-// False when the run must fail; the run message is set then.
+// False when the run must fail; the run message is set then. `record`, when given, learns the new
+// page, whether the vendor page moved, and the volume's size.
 bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                        const CisState& state, const GroupTable& groups,
-                       const BankSectorTotals& totals, std::uint8_t bankCount);
+                       const BankSectorTotals& totals, std::uint8_t bankCount,
+                       RunRecord* record = nullptr);

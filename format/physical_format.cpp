@@ -2,19 +2,31 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <vector>
 
+#include "core/string_table.h"
 #include "format/block_probes.h"
+#include "format/cis_backup.h"
 #include "format/cis_pages.h"
 #include "format/format_texts.h"
 #include "format/page_image.h"
 #include "reader/commands.h"
+#include "reader/port_command.h"
 #include "reader/sense.h"
+#include "reader/unit_command.h"
 
 namespace {
 
 // Blocks a group can offer at most, and the blocks of every group kept back as reserve.
 constexpr std::uint8_t kMaxDataBlocksPerGroup = 250;
 constexpr std::uint8_t kReserveBlocksPerGroup = 3;
+
+// Commands in a row that get no answer at all before the stick counts as gone quiet. A single
+// time-out is a block's failure like any other; flash that fails answers with a status and its
+// sense, so eight commands without any answer (16 seconds of time-outs at the most) mean the
+// stick or its bridge has stopped, and going on would only mark good blocks bad for days.
+constexpr std::uint32_t kSilentCommandLimit = 8;
 
 // The working record of one run.
 struct FormatRun {
@@ -30,11 +42,15 @@ struct FormatRun {
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     bool damageBoxSuppressed = false;
+    bool erasedAny = false;  // whether a block of the stick has been erased yet
+    RunRecord record;
+    // Blocks counted bad while the commands went unanswered: not bad, only not heard.
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> badWhileSilent;
 
     const FlashGeometry& Bank0() const { return *geometry[0]; }
 };
 
-enum class BlockVerdict { Next, Stop, Abort };
+enum class BlockVerdict { Next, Stop, Abort, Removed, Unresponsive, WriteProtected };
 
 // Reads the device code into a cleared reply: a failed read gives code 0, which no part has.
 const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
@@ -44,26 +60,93 @@ const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
     return LookupFlashGeometry(reply[0]);
 }
 
+// Whether the stick can still be talked to: gone (the system says there is no device), quiet
+// (too many commands in a row without an answer), or there.
+BlockVerdict LinkVerdict(const FormatRun& f) {
+    if (f.run.EndsRunOnRemoval() &&
+        LastUnitOutcome(f.unit).status == CommandStatus::NoDevice) {
+        return BlockVerdict::Removed;
+    }
+    if (ConsecutiveSilentCommands() >= kSilentCommandLimit) return BlockVerdict::Unresponsive;
+    return BlockVerdict::Next;
+}
+
+// After a command that wrote to the stick failed: true when the stick refused it as
+// write-protected.
+bool RefusedAsWriteProtected(MediaType unit) {
+    return LastUnitOutcome(unit).status == CommandStatus::CheckCondition &&
+           GetSenseStatus(unit) == SenseDataProtect;
+}
+
+BankRecord& BankOf(FormatRun& f, std::uint8_t bank) { return f.record.banks[bank]; }
+
+void CountBad(FormatRun& f, std::uint8_t bank, std::uint32_t block, BadReason reason) {
+    ++f.badBlocks;
+    BankOf(f, bank).bad.push_back(BadBlock{block, reason});
+    if (ConsecutiveSilentCommands() > 0) {
+        f.badWhileSilent.emplace_back(bank, block);
+    } else {
+        f.badWhileSilent.clear();
+    }
+    f.run.NoteBadBlocks(f.badBlocks);
+}
+
+// The blocks counted bad since the stick went quiet are taken back out of the counts.
+void ForgetBadWhileSilent(FormatRun& f) {
+    for (const auto& [bank, block] : f.badWhileSilent) {
+        auto& bad = BankOf(f, bank).bad;
+        bad.erase(std::remove_if(bad.begin(), bad.end(),
+                                 [block = block](const BadBlock& b) { return b.block == block; }),
+                  bad.end());
+        auto& unmarkable = BankOf(f, bank).unmarkable;
+        const auto marked = std::find(unmarkable.begin(), unmarkable.end(), block);
+        if (marked != unmarkable.end()) {
+            unmarkable.erase(marked);
+            --f.unmarkableBlocks;
+        }
+        --f.badBlocks;
+    }
+    f.badWhileSilent.clear();
+    f.run.NoteBadBlocks(f.badBlocks);
+}
+
+FormatResult Fail(FormatRun& f, const std::string& message) {
+    f.run.SetRunMessage(message);
+    return FormatResult::Failed;
+}
+
+// Before the scan: the stick went away or quiet while it was being looked at.
+FormatResult EndBeforeScan(FormatRun& f, BlockVerdict verdict) {
+    if (verdict == BlockVerdict::Removed) {
+        f.record.end = RunEnd::Removed;
+        f.run.Log().Append(texts::kLogRemoved);
+        return FormatResult::Cancelled;
+    }
+    f.record.end = RunEnd::Unresponsive;
+    f.run.Log().Append(texts::kLogUnresponsive);
+    return Fail(f, texts::kUnresponsive);
+}
+
 FormatResult Start(FormatRun& f) {
     RunInterface& run = f.run;
     if (!TestUnitReady(f.unit) && GetSenseStatus(f.unit) != SenseUnitAttention) {
-        run.SetRunMessage(texts::MediaNotPresent());
-        return FormatResult::Failed;
+        if (LinkVerdict(f) == BlockVerdict::Removed) {
+            return EndBeforeScan(f, BlockVerdict::Removed);
+        }
+        return Fail(f, texts::MediaNotPresent());
     }
     std::uint8_t reply[2] = {};
     if (!GetBankCount(f.unit, reply)) {
-        run.SetRunMessage(texts::kBankCountFailed);
-        return FormatResult::Failed;
+        if (LinkVerdict(f) == BlockVerdict::Removed) {
+            return EndBeforeScan(f, BlockVerdict::Removed);
+        }
+        return Fail(f, texts::kBankCountFailed);
     }
-    if (reply[0] == 0) {
-        run.SetRunMessage(texts::kBankCountZero);
-        return FormatResult::Failed;
-    }
+    if (reply[0] == 0) return Fail(f, texts::kBankCountZero);
     // The CIS page has room for eight banks; a larger count is not a disk this format knows.
     if (reply[0] > kMaxBanks) {
-        run.SetRunMessage(texts::kBankCountTooLarge);
         run.Log().Append(texts::kLogBankCountTooLarge, reply[0]);
-        return FormatResult::Failed;
+        return Fail(f, texts::kBankCountTooLarge);
     }
     f.bankCount = reply[0];
 
@@ -74,13 +157,41 @@ FormatResult Start(FormatRun& f) {
     for (std::uint8_t bank = 0; bank < f.bankCount; ++bank) {
         f.geometry[bank] = ReadBankGeometry(f.unit, bank);
         if (f.geometry[bank] == nullptr) {
-            run.SetRunMessage(texts::kInvalidDeviceCode);
+            const BlockVerdict link = LinkVerdict(f);
+            if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
             run.Log().Append(texts::kLogInvalidDeviceCode, bank);
-            return FormatResult::Failed;
+            return Fail(f, texts::kInvalidDeviceCode);
         }
         run.TotalBlocks() += f.geometry[bank]->blocksPerBank;
+        BankRecord bankRecord;
+        bankRecord.deviceCode = f.geometry[bank]->deviceCode;
+        bankRecord.blocks = f.geometry[bank]->blocksPerBank;
+        bankRecord.pagesPerBlock = f.geometry[bank]->pagesPerBlock;
+        f.record.banks.push_back(bankRecord);
     }
-    DiscoverOldCis(run, f.unit, f.Bank0(), f.cis);
+    const bool discovered = DiscoverOldCis(run, f.unit, f.Bank0(), f.cis);
+    f.record.oldCisPage = f.cis.oldCisPage;
+    f.record.oldVendorPage = f.cis.oldVendorPage;
+    if (!discovered) {
+        const BlockVerdict link = LinkVerdict(f);
+        if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
+        return FormatResult::Failed;  // the run message says which page could not be read
+    }
+    if (f.cis.oldCisPage != kNoPage) {
+        // The only copy of the stick's tables would otherwise be in this process's memory.
+        CisBackup pages;
+        pages.deviceCode = f.Bank0().deviceCode;
+        pages.pagesPerBlock = f.Bank0().pagesPerBlock;
+        pages.cisPage = f.cis.oldCisPage;
+        pages.vendorPage = f.cis.oldVendorPage;
+        pages.cis = f.cis.savedCis;
+        pages.vendor = f.cis.savedVendor;
+        std::string reason;
+        if (!run.KeepOldPages(pages, &reason)) {
+            run.Log().Append(texts::kLogOldPagesNotKept);
+            return Fail(f, texts::kOldPagesNotKept + reason + texts::kNothingErased);
+        }
+    }
     return FormatResult::CompleteReplug;
 }
 
@@ -95,43 +206,59 @@ void CloseGroup(FormatRun& f, std::uint8_t bank, std::uint32_t group,
     f.totals[bank] += std::uint32_t{entry} * geometry.pagesPerBlock;
 }
 
-// The Full mode surface tests in their order; false at the first that fails.
-bool PassesSurfaceTests(FormatRun& f, std::uint32_t block, const FlashGeometry& geometry) {
+// What became of a block's tests, erase and verification.
+struct Reclaim {
+    bool good = true;
+    BadReason reason = BadReason::Erase;
+    bool wrote = false;  // the failing step wrote to the stick (its refusal may be protection)
+};
+
+Reclaim Failed(BadReason reason, bool wrote) { return Reclaim{false, reason, wrote}; }
+
+// The Full mode surface tests in their order, up to the first that fails.
+Reclaim SurfaceTests(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                     const FlashGeometry& geometry) {
     const FormatSettings& settings = f.run.Settings();
+    FormatLog& log = f.run.Log();
     const std::int32_t logBlock = static_cast<std::int32_t>(block);
     if (settings.AscendPtnTest != 0 &&
         !TestBlockPattern(f.unit, block, geometry, AscendingSelector)) {
-        f.run.Log().Append(texts::kLogAscendFail, logBlock);
-        return false;
+        log.AppendBlockLine(texts::kLogAscendFail, logBlock, bank);
+        return Failed(BadReason::PatternAscending, true);
     }
     if (settings.PtnTest55 != 0 && !TestBlockPattern(f.unit, block, geometry, 0x55, true)) {
-        f.run.Log().Append(texts::kLog55Fail, logBlock);
-        return false;
+        log.AppendBlockLine(texts::kLog55Fail, logBlock, bank);
+        return Failed(BadReason::Pattern55, true);
     }
     if (settings.PtnTestAA != 0 && !TestBlockPattern(f.unit, block, geometry, 0xAA, true)) {
-        f.run.Log().Append(texts::kLogAAFail, logBlock);
-        return false;
+        log.AppendBlockLine(texts::kLogAAFail, logBlock, bank);
+        return Failed(BadReason::PatternAA, true);
     }
-    return true;
+    return Reclaim{};
 }
 
-// Tests (Full mode), erases and verifies a block; true when it can hold data.
-bool ReclaimBlock(FormatRun& f, std::uint32_t block, const FlashGeometry& geometry) {
+// Tests (Full mode), erases and verifies a block.
+Reclaim ReclaimBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                     const FlashGeometry& geometry) {
     const std::int32_t logBlock = static_cast<std::int32_t>(block);
-    if (f.full && !PassesSurfaceTests(f, block, geometry)) return false;
+    if (f.full) {
+        const Reclaim tested = SurfaceTests(f, bank, block, geometry);
+        if (!tested.good) return tested;
+    }
     if (!EraseBlock(f.unit, block, geometry.pagesPerBlock)) {
-        f.run.Log().Append(texts::kLogEraseFail, logBlock);
-        return false;
+        f.run.Log().AppendBlockLine(texts::kLogEraseFail, logBlock, bank);
+        return Failed(BadReason::Erase, true);
     }
     if (f.full && f.run.Settings().VerifyEraseFree != 0 &&
         !TestBlockPattern(f.unit, block, geometry, 0xFF, false)) {
-        f.run.Log().Append(texts::kLogNotFree, logBlock);
-        return false;
+        f.run.Log().AppendBlockLine(texts::kLogNotFree, logBlock, bank);
+        return Failed(BadReason::NotFree, false);
     }
-    return true;
+    return Reclaim{};
 }
 
-BlockVerdict MarkBad(FormatRun& f, std::uint32_t block, const FlashGeometry& geometry) {
+BlockVerdict MarkBad(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                     const FlashGeometry& geometry, BadReason reason) {
     RunInterface& run = f.run;
     MarkBlockBad(f.unit, block, geometry.pagesPerBlock);
     BlockVerdict verdict = BlockVerdict::Next;
@@ -139,7 +266,9 @@ BlockVerdict MarkBad(FormatRun& f, std::uint32_t block, const FlashGeometry& geo
         MarkBlockBad(f.unit, block, geometry.pagesPerBlock);
         if (!IsBlockMarked(f.unit, block, geometry)) {
             ++f.unmarkableBlocks;
-            run.Log().Append(texts::kLogMarkBadFail, static_cast<std::int32_t>(block));
+            BankOf(f, bank).unmarkable.push_back(block);
+            run.Log().AppendBlockLine(texts::kLogMarkBadFail, static_cast<std::int32_t>(block),
+                                      bank);
             if (!f.damageBoxSuppressed) {
                 switch (run.MessageBox(texts::DamagedAbortRetryIgnore(), run.Title(),
                                        BoxButtons::AbortRetryIgnore)) {
@@ -156,8 +285,7 @@ BlockVerdict MarkBad(FormatRun& f, std::uint32_t block, const FlashGeometry& geo
             run.SetRunMessage(texts::kMediaDamagedRun);
         }
     }
-    ++f.badBlocks;
-    run.NoteBadBlocks(f.badBlocks);
+    CountBad(f, bank, block, reason);
     return verdict;
 }
 
@@ -172,15 +300,30 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     if (lastOfGroup) CloseGroup(f, bank, block / kBlocksPerGroup, geometry);
 
     if (!IsBlockGood(f.unit, block, geometry)) {
-        run.Log().Append(texts::kLogBadBlock, static_cast<std::int32_t>(block));
+        // A block whose read went unanswered is not judged: the stick is gone or quiet.
+        const BlockVerdict link = LinkVerdict(f);
+        if (link != BlockVerdict::Next) return link;
+        run.Log().AppendBlockLine(texts::kLogBadBlock, static_cast<std::int32_t>(block), bank);
         if (run.Settings().ForceTestBad == 0) {
-            ++f.badBlocks;
-            run.NoteBadBlocks(f.badBlocks);
+            CountBad(f, bank, block, BadReason::Marked);
             return BlockVerdict::Next;
         }
     }
-    if (!ReclaimBlock(f, block, geometry)) return MarkBad(f, block, geometry);
+    const Reclaim reclaimed = ReclaimBlock(f, bank, block, geometry);
+    if (!reclaimed.good) {
+        const BlockVerdict link = LinkVerdict(f);
+        if (link != BlockVerdict::Next) return link;
+        // A stick that refuses writes as protected has nothing to gain from the rest.
+        if (reclaimed.wrote && RefusedAsWriteProtected(f.unit)) {
+            return BlockVerdict::WriteProtected;
+        }
+        f.erasedAny = true;  // the tests erase too; what failed after that may have erased
+        const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
+        const BlockVerdict after = LinkVerdict(f);
+        return after != BlockVerdict::Next ? after : marked;
+    }
 
+    f.erasedAny = true;
     if (!lastOfGroup) ++f.freeInGroup;
     if (bank == 0 && f.cis.targetCisPage == kNoPage) {
         f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);
@@ -189,19 +332,76 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     return BlockVerdict::Next;
 }
 
+// Puts the old pages back, when the scan may have erased them, and notes what became of them.
+RestoreOutcome Restore(FormatRun& f) {
+    RestoreOutcome outcome;
+    if (!f.erasedAny) {
+        outcome.cis = f.cis.oldCisPage != kNoPage ? PageFate::Untouched : PageFate::None;
+        outcome.vendor = f.cis.oldVendorPage != kNoPage ? PageFate::Untouched : PageFate::None;
+    } else {
+        outcome = RestoreOldCis(f.unit, f.Bank0(), f.cis);
+    }
+    f.record.cisFate = outcome.cis;
+    f.record.vendorFate = outcome.vendor;
+    if (outcome.Lost()) f.run.Log().Append(texts::kLogRestoreFailed);
+    return outcome;
+}
+
+// A run that is cancelled but could not put the old pages back on a stick that is there has
+// failed: the stick has lost its tables and must not be left looking merely cancelled. A stick
+// that is gone (the write-back met no device) ends cancelled, as a pull always has; the record
+// says what became of its pages.
+FormatResult CancelledUnlessLost(FormatRun& f, const RestoreOutcome& outcome) {
+    if (!outcome.Lost()) return FormatResult::Cancelled;
+    const CommandStatus last = LastUnitOutcome(f.unit).status;
+    // Refused: the unit is no longer in the table, a rescan found it gone.
+    if (last == CommandStatus::NoDevice || last == CommandStatus::Refused) {
+        f.record.end = RunEnd::Removed;
+        return FormatResult::Cancelled;
+    }
+    return Fail(f, texts::kRestoreFailed);
+}
+
 FormatResult StopPath(FormatRun& f) {
+    f.record.end = RunEnd::Stopped;
     f.run.Log().Append(texts::kLogUserStop);
     f.run.Log().Append(texts::kLogSaveOldCis);
-    RestoreOldCis(f.unit, f.Bank0(), f.cis);
-    return FormatResult::Cancelled;
+    return CancelledUnlessLost(f, Restore(f));
 }
 
 FormatResult AbortPath(FormatRun& f) {
+    f.record.end = RunEnd::Aborted;
     f.run.Log().Append(texts::kLogSaveOldCis);
-    RestoreOldCis(f.unit, f.Bank0(), f.cis);
+    const RestoreOutcome outcome = Restore(f);
     f.run.SetRunMessage(texts::kMediaDamagedRun);
     f.run.Log().Append(texts::kLogUserAbort);
+    return CancelledUnlessLost(f, outcome);
+}
+
+// The stick went away: the old pages are written back in case it is still there after all;
+// the run ends as a pull does in the dialog, cancelled.
+FormatResult RemovedPath(FormatRun& f) {
+    f.record.end = RunEnd::Removed;
+    f.run.Log().Append(texts::kLogRemoved);
+    f.run.Log().Append(texts::kLogSaveOldCis);
+    Restore(f);
     return FormatResult::Cancelled;
+}
+
+FormatResult UnresponsivePath(FormatRun& f) {
+    f.record.end = RunEnd::Unresponsive;
+    ForgetBadWhileSilent(f);
+    f.run.Log().Append(texts::kLogUnresponsive);
+    f.run.Log().Append(texts::kLogSaveOldCis);
+    Restore(f);  // if the stick answers again, its pages go back
+    return Fail(f, texts::kUnresponsive);
+}
+
+FormatResult WriteProtectedPath(FormatRun& f) {
+    f.record.end = RunEnd::WriteProtected;
+    f.run.Log().Append(texts::kLogWriteProtected);
+    Restore(f);  // sends nothing unless a block was erased before the protection showed
+    return Fail(f, std::string(AppString(IDS_WRITE_PROTECTED)) + "\n");
 }
 
 FormatResult Scan(FormatRun& f) {
@@ -219,11 +419,51 @@ FormatResult Scan(FormatRun& f) {
                     return StopPath(f);
                 case BlockVerdict::Abort:
                     return AbortPath(f);
+                case BlockVerdict::Removed:
+                    return RemovedPath(f);
+                case BlockVerdict::Unresponsive:
+                    return UnresponsivePath(f);
+                case BlockVerdict::WriteProtected:
+                    return WriteProtectedPath(f);
                 case BlockVerdict::Next:
                     break;
             }
         }
+        BankRecord& record = BankOf(f, bank);
+        record.scanned = true;
+        for (std::uint8_t entry : f.groups[bank]) record.dataBlocks += entry;
     }
+    return FormatResult::CompleteReplug;
+}
+
+FormatResult Run(FormatRun& f) {
+    FormatResult result = Start(f);
+    if (result != FormatResult::CompleteReplug) return result;
+    result = Scan(f);
+    if (result != FormatResult::CompleteReplug) return result;
+
+    RunInterface& run = f.run;
+    if (!WriteCisAndVolume(run, f.unit, f.Bank0(), f.cis, f.groups, f.totals, f.bankCount,
+                           &f.record)) {
+        // The old pages are not put back: a new CIS page may stand in their place already.
+        switch (LinkVerdict(f)) {
+            case BlockVerdict::Removed:
+                f.record.end = RunEnd::Removed;
+                break;
+            case BlockVerdict::Unresponsive:
+                f.record.end = RunEnd::Unresponsive;
+                break;
+            default:
+                f.record.end = RunEnd::Failed;
+                break;
+        }
+        return FormatResult::Failed;
+    }
+    f.record.end = RunEnd::Complete;
+    run.ShowPercentText("100%");
+    run.Log().Append(texts::kLogTotals, static_cast<std::int32_t>(f.badBlocks),
+                     static_cast<std::int32_t>(f.unmarkableBlocks));
+    run.SetRunMessage(texts::CompleteReplug());
     return FormatResult::CompleteReplug;
 }
 
@@ -231,16 +471,10 @@ FormatResult Scan(FormatRun& f) {
 
 FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode) {
     FormatRun f{run, unit, mode == FormatMode::Full};
-    FormatResult result = Start(f);
-    if (result != FormatResult::CompleteReplug) return result;
-    result = Scan(f);
-    if (result != FormatResult::CompleteReplug) return result;
-
-    if (!WriteCisAndVolume(run, unit, f.Bank0(), f.cis, f.groups, f.totals, f.bankCount))
-        return FormatResult::Failed;
-    run.ShowPercentText("100%");
-    run.Log().Append(texts::kLogTotals, static_cast<std::int32_t>(f.badBlocks),
-                     static_cast<std::int32_t>(f.unmarkableBlocks));
-    run.SetRunMessage(texts::CompleteReplug());
-    return FormatResult::CompleteReplug;
+    const FormatResult result = Run(f);
+    f.record.badBlocks = f.badBlocks;
+    f.record.unmarkableBlocks = f.unmarkableBlocks;
+    if (f.record.end == RunEnd::NotStarted && f.erasedAny) f.record.end = RunEnd::Failed;
+    run.NoteRunRecord(f.record);
+    return result;
 }

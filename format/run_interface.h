@@ -5,6 +5,8 @@
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "core/message_box.h"
+#include "format/cis_backup.h"
+#include "format/run_record.h"
 
 // Everything the format engine needs from the front end that runs it (the dialog, the command
 // line, a test). The engine touches the front end through nothing else.
@@ -45,4 +47,15 @@ class RunInterface {
 
     virtual FormatLog& Log() = 0;
     virtual const FormatSettings& Settings() = 0;
+
+    // The old CIS page (and vendor page) as read before the scan, offered to the front end to
+    // keep outside the stick before anything is erased. False, with a reason, stops the run
+    // there. Front ends that keep nothing accept.
+    virtual bool KeepOldPages(const CisBackup& /*pages*/, std::string* /*reason*/) { return true; }
+    // Whether the engine ends the run itself when the stick is gone (every command answered by
+    // "no such device"). The dialog leaves that to the system's device notice, whose rescan stops
+    // the run as Stop does.
+    virtual bool EndsRunOnRemoval() const { return true; }
+    // What the run learnt and how it ended, handed over once as it returns.
+    virtual void NoteRunRecord(const RunRecord& /*record*/) {}
 };

@@ -27,10 +27,11 @@ struct BankRecord {
     std::uint8_t deviceCode = 0;
     std::uint16_t blocks = 0;
     std::uint8_t pagesPerBlock = 0;
-    std::vector<BadBlock> bad;              // in block order
-    std::vector<std::uint32_t> unmarkable;  // bad blocks whose mark did not hold
-    std::uint32_t dataBlocks = 0;           // free blocks counted into the groups
-    bool scanned = false;                   // the scan went through every block of the bank
+    std::vector<BadBlock> bad;               // in block order
+    std::vector<std::uint32_t> unmarkable;   // bad blocks whose mark did not hold
+    std::uint32_t dataBlocks = 0;            // free blocks counted into the groups
+    std::vector<std::uint32_t> holdingData;  // a look without erasing: blocks that hold data
+    bool scanned = false;                    // the scan went through every block of the bank
 };
 
 // How the run ended, finer than its result.
@@ -61,7 +62,8 @@ struct RunRecord {
     PageFate vendorFate = PageFate::None;
     std::int32_t cisPage = -1;  // the new CIS page, once written
     BankSectorTotals totals{};
-    std::uint32_t volumeSectors = 0;  // the volume the FAT writer laid down; 0 for none
+    // The sectors the FAT volume was laid over, the stick's new logical size; 0 for none.
+    std::uint32_t volumeSectors = 0;
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     RunEnd end = RunEnd::NotStarted;

@@ -31,3 +31,8 @@ std::vector<std::string> MountsOnDisk(const std::string& node, const std::string
 std::vector<std::string> DiskUsers(const std::string& node, const std::string& sysDir = "/sys",
                                    const std::string& mountsFile = "/proc/self/mounts",
                                    const std::string& swapsFile = "/proc/swaps");
+
+// The USB serial number of the stick behind a node, as the system read it from the device
+// when it was plugged in (sysfs: the "serial" of the USB device above the SCSI device); empty
+// when there is none. Nothing is sent to the device.
+std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir = "/sys");

@@ -159,3 +159,26 @@ std::vector<std::string> DiskUsers(const std::string& node, const std::string& s
     }
     return found;
 }
+
+std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir) {
+    const std::string name = fs::path(node).filename().string();
+    fs::path entry;
+    if (IsGenericNodeName(name)) entry = fs::path(sysDir) / "class" / "scsi_generic" / name;
+    if (IsDiskNodeName(name)) entry = fs::path(sysDir) / "block" / name;
+    if (entry.empty()) return std::string();
+    fs::path device = DeviceOf(entry);
+    // Up from the SCSI device to the first folder that is a USB device (it has idVendor).
+    for (; !device.empty() && device != device.root_path(); device = device.parent_path()) {
+        std::error_code error;
+        if (!fs::exists(device / "idVendor", error)) continue;
+        std::ifstream in(device / "serial");
+        std::string serial;
+        std::getline(in, serial);
+        std::string printable;
+        for (char c : serial.substr(0, 64)) {
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) printable += c;
+        }
+        return printable;
+    }
+    return std::string();
+}

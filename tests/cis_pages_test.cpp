@@ -186,10 +186,8 @@ TEST_F(CisPages, NewCisPageOfAOneBankDisk) {
 }
 
 TEST_F(CisPages, CisWriteFailureFailsTheRunWithoutAVolume) {
-    // The disk turns write-protected while the scan enters its last block.
-    run_.onPump = [this](std::uint32_t done) {
-        if (done == 2048) Disk().SetWriteProtected(true);
-    };
+    // The first good block of bank 0 erases, but no page of it takes a program any more.
+    Disk().SetProgramFailsAfter(0, 0, 0);
     EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
     ASSERT_EQ(run_.boxes.size(), 1u);
     EXPECT_EQ(run_.boxes[0].text, "Write CIS page fail!\n");
@@ -197,6 +195,42 @@ TEST_F(CisPages, CisWriteFailureFailsTheRunWithoutAVolume) {
     EXPECT_EQ(run_.runMessage, "Write CIS page fail !\n");
     EXPECT_TRUE(Contains(run_.LogText(), "CIS page = 0\nWrite CIS fail\n"));
     EXPECT_EQ(Disk().CommandCount(0xC4) + Disk().CommandCount(0x2A), 0u);
+    EXPECT_EQ(run_.record.end, RunEnd::Failed);
+}
+
+// A stick whose switch goes on in the middle of a run: the first refused erase ends it, as
+// write-protected, and nothing more is erased or marked.
+TEST_F(CisPages, AWriteProtectedStickEndsTheRunAtItsFirstRefusal) {
+    OldFormat(64, true);
+    run_.onPump = [this](std::uint32_t done) {
+        if (done == 1000) Disk().SetWriteProtected(true);
+    };
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Failed);
+    EXPECT_EQ(run_.runMessage, "Media is write-protected !\n");
+    EXPECT_EQ(run_.record.end, RunEnd::WriteProtected);
+    EXPECT_EQ(Disk().CommandCount(0xF2), 1000u);  // 999 erased, the 1000th refused
+    EXPECT_EQ(Disk().CommandCount(0xF1), 0u);     // no block marked for the refusal
+    EXPECT_EQ(run_.record.badBlocks, 0u);
+    // The old pages were erased with block 2 and could not go back: the record says so.
+    EXPECT_EQ(run_.record.cisFate, PageFate::Lost);
+}
+
+// Before anything was erased the stick shows its protection: the run sends nothing that writes
+// but the refused erase, and the old pages are untouched.
+TEST_F(CisPages, AProtectedStickTheProbeMissedReceivesNoAcceptedWrite) {
+    OldFormat(64, true);
+    Disk().SetWriteProtected(true);
+    machine_.bus.ClearTrace();
+    EXPECT_EQ(Run(FormatMode::Full), FormatResult::Failed);
+    EXPECT_EQ(run_.record.end, RunEnd::WriteProtected);
+    for (const sim::TraceEntry& e : machine_.bus.Trace()) {
+        const std::uint8_t op = e.cdb[0];
+        if (op == 0xF2 || op == 0xE9 || op == 0xC1 || op == 0xF1 || op == 0x2A || op == 0xC4) {
+            EXPECT_NE(e.outcome, sim::Outcome::Good) << sim::SimBus::FormatTraceEntry(e);
+        }
+    }
+    EXPECT_EQ(Disk().ReadPage(0, 64), oldCis_);
+    EXPECT_EQ(run_.record.cisFate, PageFate::Untouched);
 }
 
 // The stick is pulled while the file system is being written: the run must not claim success.
@@ -277,38 +311,49 @@ TEST_F(UnansweredReads, DeviceCodeReadThatFailsIsAnInvalidCode) {
     EXPECT_TRUE(Contains(run_.LogText(), "Invalid device code at bank 0\n"));
 }
 
-TEST_F(UnansweredReads, CisPageNumberThatFailsMeansNoOldPage) {
+TEST_F(UnansweredReads, ACisPageNumberReadThatFailsOnceIsAskedAgain) {
     OldFormat(64, true);
     machine_.bus.HangOnCommand(5);  // ... then the CIS page number
     run_.StopWhenBlocksDone(10);
     EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
-    EXPECT_TRUE(Contains(run_.LogText(), "No old CIS/Vendor page\n"));
-    EXPECT_EQ(Disk().CommandCount(0xE9), 0u);
-}
-
-TEST_F(UnansweredReads, UnreadableOldCisPageIsNotWrittenBack) {
-    OldFormat(64, true);
-    machine_.bus.HangOnCommand(7);  // ... select bank 0, read the old CIS page
-    run_.StopWhenBlocksDone(10);
-    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
-    // The log reads as for any old CIS page, and the vendor page behind it is still found.
-    EXPECT_TRUE(
-        Contains(run_.LogText(), "Old CIS page no = 64\nOld vendor page no = 65\nBank No = 0\n"))
+    EXPECT_TRUE(Contains(run_.LogText(), "Old CIS page no = 64\nOld vendor page no = 65\n"))
         << run_.LogText();
-    EXPECT_EQ(WritesTo(64), 0u);  // no zeros (a bad-block mark) over page 64
-    EXPECT_EQ(WritesTo(65), 1u);
+    EXPECT_EQ(Disk().ReadPage(0, 64), oldCis_);
     EXPECT_EQ(Disk().ReadPage(0, 65), oldVendor_);
-    EXPECT_FALSE(Disk().IsMarkedBad(0, 2));  // erased by the scan, and still a usable block
+    EXPECT_EQ(run_.record.cisFate, PageFate::Restored);
 }
 
-TEST_F(UnansweredReads, UnreadableOldCisPageStillLeavesTheRunComplete) {
-    OldFormat(64, true);
-    machine_.bus.HangOnCommand(7);
-    ASSERT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
-    // The vendor page read after the unreadable CIS page moves with the new CIS page.
-    EXPECT_EQ(Disk().CisPageNumber(), 0u);
-    EXPECT_EQ(Disk().ReadPage(0, 1), oldVendor_);
-    EXPECT_TRUE(Contains(run_.LogText(), "Old vendor page no = 65\n")) << run_.LogText();
+// The old pages that cannot be read are pages that cannot be put back: the run does not start.
+TEST(UnansweredOldPages, AnOldPageThatCannotBeReadStopsTheRunBeforeAnythingIsErased) {
+    struct Case {
+        std::uint32_t firstHang;  // command number of the read that never answers
+        const char* message;
+        const char* logLine;
+    };
+    // test unit ready, bank count, select bank, device code, C3h, select bank 0, E8h of the
+    // old CIS page, E8h of the vendor page. From there on nothing answers.
+    const Case cases[] = {
+        {5, "Fail to read the CIS page number! Nothing was erased.\n",
+         "Read CIS page number fail\n"},
+        {7, "Fail to read the old CIS page! Nothing was erased.\n", "Read old CIS page fail\n"},
+        {8, "Fail to read the old vendor page! Nothing was erased.\n",
+         "Read old vendor page fail\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        SimFlashDiskMachine machine({0x75});
+        sim::WriteCisPage(*machine.disk, 64, 60000);
+        sim::WriteVendorPage(*machine.disk, 65, "vendor data 1234");
+        // The read, the sense asked after it and its second asking all go unanswered.
+        machine.bus.HangFromCommand(c.firstHang);
+        FakeRun run;
+        EXPECT_EQ(RunPhysicalFormat(run, machine.unit, FormatMode::Quick), FormatResult::Failed);
+        EXPECT_EQ(run.runMessage, c.message);
+        EXPECT_TRUE(Contains(run.LogText(), c.logLine)) << run.LogText();
+        EXPECT_EQ(machine.disk->CommandCount(0xF2), 0u);
+        EXPECT_EQ(machine.disk->CommandCount(0xE9), 0u);
+        EXPECT_TRUE(run.kept.empty());
+    }
 }
 
 TEST_F(UnansweredReads, WriteProbeFailingForAnotherReasonIsNotProtection) {

@@ -62,6 +62,16 @@ class FakeRun : public RunInterface {
     std::string ApplicationName() override { return "Brevant"; }
     FormatLog& Log() override { return log; }
     const FormatSettings& Settings() override { return settings; }
+    bool KeepOldPages(const CisBackup& pages, std::string* reason) override {
+        kept.push_back(pages);
+        if (!keepRefusal.empty()) *reason = keepRefusal;
+        return keepRefusal.empty();
+    }
+    bool EndsRunOnRemoval() const override { return endsRunOnRemoval; }
+    void NoteRunRecord(const RunRecord& r) override {
+        record = r;
+        ++records;
+    }
 
     std::string LogText() const { return log.Text() ? std::string(log.Text(), log.Used()) : ""; }
     std::uint32_t TotalBlocksValue() const { return totalBlocks_; }
@@ -77,6 +87,11 @@ class FakeRun : public RunInterface {
     std::uint32_t stopChecks = 0;
     std::uint32_t progressResets = 0;
     std::uint32_t lastBadCount = 0;
+    std::vector<CisBackup> kept;  // the old pages offered before the scan
+    std::string keepRefusal;      // when set, keeping them fails with this reason
+    bool endsRunOnRemoval = true;
+    RunRecord record;  // what the engine handed over at its end
+    int records = 0;
     // Runs inside every pump with the blocks entered so far: lets a test change the disk mid-run.
     std::function<void(std::uint32_t)> onPump;
 

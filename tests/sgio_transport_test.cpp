@@ -592,6 +592,32 @@ void Touch(const std::filesystem::path& p) {
     std::ofstream(p.string()).put('\n');
 }
 
+TEST(SgioNodes, TheUsbSerialIsTheUsbDevicesAboveTheScsiDevice) {
+    TempDir tmp;
+    const std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
+    // A stick: the USB device (idVendor, serial), its interface, the SCSI host and device.
+    const std::filesystem::path usb = sys / "devices/pci0000:00/usb1/1-2";
+    const std::filesystem::path scsi = usb / "1-2:1.0/host6/target6:0:0/6:0:0:0";
+    std::filesystem::create_directories(scsi);
+    std::ofstream(usb / "idVendor") << "1234\n";
+    std::ofstream(usb / "serial") << "AB12" << char(1) << "CD\n";
+    std::ofstream(scsi / "serial") << "not this one\n";  // only a USB device's serial counts
+    std::filesystem::create_directories(sys / "class/scsi_generic/sg3");
+    std::filesystem::create_directory_symlink(scsi, sys / "class/scsi_generic/sg3/device");
+    std::filesystem::create_directories(sys / "block/sdd");
+    std::filesystem::create_directory_symlink(scsi, sys / "block/sdd/device");
+    EXPECT_EQ(UsbSerialOfNode("/dev/sg3", sys.string()), "AB12CD");
+    EXPECT_EQ(UsbSerialOfNode("/dev/sdd", sys.string()), "AB12CD");
+    // A disk that is not on USB, a node sysfs does not know, and a simulated node.
+    const std::filesystem::path ata = sys / "devices/pci0000:00/ata1/host0/target0:0:0/0:0:0:0";
+    std::filesystem::create_directories(ata);
+    std::filesystem::create_directories(sys / "class/scsi_generic/sg0");
+    std::filesystem::create_directory_symlink(ata, sys / "class/scsi_generic/sg0/device");
+    EXPECT_EQ(UsbSerialOfNode("/dev/sg0", sys.string()), "");
+    EXPECT_EQ(UsbSerialOfNode("/dev/sg9", sys.string()), "");
+    EXPECT_EQ(UsbSerialOfNode("sim:E", sys.string()), "");
+}
+
 TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {
     TempDir tmp;
     ASSERT_FALSE(tmp.Path().empty());

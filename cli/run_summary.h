@@ -1,0 +1,16 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "cli/run_report.h"
+
+// What a person reads at the end of a format or a check: the result, the bad blocks of each bank
+// with their reasons, the capacity before and after, and what needs their attention (blocks
+// whose bad mark did not hold, old pages that could not be put back).
+
+// "61.0 MiB (125056 sectors)": MiB with one decimal, truncated as the dialog shows it.
+std::string SizeText(std::uint32_t sectors);
+
+// The summary's lines, each ending in a line feed. backupFile: where the old pages were kept
+// (empty when none was written).
+std::string FormatSummary(const RunReport& report, const std::string& backupFile);
