@@ -96,8 +96,7 @@ RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const C
 
 bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                        const CisState& state, const GroupTable& groups,
-                       const BankSectorTotals& totals, std::uint8_t bankCount,
-                       RunRecord* record) {
+                       const BankSectorTotals& totals, std::uint8_t bankCount, RunRecord* record) {
     FormatLog& log = run.Log();
     if (state.targetCisPage == kNoPage) {
         run.MessageBox(std::string(texts::MediaDamaged()) + texts::kNoCisSuffix, run.Title(),
@@ -113,9 +112,8 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
     // The vendor page travels with the CIS page, to the page right after it.
     if (state.oldVendorPage != kNoPage) {
         SelectBank(unit, 0);
-        const bool moved =
-            WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock, state.savedVendor.data()) ==
-            1;
+        const bool moved = WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock,
+                                              state.savedVendor.data()) == 1;
         if (record != nullptr) record->vendorFate = moved ? PageFate::Restored : PageFate::Lost;
     }
     SelectBank(unit, 0);

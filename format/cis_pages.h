@@ -26,8 +26,7 @@ struct CisState {
 // counts as none. Each read that fails is asked once more after the sense has been read; when it
 // fails again there is no image to put back, so the run must not go on: false, with the run
 // message set. Nothing has been written then.
-bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
-                    CisState& state);
+bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0, CisState& state);
 
 // Writes the saved pages back where they were (stop, abort, or a stick that went away) and reads
 // each back: a page counts as restored only when it reads back as it was saved.

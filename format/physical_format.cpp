@@ -63,8 +63,7 @@ const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
 // Whether the stick can still be talked to: gone (the system says there is no device), quiet
 // (too many commands in a row without an answer), or there.
 BlockVerdict LinkVerdict(const FormatRun& f) {
-    if (f.run.EndsRunOnRemoval() &&
-        LastUnitOutcome(f.unit).status == CommandStatus::NoDevice) {
+    if (f.run.EndsRunOnRemoval() && LastUnitOutcome(f.unit).status == CommandStatus::NoDevice) {
         return BlockVerdict::Removed;
     }
     if (ConsecutiveSilentCommands() >= kSilentCommandLimit) return BlockVerdict::Unresponsive;
