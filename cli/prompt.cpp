@@ -29,11 +29,8 @@ bool ReadAnswerLine(std::string* line, int stopSignalsSeen) {
     line->clear();
     // The stop signals are held back except while waiting in ppoll, which lets them in and
     // waits in one step: between the check of the count and the wait no signal can slip by.
-    sigset_t stop, previous;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGHUP);
+    const sigset_t stop = StopSignalSet();
+    sigset_t previous;
     sigprocmask(SIG_BLOCK, &stop, &previous);
     bool answered = false;
     for (;;) {

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile std::sig_atomic_t stopSignals = 0;
 
 extern "C" void OnStopSignal(int) {
@@ -20,9 +22,14 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a prompt that is waiting for an answer returns, and counts as Abort.
     action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
+}
+
+sigset_t StopSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kStopSignals) sigaddset(&set, signal);
+    return set;
 }
 
 int StopSignalCount() { return stopSignals; }

@@ -1,4 +1,5 @@
 #pragma once
+#include <signal.h>
 
 // Ctrl-C (SIGINT), SIGTERM and SIGHUP during a format ask it to stop, as the dialog's Stop
 // button does: the run ends at the next block and writes the old card information page back.
@@ -6,3 +7,5 @@
 void InstallStopSignals();
 // Stop signals received since InstallStopSignals.
 int StopSignalCount();
+// The stop signals as a set, for holding them back (sigprocmask) where they must not be lost.
+sigset_t StopSignalSet();
