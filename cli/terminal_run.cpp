@@ -43,24 +43,23 @@ void TerminalRun::PumpOneMessage() {
     int signals = StopSignalCount();
     if (signals != signalsSeen_) {
         signalsSeen_ = signals;
-        if (!stopRequested_) {
-            stopRequested_ = true;
-            stoppedBySignal_ = true;
-            view_.Break();
-            std::fprintf(out_, "Stopping: the old CIS and vendor pages are written back...\n");
-            std::fflush(out_);
-        }
+        if (!stopRequested_)
+            Stop(&stoppedBySignal_, "Stopping: the old CIS and vendor pages are written back...");
         return;
     }
     if (!stopRequested_ && isPresent_ && pumps_ % kPresenceCheckInterval == 0 && !isPresent_()) {
-        stopRequested_ = true;
-        diskRemoved_ = true;
-        view_.Break();
-        std::fprintf(out_, "The disk is gone: stopping.\n");
-        std::fflush(out_);
+        Stop(&diskRemoved_, "The disk is gone: stopping.");
         return;
     }
     if (!stopRequested_) view_.Update(Figures());
+}
+
+void TerminalRun::Stop(bool* cause, const char* text) {
+    stopRequested_ = true;
+    *cause = true;
+    view_.Break();
+    std::fprintf(out_, "%s\n", text);
+    std::fflush(out_);
 }
 
 void TerminalRun::ResetProgress() {

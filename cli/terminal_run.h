@@ -48,6 +48,8 @@ class TerminalRun final : public RunInterface {
 
   private:
     ProgressFigures Figures() const;
+    // Asks the engine to stop, notes why (cause) and says so on its own line.
+    void Stop(bool* cause, const char* text);
 
     const FormatSettings& settings_;
     FormatLog& log_;
