@@ -57,6 +57,7 @@ class TerminalRun final : public RunInterface {
 
   private:
     ProgressFigures Figures() const;
+    // Asks the engine to stop, notes why (cause) and says so on its own line.
 
     const FormatSettings& settings_;
     FormatLog& log_;
