@@ -13,7 +13,8 @@ namespace {
 // Which commands an option belongs to.
 constexpr unsigned kList = 1u << 0;
 constexpr unsigned kFormat = 1u << 1;
-constexpr unsigned kEveryCommand = kList | kFormat;
+constexpr unsigned kRestore = 1u << 2;
+constexpr unsigned kEveryCommand = kList | kFormat | kRestore;
 
 enum class Opt {
     Help,
@@ -49,7 +50,7 @@ struct OptionSpec {
 const OptionSpec kOptions[] = {
     {Opt::Full, "full", 'f', nullptr, kFormat,
      "a Full format: surface tests of every block as well"},
-    {Opt::Yes, "yes", 'y', nullptr, kFormat, "do not ask for confirmation"},
+    {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore, "do not ask for confirmation"},
     {Opt::Device, "device", 'd', "NODE", kEveryCommand,
      "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E)"},
     {Opt::Settings, "settings", 0, "FILE", kFormat,
@@ -71,9 +72,9 @@ const OptionSpec kOptions[] = {
     {Opt::Map, "map", 0, "FILE", kFormat, "draw the flash, a cell per block, to FILE as SVG"},
     {Opt::Simulate, "simulate", 0, "FILE", kEveryCommand,
      "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
-    {Opt::ExportImage, "export-image", 0, "FILE", kFormat,
+    {Opt::ExportImage, "export-image", 0, "FILE", kEveryCommand,
      "after the run, write the simulated disk's logical sectors to FILE"},
-    {Opt::ExportPages, "export-pages", 0, "FILE", kFormat,
+    {Opt::ExportPages, "export-pages", 0, "FILE", kEveryCommand,
      "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
     {Opt::Trace, "trace", 0, "FILE", kEveryCommand,
      "write every command the simulated machine receives to FILE"},
@@ -89,7 +90,7 @@ struct CommandSpec {
     CliCommand command;
     const char* name;
     unsigned bit;
-    const char* arguments;  // after the options in the usage line
+    const char* arguments;  // the word the command takes (" FILE"), or ""
     const char* summary;
     const char* description;
 };
@@ -104,6 +105,12 @@ const CommandSpec kCommands[] = {
      "blocks are kept out, the card information page is rewritten and an empty FAT volume is "
      "laid down. All the data on the disk is erased. Ctrl-C stops the run and writes the old "
      "card information page back."},
+    {CliCommand::RestoreCis, "restore-cis", kRestore, " FILE",
+     "put a stick's old CIS page back from the file a format kept it in",
+     "Writes the old CIS page (and the vendor page behind it) that a format kept in FILE back "
+     "to the stick, where it was: the way back from a format that was stopped, killed or cut "
+     "off before it ended. The stick's flash must be the one the pages came from. A page that "
+     "is already in place is left alone; a block that holds something else is erased first."},
 };
 
 constexpr const char kExitStatus[] =
@@ -388,10 +395,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             *error = "unknown command " + words[0];
             return false;
         }
-        if (words.size() > 1) {
-            *error = std::string(command->name) + " takes no argument " + words[1];
+        const bool takesWord = command->arguments[0] != '\0';
+        if (words.size() > (takesWord ? 2u : 1u)) {
+            *error = std::string(command->name) + " takes no argument " + words[takesWord ? 2 : 1];
             return false;
         }
+        if (takesWord && words.size() == 2) parsed.argument = words[1];
         parsed.command = command->command;
     }
     // --help and --version win over everything else given with them.
@@ -409,7 +418,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         }
     }
     if (command == nullptr) {
-        *error = "no command given (list or format)";
+        *error = "no command given (list, format or restore-cis)";
+        return false;
+    }
+    if (command->arguments[0] != '\0' && parsed.argument.empty()) {
+        *error = std::string(command->name) + " needs" + command->arguments;
         return false;
     }
     for (const GivenOption& option : given) {

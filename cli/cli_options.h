@@ -6,11 +6,12 @@
 #include "core/format_types.h"
 
 // The command line of `brevant`, parsed.
-enum class CliCommand { None, Help, Version, List, Format };
+enum class CliCommand { None, Help, Version, List, Format, RestoreCis };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
     std::string helpTopic;                // brevant help COMMAND, or COMMAND --help
+    std::string argument;                 // the word a command takes after it (restore-cis FILE)
     int verbosity = 0;                    // -v adds one, -q sets -1
     FormatMode mode = FormatMode::Quick;  // --full gives FormatMode::Full
     std::string device;                   // --device NODE; empty: the one flash disk found

@@ -3,9 +3,10 @@
 
 class Machine;
 
-// The two commands of `brevant`; each returns the process's exit code (cli/exit_codes.h).
+// The commands of `brevant`; each returns the process's exit code (cli/exit_codes.h).
 int RunListCommand(const CliOptions& options);
 int RunFormatCommand(const CliOptions& options);
+int RunRestoreCisCommand(const CliOptions& options);
 
 // Says that discovery found no unit, and the likeliest reason.
 void ReportNoReader(Machine& machine, const CliOptions& options);

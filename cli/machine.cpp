@@ -22,6 +22,7 @@ constexpr std::uint32_t kExportedPages = 256;
 Machine::~Machine() = default;
 
 ScsiPort& Machine::Port() {
+    if (statePort_) return *statePort_;
     if (simPort_) return *simPort_;
     return *sgioPort_;
 }
@@ -88,6 +89,17 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
             return nullptr;
         }
         machine->simPort_ = std::make_unique<sim::SimPort>(*machine->bus_);
+        const char* state = std::getenv("BREVANT_SIM_STATE");
+        sim::SimFlashDisk* first = machine->bus_->FlashDisk(0);
+        if (state != nullptr && *state != '\0' && first != nullptr) {
+            if (!sim::LoadDiskState(*first, state, &reason)) {
+                *error = reason;
+                *exitCode = kExitUsage;
+                return nullptr;
+            }
+            machine->statePort_ =
+                std::make_unique<sim::StateKeepingPort>(*machine->simPort_, *first, state);
+        }
         machine->places_ = AllPlaces(*machine->simPort_);
         if (!options.device.empty()) {
             std::vector<std::uint32_t> named;

@@ -9,9 +9,12 @@
 #include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_port.h"
+#include "sim/sim_state.h"
 
 // Where the commands find the reader: the SCSI nodes of this machine over SG_IO, or the drives
-// of a simulated machine (--simulate). --device narrows the places down to the one named.
+// of a simulated machine (--simulate). --device narrows the places down to the one named. A
+// simulated machine's first stick outlives the process when BREVANT_SIM_STATE names a file (as
+// for the simulator's WNASPI32.DLL): it is loaded from it and kept in it while the run goes.
 class Machine {
   public:
     ~Machine();
@@ -39,6 +42,7 @@ class Machine {
 
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<sim::SimPort> simPort_;
+    std::unique_ptr<ScsiPort> statePort_;  // the simulator's port keeping the stick's state file
     std::unique_ptr<SgioPort> sgioPort_;
     std::vector<std::uint32_t> places_;
 };

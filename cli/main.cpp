@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevant: %s\nTry 'brevant --help'.\n", error.c_str());
         return kExitUsage;
     }
-    for (const std::string* output :
-         {&options.logPath, &options.exportImage, &options.exportPages, &options.tracePath}) {
+    for (const std::string* output : {&options.logPath, &options.exportImage, &options.exportPages,
+                                      &options.tracePath, &options.reportPath, &options.mapPath}) {
         if (!output->empty() && !IsWritableOutputPath(*output, &error)) {
             std::fprintf(stderr, "brevant: %s\n", error.c_str());
             return kExitUsage;
@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
             return RunListCommand(options);
         case CliCommand::Format:
             return RunFormatCommand(options);
+        case CliCommand::RestoreCis:
+            return RunRestoreCisCommand(options);
         case CliCommand::Version:
             std::fputs(VersionText().c_str(), stdout);
             return kExitComplete;

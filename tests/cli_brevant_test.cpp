@@ -21,6 +21,7 @@
 #include "core/settings_parser.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
+#include "sim/sim_state.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -431,6 +432,84 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
     EXPECT_FALSE(std::ifstream(control + "/unplug-E").good());  // taken away once done
 }
 
+// ---- The way back ----
+
+// A format killed outright (a power cut, kill -9) after it erased the old CIS page: the stick
+// has no CIS page, and the copy kept before the scan puts it back byte for byte.
+TEST_F(CliFormat, AKilledFormatIsUndoneFromTheKeptPages) {
+    const std::string description = Describe("disk.txt", kSmallDisk);
+    std::string error;
+    auto original = sim::SimBus::Load(description, &error);
+    ASSERT_TRUE(original) << error;
+    const sim::PageBytes cis = original->FlashDisk(0)->ReadPage(0, 0);
+    const sim::PageBytes vendor = original->FlashDisk(0)->ReadPage(0, 1);
+    // The stick outlives each process in this file.
+    setenv("BREVANT_SIM_STATE", Path("stick.state").c_str(), 1);
+
+    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000"},
+                    InDir());
+    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
+    ASSERT_TRUE(process.WaitFor("blocks", 20));
+    usleep(600 * 1000);  // well past the first blocks' erase and the state's next save
+    process.Signal(SIGKILL);
+    process.Finish();
+    ASSERT_EQ(Backups().size(), 1u);
+    const std::string backup = Backups()[0];
+    auto killed = sim::SimBus::Load(description, &error);
+    ASSERT_TRUE(killed) << error;
+    ASSERT_TRUE(sim::LoadDiskState(*killed->FlashDisk(0), Path("stick.state"), &error)) << error;
+    EXPECT_NE(killed->FlashDisk(0)->ReadPage(0, 0), cis);  // erased by the scan: no CIS page
+    EXPECT_EQ(killed->FlashDisk(0)->CisPageNumber(), sim::kNoPage);
+
+    Finished restored = RunBrevant({"restore-cis", backup, "--yes", "--simulate", description,
+                                    "--export-pages", Path("pages.bin")},
+                                   InDir());
+    EXPECT_EQ(restored.exitCode, kExitComplete) << restored.output;
+    EXPECT_NE(restored.output.find("The old CIS page and vendor page are back on sim:E."),
+              std::string::npos)
+        << restored.output;
+    const std::string pages = ReadFile(Path("pages.bin"));
+    ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes);
+    EXPECT_EQ(std::memcmp(pages.data(), cis.data(), sim::kPageImageBytes), 0);
+    EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, vendor.data(), sim::kPageImageBytes),
+              0);
+
+    // Once back, a second restore changes nothing.
+    Finished again =
+        RunBrevant({"restore-cis", backup, "--yes", "--simulate", description}, InDir());
+    EXPECT_EQ(again.exitCode, kExitComplete) << again.output;
+    EXPECT_NE(again.output.find("already in place"), std::string::npos) << again.output;
+    unsetenv("BREVANT_SIM_STATE");
+}
+
+TEST_F(CliFormat, ARestoreRefusesAFileThatIsNotWholeOrAStickOfAnotherKind) {
+    const std::string description = Describe("disk.txt", kSmallDisk);
+    Finished run = RunBrevant({"format", "--yes", "--simulate", description}, InDir());
+    ASSERT_EQ(run.exitCode, kExitComplete) << run.output;
+    ASSERT_EQ(Backups().size(), 1u);
+    std::string bytes = ReadFile(Backups()[0]);
+    WriteFile(Path("cut.cis"), bytes.substr(0, bytes.size() - 10));
+    Finished cut = RunBrevant({"restore-cis", Path("cut.cis"), "--yes", "--simulate", description,
+                               "--trace", Path("cut.trace")},
+                              InDir());
+    EXPECT_EQ(cut.exitCode, kExitUsage);
+    EXPECT_NE(cut.output.find("brevant: " + Path("cut.cis") + ": damaged"), std::string::npos)
+        << cut.output;
+    // A stick of 64 MiB parts is not where pages of a 16 MiB part go.
+    const std::string other = Describe("other.txt",
+                                       "reader adapter=0 target=0\nunit DS drive=E\n"
+                                       "banks 76\ncis page=0\n");
+    Finished wrong = RunBrevant(
+        {"restore-cis", Backups()[0], "--yes", "--simulate", other, "--trace", Path("wrong.trace")},
+        InDir());
+    EXPECT_EQ(wrong.exitCode, kExitNoDisk) << wrong.output;
+    EXPECT_NE(wrong.output.find("is not the kind the pages came from"), std::string::npos)
+        << wrong.output;
+    EXPECT_EQ(ReadFile(Path("wrong.trace")).find(": E9 "), std::string::npos);
+    EXPECT_EQ(ReadFile(Path("wrong.trace")).find(": F2 "), std::string::npos);
+    EXPECT_EQ(RunBrevant({"restore-cis"}).exitCode, kExitUsage);
+}
+
 // ---- The damaged-media question ----
 
 const char kDamagedDisk[] =
@@ -782,8 +861,9 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
     // An option of another command is named with the command it belongs to.
     Finished misplaced = RunBrevant({"list", "-y", "--simulate", disk}, InDir());
     EXPECT_EQ(misplaced.exitCode, kExitUsage);
-    EXPECT_NE(misplaced.output.find("brevant: -y (--yes) belongs to format, not list"),
-              std::string::npos)
+    EXPECT_NE(
+        misplaced.output.find("brevant: -y (--yes) belongs to format and restore-cis, not list"),
+        std::string::npos)
         << misplaced.output;
     Finished unknownShort = RunBrevant({"format", "-fz"}, InDir());
     EXPECT_NE(unknownShort.output.find("brevant: unknown option -z"), std::string::npos)

@@ -190,6 +190,8 @@ TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
     for (const auto& entry : bus_->Trace()) {
         ASSERT_EQ(entry.device, bus_->Trace().front().device);  // one stick only
     }
+    CloseTransport();  // before the port it runs over goes
+    open_ = false;
 }
 
 // ---- Mounted file systems on a node's disk ----

@@ -9,12 +9,10 @@
 
 #include "sim/aspi_request.h"
 #include "sim/sim_flash_disk.h"
+#include "sim/sim_state.h"
 
 namespace simdll {
 namespace {
-
-constexpr char kStateMagic[8] = {'B', 'R', 'S', 'I', 'M', 'S', 'T', '1'};
-constexpr std::uint32_t kEndOfList = 0xFFFFFFFFu;
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
@@ -38,18 +36,6 @@ bool MakeFolder(const std::string& folder) {
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
     return !failed;
-}
-
-bool AllBytes(const std::uint8_t* bytes, std::size_t count, std::uint8_t value) {
-    return std::all_of(bytes, bytes + count, [value](std::uint8_t b) { return b == value; });
-}
-
-void PutU32(std::ostream& out, std::uint32_t value) {
-    out.write(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-bool GetU32(std::istream& in, std::uint32_t* value) {
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(value), sizeof *value));
 }
 
 }  // namespace
@@ -157,34 +143,9 @@ bool DllMachine::WriteSummary(const std::string& path) const {
     return static_cast<bool>(out);
 }
 
-// The state file: the raw pages of every bank that are not erased, then the logical sectors
-// that are not all zero, each list ended by kEndOfList.
 bool DllMachine::SaveState() const {
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
-    if (disk == nullptr) return true;
-    std::ofstream out(statePath_, std::ios::binary | std::ios::trunc);
-    out.write(kStateMagic, sizeof kStateMagic);
-    PutU32(out, static_cast<std::uint32_t>(disk->BankCount()));
-    for (std::size_t bank = 0; bank < disk->BankCount() && out; ++bank) {
-        std::uint32_t pages = disk->Geometry(bank).PagesPerBank();
-        PutU32(out, pages);
-        for (std::uint32_t page = 0; page < pages; ++page) {
-            sim::PageBytes image = disk->ReadPage(bank, page);
-            if (AllBytes(image.data(), image.size(), 0xFF)) continue;
-            PutU32(out, page);
-            out.write(reinterpret_cast<const char*>(image.data()), image.size());
-        }
-        PutU32(out, kEndOfList);
-    }
-    PutU32(out, disk->SectorCount());
-    std::uint8_t sector[sim::kSectorBytes];
-    for (std::uint32_t lba = 0; lba < disk->SectorCount() && out; ++lba) {
-        if (!disk->ReadSector(lba, sector) || AllBytes(sector, sizeof sector, 0)) continue;
-        PutU32(out, lba);
-        out.write(reinterpret_cast<const char*>(sector), sizeof sector);
-    }
-    PutU32(out, kEndOfList);
-    return static_cast<bool>(out);
+    return disk == nullptr || sim::SaveDiskState(*disk, statePath_);
 }
 
 // A state file that does not fit the described disk is reported and left alone: the disk then
@@ -192,46 +153,8 @@ bool DllMachine::SaveState() const {
 void DllMachine::RestoreState() {
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
     if (statePath_.empty() || disk == nullptr) return;
-    std::ifstream in(statePath_, std::ios::binary);
-    if (!in) return;  // the first process: nothing kept yet
-    char magic[sizeof kStateMagic] = {};
-    std::uint32_t banks = 0;
-    in.read(magic, sizeof magic);
-    if (!in || std::memcmp(magic, kStateMagic, sizeof magic) != 0 || !GetU32(in, &banks) ||
-        banks != disk->BankCount()) {
-        ReportError(statePath_ + ": not a state file of this disk");
-        return;
-    }
-    for (std::size_t bank = 0; bank < banks; ++bank) {
-        std::uint32_t pages = 0;
-        if (!GetU32(in, &pages) || pages != disk->Geometry(bank).PagesPerBank()) {
-            ReportError(statePath_ + ": bank geometry differs");
-            return;
-        }
-        for (std::uint32_t block = 0; block < disk->Geometry(bank).blocksPerBank; ++block) {
-            disk->FillBlockRaw(bank, block, 0xFF);
-        }
-        std::uint32_t page = 0;
-        sim::PageBytes image;
-        while (GetU32(in, &page) && page != kEndOfList && page < pages &&
-               in.read(reinterpret_cast<char*>(image.data()), image.size())) {
-            disk->ProgramPageRaw(bank, page, image.data());
-        }
-    }
-    std::uint32_t sectors = 0;
-    if (!GetU32(in, &sectors)) {
-        ReportError(statePath_ + ": truncated");
-        return;
-    }
-    // Shrinking to nothing first drops what the description wrote: unsaved sectors were zero.
-    disk->SetSectorCount(0);
-    disk->SetSectorCount(sectors);
-    std::uint32_t lba = 0;
-    std::uint8_t sector[sim::kSectorBytes];
-    while (GetU32(in, &lba) && lba != kEndOfList &&
-           in.read(reinterpret_cast<char*>(sector), sizeof sector)) {
-        disk->WriteSector(lba, sector);
-    }
+    std::string error;
+    if (!sim::LoadDiskState(*disk, statePath_, &error)) ReportError(error);
 }
 
 void DllMachine::ReportError(const std::string& reason) const {
