@@ -248,7 +248,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return WriteCisBackup(*where, backup, reason);
     };
     const bool showProgress = options.verbosity >= 0 && !options.json;
-    TerminalRun run(settings, log, out, showProgress && ::isatty(::fileno(out)) == 1,
+    TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
                     DamagedAnswerOf(options), keep);
     if (showProgress) {
         std::fprintf(out, "Formatting... press Ctrl-C to stop.\n");

@@ -16,14 +16,19 @@ double SecondsSince(const std::timespec& start) {
 }  // namespace
 
 TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FILE* out,
-                         bool terminal, DamagedAnswer damaged, PageKeeper keepPages)
+                         bool terminal, bool quiet, DamagedAnswer damaged, PageKeeper keepPages)
     : settings_(settings),
       log_(log),
       out_(out),
-      view_(out, terminal),
+      view_(out, terminal, quiet),
       damaged_(damaged),
       keepPages_(std::move(keepPages)) {
     clock_gettime(CLOCK_MONOTONIC, &started_);
+}
+
+void TerminalRun::NotePhase(const char* phase) {
+    phase_ = phase;
+    if (!stopRequested_) view_.Update(Figures(), true);
 }
 
 double TerminalRun::ElapsedSeconds() const { return SecondsSince(started_); }
@@ -44,6 +49,7 @@ ProgressFigures TerminalRun::Figures() const {
     figures.totalBlocks = totalBlocks_;
     figures.badBlocks = badBlocks_;
     figures.elapsedSeconds = SecondsSince(started_);
+    figures.phase = phase_;
     return figures;
 }
 

@@ -22,8 +22,9 @@ class TerminalRun final : public RunInterface {
     // keepPages writes the old pages somewhere safe and returns where (false with a reason).
     using PageKeeper = std::function<bool(const CisBackup&, std::string* where, std::string*)>;
 
+    // quiet: no progress at all.
     TerminalRun(const FormatSettings& settings, FormatLog& log, std::FILE* out, bool terminal,
-                DamagedAnswer damaged, PageKeeper keepPages);
+                bool quiet, DamagedAnswer damaged, PageKeeper keepPages);
 
     void PumpOneMessage() override;
     bool StopRequested() override { return stopRequested_; }
@@ -32,6 +33,7 @@ class TerminalRun final : public RunInterface {
     std::uint32_t& TotalBlocks() override { return totalBlocks_; }
     std::uint32_t& BlocksDone() override { return blocksDone_; }
     void NoteBadBlocks(std::uint32_t badSoFar) override { badBlocks_ = badSoFar; }
+    void NotePhase(const char* phase) override;
     void SetRunMessage(const std::string& text) override { runMessage_ = text; }
     void ShowPercentText(const std::string& text) override { percentText_ = text; }
     BoxAnswer MessageBox(const std::string& text, const std::string& caption,
@@ -77,5 +79,6 @@ class TerminalRun final : public RunInterface {
     std::string runMessage_;
     std::string percentText_;
     std::string backupFile_;
+    const char* phase_ = "preparing";
     RunRecord record_;
 };

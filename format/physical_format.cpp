@@ -334,6 +334,7 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
 // Puts the old pages back, when the scan may have erased them, and notes what became of them.
 RestoreOutcome Restore(FormatRun& f) {
     RestoreOutcome outcome;
+    f.run.NotePhase("old pages back");
     if (!f.erasedAny) {
         outcome.cis = f.cis.oldCisPage != kNoPage ? PageFate::Untouched : PageFate::None;
         outcome.vendor = f.cis.oldVendorPage != kNoPage ? PageFate::Untouched : PageFate::None;
@@ -404,6 +405,7 @@ FormatResult WriteProtectedPath(FormatRun& f) {
 }
 
 FormatResult Scan(FormatRun& f) {
+    f.run.NotePhase("scan");
     for (std::uint8_t bank = 0; bank < f.bankCount; ++bank) {
         f.run.Log().Append(texts::kLogBankNo, bank);
         // The code is read again as the reader expects after a bank switch; the geometry is the
@@ -442,6 +444,7 @@ FormatResult Run(FormatRun& f) {
     if (result != FormatResult::CompleteReplug) return result;
 
     RunInterface& run = f.run;
+    run.NotePhase("CIS page and volume");
     if (!WriteCisAndVolume(run, f.unit, f.Bank0(), f.cis, f.groups, f.totals, f.bankCount,
                            &f.record)) {
         // The old pages are not put back: a new CIS page may stand in their place already.

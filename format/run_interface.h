@@ -31,6 +31,9 @@ class RunInterface {
     // leave these empty.
     virtual void StartProgressTimer() {}
     virtual void StopProgressTimer() {}
+    // What the run is doing now ("scan", "CIS page and volume", "old pages back"); only front
+    // ends that show it care.
+    virtual void NotePhase(const char* /*phase*/) {}
     // Bad blocks counted so far in this run; only front ends that show it care.
     virtual void NoteBadBlocks(std::uint32_t /*badSoFar*/) {}
 

@@ -42,6 +42,7 @@ class Brevant {
     struct Options {
         std::string dir = "/";
         bool terminal = false;
+        int columns = 0;        // the terminal's width, when not the default
         bool asNobody = false;  // drop root before running
     };
 
@@ -51,6 +52,12 @@ class Brevant {
             fd_ = posix_openpt(O_RDWR | O_NOCTTY);
             if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
             childEnd = open(ptsname(fd_), O_RDWR | O_NOCTTY);
+            if (options.columns > 0) {
+                winsize size = {};
+                size.ws_col = static_cast<unsigned short>(options.columns);
+                size.ws_row = 24;
+                ioctl(childEnd, TIOCSWINSZ, &size);
+            }
         } else {
             int pipeFds[2];
             if (pipe(pipeFds) != 0) return;
@@ -275,8 +282,10 @@ TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
     EXPECT_NE(run.output.find("Device: sim:E  BREVSIM USB Flash Disk"), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("Capacity: 62.5 MiB (128000 sectors)"), std::string::npos);
-    EXPECT_NE(run.output.find("progress:   4%  1/4096 blocks"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("progress: 100%  4096/4096 blocks  4 bad"), std::string::npos);
+    EXPECT_NE(run.output.find("progress:   0%  0/4096 blocks"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("progress: 100%  4096/4096 blocks  -- blocks/s  CIS page and "
+                              "volume  4 bad  0:00 left\n"),
+              std::string::npos);
     EXPECT_NE(run.output.find("Result: complete: unplug the stick and plug it in again before "
                               "using it\n"),
               std::string::npos)
@@ -364,6 +373,7 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
                      "--export-pages", Path("pages.bin"), "--trace", Path("trace.txt")},
                     InDir());
     ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
+    usleep(300 * 1000);  // into the scan: the old CIS page's block is erased by now
     process.Signal(SIGINT);
     int code = process.Finish();
     EXPECT_EQ(code, kExitCancelled) << process.Output();
@@ -606,10 +616,68 @@ TEST_F(CliFormat, ConfirmationOnATerminal) {
     accepted.Type("yes\n");
     EXPECT_EQ(accepted.Finish(), kExitComplete) << accepted.Output();
     // The bar redraws itself in place.
-    EXPECT_NE(accepted.Output().find("\r[##############################] 100%  4096/4096 blocks"),
-              std::string::npos)
+    EXPECT_NE(accepted.Output().find("] 100%  4096/4096 blocks"), std::string::npos)
         << accepted.Output();
     EXPECT_EQ(accepted.Output().find("progress:"), std::string::npos);
+}
+
+// What a person sees at 60 and at 120 columns: one line redrawn in place that never reaches
+// the last column, whose percentage is the share of blocks done, and whose phase follows the run.
+TEST_F(CliFormat, TheProgressLineFitsTheTerminalAndSaysWhatIsDone) {
+    for (int columns : {60, 120}) {
+        SCOPED_TRACE(columns);
+        Brevant::Options terminal = InDir();
+        terminal.terminal = true;
+        terminal.columns = columns;
+        Brevant run({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
+                     "--sim-latency", "300"},
+                    terminal);
+        ASSERT_EQ(run.Finish(), kExitComplete) << run.Output();
+        std::vector<std::string> lines;
+        std::string piece;
+        for (char c : run.Output()) {
+            if (c == '\r' || c == '\n') {
+                lines.push_back(piece);
+                piece.clear();
+            } else {
+                piece += c;
+            }
+        }
+        int progressLines = 0;
+        bool scan = false, finish = false;
+        for (std::string line : lines) {
+            const std::size_t clear = line.find("\033[K");
+            if (clear != std::string::npos) line.erase(clear);
+            unsigned percent = 0, done = 0, total = 0;
+            const std::size_t bar = line.find("] ");
+            if (line.empty() || line[0] != '[' || bar == std::string::npos) continue;
+            EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
+            ASSERT_EQ(std::sscanf(line.c_str() + bar + 2, "%u%%  %u/%u", &percent, &done, &total),
+                      3)
+                << line;
+            ++progressLines;
+            EXPECT_EQ(percent, done * 100 / total) << line;
+            scan = scan || line.find("  scan") != std::string::npos;
+            finish = finish || line.find("CIS page and volume") != std::string::npos ||
+                     (columns == 60 && done == total);
+        }
+        EXPECT_GT(progressLines, 3);
+        EXPECT_TRUE(scan);
+        EXPECT_TRUE(finish);
+    }
+    // Ctrl-C on a narrow terminal stops the run and puts the pages back, as ever.
+    Brevant::Options narrow = InDir();
+    narrow.terminal = true;
+    narrow.columns = 60;
+    Brevant stopped({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
+                     "--sim-latency", "1000"},
+                    narrow);
+    ASSERT_TRUE(stopped.WaitFor("blocks")) << stopped.Output();
+    usleep(300 * 1000);
+    stopped.Signal(SIGINT);
+    EXPECT_EQ(stopped.Finish(), kExitCancelled) << stopped.Output();
+    EXPECT_NE(stopped.Output().find("The old CIS and vendor pages are back."), std::string::npos)
+        << stopped.Output();
 }
 
 TEST_F(CliFormat, CtrlCAtTheConfirmationDeclines) {
