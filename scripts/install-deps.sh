@@ -4,7 +4,7 @@
 set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev dosfstools mtools
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-      wine wine32:i386 wine64 xvfb imagemagick clang-format)
+      wine wine32:i386 wine64 xvfb imagemagick fonts-dejavu-core clang-format)
 missing=()
 for p in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
