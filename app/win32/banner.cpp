@@ -109,10 +109,12 @@ void Banner::Fit(HINSTANCE instance, HWND dialog) {
     const GdiCalls* gdi = Gdi();
     HWND control = FindPictureControl(dialog, SS_BITMAP);
     if (gdi == nullptr || control == nullptr) return;
-    RECT place = {BANNER_LEFT, BANNER_TOP, BANNER_LEFT + BANNER_WIDTH, BANNER_TOP + BANNER_HEIGHT};
+    // Position and size are turned into pixels each on its own, as the dialog manager does
+    // when it creates the controls of a template.
+    RECT place = {BANNER_LEFT, BANNER_TOP, BANNER_WIDTH, BANNER_HEIGHT};
     if (!MapDialogRect(dialog, &place)) return;
-    const int width = place.right - place.left;
-    const int height = place.bottom - place.top;
+    const int width = place.right;
+    const int height = place.bottom;
     if (width <= 0 || height <= 0) return;
 
     // The sizes come from the resources' headers; only the picked one is read whole.
