@@ -111,17 +111,25 @@ void Banner::Fit(HINSTANCE instance, HWND dialog) {
     if (gdi == nullptr || control == nullptr) return;
     // Position and size are turned into pixels each on its own, as the dialog manager does
     // when it creates the controls of a template.
-    RECT place = {BANNER_LEFT, BANNER_TOP, BANNER_WIDTH, BANNER_HEIGHT};
-    if (!MapDialogRect(dialog, &place)) return;
-    const int width = place.right;
-    const int height = place.bottom;
+    RECT mapped = {BANNER_LEFT, BANNER_TOP, BANNER_WIDTH, BANNER_HEIGHT};
+    if (!MapDialogRect(dialog, &mapped)) return;
+    RECT place = {mapped.left, mapped.top, mapped.left + mapped.right, mapped.top + mapped.bottom};
+    if (fitted_ && EqualRect(&mapped, &lastMapped_)) {
+        // The dialog's units are what they were, yet the control may have been moved: a DPI
+        // change that the dialog manager followed by scaling the controls. The control keeps
+        // the rectangle it was given then.
+        GetWindowRect(control, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    }
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
     if (width <= 0 || height <= 0) return;
 
     // The sizes come from the resources' headers; only the picked one is read whole.
     std::vector<std::pair<int, int>> sizes;
     std::vector<int> ids;
     for (int id : kBannerIds) {
-        HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));
+        HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));  // bitmap
         HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
         const auto* header = loaded != nullptr
                                  ? static_cast<const BITMAPINFOHEADER*>(LockResource(loaded))
@@ -145,5 +153,7 @@ void Banner::Fit(HINSTANCE instance, HWND dialog) {
     // The bitmap shown before, the template's or an earlier fit, is nobody's any more.
     if (previous != nullptr && previous != fitted) gdi->deleteObject(previous);
     bitmap_ = fitted;
+    lastMapped_ = mapped;
+    fitted_ = true;
     InvalidateRect(control, nullptr, TRUE);
 }

@@ -13,11 +13,15 @@ class Banner {
     Banner& operator=(const Banner&) = delete;
 
     // Puts the control back to the template's rectangle (the picture control takes the size
-    // of every bitmap it is given) and shows the banner fitted into it.
+    // of every bitmap it is given) and shows the banner fitted into it. After a DPI change, when
+    // the dialog's units stayed as they were but the dialog manager scaled the controls, the
+    // rectangle it gave the control is kept.
     void Fit(HINSTANCE instance, HWND dialog);
 
   private:
     HBITMAP bitmap_ = nullptr;
+    bool fitted_ = false;
+    RECT lastMapped_ = {};  // the template's rectangle in pixels at the last fit
 };
 
 // The dialog's first static control of an image kind (SS_BITMAP, SS_ICON); such controls carry
