@@ -10,6 +10,16 @@
 #define IDR_ABOUT_ICON 128
 #define IDR_MAINFRAME 162
 #define IDB_BANNER 164
+// The banner drawn for screens at 125, 150 and 200 %; 164 is the one for 100 %.
+#define IDB_BANNER_125 165
+#define IDB_BANNER_150 166
+#define IDB_BANNER_200 167
+
+// The banner's picture control in the main dialog, in dialog units (as in the template).
+#define BANNER_LEFT 12
+#define BANNER_TOP 10
+#define BANNER_WIDTH 113
+#define BANNER_HEIGHT 23
 
 // Controls of the main dialog. Exit carries the cancel command (IDCANCEL, 2).
 #define IDC_EXIT 2

@@ -4,11 +4,22 @@
 
 #include "res/resource.h"
 
+namespace {
+
+// Posted to the dialog by a DPI change, so that the banner is fitted after the dialog manager
+// has laid the controls out for the new DPI.
+constexpr UINT kFitBanner = WM_APP + 1;
+
+}  // namespace
+
+// The icons are loaded for the screen's DPI until the window exists and can tell its own.
 FormatDlgWindow::FormatDlgWindow(HINSTANCE instance, DeviceAccess& device)
     : instance_(instance),
-      m_hIcon(LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      host_(instance, m_hIcon),
-      dlg_(host_, device) {}
+      m_icons(instance, IDR_MAINFRAME),
+      host_(instance, m_icons),
+      dlg_(host_, device) {
+    m_icons.Load(SystemDpi());
+}
 
 INT_PTR FormatDlgWindow::DoModal() {
     return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_FORMAT_DIALOG), nullptr, DialogProc,
@@ -29,7 +40,21 @@ INT_PTR CALLBACK FormatDlgWindow::DialogProc(HWND dialog, UINT message, WPARAM w
 
 BOOL FormatDlgWindow::InitDialog(HWND dialog) {
     host_.Attach(dialog);
+    m_icons.Load(WindowDpi(dialog));  // the dialog logic sets them on the window
+    banner_.Fit(instance_, dialog);
     return dlg_.OnInitDialog() ? TRUE : FALSE;
+}
+
+// The window moved to a screen of another DPI (or the screen's scale was changed). It takes
+// the rectangle the system suggests; the dialog manager then lays out the controls and their
+// font for the new DPI in its own handling of the message, which therefore goes on to it.
+void FormatDlgWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    HWND dialog = host_.Window();
+    SetWindowPos(dialog, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_icons.Load(dpi);
+    m_icons.SetOn(dialog);
+    PostMessageA(dialog, kFitBanner, 0, 0);
 }
 
 // The message table. Whatever is not handled here goes to the default dialog handling.
@@ -40,7 +65,7 @@ INT_PTR FormatDlgWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT:
             return dlg_.OnPaint() ? TRUE : FALSE;
         case WM_QUERYDRAGICON:
-            return reinterpret_cast<INT_PTR>(m_hIcon);
+            return reinterpret_cast<INT_PTR>(m_icons.Large());
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             return TRUE;
@@ -55,6 +80,12 @@ INT_PTR FormatDlgWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             dlg_.OnDeviceChange(static_cast<std::uint32_t>(wParam),
                                 static_cast<std::uintptr_t>(lParam));
             return FALSE;  // and on to the default handling, whose answer the sender gets
+        case WM_DPICHANGED:
+            if (lParam != 0) OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return FALSE;  // and on to the dialog manager, which scales the controls
+        case kFitBanner:
+            banner_.Fit(instance_, host_.Window());
+            return TRUE;
         default:
             return FALSE;
     }

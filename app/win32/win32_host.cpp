@@ -58,10 +58,8 @@ void Win32WindowHost::AppendSystemMenuEntry(unsigned command, const std::string&
     AppendMenuA(menu, MF_STRING, command, text.c_str());
 }
 
-void Win32WindowHost::SetWindowIcons() {
-    SendMessageA(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-}
+// The same icon resource in the two sizes the window system asks for at the window's DPI.
+void Win32WindowHost::SetWindowIcons() { icons_.SetOn(dialog_); }
 
 void Win32WindowHost::StartTimer(unsigned id, unsigned milliseconds) {
     SetTimer(dialog_, id, milliseconds, nullptr);
@@ -125,11 +123,10 @@ void Win32WindowHost::DrawIconCentred() {
     SendMessageA(dialog_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT client;
     GetClientRect(dialog_, &client);
-    const int iconWidth = GetSystemMetrics(SM_CXICON);
-    const int iconHeight = GetSystemMetrics(SM_CYICON);
-    const int left = (client.right - client.left - iconWidth + 1) / 2;
-    const int top = (client.bottom - client.top - iconHeight + 1) / 2;
-    DrawIcon(dc, left, top, icon_);
+    const int iconSize = icons_.LargeSize();  // square
+    const int left = (client.right - client.left - iconSize + 1) / 2;
+    const int top = (client.bottom - client.top - iconSize + 1) / 2;
+    DrawIconEx(dc, left, top, icons_.Large(), iconSize, iconSize, 0, nullptr, DI_NORMAL);
     EndPaint(dialog_, &paint);
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 #include <string>
 
+#include "app/win32/dpi.h"
 #include "app/win32/win32_api.h"
 #include "app/window_host.h"
 
 // The main dialog's window as the dialog logic sees it.
 class Win32WindowHost final : public WindowHost {
   public:
-    Win32WindowHost(HINSTANCE instance, HICON icon) : instance_(instance), icon_(icon) {}
+    // The icons are the dialog's (icon 162 at the window's DPI) and outlive the host.
+    Win32WindowHost(HINSTANCE instance, WindowIcons& icons) : instance_(instance), icons_(icons) {}
 
     void Attach(HWND dialog) { dialog_ = dialog; }
     HWND Window() const { return dialog_; }
@@ -34,6 +36,6 @@ class Win32WindowHost final : public WindowHost {
 
   private:
     HINSTANCE instance_;
-    HICON icon_;
+    WindowIcons& icons_;
     HWND dialog_ = nullptr;
 };

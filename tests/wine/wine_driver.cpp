@@ -14,9 +14,26 @@
 //   click <title> <id>                   posts a click to an enabled button ("err disabled" else)
 //   box <title> <ms>                     a message box with that caption: "<text>\t<button ids>"
 //   answer <title> <button id>           presses a button of that message box, waits until it
-//   closes send <title> <msg> <wparam> <lparam> <ms>   SendMessageTimeout: "ok <result, hex>" post
-//   <title> <msg> <wparam> <lparam>        PostMessage quit
+//                                        closes
+//   send <title> <msg> <wparam> <lparam> <ms>
+//                                        SendMessageTimeout: "ok <result, hex>"
+//   post <title> <msg> <wparam> <lparam> PostMessage
+//   devicechange <title> <event> <ms>    sends WM_DEVICECHANGE (arrival and removal with a volume
+//                                        record of drive E:)
+//   rect <title> <what>                  "<left> <top> <right> <bottom>" on the screen, in pixels,
+//                                        of the window ("window"), its client area ("client"),
+//                                        a control id, or its first picture control ("bitmap",
+//                                        "icon"); the window may also be a dialog box that looks
+//                                        like a message box (an About box)
+//   dpi <title>                          "<dpi> <awareness>" of the window (awareness: 0 unaware,
+//                                        1 system, 2 per monitor; "-" where the system cannot
+//                                        tell)
+//   dpichanged <title> <dpi> <left> <top> <right> <bottom> <ms>
+//                                        sends WM_DPICHANGED with that suggested rectangle, which
+//                                        is put into the window's own process
+//   quit
 //
+// The driver follows each monitor's DPI, so that it sees every window in pixels.
 // Clicks are posted, not sent, so that a click that opens a modal box does not block the driver.
 
 #include <windows.h>
@@ -38,6 +55,18 @@ constexpr int kProgressGetPos = WM_USER + 8;  // PBM_GETPOS
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kBoxCloseMs = 10000;
 constexpr UINT kGetTextMs = 5000;
+constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
+
+// Calls of later systems, looked up at run time.
+template <typename Function>
+Function UserFunction(const char* name) {
+    FARPROC found = GetProcAddress(GetModuleHandleA("user32.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using GetWindowDpiAwarenessContextFunction = HANDLE(WINAPI*)(HWND);
+using GetAwarenessFromDpiAwarenessContextFunction = int(WINAPI*)(HANDLE);
+using SetProcessDpiAwarenessContextFunction = BOOL(WINAPI*)(HANDLE);
 
 std::string Escape(const std::string& text) { return EscapeDriverText(text); }
 
@@ -118,6 +147,35 @@ HWND FindMainWindow(const std::string& title) {
         if (!IsMessageBox(window)) return window;
     }
     return nullptr;
+}
+
+// A main window, or else any window with that title (a dialog box whose controls make it look
+// like a message box to IsMessageBox, such as an About box).
+HWND FindAnyWindow(const std::string& title) {
+    HWND window = FindMainWindow(title);
+    if (window != nullptr) return window;
+    std::vector<HWND> all = TopWindowsTitled(title);
+    return all.empty() ? nullptr : all.front();
+}
+
+struct ImageSearch {
+    LONG kind;
+    HWND found;
+};
+
+BOOL CALLBACK FindImageStatic(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<ImageSearch*>(param);
+    if (ClassName(child) == "Static" &&
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == search->kind) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string RectText(const RECT& r) {
+    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) +
+           " " + std::to_string(r.bottom);
 }
 
 HWND FindMessageBox(const std::string& title) {
@@ -308,6 +366,84 @@ bool RunCommand(const std::vector<std::string>& f) {
         } else {
             Reply("ok");
         }
+    } else if (verb == "rect") {
+        if (!need(3)) return true;
+        HWND window = FindAnyWindow(f[1]);
+        if (window == nullptr) {
+            Reply("err no window");
+            return true;
+        }
+        RECT r = {};
+        HWND item = nullptr;
+        if (f[2] == "window") {
+            GetWindowRect(window, &r);
+        } else if (f[2] == "client") {
+            GetClientRect(window, &r);
+            MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        } else {
+            if (f[2] == "bitmap" || f[2] == "icon") {
+                ImageSearch search{f[2] == "bitmap" ? SS_BITMAP : SS_ICON, nullptr};
+                EnumChildWindows(window, FindImageStatic, reinterpret_cast<LPARAM>(&search));
+                item = search.found;
+            } else {
+                item = GetDlgItem(window, static_cast<int>(Number(f[2])));
+            }
+            if (item == nullptr) {
+                Reply("err no control");
+                return true;
+            }
+            GetWindowRect(item, &r);
+        }
+        Reply("ok " + RectText(r));
+    } else if (verb == "dpi") {
+        if (!need(2)) return true;
+        HWND window = FindAnyWindow(f[1]);
+        static const auto getDpi = UserFunction<GetDpiForWindowFunction>("GetDpiForWindow");
+        static const auto getContext =
+            UserFunction<GetWindowDpiAwarenessContextFunction>("GetWindowDpiAwarenessContext");
+        static const auto getAwareness = UserFunction<GetAwarenessFromDpiAwarenessContextFunction>(
+            "GetAwarenessFromDpiAwarenessContext");
+        if (window == nullptr) {
+            Reply("err no window");
+        } else {
+            std::string dpi = getDpi != nullptr ? std::to_string(getDpi(window)) : "-";
+            std::string awareness = getContext != nullptr && getAwareness != nullptr
+                                        ? std::to_string(getAwareness(getContext(window)))
+                                        : "-";
+            Reply("ok " + dpi + " " + awareness);
+        }
+    } else if (verb == "dpichanged") {
+        if (!need(8)) return true;
+        HWND window = FindAnyWindow(f[1]);
+        if (window == nullptr) {
+            Reply("err no window");
+            return true;
+        }
+        // The rectangle travels by address, so it must be in the receiver's memory.
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+        void* remote = process != nullptr ? VirtualAllocEx(process, nullptr, sizeof(RECT),
+                                                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
+                                          : nullptr;
+        RECT suggested = {static_cast<LONG>(std::strtol(f[3].c_str(), nullptr, 0)),
+                          static_cast<LONG>(std::strtol(f[4].c_str(), nullptr, 0)),
+                          static_cast<LONG>(std::strtol(f[5].c_str(), nullptr, 0)),
+                          static_cast<LONG>(std::strtol(f[6].c_str(), nullptr, 0))};
+        SIZE_T written = 0;
+        if (remote == nullptr ||
+            !WriteProcessMemory(process, remote, &suggested, sizeof suggested, &written)) {
+            Reply("err cannot reach the process " + std::to_string(GetLastError()));
+        } else {
+            WORD dpi = static_cast<WORD>(Number(f[2]));
+            DWORD_PTR result = 0;
+            bool sent = SendMessageTimeoutA(window, kDpiChanged, MAKEWPARAM(dpi, dpi),
+                                            reinterpret_cast<LPARAM>(remote), SMTO_NORMAL,
+                                            static_cast<UINT>(Number(f[7])), &result) != 0;
+            Reply(sent ? "ok" : "err timeout");
+        }
+        if (remote != nullptr) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        if (process != nullptr) CloseHandle(process);
     } else {
         Reply("err unknown command " + Escape(verb));
     }
@@ -317,6 +453,12 @@ bool RunCommand(const std::vector<std::string>& f) {
 }  // namespace
 
 int main() {
+    // Per monitor (V2 where there is one), else aware of the system's DPI.
+    static const auto setContext =
+        UserFunction<SetProcessDpiAwarenessContextFunction>("SetProcessDpiAwarenessContext");
+    if (setContext == nullptr || !setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) {
+        SetProcessDPIAware();
+    }
     std::string line;
     int c;
     while ((c = std::fgetc(stdin)) != EOF) {
