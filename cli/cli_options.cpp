@@ -14,7 +14,8 @@ namespace {
 constexpr unsigned kList = 1u << 0;
 constexpr unsigned kFormat = 1u << 1;
 constexpr unsigned kRestore = 1u << 2;
-constexpr unsigned kEveryCommand = kList | kFormat | kRestore;
+constexpr unsigned kCheck = 1u << 3;
+constexpr unsigned kEveryCommand = kList | kFormat | kRestore | kCheck;
 
 enum class Opt {
     Help,
@@ -36,6 +37,7 @@ enum class Opt {
     Json,
     Map,
     OnDamaged,
+    ProbeWriteProtect,
 };
 
 struct OptionSpec {
@@ -59,17 +61,21 @@ const OptionSpec kOptions[] = {
     {Opt::Log, "log", 0, "FILE", kFormat,
      "write the run's log to FILE (default: brevant.log in the current folder when the settings "
      "say GenerateLog=1)"},
+    {Opt::ProbeWriteProtect, "probe-write-protect", 0, nullptr, kList,
+     "find out whether each flash disk is write-protected by writing back a sector (or page) "
+     "it has just read; never on a disk in use"},
     {Opt::OnDamaged, "on-damaged", 0, "WHAT", kFormat,
      "what a bad block whose mark does not hold makes the run do when nobody answers (--yes, "
      "or no terminal): abort (the default: stop and put the old CIS page back) or continue"},
     {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat,
      "keep the old CIS page of the stick in DIR before anything is erased (default: "
      "~/.local/state/brevant/cis)"},
-    {Opt::Report, "report", 0, "FILE", kFormat,
+    {Opt::Report, "report", 0, "FILE", kFormat | kCheck,
      "write a report of the run to FILE as JSON (written however the run ends)"},
-    {Opt::Json, "json", 0, nullptr, kFormat,
+    {Opt::Json, "json", 0, nullptr, kFormat | kCheck,
      "print the report on standard output instead of the text"},
-    {Opt::Map, "map", 0, "FILE", kFormat, "draw the flash, a cell per block, to FILE as SVG"},
+    {Opt::Map, "map", 0, "FILE", kFormat | kCheck,
+     "draw the flash, a cell per block, to FILE as SVG"},
     {Opt::Simulate, "simulate", 0, "FILE", kEveryCommand,
      "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
     {Opt::ExportImage, "export-image", 0, "FILE", kEveryCommand,
@@ -97,14 +103,21 @@ struct CommandSpec {
 
 const CommandSpec kCommands[] = {
     {CliCommand::List, "list", kList, "", "show the reader units found and their media",
-     "Shows every unit of this controller family's readers: the node, the medium, its capacity "
-     "and whether it is write-protected. Other drives are only asked who they are."},
+     "Shows every unit of this controller family's readers: the node, the medium, the vendor, "
+     "product and revision it names, its size, what is known of its write protection and, "
+     "where the system knows it, its USB serial number. Nothing is written unless "
+     "--probe-write-protect asks for it. Other drives are only asked who they are."},
     {CliCommand::Format, "format", kFormat, "",
      "low-level format a USB flash disk (erases everything on it)",
      "Low-level formats the USB flash disk: every block of every flash bank is checked, bad "
      "blocks are kept out, the card information page is rewritten and an empty FAT volume is "
      "laid down. All the data on the disk is erased. Ctrl-C stops the run and writes the old "
      "card information page back."},
+    {CliCommand::Check, "check", kCheck, "",
+     "look at a stick's health without changing anything on it",
+     "Reads every block of every flash bank of the stick and tells which are marked bad and "
+     "which hold data, decodes its CIS page and the vendor page behind it, and reads its "
+     "volume's boot sector. Only reading commands are sent: the stick may be in use."},
     {CliCommand::RestoreCis, "restore-cis", kRestore, " FILE",
      "put a stick's old CIS page back from the file a format kept it in",
      "Writes the old CIS page (and the vendor page behind it) that a format kept in FILE back "
@@ -288,6 +301,9 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
         case Opt::Map:
             parsed->mapPath = option.value;
             return true;
+        case Opt::ProbeWriteProtect:
+            parsed->probeWriteProtect = true;
+            return true;
         case Opt::OnDamaged:
             if (option.value == "abort") {
                 parsed->onDamaged = CliOptions::OnDamaged::Abort;
@@ -418,7 +434,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         }
     }
     if (command == nullptr) {
-        *error = "no command given (list, format or restore-cis)";
+        *error = "no command given (list, check, format or restore-cis)";
         return false;
     }
     if (command->arguments[0] != '\0' && parsed.argument.empty()) {

@@ -6,7 +6,7 @@
 #include "core/format_types.h"
 
 // The command line of `brevant`, parsed.
-enum class CliCommand { None, Help, Version, List, Format, RestoreCis };
+enum class CliCommand { None, Help, Version, List, Format, Check, RestoreCis };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
@@ -25,10 +25,11 @@ struct CliOptions {
     std::string tracePath;    // --trace FILE (simulated machine only)
     std::uint32_t simLatencyMicroseconds = 0;  // --sim-latency MICROSECONDS
     bool latencyGiven = false;
-    std::string backupDir;   // --backup-dir DIR: where the old CIS pages are kept
-    std::string reportPath;  // --report FILE: the run's report as JSON
-    bool json = false;       // --json: the report on standard output instead of the text
-    std::string mapPath;     // --map FILE: a picture of the flash as SVG
+    std::string backupDir;           // --backup-dir DIR: where the old CIS pages are kept
+    std::string reportPath;          // --report FILE: the run's report as JSON
+    bool json = false;               // --json: the report on standard output instead of the text
+    std::string mapPath;             // --map FILE: a picture of the flash as SVG
+    bool probeWriteProtect = false;  // list --probe-write-protect: try a write
     enum class OnDamaged { Ask, Abort, Continue };
     OnDamaged onDamaged = OnDamaged::Ask;  // --on-damaged abort|continue
 };

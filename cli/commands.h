@@ -7,6 +7,7 @@ class Machine;
 int RunListCommand(const CliOptions& options);
 int RunFormatCommand(const CliOptions& options);
 int RunRestoreCisCommand(const CliOptions& options);
+int RunCheckCommand(const CliOptions& options);
 
 // Says that discovery found no unit, and the likeliest reason.
 void ReportNoReader(Machine& machine, const CliOptions& options);

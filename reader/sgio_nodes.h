@@ -36,3 +36,7 @@ std::vector<std::string> DiskUsers(const std::string& node, const std::string& s
 // when it was plugged in (sysfs: the "serial" of the USB device above the SCSI device); empty
 // when there is none. Nothing is sent to the device.
 std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir = "/sys");
+
+// The system's read-only flag of the disk behind a node (a write-protect switch the kernel saw):
+// 1 read-only, 0 writable, -1 when the system does not say (no disk node, no sysfs).
+int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir = "/sys");

@@ -182,3 +182,12 @@ std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir) 
     }
     return std::string();
 }
+
+int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir) {
+    for (const std::string& disk : DiskNamesOf(node, sysDir)) {
+        std::ifstream in(fs::path(sysDir) / "block" / disk / "ro");
+        int flag = -1;
+        if (in >> flag && (flag == 0 || flag == 1)) return flag;
+    }
+    return -1;
+}

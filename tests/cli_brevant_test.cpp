@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
 #include "sim/sim_state.h"
+#include "tests/report_schema.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -442,6 +445,147 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
     EXPECT_FALSE(std::ifstream(control + "/unplug-E").good());  // taken away once done
 }
 
+// ---- A look that changes nothing ----
+
+// The opcodes a look may send: INQUIRY, TEST UNIT READY, REQUEST SENSE, READ CAPACITY, READ(10)
+// and the flash reads.
+bool IsReadingCommand(const std::string& traceLine) {
+    const std::size_t colon = traceLine.find(": ");
+    if (colon == std::string::npos) return false;
+    const std::string op = traceLine.substr(colon + 2, 2);
+    for (const char* allowed :
+         {"12", "00", "03", "25", "28", "C2", "FB", "F7", "C3", "E8", "F3", "FA"}) {
+        if (op == allowed) return true;
+    }
+    return false;
+}
+
+TEST_F(CliFormat, CheckSendsOnlyReadingCommandsAndTellsWhatIsThere) {
+    struct Disk {
+        const char* name;
+        std::string text;
+    };
+    const Disk disks[] = {
+        {"shop", kShopDisk},
+        {"two banks",
+         "reader adapter=0 target=0\nunit DS drive=E\nbanks 73 75\ncis page=32\n"
+         "vendor-page\nbad 0:3 1:2000\ndata 1:7\n"},
+        {"no CIS", "reader adapter=0 target=0\nunit DS drive=E\nbanks 73\nbad 0:9\n"},
+        {"1 GiB", "reader adapter=0 target=0\nunit DS drive=E\nbanks 8x79\ncis page=0\n"},
+    };
+    for (const Disk& disk : disks) {
+        SCOPED_TRACE(disk.name);
+        const std::string description = Describe("look.txt", disk.text);
+        std::string error;
+        auto before = sim::SimBus::Load(description, &error);
+        ASSERT_TRUE(before) << error;
+        Finished run =
+            RunBrevant({"check", "--simulate", description, "--trace", Path("look.log"),
+                        "--export-pages", Path("after.pages"), "--report", Path("look.json")},
+                       InDir());
+        EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+        std::istringstream trace(ReadFile(Path("look.log")));
+        std::string line;
+        int commands = 0;
+        while (std::getline(trace, line)) {
+            ++commands;
+            EXPECT_TRUE(IsReadingCommand(line)) << line;
+        }
+        EXPECT_GT(commands, 100);
+        // Bank 0's first pages are as they were.
+        const std::string after = ReadFile(Path("after.pages"));
+        sim::SimFlashDisk* original = before->FlashDisk(0);
+        for (std::uint32_t page = 0;
+             page < 256 && (page + 1) * sim::kPageImageBytes <= after.size(); ++page) {
+            const sim::PageBytes was = original->ReadPage(0, page);
+            ASSERT_EQ(std::memcmp(after.data() + page * sim::kPageImageBytes, was.data(),
+                                  sim::kPageImageBytes),
+                      0)
+                << "page " << page;
+        }
+        EXPECT_EQ(SchemaErrors(ReadFile(Path("look.json"))), "");
+    }
+
+    // What it found on the two-bank stick.
+    Finished two =
+        RunBrevant({"check", "--simulate", Describe("two.txt", disks[1].text), "--json"}, InDir());
+    ASSERT_EQ(two.exitCode, kExitComplete) << two.output;
+    const auto json = nlohmann::json::parse(two.output.substr(two.output.find('{')));
+    EXPECT_EQ(json["command"], "check");
+    EXPECT_TRUE(json["mode"].is_null());
+    EXPECT_EQ(json["banks"].size(), 2u);
+    EXPECT_EQ(json["banks"][0]["device_code"], "0x73");
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["block"], 3);
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["reason"], "marked");
+    EXPECT_EQ(json["banks"][1]["bad_blocks"][0]["block"], 2000);
+    EXPECT_EQ(json["banks"][1]["blocks_holding_data"], 1);
+    EXPECT_EQ(json["cis"]["page"], 32);
+    EXPECT_EQ(json["cis"]["vendor_page"], true);
+    EXPECT_EQ(json["cis"]["bank_totals"].size(), 2u);
+    EXPECT_EQ(json["cis"]["sectors"], json["capacity_before_sectors"]);
+    EXPECT_TRUE(json["capacity_after_sectors"].is_null());
+
+    Finished none =
+        RunBrevant({"check", "--simulate", Describe("none.txt", disks[2].text)}, InDir());
+    EXPECT_NE(none.output.find("CIS page: none\n"), std::string::npos) << none.output;
+    EXPECT_NE(none.output.find("Bank 0: device code 0x73, 1024 blocks of 32 pages; 1 marked bad, "
+                               "0 holding data (bad: 9)"),
+              std::string::npos)
+        << none.output;
+}
+
+TEST_F(CliFormat, AFormatsReportAgreesWithTheSimulatorsTruth) {
+    const std::string disk =
+        Describe("truth.txt",
+                 "reader adapter=0 target=0\nunit DS drive=E\nbanks 76\ncis page=0\nvendor-page\n"
+                 "bad 0:37 0:1500\nerase-fails 0:812\nstuck 0:2077\nmark-does-not-stick 0:812\n");
+    WriteFile(Path("marks.ini"), "[Setting]\nVerifyMarkBad=1\n");
+    Finished run =
+        RunBrevant({"format", "--full", "--yes", "--on-damaged", "continue", "--settings",
+                    Path("marks.ini"), "--simulate", disk, "--export-image", Path("disk.img"),
+                    "--report", Path("report.json"), "--map", Path("map.svg")},
+                   InDir());
+    EXPECT_EQ(run.exitCode, kExitCompleteUnmarkable) << run.output;
+    const std::string text = ReadFile(Path("report.json"));
+    EXPECT_EQ(SchemaErrors(text), "");
+    const auto json = nlohmann::json::parse(text);
+    EXPECT_EQ(json["result"], "complete");
+    EXPECT_EQ(json["exit_code"], kExitCompleteUnmarkable);
+    std::map<int, std::string> reasons;
+    for (const auto& bad : json["banks"][0]["bad_blocks"]) reasons[bad["block"]] = bad["reason"];
+    EXPECT_EQ(
+        reasons,
+        (std::map<int, std::string>{
+            {37, "marked"}, {812, "pattern-0x55"}, {1500, "marked"}, {2077, "pattern-0x55"}}));
+    // Its erase fails, so its spare bytes stay erased: the mark that does not hold shows.
+    EXPECT_EQ(json["banks"][0]["unmarkable_blocks"], nlohmann::json::array({812}));
+    EXPECT_EQ(json["cis"]["old_cis_page"], 0);
+    EXPECT_EQ(json["cis"]["old_vendor_page"], 1);
+    // The capacity after is the volume's: the boot sector of the exported image says so.
+    const std::string image = ReadFile(Path("disk.img"));
+    ASSERT_GE(image.size(), 512u);
+    EXPECT_EQ(image.size() / 512, json["capacity_after_sectors"].get<std::size_t>());
+    const auto* boot = reinterpret_cast<const unsigned char*>(image.data());
+    const unsigned total16 = boot[0x13] | (boot[0x14] << 8);
+    const unsigned total32 = boot[0x20] | (boot[0x21] << 8) | (boot[0x22] << 16) |
+                             (static_cast<unsigned>(boot[0x23]) << 24);
+    EXPECT_EQ(total16 != 0 ? total16 : total32, json["volume"]["sectors"].get<unsigned>());
+    EXPECT_NE(ReadFile(Path("map.svg")).find("<svg"), std::string::npos);
+
+    // A stopped run leaves a report too, and it validates.
+    Brevant stopped({"format", "--yes", "--simulate", disk, "--sim-latency", "1000", "--report",
+                     Path("stopped.json")},
+                    InDir());
+    ASSERT_TRUE(stopped.WaitFor("progress:")) << stopped.Output();
+    usleep(300 * 1000);
+    stopped.Signal(SIGINT);
+    EXPECT_EQ(stopped.Finish(), kExitCancelled);
+    const std::string partial = ReadFile(Path("stopped.json"));
+    EXPECT_EQ(SchemaErrors(partial), "");
+    EXPECT_EQ(nlohmann::json::parse(partial)["result"], "cancelled");
+    EXPECT_EQ(nlohmann::json::parse(partial)["cis"]["old_cis_page_fate"], "restored");
+}
+
 // ---- The way back ----
 
 // A format killed outright (a power cut, kill -9) after it erased the old CIS page: the stick
@@ -726,8 +870,7 @@ TEST_F(CliFormat, NodeThatIsNotAReaderIsSentOnlyInquiry) {
         {"format", "--yes", "--simulate", shop_, "--device", "sim:C", "--trace", Path("trace.txt")},
         InDir());
     EXPECT_EQ(run.exitCode, kExitNoDisk);
-    EXPECT_NE(run.output.find("No USB disk found ! Please plug in the device."), std::string::npos);
-    EXPECT_NE(run.output.find("sim:C does not answer as this controller's reader"),
+    EXPECT_NE(run.output.find("brevant: sim:C does not answer as this controller's reader"),
               std::string::npos)
         << run.output;
     std::string trace = ReadFile(Path("trace.txt"));
@@ -968,7 +1111,7 @@ TEST_F(CliFormat, ThirtySticksAreListedAndTheThirtiethIsFormatted) {
     Finished list = RunBrevant({"list", "--simulate", hub}, InDir());
     EXPECT_EQ(list.exitCode, kExitComplete) << list.output;
     for (int stick = 1; stick <= 30; ++stick) {
-        EXPECT_NE(list.output.find("sim:s" + std::to_string(stick) + " "), std::string::npos)
+        EXPECT_NE(list.output.find("sim:s" + std::to_string(stick) + ": "), std::string::npos)
             << stick << "\n"
             << list.output;
     }
@@ -983,19 +1126,30 @@ TEST_F(CliFormat, ThirtySticksAreListedAndTheThirtiethIsFormatted) {
 
 // ---- Listing and rights ----
 
-TEST_F(CliFormat, ListShowsEveryUnit) {
-    Finished disk = RunBrevant({"list", "--simulate", shop_}, InDir());
+TEST_F(CliFormat, ListShowsEveryUnitAndWritesNothing) {
+    Finished disk = RunBrevant({"list", "--simulate", shop_, "--trace", Path("list.log")}, InDir());
     EXPECT_EQ(disk.exitCode, kExitComplete) << disk.output;
-    EXPECT_NE(disk.output.find("sim:E        8    USB flash disk     62.5 MB  128000 sectors"),
+    EXPECT_NE(disk.output.find("sim:E: USB flash disk, BREVSIM USB Flash Disk 1.00\n"
+                               "  size: 62.5 MiB (128000 sectors)\n"
+                               "  write-protected: not probed"),
               std::string::npos)
         << disk.output;
-    EXPECT_NE(disk.output.find("      no\n"), std::string::npos);
+    std::istringstream trace(ReadFile(Path("list.log")));
+    std::string line;
+    while (std::getline(trace, line)) EXPECT_TRUE(IsReadingCommand(line)) << line;
+
+    // Asked to, it tries a write and says what came of it.
+    Finished probed =
+        RunBrevant({"list", "--probe-write-protect", "--simulate", protected_}, InDir());
+    EXPECT_NE(probed.output.find("  write-protected: yes (a write was refused as protected)"),
+              std::string::npos)
+        << probed.output;
 
     Finished slots = RunBrevant({"list", "--simulate", slots_}, InDir());
     EXPECT_EQ(slots.exitCode, kExitComplete) << slots.output;
-    EXPECT_NE(slots.output.find("sim:E        1    CompactFlash slot"), std::string::npos);
-    EXPECT_NE(slots.output.find("sim:F        2    SmartMedia slot"), std::string::npos);
-    EXPECT_NE(slots.output.find("sim:G        4    MMC slot"), std::string::npos);
+    EXPECT_NE(slots.output.find("sim:E: CompactFlash slot"), std::string::npos);
+    EXPECT_NE(slots.output.find("sim:F: SmartMedia slot"), std::string::npos);
+    EXPECT_NE(slots.output.find("sim:G: MMC slot"), std::string::npos);
     Finished format = RunBrevant({"format", "--yes", "--simulate", slots_}, InDir());
     EXPECT_EQ(format.exitCode, kExitNoDisk);
     EXPECT_NE(format.output.find("card slots"), std::string::npos) << format.output;
@@ -1003,7 +1157,23 @@ TEST_F(CliFormat, ListShowsEveryUnit) {
     Finished empty =
         RunBrevant({"list", "--simulate", Describe("empty.txt", "# nothing here\n")}, InDir());
     EXPECT_EQ(empty.exitCode, kExitNoDisk) << empty.output;
-    EXPECT_NE(empty.output.find("No USB disk found !"), std::string::npos);
+    EXPECT_NE(empty.output.find("brevant: the simulated machine has no drives"), std::string::npos)
+        << empty.output;
+}
+
+// Two sticks side by side are told apart by what they say they are.
+TEST_F(CliFormat, ListTellsTwoSticksApart) {
+    const std::string two = Describe(
+        "two.txt",
+        "reader adapter=0 target=0\nunit DS drive=E name=\"Kingfish Data\"\nbanks 73\n"
+        "reader adapter=0 target=1\nunit DS drive=F name=\"Acme Pocket Disk\"\nbanks 73\n");
+    Finished list = RunBrevant({"list", "--simulate", two}, InDir());
+    EXPECT_EQ(list.exitCode, kExitComplete) << list.output;
+    EXPECT_NE(list.output.find("sim:E: USB flash disk, BREVSIM Kingfish Data"), std::string::npos)
+        << list.output;
+    EXPECT_NE(list.output.find("sim:F: USB flash disk, BREVSIM Acme Pocket Disk"),
+              std::string::npos)
+        << list.output;
 }
 
 TEST_F(CliFormat, WhichFlashDiskIsFormatted) {
@@ -1031,8 +1201,7 @@ TEST_F(CliFormat, WhichFlashDiskIsFormatted) {
                                   "banks 73\n");
     Finished list = RunBrevant({"list", "--simulate", behind}, InDir());
     // Each node is discovered on its own, so the disk is the first unit of its discovery.
-    EXPECT_NE(list.output.find("sim:F        8    USB flash disk"), std::string::npos)
-        << list.output;
+    EXPECT_NE(list.output.find("sim:F: USB flash disk"), std::string::npos) << list.output;
     Finished run = RunBrevant({"format", "--yes", "--simulate", behind}, InDir());
     EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
     EXPECT_NE(run.output.find("Device: sim:F"), std::string::npos);
