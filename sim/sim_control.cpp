@@ -18,6 +18,25 @@ void ControlFolder::Poll() {
         names.push_back(it->path().filename().string());
     }
     std::sort(names.begin(), names.end());
+    // The sticks held out by a file: pulled while it is there, back once it is gone.
+    const std::string held = "pulled-";
+    std::vector<std::size_t> heldNow;
+    for (const std::string& name : names) {
+        if (name.compare(0, held.size(), held) != 0) continue;
+        const std::size_t reader = bus_.ReaderNamed(name.substr(held.size()));
+        if (reader != SimBus::kNoReader) heldNow.push_back(reader);
+    }
+    for (std::size_t reader : heldNow) {
+        if (std::find(heldOut_.begin(), heldOut_.end(), reader) == heldOut_.end()) {
+            bus_.UnplugReader(reader);
+        }
+    }
+    for (std::size_t reader : heldOut_) {
+        if (std::find(heldNow.begin(), heldNow.end(), reader) == heldNow.end()) {
+            bus_.ReplugReader(reader);
+        }
+    }
+    heldOut_ = heldNow;
     for (const bool plugIn : {false, true}) {
         const std::string verb = plugIn ? "replug" : "unplug";
         for (const std::string& name : names) {

@@ -228,6 +228,29 @@ TEST(SimSticks, ControlFolderPullsAndPlugsSticksByNameAndTakesTheFilesAway) {
     EXPECT_FALSE(there("replug"));
 }
 
+// Several programs simulating one machine each follow the folder: a file that holds a stick
+// out is seen by all of them, for as long as it is there.
+TEST(SimSticks, APulledFileHoldsAStickOutForEveryMachineThatLooks) {
+    const auto first = ParseOk(Sticks(3, NoExtra));
+    const auto second = ParseOk(Sticks(3, NoExtra));
+    ASSERT_TRUE(first && second);
+    TempDir dir;
+    first->FollowControlFolder(dir.Path(), 0);
+    second->FollowControlFolder(dir.Path(), 0);
+    std::ofstream(dir.Path() + "/pulled-s03") << "";
+    EXPECT_EQ(Outcome::Good, Tur(*first, 0));
+    EXPECT_EQ(Outcome::Good, Tur(*second, 0));
+    EXPECT_FALSE(first->ReaderPlugged(2));
+    EXPECT_FALSE(second->ReaderPlugged(2));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() + "/pulled-s03"));  // left for the others
+    std::filesystem::remove(dir.Path() + "/pulled-s03");
+    EXPECT_EQ(Outcome::Good, Tur(*first, 0));
+    EXPECT_EQ(Outcome::Good, Tur(*second, 1));
+    EXPECT_TRUE(first->ReaderPlugged(2));
+    EXPECT_TRUE(second->ReaderPlugged(2));
+    EXPECT_TRUE(ReadyAfterAttention(*first, 2));  // back as from a re-plug
+}
+
 TEST(SimSticks, ControlFolderIsLookedIntoAtMostOncePerInterval) {
     const auto bus = ParseOk(Sticks(1, NoExtra));
     ASSERT_TRUE(bus);
