@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
@@ -15,7 +16,8 @@ constexpr unsigned kList = 1u << 0;
 constexpr unsigned kFormat = 1u << 1;
 constexpr unsigned kRestore = 1u << 2;
 constexpr unsigned kCheck = 1u << 3;
-constexpr unsigned kEveryCommand = kList | kFormat | kRestore | kCheck;
+constexpr unsigned kWatch = 1u << 4;
+constexpr unsigned kEveryCommand = kList | kFormat | kRestore | kCheck | kWatch;
 
 enum class Opt {
     Help,
@@ -38,6 +40,10 @@ enum class Opt {
     Map,
     OnDamaged,
     ProbeWriteProtect,
+    WorkerStatus,
+    All,
+    ReportDir,
+    AllPresent,
 };
 
 struct OptionSpec {
@@ -50,12 +56,22 @@ struct OptionSpec {
 };
 
 const OptionSpec kOptions[] = {
-    {Opt::Full, "full", 'f', nullptr, kFormat,
+    {Opt::All, "all", 'a', nullptr, kFormat,
+     "every flash disk of the controller family found, each by a worker of its own"},
+    {Opt::AllPresent, "all-present", 0, nullptr, kWatch,
+     "format the sticks that are there when the watch begins, too"},
+    {Opt::ReportDir, "report-dir", 0, "DIR", kFormat | kWatch,
+     "write a report and a log for every stick into DIR, named by its serial (or node) and "
+     "the time"},
+    {Opt::WorkerStatus, "worker-status", 0, "FD", kFormat,
+     "report progress and the end as status lines on file descriptor FD (a station's parent "
+     "reads them)"},
+    {Opt::Full, "full", 'f', nullptr, kFormat | kWatch,
      "a Full format: surface tests of every block as well"},
-    {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore, "do not ask for confirmation"},
+    {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation"},
     {Opt::Device, "device", 'd', "NODE", kEveryCommand,
      "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E)"},
-    {Opt::Settings, "settings", 0, "FILE", kFormat,
+    {Opt::Settings, "settings", 0, "FILE", kFormat | kWatch,
      "the format switches ([Setting] section, as Brevant.ini); default: Brevant.ini in the "
      "current folder, if there is one"},
     {Opt::Log, "log", 0, "FILE", kFormat,
@@ -64,10 +80,10 @@ const OptionSpec kOptions[] = {
     {Opt::ProbeWriteProtect, "probe-write-protect", 0, nullptr, kList,
      "find out whether each flash disk is write-protected by writing back a sector (or page) "
      "it has just read; never on a disk in use"},
-    {Opt::OnDamaged, "on-damaged", 0, "WHAT", kFormat,
+    {Opt::OnDamaged, "on-damaged", 0, "WHAT", kFormat | kWatch,
      "what a bad block whose mark does not hold makes the run do when nobody answers (--yes, "
      "or no terminal): abort (the default: stop and put the old CIS page back) or continue"},
-    {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat,
+    {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat | kWatch,
      "keep the old CIS page of the stick in DIR before anything is erased (default: "
      "~/.local/state/brevant/cis)"},
     {Opt::Report, "report", 0, "FILE", kFormat | kCheck,
@@ -118,6 +134,12 @@ const CommandSpec kCommands[] = {
      "Reads every block of every flash bank of the stick and tells which are marked bad and "
      "which hold data, decodes its CIS page and the vendor page behind it, and reads its "
      "volume's boot sector. Only reading commands are sent: the stick may be in use."},
+    {CliCommand::Watch, "watch", kWatch, "",
+     "format each stick as it is plugged in, until Ctrl-C (a shop's station)",
+     "Waits for flash disks of the controller family to be plugged in and formats each once, "
+     "by a worker of its own, showing its result until it is pulled. Sticks already there when "
+     "the watch begins are left alone unless --all-present. Ctrl-C stops every worker as Stop "
+     "does and ends with a table of the session. With --yes nothing is asked."},
     {CliCommand::RestoreCis, "restore-cis", kRestore, " FILE",
      "put a stick's old CIS page back from the file a format kept it in",
      "Writes the old CIS page (and the vendor page behind it) that a format kept in FILE back "
@@ -156,13 +178,15 @@ std::string Spelling(const OptionSpec& spec) { return std::string("--") + spec.l
 
 // The commands an option belongs to, for the message about a misplaced one.
 std::string OwnersOf(const OptionSpec& spec) {
-    std::string owners;
+    std::vector<std::string> owners;
     for (const CommandSpec& command : kCommands) {
-        if ((spec.commands & command.bit) == 0) continue;
-        owners += owners.empty() ? "" : " and ";
-        owners += command.name;
+        if ((spec.commands & command.bit) != 0) owners.push_back(command.name);
     }
-    return owners;
+    std::string text;
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == owners.size() ? " and " : ", ") + owners[i];
+    }
+    return text;
 }
 
 bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
@@ -269,6 +293,24 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             return true;
         case Opt::Device:
             parsed->device = option.value;
+            parsed->devices.push_back(option.value);
+            return true;
+        case Opt::All:
+            parsed->all = true;
+            return true;
+        case Opt::AllPresent:
+            parsed->allPresent = true;
+            return true;
+        case Opt::ReportDir:
+            parsed->reportDir = option.value;
+            return true;
+        case Opt::WorkerStatus:
+            if (option.value.empty() || option.value.size() > 4 ||
+                option.value.find_first_not_of("0123456789") != std::string::npos) {
+                *error = option.typed + " needs a file descriptor number";
+                return false;
+            }
+            parsed->workerStatus = std::stoi(option.value);
             return true;
         case Opt::Settings:
             parsed->settingsPath = option.value;
@@ -434,7 +476,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         }
     }
     if (command == nullptr) {
-        *error = "no command given (list, check, format or restore-cis)";
+        *error = "no command given (list, check, format, watch or restore-cis)";
         return false;
     }
     if (command->arguments[0] != '\0' && parsed.argument.empty()) {
@@ -450,6 +492,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             return false;
         }
         if (!Apply(option, &parsed, error)) return false;
+    }
+    if (parsed.all && !parsed.devices.empty()) {
+        *error = "--all and --device do not go together";
+        return false;
     }
     const bool simOnly = !parsed.exportImage.empty() || !parsed.exportPages.empty() ||
                          !parsed.tracePath.empty() || parsed.latencyGiven;

@@ -6,7 +6,7 @@
 #include "core/format_types.h"
 
 // The command line of `brevant`, parsed.
-enum class CliCommand { None, Help, Version, List, Format, Check, RestoreCis };
+enum class CliCommand { None, Help, Version, List, Format, Check, RestoreCis, Watch };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
@@ -25,11 +25,16 @@ struct CliOptions {
     std::string tracePath;    // --trace FILE (simulated machine only)
     std::uint32_t simLatencyMicroseconds = 0;  // --sim-latency MICROSECONDS
     bool latencyGiven = false;
-    std::string backupDir;           // --backup-dir DIR: where the old CIS pages are kept
-    std::string reportPath;          // --report FILE: the run's report as JSON
-    bool json = false;               // --json: the report on standard output instead of the text
-    std::string mapPath;             // --map FILE: a picture of the flash as SVG
-    bool probeWriteProtect = false;  // list --probe-write-protect: try a write
+    std::string backupDir;             // --backup-dir DIR: where the old CIS pages are kept
+    std::string reportPath;            // --report FILE: the run's report as JSON
+    bool json = false;                 // --json: the report on standard output instead of the text
+    std::string mapPath;               // --map FILE: a picture of the flash as SVG
+    bool probeWriteProtect = false;    // list --probe-write-protect: try a write
+    int workerStatus = -1;             // --worker-status FD: a station's worker reports there
+    std::vector<std::string> devices;  // every --device given (the last is `device`)
+    bool all = false;                  // format --all: every flash disk found
+    std::string reportDir;             // --report-dir DIR: a report and a log per stick
+    bool allPresent = false;           // watch --all-present: sticks there at the start too
     enum class OnDamaged { Ask, Abort, Continue };
     OnDamaged onDamaged = OnDamaged::Ask;  // --on-damaged abort|continue
 };

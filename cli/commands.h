@@ -8,6 +8,9 @@ int RunListCommand(const CliOptions& options);
 int RunFormatCommand(const CliOptions& options);
 int RunRestoreCisCommand(const CliOptions& options);
 int RunCheckCommand(const CliOptions& options);
+// format --all, several --device, or --report-dir: a worker per stick.
+int RunStationFormat(const CliOptions& options);
+int RunWatchCommand(const CliOptions& options);
 
 // Says that discovery found no unit, and the likeliest reason.
 void ReportNoReader(Machine& machine, const CliOptions& options);

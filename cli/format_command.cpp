@@ -22,6 +22,7 @@
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_run.h"
+#include "cli/worker_status.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "format/cis_backup.h"
@@ -177,9 +178,8 @@ DamagedAnswer DamagedAnswerOf(const CliOptions& options) {
 
 // The format itself, from choosing the stick to its report; the caller writes the exports.
 int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
-                       Machine& machine, std::FILE* out) {
+                       Machine& machine, std::FILE* out, std::FILE* status, RunReport& report) {
     const long long startedAt = static_cast<long long>(std::time(nullptr));
-    RunReport report;
     report.command = "format";
     report.hasMode = true;
     report.mode = options.mode;
@@ -250,6 +250,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     const bool showProgress = options.verbosity >= 0 && !options.json;
     TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
                     DamagedAnswerOf(options), keep);
+    run.SetStatusOut(status);
     if (showProgress) {
         std::fprintf(out, "Formatting... press Ctrl-C to stop.\n");
         std::fflush(out);
@@ -275,6 +276,9 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
 }  // namespace
 
 int RunFormatCommand(const CliOptions& options) {
+    const bool station = options.workerStatus < 0 &&
+                         (options.all || options.devices.size() > 1 || !options.reportDir.empty());
+    if (station) return RunStationFormat(options);
     FormatSettings settings;
     if (!LoadFormatSettings(options, &settings)) return kExitUsage;
     if (!options.assumeYes && !InputIsTerminal()) {
@@ -293,14 +297,24 @@ int RunFormatCommand(const CliOptions& options) {
         Complain(error);
         return exitCode;
     }
+    // A station's worker tells its parent how it goes, on the descriptor it was given.
+    std::FILE* status = options.workerStatus >= 0 ? ::fdopen(options.workerStatus, "w") : nullptr;
+    RunReport report;
     // With --json standard output holds the report alone; the words go to standard error.
-    int code = FormatWithSettings(options, settings, log, *machine, options.json ? stderr : stdout);
+    int code = FormatWithSettings(options, settings, log, *machine, options.json ? stderr : stdout,
+                                  status, report);
     log.Flush();
     // The simulated machine's exports are written however the run ended: the trace of a refused
     // run shows what was (not) sent.
     if (!machine->WriteExports(options, &error)) {
         Complain(error);
         if (code == kExitComplete) code = kExitFailed;
+    }
+    if (status != nullptr) {
+        WriteEndLine(status, code, report.result.empty() ? "failed" : report.result,
+                     report.record.badBlocks, report.record.unmarkableBlocks,
+                     report.capacityAfterKnown, report.capacityAfterSectors, report.message);
+        std::fclose(status);
     }
     return code;
 }

@@ -8,6 +8,7 @@
 
 #include "cli/exit_codes.h"
 #include "reader/sgio_nodes.h"
+#include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 
 namespace fs = std::filesystem;
@@ -141,7 +142,12 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
 
 bool Machine::WriteExports(const CliOptions& options, std::string* error) {
     if (!bus_) return true;
+    // The stick --device named, else the machine's first.
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    if (places_.size() == 1 && simPort_->UnitAt(places_[0]) != nullptr &&
+        simPort_->UnitAt(places_[0])->FlashDisk() != nullptr) {
+        disk = simPort_->UnitAt(places_[0])->FlashDisk();
+    }
     bool ok = true;
     auto note = [&](const std::string& what) {
         if (!error->empty()) *error += "; ";

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
             return RunListCommand(options);
         case CliCommand::Format:
             return RunFormatCommand(options);
+        case CliCommand::Watch:
+            return RunWatchCommand(options);
         case CliCommand::Check:
             return RunCheckCommand(options);
         case CliCommand::RestoreCis:

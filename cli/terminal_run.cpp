@@ -2,6 +2,7 @@
 
 #include "cli/prompt.h"
 #include "cli/stop_signals.h"
+#include "cli/worker_status.h"
 #include "core/string_table.h"
 
 namespace {
@@ -29,6 +30,15 @@ TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FI
 void TerminalRun::NotePhase(const char* phase) {
     phase_ = phase;
     if (!stopRequested_) view_.Update(Figures(), true);
+    ReportStatus(true);
+}
+
+void TerminalRun::ReportStatus(bool force) {
+    if (status_ == nullptr) return;
+    // A few lines a second are plenty for the parent's display.
+    if (!force && SecondsSince(lastStatus_) < 0.25) return;
+    clock_gettime(CLOCK_MONOTONIC, &lastStatus_);
+    WriteProgressLine(status_, blocksDone_, totalBlocks_, badBlocks_, phase_);
 }
 
 double TerminalRun::ElapsedSeconds() const { return SecondsSince(started_); }
@@ -67,6 +77,7 @@ void TerminalRun::PumpOneMessage() {
         return;
     }
     if (!stopRequested_) view_.Update(Figures());
+    ReportStatus(false);
 }
 
 void TerminalRun::ResetProgress() {

@@ -45,6 +45,9 @@ class TerminalRun final : public RunInterface {
     bool KeepOldPages(const CisBackup& pages, std::string* reason) override;
     void NoteRunRecord(const RunRecord& record) override { record_ = record; }
 
+    // A station's worker: the progress also goes to the parent, as status lines.
+    void SetStatusOut(std::FILE* status) { status_ = status; }
+
     // Shows the figures once more, whatever the time (the end of the run).
     void ShowFinalProgress();
     void EndProgressLine() { view_.Break(); }
@@ -59,6 +62,7 @@ class TerminalRun final : public RunInterface {
 
   private:
     ProgressFigures Figures() const;
+    void ReportStatus(bool force);
     // Asks the engine to stop, notes why (cause) and says so on its own line.
 
     const FormatSettings& settings_;
@@ -80,5 +84,7 @@ class TerminalRun final : public RunInterface {
     std::string percentText_;
     std::string backupFile_;
     const char* phase_ = "preparing";
+    std::FILE* status_ = nullptr;
+    std::timespec lastStatus_{};
     RunRecord record_;
 };

@@ -63,10 +63,14 @@ const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
 // Whether the stick can still be talked to: gone (the system says there is no device), quiet
 // (too many commands in a row without an answer), or there.
 BlockVerdict LinkVerdict(const FormatRun& f) {
-    if (f.run.EndsRunOnRemoval() && LastUnitOutcome(f.unit).status == CommandStatus::NoDevice) {
-        return BlockVerdict::Removed;
+    const CommandStatus last = LastUnitOutcome(f.unit).status;
+    if (last == CommandStatus::NoDevice) {
+        // The dialog hears of a pulled stick from the system, whose rescan stops the run.
+        return f.run.EndsRunOnRemoval() ? BlockVerdict::Removed : BlockVerdict::Next;
     }
-    if (ConsecutiveSilentCommands() >= kSilentCommandLimit) return BlockVerdict::Unresponsive;
+    if (last == CommandStatus::TimedOut && ConsecutiveSilentCommands() >= kSilentCommandLimit) {
+        return BlockVerdict::Unresponsive;
+    }
     return BlockVerdict::Next;
 }
 

@@ -106,3 +106,12 @@ CommandOutcome SimPort::Execute(const PortAddress& address, const std::uint8_t* 
 }
 
 }  // namespace sim
+
+namespace sim {
+
+SimUnit* SimPort::UnitAt(std::uint32_t place) const {
+    const Place* at = PlaceAt(place);
+    return at != nullptr ? at->device->Unit(at->lun) : nullptr;
+}
+
+}  // namespace sim

@@ -28,6 +28,8 @@ class SimPort final : public ScsiPort {
     static std::string NodeName(char letter);
     // The place named so, or PlaceCount() when there is none.
     std::uint32_t FindPlace(const std::string& name) const;
+    // The unit at a place; nullptr past the end.
+    SimUnit* UnitAt(std::uint32_t place) const;
 
     const char* Name() const override { return "simulator"; }
     PortShape Shape() const override { return PortShape::Drives; }

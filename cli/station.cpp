@@ -1,0 +1,292 @@
+#include "cli/station.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "cli/exit_codes.h"
+#include "cli/machine.h"
+#include "cli/progress_view.h"
+#include "cli/reader_session.h"
+#include "cli/run_summary.h"
+#include "format/device_access.h"
+#include "format/disk_probe.h"
+#include "reader/sgio_nodes.h"
+
+namespace {
+
+// The worker's status pipe is this descriptor in the worker.
+constexpr int kWorkerStatusFd = 3;
+
+double Now() {
+    std::timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string Stamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// "disk.img" with "-sim_E" before its extension: one file of each stick.
+std::string PerStick(const std::string& path, const std::string& stick) {
+    if (path.empty()) return path;
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1)) {
+        return path + "-" + stick;
+    }
+    return path.substr(0, dot) + "-" + stick + path.substr(dot);
+}
+
+std::string ProgramPath() {
+    char path[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("brevant");
+}
+
+void TakeLines(StationStick* stick, const char* bytes, std::size_t count) {
+    stick->pending.append(bytes, count);
+    for (std::size_t end = stick->pending.find('\n'); end != std::string::npos;
+         end = stick->pending.find('\n')) {
+        ReadStatusLine(stick->pending.substr(0, end), &stick->status);
+        stick->pending.erase(0, end + 1);
+    }
+    // A worker gone mad cannot make the parent hold a line without end.
+    if (stick->pending.size() > 4096) stick->pending.clear();
+}
+
+std::string ResultOf(const StationStick& stick) {
+    if (stick.status.ended) return stick.status.result;
+    if (stick.exited) return "failed (the worker ended without a word)";
+    return "running";
+}
+
+}  // namespace
+
+std::string StickFileName(const DeviceIdentity& identity) {
+    const std::string source = identity.serial.empty() ? identity.node : identity.serial;
+    std::string name;
+    for (char c : source) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_';
+        name += plain ? c : '_';
+    }
+    if (name.compare(0, 5, "_dev_") == 0) name.erase(0, 5);
+    return name.empty() ? "stick" : name.substr(0, 64);
+}
+
+Station::Station(const CliOptions& options) : options_(options), program_(ProgramPath()) {}
+
+std::vector<std::string> Station::WorkerArguments(const StationStick& stick) const {
+    const std::string name = StickFileName(stick.identity);
+    std::vector<std::string> args = {program_,          "format",
+                                     "--yes",           "--quiet",
+                                     "--device",        stick.identity.node,
+                                     "--worker-status", std::to_string(kWorkerStatusFd)};
+    if (options_.mode == FormatMode::Full) args.push_back("--full");
+    auto pass = [&args](const char* option, const std::string& value) {
+        if (value.empty()) return;
+        args.push_back(option);
+        args.push_back(value);
+    };
+    if (options_.settingsGiven) pass("--settings", options_.settingsPath);
+    pass("--simulate", options_.simulate);
+    if (options_.latencyGiven) {
+        pass("--sim-latency", std::to_string(options_.simLatencyMicroseconds));
+    }
+    if (options_.onDamaged == CliOptions::OnDamaged::Continue) pass("--on-damaged", "continue");
+    if (options_.onDamaged == CliOptions::OnDamaged::Abort) pass("--on-damaged", "abort");
+    pass("--backup-dir", options_.backupDir);
+    pass("--export-image", PerStick(options_.exportImage, name));
+    pass("--export-pages", PerStick(options_.exportPages, name));
+    pass("--trace", PerStick(options_.tracePath, name));
+    pass("--report", stick.reportFile);
+    if (!options_.reportDir.empty()) {
+        pass("--log", stick.reportFile.substr(0, stick.reportFile.size() - 5) + ".log");
+    } else {
+        pass("--log", PerStick(options_.logPath, name));
+    }
+    return args;
+}
+
+bool Station::Start(StationStick* stick, std::string* error) {
+    if (!options_.reportDir.empty()) {
+        stick->reportFile =
+            options_.reportDir + "/" + StickFileName(stick->identity) + "-" + Stamp() + ".json";
+        for (int n = 2; ::access(stick->reportFile.c_str(), F_OK) == 0; ++n) {
+            stick->reportFile = options_.reportDir + "/" + StickFileName(stick->identity) + "-" +
+                                Stamp() + "-" + std::to_string(n) + ".json";
+        }
+    }
+    const std::vector<std::string> args = WorkerArguments(*stick);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        *error = std::string("no pipe for a worker: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        *error = std::string("no worker process: ") + std::strerror(errno);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // The worker: its words go nowhere (its report and log hold them), its status to fd 3.
+        ::dup2(pipeFds[1], kWorkerStatusFd);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        if (options_.verbosity < 1) ::dup2(null, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program_.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    stick->pid = pid;
+    stick->statusFd = pipeFds[0];
+    stick->started = Now();
+    return true;
+}
+
+void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
+    std::vector<pollfd> fds;
+    std::vector<StationStick*> owners;
+    for (StationStick& stick : sticks) {
+        if (stick.statusFd < 0) continue;
+        fds.push_back(pollfd{stick.statusFd, POLLIN, 0});
+        owners.push_back(&stick);
+    }
+    if (!fds.empty()) {
+        ::poll(fds.data(), fds.size(), milliseconds);
+    } else if (milliseconds > 0) {
+        ::usleep(static_cast<useconds_t>(milliseconds) * 1000u);
+    }
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+            TakeLines(owners[i], buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            ::close(owners[i]->statusFd);
+            owners[i]->statusFd = -1;
+        }
+    }
+    for (StationStick& stick : sticks) {
+        if (stick.pid <= 0 || stick.exited) continue;
+        int status = 0;
+        rusage usage{};
+        if (::wait4(stick.pid, &status, WNOHANG, &usage) != stick.pid) continue;
+        stick.exited = true;
+        stick.seconds = Now() - stick.started;
+        stick.peakKiB = usage.ru_maxrss;
+        stick.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+}
+
+void Station::StopAll(std::vector<StationStick>& sticks) {
+    for (StationStick& stick : sticks) {
+        if (stick.pid > 0 && !stick.exited) ::kill(stick.pid, SIGINT);
+    }
+}
+
+std::string StickLine(const StationStick& stick, int width) {
+    const WorkerStatus& s = stick.status;
+    std::string line = stick.identity.node + "  ";
+    if (s.ended || stick.exited) {
+        line += ResultOf(stick) + ", " + std::to_string(s.badBlocks) + " bad";
+        if (s.capacityKnown) line += ", " + SizeText(s.capacitySectors);
+    } else {
+        char figures[96];
+        std::snprintf(figures, sizeof figures, "%3d%%  %u/%u  %s  %u bad",
+                      BlocksDonePercent(s.blocksDone, s.totalBlocks), s.blocksDone, s.totalBlocks,
+                      s.phase.c_str(), s.badBlocks);
+        line += figures;
+    }
+    if (width > 1 && line.size() >= static_cast<std::size_t>(width)) {
+        line.resize(static_cast<std::size_t>(width - 1));
+    }
+    return line;
+}
+
+std::string StationTable(const std::vector<StationStick>& sticks) {
+    std::string table;
+    char row[256];
+    std::snprintf(row, sizeof row, "%-16s %-16s %5s  %-28s %8s\n", "STICK", "RESULT", "BAD",
+                  "CAPACITY AFTER", "TIME");
+    table += row;
+    for (const StationStick& stick : sticks) {
+        const WorkerStatus& s = stick.status;
+        const std::string capacity = s.capacityKnown ? SizeText(s.capacitySectors) : "-";
+        const long seconds = static_cast<long>(stick.seconds + 0.5);
+        std::string result = ResultOf(stick);
+        if (s.ended && s.unmarkable != 0) result += " (unmarkable)";
+        std::snprintf(row, sizeof row, "%-16s %-16s %5u  %-28s %8s\n",
+                      stick.identity.node.substr(0, 16).c_str(), result.substr(0, 16).c_str(),
+                      s.badBlocks, capacity.c_str(), ShortDuration(seconds).c_str());
+        table += row;
+    }
+    return table;
+}
+
+int StationExitCode(const std::vector<StationStick>& sticks) {
+    bool failed = false, noDisk = false, cancelled = false, unmarkable = false;
+    for (const StationStick& stick : sticks) {
+        const int code = stick.status.ended ? stick.status.exitCode : stick.exitCode;
+        failed = failed || (code != kExitComplete && code != kExitNoDisk &&
+                            code != kExitCancelled && code != kExitCompleteUnmarkable);
+        noDisk = noDisk || code == kExitNoDisk;
+        cancelled = cancelled || code == kExitCancelled;
+        unmarkable = unmarkable || code == kExitCompleteUnmarkable;
+    }
+    if (failed) return kExitFailed;
+    if (noDisk) return kExitNoDisk;
+    if (cancelled) return kExitCancelled;
+    if (unmarkable) return kExitCompleteUnmarkable;
+    return kExitComplete;
+}
+
+bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
+                std::vector<StationStick>* sticks) {
+    std::vector<std::uint32_t> places;
+    for (std::uint32_t place : machine.Places()) {
+        const std::string node = machine.Port().PlaceName(place);
+        if (std::find(skip.begin(), skip.end(), node) == skip.end()) places.push_back(place);
+    }
+    std::vector<FoundUnit> units;
+    if (!FindAllUnits(machine.Port(), places, &units)) return false;
+    for (const FoundUnit& unit : units) {
+        if (!IsFlashDiskKey(unit.key)) continue;
+        StationStick stick;
+        stick.identity = IdentityOfInquiry(unit.node, unit.inquiry);
+        if (!machine.Simulated()) stick.identity.serial = UsbSerialOfNode(unit.node);
+        ReaderSession session(machine.Port(), {unit.place});
+        if (session.Open() && !session.Units().empty()) {
+            const DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, false);
+            stick.sizeText = !state.ready         ? "not ready"
+                             : state.capacityRead ? SizeText(state.lastBlock + 1)
+                                                  : "not formatted";
+        }
+        sticks->push_back(stick);
+    }
+    return true;
+}

@@ -1,0 +1,225 @@
+// brevant format --all (or --device given several times, or --report-dir), and brevant watch:
+// the station's two ways of formatting many sticks, each by a worker of its own.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/machine.h"
+#include "cli/prompt.h"
+#include "cli/settings_check.h"
+#include "cli/station.h"
+#include "cli/station_view.h"
+#include "cli/stick_choice.h"
+#include "cli/stop_signals.h"
+
+namespace {
+
+// Between looks for news of the workers (and, watching, for sticks that came or went).
+constexpr int kLookMilliseconds = 200;
+// How often a watch looks for sticks plugged in or pulled: a bounded poll of the nodes, which
+// needs nothing of the system but the nodes themselves.
+constexpr int kWatchLooksPerScan = 3;
+
+// The problems a user can mend are told before anything is asked or started.
+bool CheckInputs(const CliOptions& options) {
+    if (options.settingsGiven) {
+        const SettingsCheck check = CheckSettingsFile(options.settingsPath);
+        if (!check.readable || !check.problems.empty()) {
+            for (const auto& problem : check.problems) {
+                Complain(options.settingsPath + ": " + problem);
+            }
+            if (!check.readable) Complain(options.settingsPath + ": cannot read the settings file");
+            return false;
+        }
+    }
+    if (!options.reportDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.reportDir, error);
+        if (!std::filesystem::is_directory(options.reportDir)) {
+            Complain(options.reportDir + ": not a folder the reports can go to");
+            return false;
+        }
+    }
+    if (!options.assumeYes && !InputIsTerminal()) {
+        Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
+        return false;
+    }
+    return true;
+}
+
+// Runs the workers to their end, passing a stop (Ctrl-C, SIGTERM) on to each of them.
+void RunToTheEnd(Station& station, std::vector<StationStick>& sticks, StationView& view) {
+    int stopsSeen = StopSignalCount();
+    for (;;) {
+        station.Follow(sticks, kLookMilliseconds);
+        if (StopSignalCount() != stopsSeen) {
+            stopsSeen = StopSignalCount();
+            station.StopAll(sticks);
+        }
+        view.Show(sticks);
+        const bool done = std::all_of(sticks.begin(), sticks.end(), [](const StationStick& s) {
+            return s.exited && s.statusFd < 0;
+        });
+        if (done) break;
+    }
+    view.Show(sticks, true);
+}
+
+std::vector<std::string> NodesOf(const std::vector<StationStick>& sticks) {
+    std::vector<std::string> nodes;
+    for (const StationStick& stick : sticks) nodes.push_back(stick.identity.node);
+    return nodes;
+}
+
+}  // namespace
+
+int RunStationFormat(const CliOptions& options) {
+    if (!CheckInputs(options)) return kExitUsage;
+    std::string error;
+    int exitCode = kExitFailed;
+    // The sticks are found over every node; --device picks among them.
+    CliOptions everyNode = options;
+    everyNode.device.clear();
+    auto machine = Machine::Open(everyNode, &error, &exitCode);
+    if (!machine) {
+        Complain(error);
+        return exitCode;
+    }
+    std::vector<StationStick> found;
+    if (!FindSticks(*machine, {}, &found)) {
+        Complain("the SCSI transport cannot start");
+        return kExitFailed;
+    }
+    std::vector<StationStick> sticks;
+    if (options.all) {
+        sticks = found;
+    } else {
+        for (const std::string& node : options.devices) {
+            auto it = std::find_if(found.begin(), found.end(), [&node](const StationStick& s) {
+                return s.identity.node == node;
+            });
+            if (it == found.end()) {
+                Complain(node + ": no flash disk of this controller family there");
+                return kExitNoDisk;
+            }
+            sticks.push_back(*it);
+        }
+    }
+    if (sticks.empty()) {
+        ReportNoReader(*machine, options);
+        return kExitNoDisk;
+    }
+
+    std::printf("%zu stick(s) to format (%s):\n", sticks.size(),
+                options.mode == FormatMode::Full ? "full" : "quick");
+    for (const StationStick& stick : sticks) {
+        const DeviceIdentity& id = stick.identity;
+        std::printf("  %s  %s %s %s%s  %s\n", id.node.c_str(), id.vendor.c_str(),
+                    id.product.c_str(), id.revision.c_str(),
+                    id.serial.empty() ? "" : ("  serial " + id.serial).c_str(),
+                    stick.sizeText.c_str());
+    }
+    InstallStopSignals();
+    if (!options.assumeYes &&
+        (!AskYesNo(stdout, "Everything on these sticks will be erased. Format them?", 0) ||
+         StopSignalCount() != 0)) {
+        std::printf("Nothing was changed.\n");
+        return kExitCancelled;
+    }
+    machine.reset();  // the workers have the nodes to themselves
+
+    Station station(options);
+    for (StationStick& stick : sticks) {
+        if (!station.Start(&stick, &error)) {
+            Complain(stick.identity.node + ": " + error);
+            stick.exited = true;
+        }
+    }
+    StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
+    RunToTheEnd(station, sticks, view);
+    std::fputs(StationTable(sticks).c_str(), stdout);
+    std::fflush(stdout);
+    return StationExitCode(sticks);
+}
+
+int RunWatchCommand(const CliOptions& options) {
+    if (!CheckInputs(options)) return kExitUsage;
+    std::string error;
+    int exitCode = kExitFailed;
+    InstallStopSignals();
+    if (!options.assumeYes &&
+        (!AskYesNo(stdout,
+                   "Every stick plugged in from now on will be erased and formatted. Go on?", 0) ||
+         StopSignalCount() != 0)) {
+        std::printf("Nothing was changed.\n");
+        return kExitCancelled;
+    }
+    std::vector<StationStick> session;  // every stick of the session, in the order it came
+    std::vector<std::string> present;   // the nodes of sticks there now
+    Station station(options);
+    StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
+    bool first = true;
+    for (int look = 0; StopSignalCount() == 0; ++look) {
+        if (look % kWatchLooksPerScan == 0) {
+            // A fresh look at the nodes each time: sticks plugged in get nodes of their own.
+            auto machine = Machine::Open(options, &error, &exitCode);
+            if (!machine) {
+                Complain(error);
+                return exitCode;
+            }
+            std::vector<std::string> busy;
+            for (const StationStick& stick : session) {
+                if (!stick.exited) busy.push_back(stick.identity.node);
+            }
+            std::vector<StationStick> found;
+            if (!FindSticks(*machine, busy, &found)) {
+                Complain("the SCSI transport cannot start");
+                return kExitFailed;
+            }
+            machine.reset();
+            std::vector<std::string> now = NodesOf(found);
+            now.insert(now.end(), busy.begin(), busy.end());
+            for (StationStick& stick : found) {
+                const std::string& node = stick.identity.node;
+                if (std::find(present.begin(), present.end(), node) != present.end()) continue;
+                if (first && !options.allPresent) continue;  // there before the watch began
+                session.push_back(stick);
+                if (!station.Start(&session.back(), &error)) {
+                    Complain(node + ": " + error);
+                    session.back().exited = true;
+                }
+            }
+            present = now;
+            if (first) {
+                // Said once the sticks already there are known: from here on, a stick is new.
+                std::printf("Watching for sticks (%zu there already%s); Ctrl-C ends the watch.\n",
+                            found.size(), options.allPresent ? ", formatted too" : ", left alone");
+                std::fflush(stdout);
+            }
+            first = false;
+        }
+        station.Follow(session, kLookMilliseconds);
+        // A stick that is gone is shown no more; its result stays in the session's table.
+        std::vector<StationStick> shown;
+        for (const StationStick& stick : session) {
+            if (!stick.exited ||
+                std::find(present.begin(), present.end(), stick.identity.node) != present.end()) {
+                shown.push_back(stick);
+            }
+        }
+        view.Show(shown);
+    }
+    station.StopAll(session);
+    StationView ending(stdout, false);
+    RunToTheEnd(station, session, ending);
+    std::printf("The watch ended.\n");
+    std::fputs(StationTable(session).c_str(), stdout);
+    std::fflush(stdout);
+    return session.empty() ? kExitComplete : StationExitCode(session);
+}

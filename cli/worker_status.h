@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// What a station's worker (one `brevant format` per stick) tells its parent, one line at a time
+// on a pipe:
+//
+//   progress DONE TOTAL BAD PHASE
+//   end EXIT RESULT BAD UNMARKABLE CAPACITY MESSAGE
+//
+// CAPACITY is the sectors after the format, or "-"; PHASE and MESSAGE run to the line's end.
+
+struct WorkerStatus {
+    bool ended = false;
+    std::uint32_t blocksDone = 0;
+    std::uint32_t totalBlocks = 0;
+    std::uint32_t badBlocks = 0;
+    std::string phase = "starting";
+    int exitCode = -1;
+    std::string result;
+    std::uint32_t unmarkable = 0;
+    bool capacityKnown = false;
+    std::uint32_t capacitySectors = 0;
+    std::string message;
+};
+
+void WriteProgressLine(std::FILE* out, std::uint32_t done, std::uint32_t total, std::uint32_t bad,
+                       const char* phase);
+void WriteEndLine(std::FILE* out, int exitCode, const std::string& result, std::uint32_t bad,
+                  std::uint32_t unmarkable, bool capacityKnown, std::uint32_t capacity,
+                  const std::string& message);
+
+// Takes one line into the status; false for a line that is not one of the two.
+bool ReadStatusLine(const std::string& line, WorkerStatus* status);

@@ -1,0 +1,214 @@
+// A shop's station: many simulated sticks formatted at once by `brevant format --all` and
+// `brevant watch`, each by a worker of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "sim/sim_bus.h"
+#include "sim/sim_flash_disk.h"
+#include "tests/brevant_process.h"
+#include "tests/report_schema.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using namespace brevant_test;
+namespace fs = std::filesystem;
+
+// Eight sticks of 16 MiB with an old CIS page and a vendor page each; four of them in trouble.
+std::string EightSticks() {
+    std::string text;
+    const char* faults[] = {
+        "",  // s1..s4: sound
+        "",
+        "",
+        "",
+        "write-protected\n",       // s5
+        "hang-from 300\n",         // s6: stops answering for good part way through
+        "pull-at commands=400\n",  // s7: pulled part way through
+        "erase-fails 0:20\nmark-does-not-stick 0:20\n",  // s8: its bad mark does not hold
+    };
+    for (int i = 0; i < 8; ++i) {
+        text += "reader\nunit DS node=s" + std::to_string(i + 1) +
+                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i + 1) +
+                "\"\n" + faults[i];
+    }
+    return text;
+}
+
+class Station : public ::testing::Test {
+  protected:
+    void SetUp() override { setenv("XDG_STATE_HOME", Path("state").c_str(), 1); }
+    void TearDown() override {
+        unsetenv("XDG_STATE_HOME");
+        unsetenv("BREVANT_SIM_CONTROL");
+    }
+    std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
+    Brevant::Options InDir() const {
+        Brevant::Options o;
+        o.dir = dir_.Path();
+        return o;
+    }
+    std::string Describe(const std::string& name, const std::string& text) const {
+        WriteFile(Path(name), text);
+        return Path(name);
+    }
+    // The files of the report folder that end so, sorted.
+    std::vector<std::string> Reports(const std::string& ending) const {
+        std::vector<std::string> files;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(Path("reports"), error)) {
+            const std::string name = entry.path().string();
+            if (name.size() > ending.size() &&
+                name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
+                files.push_back(name);
+            }
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
+    const std::string machine = Describe("station.txt", EightSticks());
+    WriteFile(Path("marks.ini"), "[Setting]\nVerifyMarkBad=1\n");
+    Finished run = RunBrevant(
+        {"format", "--all", "--full", "--yes", "--settings", Path("marks.ini"), "--simulate",
+         machine, "--report-dir", Path("reports"), "--export-image", Path("disk.img")},
+        InDir());
+    EXPECT_EQ(run.exitCode, kExitFailed) << run.output;  // some failed: not 0
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"sim:s1", "complete"}, {"sim:s2", "complete"},        {"sim:s3", "complete"},
+        {"sim:s4", "complete"}, {"sim:s5", "write-protected"}, {"sim:s6", "unresponsive"},
+        {"sim:s7", "removed"},  {"sim:s8", "cancelled"},
+    };
+    for (const auto& [node, result] : expected) {
+        // The table's row of the stick.
+        const std::size_t row = run.output.rfind("\n" + node + " ");
+        ASSERT_NE(row, std::string::npos) << node << "\n" << run.output;
+        const std::string line = run.output.substr(row + 1, run.output.find('\n', row + 1) - row);
+        EXPECT_NE(line.find(" " + result), std::string::npos) << line;
+    }
+    // A report and a log per stick, each report one that validates and says the same.
+    const std::vector<std::string> reports = Reports(".json");
+    ASSERT_EQ(reports.size(), 8u);
+    EXPECT_EQ(Reports(".log").size(), 8u);
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const std::string text = ReadFile(reports[i]);
+        EXPECT_EQ(SchemaErrors(text), "") << reports[i];
+        const auto json = nlohmann::json::parse(text);
+        EXPECT_EQ(json["device"]["node"], expected[i].first);
+        EXPECT_EQ(json["result"], expected[i].second) << reports[i];
+    }
+    // The sound sticks hold clean volumes.
+    if (HaveTool("fsck.fat") || HaveTool("/sbin/fsck.fat")) {
+        for (int i = 1; i <= 4; ++i) {
+            const std::string image = Path("disk-sim_s" + std::to_string(i) + ".img");
+            ASSERT_TRUE(fs::exists(image)) << image;
+            EXPECT_EQ(
+                std::system(("PATH=$PATH:/sbin:/usr/sbin fsck.fat -n " + image + " >/dev/null 2>&1")
+                                .c_str()),
+                0)
+                << image;
+        }
+    }
+    // The stick whose mark did not hold stopped at the question, unattended, and has its pages.
+    const auto damaged = nlohmann::json::parse(ReadFile(reports[7]));
+    EXPECT_EQ(damaged["cis"]["old_cis_page_fate"], "restored");
+}
+
+// Ctrl-C at the station stops every worker as Stop does: each puts its stick's pages back.
+TEST_F(Station, CtrlCRestoresEveryStick) {
+    std::string text;
+    for (int i = 1; i <= 4; ++i) {
+        text += "reader\nunit DS node=s" + std::to_string(i) +
+                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i) + "\"\n";
+    }
+    const std::string machine = Describe("four.txt", text);
+    std::string error;
+    auto original = sim::SimBus::Parse(text, &error);
+    ASSERT_TRUE(original) << error;
+
+    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
+                 "--export-pages", Path("pages.bin")},
+                InDir());
+    ASSERT_TRUE(run.WaitFor("scan")) << run.Output();
+    usleep(500 * 1000);  // every worker is in its scan by now: the old pages' block is erased
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Finish(120), kExitCancelled) << run.Output();
+    for (int i = 1; i <= 4; ++i) {
+        const std::string pages = ReadFile(Path("pages-sim_s" + std::to_string(i) + ".bin"));
+        ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes) << i;
+        sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
+        EXPECT_EQ(std::memcmp(pages.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes), 0)
+            << i;
+        EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
+                              sim::kPageImageBytes),
+                  0)
+            << i;
+    }
+}
+
+// The station that waits: each stick formatted once as it comes, none twice, the one there from
+// the start left alone, and the session's table at Ctrl-C.
+TEST_F(Station, WatchFormatsEachStickOnceAsItIsPluggedIn) {
+    std::string text;
+    for (int i = 1; i <= 4; ++i) {
+        text += "reader\nunit DS node=s" + std::to_string(i) + "\nbanks 73\ncis page=0\n";
+    }
+    const std::string machine = Describe("hub.txt", text);
+    const std::string control = Path("control");
+    fs::create_directories(control);
+    // s1 is in from the start; s2, s3 and s4 are still out.
+    for (int i = 2; i <= 4; ++i) WriteFile(control + "/pulled-s" + std::to_string(i), "");
+    setenv("BREVANT_SIM_CONTROL", control.c_str(), 1);
+    fs::create_directories(Path("reports"));
+    Brevant watch({"watch", "--yes", "--simulate", machine, "--report-dir", Path("reports")},
+                  InDir());
+    ASSERT_TRUE(watch.WaitFor("Watching for sticks")) << watch.Output();
+    auto reportsFor = [this](const std::string& stick) {
+        int n = 0;
+        for (const std::string& file : Reports(".json")) {
+            n += file.find("/sim_" + stick + "-") != std::string::npos ? 1 : 0;
+        }
+        return n;
+    };
+    auto waitForReport = [&](const std::string& stick) {
+        for (int tries = 0; tries < 300 && reportsFor(stick) == 0; ++tries) usleep(50 * 1000);
+        // The report is written as the worker ends; give it the time to write it whole.
+        usleep(300 * 1000);
+        return reportsFor(stick);
+    };
+    fs::remove(control + "/pulled-s2");  // s2 plugged in
+    EXPECT_EQ(waitForReport("s2"), 1) << watch.Output();
+    WriteFile(control + "/pulled-s2", "");  // and pulled
+    fs::remove(control + "/pulled-s3");     // s3 and s4 plugged in together
+    fs::remove(control + "/pulled-s4");
+    EXPECT_EQ(waitForReport("s3"), 1) << watch.Output();
+    EXPECT_EQ(waitForReport("s4"), 1) << watch.Output();
+    usleep(1500 * 1000);  // some more looks: nothing is formatted twice meanwhile
+    watch.Signal(SIGINT);
+    EXPECT_EQ(watch.Finish(60), kExitComplete) << watch.Output();
+    EXPECT_EQ(reportsFor("s1"), 0);  // there before the watch began
+    EXPECT_EQ(reportsFor("s2"), 1);
+    EXPECT_EQ(reportsFor("s3"), 1);
+    EXPECT_EQ(reportsFor("s4"), 1);
+    const std::string output = watch.Output();
+    const std::size_t table = output.find("STICK ");
+    ASSERT_NE(table, std::string::npos) << output;
+    const std::string rows = output.substr(table);
+    for (const char* stick : {"sim:s2", "sim:s3", "sim:s4"}) {
+        EXPECT_EQ(Count(rows, std::string("\n") + stick + " "), 1) << rows;
+    }
+    EXPECT_EQ(rows.find("sim:s1 "), std::string::npos);
+    EXPECT_EQ(Count(rows, " complete "), 3) << rows;
+}
+
+}  // namespace
