@@ -150,8 +150,9 @@ const CommandSpec kCommands[] = {
 
 constexpr const char kExitStatus[] =
     "Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled, 4 no disk to\n"
-    "format (no rights, no reader, not ready, write-protected or in use). A disk\n"
-    "pulled out during a format ends with 1.\n";
+    "format (no rights, no reader, not ready, write-protected or in use), 5 complete\n"
+    "but with bad blocks whose mark did not hold. A disk pulled out during a format\n"
+    "ends with 1. Several sticks: 0 when all are complete, else 1, 4, 3, 5 in turn.\n";
 
 const OptionSpec* FindLong(const std::string& name) {
     for (const OptionSpec& spec : kOptions) {

@@ -35,3 +35,10 @@ foreach(src IN LISTS BENCH_SOURCES)
     target_compile_definitions(${name} PRIVATE BREVANT_BINARY_DIR="${CMAKE_BINARY_DIR}")
     target_compile_definitions(${name} PRIVATE BREVANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endforeach()
+
+# What `cmake --install` puts in place: the program, its manual page and its bash completion.
+include(GNUInstallDirs)
+install(TARGETS brevant RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/doc/brevant.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/completions/brevant.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME brevant)
