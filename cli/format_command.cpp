@@ -40,7 +40,12 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
     std::string path = options.settingsGiven ? options.settingsPath : "Brevant.ini";
     SettingsCheck check = CheckSettingsFile(path);
     if (!check.readable) {
-        if (!options.settingsGiven) return true;  // no settings file: the defaults apply
+        if (!options.settingsGiven) {
+            // No settings file: the defaults apply.
+            if (options.verbosity >= 1)
+                Complain("settings: none found (" + path + "), the defaults");
+            return true;
+        }
         std::string reason = check.unreadableReason.empty() ? "" : ": " + check.unreadableReason;
         Complain(path + ": cannot read the settings file" + reason);
         return false;
@@ -53,6 +58,7 @@ bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
     }
     // What was checked is what is used: the file is not read a second time.
     ApplySettings(check.applied, settings);
+    if (options.verbosity >= 1) Complain("settings: " + path);
     return true;
 }
 
@@ -251,6 +257,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
                     DamagedAnswerOf(options), keep);
     run.SetStatusOut(status);
+    if (options.verbosity >= 1) run.SetDetailOut(stderr);
     if (showProgress) {
         std::fprintf(out, "Formatting... press Ctrl-C to stop.\n");
         std::fflush(out);

@@ -23,6 +23,7 @@ constexpr std::uint32_t kExportedPages = 256;
 Machine::~Machine() = default;
 
 ScsiPort& Machine::Port() {
+    if (echoPort_) return *echoPort_;
     if (statePort_) return *statePort_;
     if (simPort_) return *simPort_;
     return *sgioPort_;
@@ -114,6 +115,7 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
             }
             machine->places_ = named;
         }
+        machine->EchoCommandsIfAsked(options);
         return machine;
     }
 
@@ -137,7 +139,15 @@ std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* e
     }
     machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
     machine->places_ = AllPlaces(*machine->sgioPort_);
+    machine->EchoCommandsIfAsked(options);
     return machine;
+}
+
+void Machine::EchoCommandsIfAsked(const CliOptions& options) {
+    constexpr int kEchoVerbosity = 2;
+    if (options.verbosity < kEchoVerbosity) return;
+    ScsiPort& base = Port();
+    echoPort_ = std::make_unique<CommandEchoPort>(base, stderr);
 }
 
 bool Machine::WriteExports(const CliOptions& options, std::string* error) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/command_echo.h"
 #include "reader/scsi_port.h"
 #include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
@@ -39,11 +40,14 @@ class Machine {
 
   private:
     Machine() = default;
+    // Puts the echo of every command in front of the port when -vv asks for it.
+    void EchoCommandsIfAsked(const CliOptions& options);
 
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<sim::SimPort> simPort_;
     std::unique_ptr<ScsiPort> statePort_;  // the simulator's port keeping the stick's state file
     std::unique_ptr<SgioPort> sgioPort_;
+    std::unique_ptr<CommandEchoPort> echoPort_;  // -vv: every command's outcome on stderr
     std::vector<std::uint32_t> places_;
 };
 

@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(args, &options, &error)) {
-        std::fprintf(stderr, "brevant: %s\nTry 'brevant --help'.\n", error.c_str());
+        std::fprintf(stderr, "brevant: %s\nbrevant: try 'brevant --help' for more information\n",
+                     error.c_str());
         return kExitUsage;
     }
     for (const std::string* output : {&options.logPath, &options.exportImage, &options.exportPages,
@@ -46,7 +47,9 @@ int main(int argc, char** argv) {
     }
     std::string help;
     if (!HelpText(options.helpTopic, &help)) {
-        std::fprintf(stderr, "brevant: no help for %s: not a command\nTry 'brevant --help'.\n",
+        std::fprintf(stderr,
+                     "brevant: no help for %s: not a command\nbrevant: try 'brevant --help' for "
+                     "more information\n",
                      options.helpTopic.c_str());
         return kExitUsage;
     }

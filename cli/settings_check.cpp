@@ -24,15 +24,15 @@ SettingsCheck CheckSettingsText(std::string_view text) {
 SettingsCheck CheckSettingsFile(const std::string& path) {
     std::string text;
     SettingsCheck check;
-    switch (ReadSettingsFileText(path, &text)) {
-        case SettingsFileStatus::Read:
+    std::string reason;
+    switch (ReadPlainFile(path, kMaxSettingsFileBytes, &text, &reason)) {
+        case PlainFileStatus::Read:
             return CheckSettingsText(text);
-        case SettingsFileStatus::Unreadable:
+        case PlainFileStatus::Unreadable:
+        case PlainFileStatus::NotAPlainFile:
+            check.unreadableReason = reason;
             break;
-        case SettingsFileStatus::NotAPlainFile:
-            check.unreadableReason = "not a plain file";
-            break;
-        case SettingsFileStatus::TooLarge:
+        case PlainFileStatus::TooLarge:
             // It is there, and the program would not read it: not a file to go on with.
             check.readable = true;
             check.problems.push_back("larger than " +

@@ -28,6 +28,11 @@ TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FI
 }
 
 void TerminalRun::NotePhase(const char* phase) {
+    if (detail_ != nullptr && std::string(phase) != phase_) {
+        view_.Break();
+        std::fprintf(detail_, "brevant: phase: %s\n", phase);
+        std::fflush(detail_);
+    }
     phase_ = phase;
     if (!stopRequested_) view_.Update(Figures(), true);
     ReportStatus(true);

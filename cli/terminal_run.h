@@ -47,6 +47,8 @@ class TerminalRun final : public RunInterface {
 
     // A station's worker: the progress also goes to the parent, as status lines.
     void SetStatusOut(std::FILE* status) { status_ = status; }
+    // -v: each phase as it begins, on a line of its own.
+    void SetDetailOut(std::FILE* detail) { detail_ = detail; }
 
     // Shows the figures once more, whatever the time (the end of the run).
     void ShowFinalProgress();
@@ -85,6 +87,7 @@ class TerminalRun final : public RunInterface {
     std::string backupFile_;
     const char* phase_ = "preparing";
     std::FILE* status_ = nullptr;
+    std::FILE* detail_ = nullptr;
     std::timespec lastStatus_{};
     RunRecord record_;
 };

@@ -15,7 +15,7 @@ brevant_sources(SIM_DLL_SOURCES sim/dll)
 if(SIM_DLL_SOURCES)
     add_library(wnaspi32 SHARED ${SIM_DLL_SOURCES})
     target_link_libraries(wnaspi32 PRIVATE brevant_sim ${BREVANT_STATIC_LINK})
-    brevant_view(wnaspi32 sim reader)
+    brevant_view(wnaspi32 sim core reader)
     set_target_properties(wnaspi32 PROPERTIES PREFIX "" OUTPUT_NAME "WNASPI32" SUFFIX ".DLL")
 endif()
 

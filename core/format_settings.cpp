@@ -16,7 +16,7 @@ const SettingKey kSettingKeys[9] = {
 
 int ReadSettingsFile(const std::string& path, FormatSettings* settings) {
     std::string text;
-    if (ReadSettingsFileText(path, &text) != SettingsFileStatus::Read) return 0;
+    if (ReadPlainFile(path, kMaxSettingsFileBytes, &text) != PlainFileStatus::Read) return 0;
     ReadSettingsText(text, settings);
     return 1;
 }

@@ -209,27 +209,3 @@ ParsedSettings ParseSettingsText(std::string_view text) { return Parser().Parse(
 void ApplySettings(const std::vector<SettingAssignment>& assignments, FormatSettings* settings) {
     for (const SettingAssignment& a : assignments) settings->*kSettingKeys[a.key].member = a.value;
 }
-
-SettingsFileStatus ReadSettingsFileText(const std::string& path, std::string* text) {
-    // Only a plain file is opened: a folder reads as nothing, a device such as /dev/zero
-    // without end, and opening a pipe waits for a writer.
-    struct stat info = {};
-    if (::stat(path.c_str(), &info) != 0) return SettingsFileStatus::Unreadable;
-    if (!S_ISREG(info.st_mode)) return SettingsFileStatus::NotAPlainFile;
-    if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kMaxSettingsFileBytes)
-        return SettingsFileStatus::TooLarge;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return SettingsFileStatus::Unreadable;
-    // The size is counted again while reading: the file may have grown since.
-    text->clear();
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 &&
-           text->size() <= kMaxSettingsFileBytes)
-        text->append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return SettingsFileStatus::Unreadable;
-    if (text->size() > kMaxSettingsFileBytes) return SettingsFileStatus::TooLarge;
-    return SettingsFileStatus::Read;
-}

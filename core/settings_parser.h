@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/format_settings.h"
+#include "core/plain_file.h"
 
 // The one reading of the settings file's text. The dialog applies what it yields; the command
 // line shows its notes before anything is erased and applies the same values, so what the user
@@ -61,13 +62,3 @@ void ApplySettings(const std::vector<SettingAssignment>& assignments, FormatSett
 // A settings file is read only when it is a plain file of at most this size; the nine switches
 // take a few hundred bytes.
 constexpr std::size_t kMaxSettingsFileBytes = 1024 * 1024;
-
-enum class SettingsFileStatus {
-    Read,
-    Unreadable,     // missing, or it cannot be opened or read
-    NotAPlainFile,  // a folder, a device, a pipe: not read at all
-    TooLarge,       // larger than kMaxSettingsFileBytes: not read
-};
-
-// The whole text of the settings file at path, when the status is Read.
-SettingsFileStatus ReadSettingsFileText(const std::string& path, std::string* text);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/plain_file.h"
 #include "sim/sim_control.h"
 #include "sim/sim_description.h"
 #include "sim/sim_device.h"
@@ -240,16 +241,14 @@ std::unique_ptr<SimBus> SimBus::Parse(const std::string& description, std::strin
 }
 
 std::unique_ptr<SimBus> SimBus::Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot open " + path;
+    std::string text;
+    std::string reason;
+    if (ReadPlainFile(path, kMaxDescriptionBytes, &text, &reason) != PlainFileStatus::Read) {
+        if (error) *error = "cannot read the description: " + reason;
         return nullptr;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string reason;
-    std::unique_ptr<SimBus> bus = Parse(text.str(), &reason);
-    if (!bus && error) *error = path + ": " + reason;
+    std::unique_ptr<SimBus> bus = Parse(text, &reason);
+    if (!bus && error) *error = reason;
     return bus;
 }
 

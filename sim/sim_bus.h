@@ -22,6 +22,9 @@
 
 namespace sim {
 
+// Thirty-two sticks with every fault listed take a few kilobytes.
+constexpr std::size_t kMaxDescriptionBytes = 1024 * 1024;
+
 // Adapter id of a device that is not on the ASPI bus (a foreign drive reached only by letter).
 constexpr std::uint8_t kNoAspiAddress = 0xFF;
 
@@ -44,8 +47,9 @@ class SimBus {
     SimBus(const SimBus&) = delete;
     SimBus& operator=(const SimBus&) = delete;
 
-    // Builds a machine from a description (text) or a description file. On error returns
-    // nullptr and a one-line reason with the line number.
+    // Builds a machine from a description (text) or a description file: a plain file of at
+    // most kMaxDescriptionBytes. On error returns nullptr and a one-line reason, with the line
+    // number when the text is at fault (the caller names the file).
     static std::unique_ptr<SimBus> Parse(const std::string& description, std::string* error);
     static std::unique_ptr<SimBus> Load(const std::string& path, std::string* error);
 

@@ -35,8 +35,9 @@ class Brevant {
     struct Options {
         std::string dir = "/";
         bool terminal = false;
-        int columns = 0;        // the terminal's width, when not the default
-        bool asNobody = false;  // drop root before running
+        int columns = 0;          // the terminal's width, when not the default
+        bool asNobody = false;    // drop root before running
+        bool errorsOnly = false;  // read standard error alone; standard output goes nowhere
     };
 
     Brevant(const std::vector<std::string>& args, const Options& options) {
@@ -68,7 +69,12 @@ class Brevant {
                 int null = open("/dev/null", O_RDONLY);
                 dup2(null, 0);
             }
-            dup2(childEnd, 1);
+            if (options.errorsOnly) {
+                int null = open("/dev/null", O_WRONLY);
+                dup2(null, 1);
+            } else {
+                dup2(childEnd, 1);
+            }
             dup2(childEnd, 2);
             if (chdir(options.dir.c_str()) != 0) _exit(120);
             if (options.asNobody && getuid() == 0) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -875,7 +876,9 @@ TEST_F(CliFormat, BadCommandLines) {
     for (const auto& args : lines) {
         Finished run = RunBrevant(args, InDir());
         EXPECT_EQ(run.exitCode, kExitUsage) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(run.output.find("Try 'brevant --help'."), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("brevant: try 'brevant --help' for more information\n"),
+                  std::string::npos)
+            << run.output;
     }
     Finished help = RunBrevant({"--help"});
     EXPECT_EQ(help.exitCode, kExitComplete);
@@ -933,6 +936,74 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
         std::string line;
         while (std::getline(lines, line)) EXPECT_LE(line.size(), 80u) << line;
     }
+}
+
+// Whatever goes wrong, and whatever -v and -vv add, the lines on standard error say whose they
+// are; a file that is at fault is named once, with the system's reason.
+TEST_F(CliFormat, EveryLineOnStandardErrorBeginsWithTheProgramsName) {
+    WriteFile(Path("broken.ini"), "[Setting]\nGenerateLog=maybe\n");
+    std::filesystem::create_directory(Path("folder"));
+    const std::string small = Describe("small.txt", kSmallDisk);
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string expected;  // a line that must be among them
+    };
+    const std::vector<Case> cases = {
+        {{"frobnicate"}, kExitUsage, "brevant: unknown command frobnicate"},
+        {{"list", "--yes"}, kExitUsage, ""},
+        {{"format", "-y", "--simulate", "nosuch.txt"},
+         kExitUsage,
+         "brevant: nosuch.txt: cannot read the description: No such file or directory"},
+        {{"list", "--simulate", "/dev/zero"},
+         kExitUsage,
+         "brevant: /dev/zero: cannot read the description: not a plain file"},
+        {{"list", "--simulate", Path("folder")},
+         kExitUsage,
+         "brevant: " + Path("folder") + ": cannot read the description: a folder, not a file"},
+        {{"format", "--simulate", shop_}, kExitUsage, ""},
+        {{"format", "-y", "--simulate", protected_}, kExitNoDisk, ""},
+        {{"format", "-y", "--simulate", slots_}, kExitNoDisk, ""},
+        {{"check", "--simulate", slots_}, kExitNoDisk, ""},
+        {{"format", "-y", "--simulate", shop_, "--device", "sim:Q"}, kExitNoDisk, ""},
+        {{"format", "-y", "--settings", Path("broken.ini"), "--simulate", shop_}, kExitUsage, ""},
+        {{"format", "-y", "--settings", Path("none.ini"), "--simulate", shop_},
+         kExitUsage,
+         "brevant: " + Path("none.ini") +
+             ": cannot read the settings file: No such file or directory"},
+        {{"format", "-y", "--log", Path("no/such/run.log"), "--simulate", shop_}, kExitUsage, ""},
+        {{"restore-cis", "-y", Path("none.cis"), "--simulate", shop_}, kExitUsage, ""},
+        {{"-v", "format", "-y", "--simulate", small}, kExitComplete, "brevant: phase: scan"},
+        {{"-vv", "format", "-y", "--simulate", small}, kExitComplete, ""},
+    };
+    for (const Case& c : cases) {
+        Brevant::Options options = InDir();
+        options.errorsOnly = true;
+        Finished run = RunBrevant(c.args, options);
+        const std::string shown = c.args.back() + ": " + run.output;
+        EXPECT_EQ(run.exitCode, c.exitCode) << shown;
+        EXPECT_FALSE(run.output.empty()) << shown;
+        std::istringstream lines(run.output);
+        std::set<std::string> seen;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_EQ(line.rfind("brevant: ", 0), 0u) << shown;
+            seen.insert(line);
+        }
+        if (!c.expected.empty()) {
+            EXPECT_EQ(seen.count(c.expected), 1u) << shown;
+        }
+    }
+
+    // -vv tells every command and what came of it, the erases of the run among them.
+    Brevant::Options options = InDir();
+    options.errorsOnly = true;
+    Finished echoed = RunBrevant({"-vv", "format", "-y", "--simulate", small}, options);
+    EXPECT_NE(echoed.output.find("brevant: sim:E: INQUIRY 12 00 00 00 38 00 00 00 00 00 00 00 in "
+                                 "56: good\n"),
+              std::string::npos)
+        << echoed.output.substr(0, 2000);
+    EXPECT_NE(echoed.output.find(": ERASE F2 "), std::string::npos);
+    EXPECT_NE(echoed.output.find("brevant: phase: CIS page and volume\n"), std::string::npos);
 }
 
 TEST_F(CliFormat, ThirtySticksAreListedAndTheThirtiethIsFormatted) {

@@ -82,8 +82,8 @@ std::set<std::string> Completions(const std::string& typed) {
 }
 
 TEST(CliPackaging, TheManualPageRendersCleanAndNamesEveryCommandAndOption) {
-    const Shell man = RunShell("MANWIDTH=80 man --warnings -l " + kSource +
-                               "/doc/brevant.1 2>&1 >/dev/null");
+    const Shell man =
+        RunShell("MANWIDTH=80 man --warnings -l " + kSource + "/doc/brevant.1 2>&1 >/dev/null");
     EXPECT_EQ(man.status, 0);
     EXPECT_EQ(man.output, "") << "groff's warnings";
 

@@ -27,8 +27,8 @@ const std::map<std::string, std::set<std::string>>& AllowedIncludes() {
         {"app", {"app", "format", "core", "reader", "res"}},
         {"app/win32", {"app/win32", "app", "format", "core", "reader", "res"}},
         {"cli", {"cli", "sim", "format", "core", "reader", "res"}},
-        {"sim", {"sim", "reader"}},
-        {"sim/dll", {"sim/dll", "sim", "reader"}},
+        {"sim", {"sim", "core", "reader"}},
+        {"sim/dll", {"sim/dll", "sim", "core", "reader"}},
         {"res", {"res"}},
     };
     return allowed;

@@ -191,7 +191,7 @@ TEST_F(SettingsFileFixture, OnlyPlainFilesUpToTheLimitAreRead) {
     const std::string fits = Write(
         "fits.ini", "[Setting]\nGenerateLog=1\n" + std::string(kMaxSettingsFileBytes - 24, ';'));
     ASSERT_EQ(std::filesystem::file_size(fits), kMaxSettingsFileBytes);
-    EXPECT_EQ(ReadSettingsFileText(fits, &text), SettingsFileStatus::Read);
+    EXPECT_EQ(ReadPlainFile(fits, kMaxSettingsFileBytes, &text), PlainFileStatus::Read);
     EXPECT_EQ(text.size(), kMaxSettingsFileBytes);
     FormatSettings settings;
     EXPECT_EQ(ReadSettingsFile(fits, &settings), 1);
@@ -199,21 +199,22 @@ TEST_F(SettingsFileFixture, OnlyPlainFilesUpToTheLimitAreRead) {
 
     const std::string large =
         Write("large.ini", "[Setting]\nGenerateLog=1\n" + std::string(kMaxSettingsFileBytes, ';'));
-    EXPECT_EQ(ReadSettingsFileText(large, &text), SettingsFileStatus::TooLarge);
+    EXPECT_EQ(ReadPlainFile(large, kMaxSettingsFileBytes, &text), PlainFileStatus::TooLarge);
     FormatSettings untouched;
     EXPECT_EQ(ReadSettingsFile(large, &untouched), 0);
     EXPECT_EQ(untouched.GenerateLog, 0);
 
     std::filesystem::create_directory(dir.Path() + "/folder.ini");
-    EXPECT_EQ(ReadSettingsFileText(dir.Path() + "/folder.ini", &text),
-              SettingsFileStatus::NotAPlainFile);
-    EXPECT_EQ(ReadSettingsFileText("/dev/zero", &text), SettingsFileStatus::NotAPlainFile);
+    EXPECT_EQ(ReadPlainFile(dir.Path() + "/folder.ini", kMaxSettingsFileBytes, &text),
+              PlainFileStatus::NotAPlainFile);
+    EXPECT_EQ(ReadPlainFile("/dev/zero", kMaxSettingsFileBytes, &text),
+              PlainFileStatus::NotAPlainFile);
     // A pipe would wait for a writer if it were opened.
     const std::string pipe = dir.Path() + "/pipe.ini";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_EQ(ReadSettingsFileText(pipe, &text), SettingsFileStatus::NotAPlainFile);
-    EXPECT_EQ(ReadSettingsFileText(dir.Path() + "/none.ini", &text),
-              SettingsFileStatus::Unreadable);
+    EXPECT_EQ(ReadPlainFile(pipe, kMaxSettingsFileBytes, &text), PlainFileStatus::NotAPlainFile);
+    EXPECT_EQ(ReadPlainFile(dir.Path() + "/none.ini", kMaxSettingsFileBytes, &text),
+              PlainFileStatus::Unreadable);
     FormatSettings none;
     EXPECT_EQ(ReadSettingsFile(pipe, &none), 0);
 }

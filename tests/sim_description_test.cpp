@@ -274,7 +274,9 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
     }
 }
 
-TEST(SimDescription, LoadReadsAFileAndNamesItInErrors) {
+// The caller names the file; the reason says what is wrong with it, with the line when the
+// text is at fault. Only a plain file of a sane size is read.
+TEST(SimDescription, LoadReadsOnlyAPlainFileAndSaysWhatIsWrong) {
     TempDir dir;
     const std::string good = dir.Path() + "/good.txt";
     std::ofstream(good) << "reader\nunit DS\nbanks 75\n";
@@ -286,10 +288,19 @@ TEST(SimDescription, LoadReadsAFileAndNamesItInErrors) {
     const std::string bad = dir.Path() + "/bad.txt";
     std::ofstream(bad) << "reader\nunit DS\nbanks\n";
     EXPECT_EQ(nullptr, SimBus::Load(bad, &error));
-    EXPECT_NE(std::string::npos, error.find("bad.txt: line 3:")) << error;
+    EXPECT_EQ(error.rfind("line 3:", 0), 0u) << error;
 
     EXPECT_EQ(nullptr, SimBus::Load(dir.Path() + "/missing.txt", &error));
-    EXPECT_NE(std::string::npos, error.find("missing.txt")) << error;
+    EXPECT_EQ(error, "cannot read the description: No such file or directory");
+    EXPECT_EQ(nullptr, SimBus::Load(dir.Path(), &error));
+    EXPECT_EQ(error, "cannot read the description: a folder, not a file");
+    EXPECT_EQ(nullptr, SimBus::Load("/dev/zero", &error));
+    EXPECT_EQ(error, "cannot read the description: not a plain file");
+    const std::string huge = dir.Path() + "/huge.txt";
+    std::ofstream(huge) << "reader\nunit DS\nbanks 75\n"
+                        << std::string(sim::kMaxDescriptionBytes, '#');
+    EXPECT_EQ(nullptr, SimBus::Load(huge, &error));
+    EXPECT_EQ(error, "cannot read the description: larger than 1024 KiB");
 }
 
 TEST(SimDescription, EveryExampleMachineLoads) {
