@@ -102,7 +102,9 @@ const OptionSpec kOptions[] = {
      "write every command the simulated machine receives to FILE"},
     {Opt::SimLatency, "sim-latency", 0, "US", kEveryCommand,
      "a pause of US microseconds per simulated command"},
-    {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand, "more detail (repeat for more)"},
+    {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand,
+     "more detail: the settings used and each phase; twice, every command sent and what came "
+     "of it"},
     {Opt::Quiet, "quiet", 'q', nullptr, kEveryCommand, "only warnings, errors and the result"},
     {Opt::Help, "help", 'h', nullptr, kEveryCommand, "show this help and exit"},
     {Opt::Version, "version", 'V', nullptr, kEveryCommand, "show the version and exit"},
