@@ -38,7 +38,8 @@ check_volume() {
 format() {
     local mode=$1 image=$2 latency=$3
     local args=(format --yes --simulate "$disk" --sim-latency "$latency" --export-image "$image"
-                --log "$out/$mode.log")
+                --log "$out/$mode.log" --backup-dir "$out/cis" --report "$out/$mode.json"
+                --map "$out/$mode.svg")
     [ "$mode" = full ] && args+=(--full)
     echo "== brevant ${args[*]} =="
     local status=0
@@ -47,6 +48,15 @@ format() {
         echo "demo: the $mode format ended with exit status $status" >&2
         exit 1
     fi
+    # The report says the same as the exit status, and names the blocks the summary named.
+    python3 - "$out/$mode.json" <<'PY'
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert report["result"] == "complete", report["result"]
+bad = [b["block"] for bank in report["banks"] for b in bank["bad_blocks"]]
+assert report["bad_blocks"] == len(bad) > 0, bad
+print("report %s: complete, bad blocks %s" % (sys.argv[1], bad))
+PY
 }
 
 echo "== brevant list --simulate $disk =="

@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "tests/brevant_process.h"
+#include "tests/report_schema.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -127,6 +129,18 @@ TEST(CliPackaging, InstallPutsTheProgramItsManualAndItsCompletionInPlace) {
     const Shell version = RunShell((root / "bin/brevant").string() + " --version");
     EXPECT_EQ(version.status, 0) << version.output;
     EXPECT_NE(version.output.find("brevant 1.01"), std::string::npos) << version.output;
+}
+
+// The report and the map README shows are the program's own, and the report still fits the
+// schema scripts are told to rely on.
+TEST(CliPackaging, TheExamplesInTheDocumentationAreCurrent) {
+    std::ifstream report(kSource + "/doc/example-report.json");
+    std::stringstream text;
+    text << report.rdbuf();
+    ASSERT_FALSE(text.str().empty());
+    EXPECT_EQ(SchemaErrors(text.str()), "");
+    const Shell picture = RunShell("rsvg-convert " + kSource + "/doc/example-map.svg >/dev/null");
+    EXPECT_EQ(picture.status, 0) << picture.output;
 }
 
 }  // namespace
