@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
@@ -20,12 +21,7 @@
 
 namespace {
 
-double SecondsSince(const std::timespec& start) {
-    std::timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec - start.tv_sec) +
-           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
+double SecondsSince(double start) { return MonotonicSeconds() - start; }
 
 std::string Hex(unsigned value) {
     char text[8];
@@ -126,8 +122,7 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     report.command = "check";
     report.started = IsoLocalTime(static_cast<long long>(std::time(nullptr)));
     const std::uint64_t commandsBefore = CommandsSent();
-    std::timespec started{};
-    clock_gettime(CLOCK_MONOTONIC, &started);
+    const double started = MonotonicSeconds();
 
     int exitCode = kExitFailed;
     ChosenStick stick;

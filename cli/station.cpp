@@ -15,6 +15,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 #include "cli/reader_session.h"
 #include "cli/run_summary.h"
@@ -26,12 +27,6 @@ namespace {
 
 // The worker's status pipe is this descriptor in the worker.
 constexpr int kWorkerStatusFd = 3;
-
-double Now() {
-    std::timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 std::string Stamp() {
     const std::time_t now = std::time(nullptr);
@@ -163,7 +158,7 @@ bool Station::Start(StationStick* stick, std::string* error) {
     ::close(pipeFds[1]);
     stick->pid = pid;
     stick->statusFd = pipeFds[0];
-    stick->started = Now();
+    stick->started = MonotonicSeconds();
     return true;
 }
 
@@ -197,7 +192,7 @@ void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
         rusage usage{};
         if (::wait4(stick.pid, &status, WNOHANG, &usage) != stick.pid) continue;
         stick.exited = true;
-        stick.seconds = Now() - stick.started;
+        stick.seconds = MonotonicSeconds() - stick.started;
         stick.peakKiB = usage.ru_maxrss;
         stick.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }

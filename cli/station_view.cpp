@@ -2,17 +2,12 @@
 
 #include <ctime>
 
+#include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 
 namespace {
 
 constexpr double kPlainPeriodSeconds = 5;
-
-double Now() {
-    std::timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 std::string StateWord(const StationStick& stick) {
     if (stick.status.ended) return "end " + stick.status.result;
@@ -38,13 +33,13 @@ void StationView::Show(const std::vector<StationStick>& sticks, bool force) {
         return;
     }
     said_.resize(sticks.size());
-    const bool all = force || Now() - lastAll_ >= kPlainPeriodSeconds;
+    const bool all = force || MonotonicSeconds() - lastAll_ >= kPlainPeriodSeconds;
     for (std::size_t i = 0; i < sticks.size(); ++i) {
         const std::string state = StateWord(sticks[i]);
         if (!all && state == said_[i]) continue;
         said_[i] = state;
         std::fprintf(out_, "%s\n", StickLine(sticks[i], 0).c_str());
     }
-    if (all) lastAll_ = Now();
+    if (all) lastAll_ = MonotonicSeconds();
     std::fflush(out_);
 }

@@ -1,5 +1,6 @@
 #include "cli/terminal_run.h"
 
+#include "cli/monotonic_clock.h"
 #include "cli/prompt.h"
 #include "cli/stop_signals.h"
 #include "cli/worker_status.h"
@@ -7,12 +8,7 @@
 
 namespace {
 
-double SecondsSince(const std::timespec& start) {
-    std::timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec - start.tv_sec) +
-           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
+double SecondsSince(double start) { return MonotonicSeconds() - start; }
 
 }  // namespace
 
@@ -24,7 +20,7 @@ TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FI
       view_(out, terminal, quiet),
       damaged_(damaged),
       keepPages_(std::move(keepPages)) {
-    clock_gettime(CLOCK_MONOTONIC, &started_);
+    started_ = MonotonicSeconds();
 }
 
 void TerminalRun::NotePhase(const char* phase) {
@@ -42,7 +38,7 @@ void TerminalRun::ReportStatus(bool force) {
     if (status_ == nullptr) return;
     // A few lines a second are plenty for the parent's display.
     if (!force && SecondsSince(lastStatus_) < 0.25) return;
-    clock_gettime(CLOCK_MONOTONIC, &lastStatus_);
+    lastStatus_ = MonotonicSeconds();
     WriteProgressLine(status_, blocksDone_, totalBlocks_, badBlocks_, phase_);
 }
 

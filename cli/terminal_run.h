@@ -73,7 +73,7 @@ class TerminalRun final : public RunInterface {
     ProgressView view_;
     DamagedAnswer damaged_;
     PageKeeper keepPages_;
-    std::timespec started_{};
+    double started_ = 0;  // on the monotonic clock
 
     bool stopRequested_ = false;
     bool stoppedBySignal_ = false;
@@ -88,6 +88,6 @@ class TerminalRun final : public RunInterface {
     const char* phase_ = "preparing";
     std::FILE* status_ = nullptr;
     std::FILE* detail_ = nullptr;
-    std::timespec lastStatus_{};
+    double lastStatus_ = -1;
     RunRecord record_;
 };
