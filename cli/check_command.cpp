@@ -180,11 +180,8 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
 int RunCheckCommand(const CliOptions& options) {
     std::string error;
     int exitCode = kExitFailed;
-    auto machine = Machine::Open(options, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
+    auto machine = Machine::Open(options, &exitCode);
+    if (!machine) return exitCode;
     int code = Check(options, *machine, options.json ? stderr : stdout);
     if (!machine->WriteExports(options, &error)) {
         Complain(error);

@@ -299,11 +299,8 @@ int RunFormatCommand(const CliOptions& options) {
 
     std::string error;
     int exitCode = kExitFailed;
-    auto machine = Machine::Open(options, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
+    auto machine = Machine::Open(options, &exitCode);
+    if (!machine) return exitCode;
     // A station's worker tells its parent how it goes, on the descriptor it was given.
     std::FILE* status = options.workerStatus >= 0 ? ::fdopen(options.workerStatus, "w") : nullptr;
     RunReport report;

@@ -45,13 +45,9 @@ std::string Protection(const Machine& machine, const FoundUnit& unit, const Disk
 }  // namespace
 
 int RunListCommand(const CliOptions& options) {
-    std::string error;
     int exitCode = kExitFailed;
-    auto machine = Machine::Open(options, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
+    auto machine = Machine::Open(options, &exitCode);
+    if (!machine) return exitCode;
     std::vector<FoundUnit> units;
     if (!FindAllUnits(machine->Port(), machine->Places(), &units)) {
         Complain("the SCSI transport cannot start");

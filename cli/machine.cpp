@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -66,8 +67,15 @@ bool ResolveDeviceNode(const std::string& argument, std::string* node, std::stri
     return true;
 }
 
-std::unique_ptr<Machine> Machine::Open(const CliOptions& options, std::string* error,
-                                       int* exitCode) {
+std::unique_ptr<Machine> Machine::Open(const CliOptions& options, int* exitCode) {
+    std::string error;
+    std::unique_ptr<Machine> machine = Build(options, &error, exitCode);
+    if (!machine) std::fprintf(stderr, "brevant: %s\n", error.c_str());
+    return machine;
+}
+
+std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* error,
+                                        int* exitCode) {
     std::unique_ptr<Machine> machine(new Machine());
     if (!options.simulate.empty()) {
         std::string reason;

@@ -20,10 +20,9 @@ class Machine {
   public:
     ~Machine();
 
-    // Sets the machine up from the options. On failure returns nullptr, a message and the exit
-    // code to end with.
-    static std::unique_ptr<Machine> Open(const CliOptions& options, std::string* error,
-                                         int* exitCode);
+    // Sets the machine up from the options. On failure says why on standard error and returns
+    // nullptr and the exit code to end with.
+    static std::unique_ptr<Machine> Open(const CliOptions& options, int* exitCode);
 
     ScsiPort& Port();
     // The places to look at, and their node names.
@@ -40,6 +39,8 @@ class Machine {
 
   private:
     Machine() = default;
+    static std::unique_ptr<Machine> Build(const CliOptions& options, std::string* error,
+                                          int* exitCode);
     // Puts the echo of every command in front of the port when -vv asks for it.
     void EchoCommandsIfAsked(const CliOptions& options);
 

@@ -132,11 +132,8 @@ int RunRestoreCisCommand(const CliOptions& options) {
         return kExitUsage;
     }
     int exitCode = kExitFailed;
-    auto machine = Machine::Open(options, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
+    auto machine = Machine::Open(options, &exitCode);
+    if (!machine) return exitCode;
     int code = Restore(options, backup, *machine);
     if (!machine->WriteExports(options, &error)) {
         Complain(error);

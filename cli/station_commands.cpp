@@ -86,11 +86,8 @@ int RunStationFormat(const CliOptions& options) {
     // The sticks are found over every node; --device picks among them.
     CliOptions everyNode = options;
     everyNode.device.clear();
-    auto machine = Machine::Open(everyNode, &error, &exitCode);
-    if (!machine) {
-        Complain(error);
-        return exitCode;
-    }
+    auto machine = Machine::Open(everyNode, &exitCode);
+    if (!machine) return exitCode;
     std::vector<StationStick> found;
     if (!FindSticks(*machine, {}, &found)) {
         Complain("the SCSI transport cannot start");
@@ -168,11 +165,8 @@ int RunWatchCommand(const CliOptions& options) {
     for (int look = 0; StopSignalCount() == 0; ++look) {
         if (look % kWatchLooksPerScan == 0) {
             // A fresh look at the nodes each time: sticks plugged in get nodes of their own.
-            auto machine = Machine::Open(options, &error, &exitCode);
-            if (!machine) {
-                Complain(error);
-                return exitCode;
-            }
+            auto machine = Machine::Open(options, &exitCode);
+            if (!machine) return exitCode;
             std::vector<std::string> busy;
             for (const StationStick& stick : session) {
                 if (!stick.exited) busy.push_back(stick.identity.node);
