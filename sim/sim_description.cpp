@@ -20,6 +20,10 @@ constexpr std::size_t kMaxUnitsPerReader = 8;
 constexpr std::size_t kCisBanks = 8;
 constexpr std::uint32_t kGroupBlocks = 256;
 constexpr std::uint32_t kMaxGroupEntry = 250;
+// The blocks all flash disks of a machine may hold together: 64 sticks of 1 GiB (eight banks of
+// 79h). Each block costs memory even while erased, and a few lines of text must not ask for
+// gigabytes.
+constexpr std::uint64_t kMaxMachineBlocks = std::uint64_t{1} << 22;
 
 // One line split into its keyword, plain words and key=value options.
 struct Line {
@@ -147,6 +151,7 @@ class DescriptionReader {
     int cisLine_ = 0;
     std::set<char> letters_;
     std::set<std::pair<int, int>> addresses_;
+    std::uint64_t flashBlocks_ = 0;  // of all disks so far
 
     // What the current disk asked for; applied once its lines are over.
     bool cisWanted_ = false;
@@ -436,6 +441,11 @@ void DescriptionReader::Banks(const Line& line) {
     }
     if (codes.empty() || codes.size() > 255) {
         throw ParseError("a disk has 1 to 255 banks, not " + std::to_string(codes.size()));
+    }
+    for (std::uint8_t code : codes) flashBlocks_ += GeometryForDeviceCode(code).blocksPerBank;
+    if (flashBlocks_ > kMaxMachineBlocks) {
+        throw ParseError("the machine's flash disks would hold more than " +
+                         std::to_string(kMaxMachineBlocks) + " blocks");
     }
     for (std::uint8_t code : codes) disk.AddBank(code);
 }

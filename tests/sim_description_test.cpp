@@ -290,6 +290,9 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
         {"aspi library=maybe\n", "line 1: library must be present or absent"},
         {"latency\n", "line 1: \"latency\" needs us="},
         {"hang-on x\n", "line 1: command count \"x\""},
+        {"reader\nunit DS\nbanks 255x79\nreader\nunit DS\nbanks 255x79\nreader\nunit DS\n"
+         "banks 3x79\n",
+         "line 9: the machine's flash disks would hold more than 4194304 blocks"},
         {"fail-on 3 sense=3\n", "line 1: sense \"3\" is not K/ASC"},
         {"fail-on 3 sense=3/11/0/0\n", "line 1: sense \"3/11/0/0\" is not K/ASC"},
         {"fail-on 3 sense=10/11\n", "line 1: sense 10 is too large"},
