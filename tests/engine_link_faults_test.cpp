@@ -1,7 +1,7 @@
-// One command of a format run that fails or goes unanswered, at the steps where the engine used
-// not to look: the bank switches, the closing command, the new CIS page's write, a lock-up at
-// the very start or in the last blocks. Each case names the command by its place in a clean run
-// of the same stick.
+// One command that fails or goes unanswered, at the steps where the engine and the write-protect
+// probe used not to look: the bank switches, the closing command, the new CIS page's write, a
+// lock-up at the very start or in the last blocks, a lock-up in the probe's search. Each case
+// names the command by its place in a clean run of the same stick.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "format/block_probes.h"
 #include "format/physical_format.h"
 #include "reader/port_command.h"
 #include "sim/sim_description.h"
@@ -276,6 +277,41 @@ TEST_F(LinkFaults, AStickThatLocksUpInTheLastBlocksIsGivenNoNewFormat) {
     ASSERT_EQ(run_.record.banks[0].bad.size(), 1u);
     EXPECT_EQ(run_.record.banks[0].bad[0].block, 9u);
     EXPECT_EQ(run_.record.cisFate, PageFate::Lost);
+}
+
+}  // namespace
+
+namespace {
+
+// --- The write-protect probe ------------------------------------------------------------------
+
+// Without a CIS page the probe looks for an unmarked block from block 1 on: a stick that has
+// locked up would have it wait out a time-out for every block of the bank.
+TEST(WriteProtectProbe, AStickThatLocksUpEndsTheSearchAfterThreeUnansweredReads) {
+    SimFlashDiskMachine machine({0x75});  // 2048 blocks, no CIS page
+    ASSERT_TRUE(machine.Ready());
+    machine.disk->SetWriteProtected(true);
+    machine.bus.ClearTrace();
+    // TEST UNIT READY, C3h, FBh, F7h; from block 1's read on nothing answers.
+    machine.bus.HangFromCommand(5);
+    EXPECT_FALSE(IsWriteProtected(machine.unit));
+    const std::vector<std::uint8_t> expected = {0x00, 0xC3, 0xFB, 0xF7, 0xE8, 0xE8, 0xE8};
+    std::vector<std::uint8_t> sent;
+    for (const sim::TraceEntry& e : machine.bus.Trace()) sent.push_back(e.cdb[0]);
+    EXPECT_EQ(sent, expected);
+}
+
+TEST(WriteProtectProbe, OneUnansweredReadOnlyMovesTheSearchOn) {
+    SimFlashDiskMachine machine({0x75});
+    ASSERT_TRUE(machine.Ready());
+    machine.disk->SetWriteProtected(true);
+    machine.bus.ClearTrace();
+    machine.bus.HangOnCommand(5);  // block 1's read
+    EXPECT_TRUE(IsWriteProtected(machine.unit));
+    // Block 2 answers and its write-back is refused as protected.
+    ASSERT_GE(machine.bus.Trace().size(), 7u);
+    EXPECT_EQ(PageOfCommand(machine.bus.Trace()[5].cdb), 2u * 32u);
+    EXPECT_EQ(machine.bus.Trace()[6].cdb[0], 0xE9);
 }
 
 }  // namespace
