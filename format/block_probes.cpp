@@ -7,6 +7,7 @@
 #include "format/page_image.h"
 #include "reader/commands.h"
 #include "reader/sense.h"
+#include "reader/unit_command.h"
 
 namespace {
 
@@ -102,6 +103,12 @@ bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& 
 
 namespace {
 
+// The last command to the unit got no status at all (time-out, or no device).
+bool Unanswered(MediaType unit) { return LastUnitOutcome(unit).Silent(); }
+
+// Block reads in a row without an answer after which the raw probe stops.
+constexpr std::uint32_t kUnansweredReadsBeforeGivingUp = 3;
+
 // Writes back what was just read and judges the answer: a write that is refused as
 // write-protected is the only proof of protection.
 bool RefusedAsProtected(bool writeSucceeded, MediaType unit) {
@@ -116,9 +123,17 @@ bool ProbeRawBlocks(MediaType unit) {
     const FlashGeometry* geometry = LookupFlashGeometry(code[0]);
     if (geometry == nullptr) return false;
     PageImage image{};
+    std::uint32_t unansweredInARow = 0;
     for (std::uint32_t block = 1; block < geometry->blocksPerBank; ++block) {
         const std::uint32_t page = block * geometry->pagesPerBlock;
-        if (!ReadPageWithSpare(unit, page, geometry->pagesPerBlock, image.data())) continue;
+        if (!ReadPageWithSpare(unit, page, geometry->pagesPerBlock, image.data())) {
+            // A few reads in a row without any answer: the stick is gone or has locked up, and
+            // asking the rest of its blocks would only wait out a time-out for each.
+            unansweredInARow = Unanswered(unit) ? unansweredInARow + 1 : 0;
+            if (unansweredInARow == kUnansweredReadsBeforeGivingUp) return false;
+            continue;
+        }
+        unansweredInARow = 0;
         if (!IsAllFF(&image[kBadMarkOffset], kBadMarkBytes)) continue;
         return RefusedAsProtected(
             WritePageWithSpare(unit, page, geometry->pagesPerBlock, image.data()) != 0, unit);

@@ -31,5 +31,7 @@ bool IsBlockGood(MediaType unit, std::uint32_t block, const FlashGeometry& geome
 bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& geometry,
                       int pattern, bool eraseAndFill = true);
 
-// True when the medium refuses a write as write-protected.
+// True when the medium refuses a write as write-protected. A stick without a CIS page is probed
+// on the first unmarked block from block 1 on; three reads in a row that get no answer at all
+// (the stick is gone or has locked up) end the search with false.
 bool IsWriteProtected(MediaType unit);

@@ -27,6 +27,14 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
+// A piece of the file quoted in a reason: plain printable text, every other byte shown as '?'
+// (a reason reaches a terminal, where control bytes would act).
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (char c : text) shown += c >= 0x20 && c <= 0x7E ? c : '?';
+    return shown;
+}
+
 bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -128,7 +136,7 @@ bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* e
         } else if (key == "data" && ParseNumber(value, 0, 2 * kPageImageBytes, &number)) {
             dataBytes = number;
         } else {
-            *error = "a line it cannot read: " + line.substr(0, 40);
+            *error = "a line it cannot read: " + Printable(line.substr(0, 40));
             return false;
         }
     }

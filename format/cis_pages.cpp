@@ -14,9 +14,9 @@ std::uint32_t PagesPerBank(const FlashGeometry& geometry) {
     return std::uint32_t{geometry.blocksPerBank} * geometry.pagesPerBlock;
 }
 
-// A read that the run cannot do without: asked once more after the sense data has been read
+// A command that the run cannot do without: asked once more after the sense data has been read
 // (a unit attention, say, fails one command and no more).
-bool ReadTwice(MediaType unit, const std::function<int()>& read) {
+bool AskTwice(MediaType unit, const std::function<int()>& read) {
     if (read() == 1) return true;
     GetSenseStatus(unit);
     return read() == 1;
@@ -43,11 +43,15 @@ PageFate WriteBack(MediaType unit, std::int32_t page, std::uint8_t pagesPerBlock
 
 }  // namespace
 
+bool SelectFlashBank(MediaType unit, std::uint8_t bank) {
+    return AskTwice(unit, [&] { return SelectBank(unit, bank); });
+}
+
 bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                     CisState& state) {
     FormatLog& log = run.Log();
     std::uint32_t reported = 0xFFFFFFFFu;
-    if (!ReadTwice(unit, [&] { return ReadCisPageNumber(unit, &reported); })) {
+    if (!AskTwice(unit, [&] { return ReadCisPageNumber(unit, &reported); })) {
         return Fail(run, texts::kCisNumberUnreadable, texts::kLogCisNumberUnreadable);
     }
     // A number past bank 0 cannot be ours to restore: writing there would hit another block.
@@ -59,8 +63,12 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
         return true;
     }
     log.Append(texts::kLogOldCis, state.oldCisPage);
-    SelectBank(unit, 0);
-    if (!ReadTwice(unit, [&] {
+    if (!SelectFlashBank(unit, 0)) {
+        log.Append(texts::kLogSelectBankFail, 0);
+        run.SetRunMessage(texts::kSelectBankUnanswered);
+        return false;
+    }
+    if (!AskTwice(unit, [&] {
             return ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data());
         })) {
         return Fail(run, texts::kOldCisUnreadable, texts::kLogOldCisUnreadable);
@@ -71,7 +79,7 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
     }
     const std::uint32_t vendorPage = reported + 1;
     state.savedVendor.fill(0);
-    if (vendorPage < PagesPerBank(bank0) && !ReadTwice(unit, [&] {
+    if (vendorPage < PagesPerBank(bank0) && !AskTwice(unit, [&] {
             return ReadPageWithSpare(unit, vendorPage, bank0.pagesPerBlock,
                                      state.savedVendor.data());
         })) {
@@ -87,8 +95,13 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
 }
 
 RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state) {
-    SelectBank(unit, 0);
     RestoreOutcome outcome;
+    if (!SelectFlashBank(unit, 0)) {
+        // Written anywhere else they would be another bank's pages, not these.
+        if (state.oldCisPage != kNoPage) outcome.cis = PageFate::Lost;
+        if (state.oldVendorPage != kNoPage) outcome.vendor = PageFate::Lost;
+        return outcome;
+    }
     outcome.cis = WriteBack(unit, state.oldCisPage, bank0.pagesPerBlock, state.savedCis);
     outcome.vendor = WriteBack(unit, state.oldVendorPage, bank0.pagesPerBlock, state.savedVendor);
     return outcome;
@@ -111,13 +124,13 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
 
     // The vendor page travels with the CIS page, to the page right after it.
     if (state.oldVendorPage != kNoPage) {
-        SelectBank(unit, 0);
-        const bool moved = WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock,
-                                              state.savedVendor.data()) == 1;
+        const bool moved =
+            SelectFlashBank(unit, 0) && WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock,
+                                                           state.savedVendor.data()) == 1;
         if (record != nullptr) record->vendorFate = moved ? PageFate::Restored : PageFate::Lost;
     }
-    SelectBank(unit, 0);
-    if (!WritePageWithSpare(unit, target, bank0.pagesPerBlock, cisPage.data())) {
+    if (!SelectFlashBank(unit, 0) ||
+        !WritePageWithSpare(unit, target, bank0.pagesPerBlock, cisPage.data())) {
         run.MessageBox(texts::kWriteCisFailBox, run.ApplicationName(), BoxButtons::Ok);
         run.SetRunMessage(texts::kWriteCisFailRun);
         log.Append(texts::kLogWriteCisFail);
@@ -127,7 +140,13 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
         record->cisPage = state.targetCisPage;
         record->totals = totals;
     }
-    SendVendorC4(unit);
+    // Only this command has the controller take its tables from the new page: a volume laid down
+    // without it would go where the old tables say, and the stick would not be what it claims.
+    if (!AskTwice(unit, [&] { return SendVendorC4(unit); })) {
+        run.SetRunMessage(texts::kLoadCisFailRun);
+        log.Append(texts::kLogLoadCisFail);
+        return false;
+    }
 
     const std::uint32_t volumeSectors = totals[bankCount - 1];
     switch (WriteFatVolumeNoMbr(unit, volumeSectors)) {

@@ -21,6 +21,11 @@ struct CisState {
     PageImage savedVendor{};
 };
 
+// Makes `bank` the target of the raw-flash commands that follow. Asked once more after the sense
+// when it fails: every page command after a failed switch would go to the bank selected before.
+// False when the switch failed twice.
+bool SelectFlashBank(MediaType unit, std::uint8_t bank);
+
 // Asks the reader where the CIS page is and saves it (and, with RestoreVendorPage on, the vendor
 // page after it when that starts with "USBC"). A page number the reader cannot name inside bank 0
 // counts as none. Each read that fails is asked once more after the sense has been read; when it
@@ -29,7 +34,8 @@ struct CisState {
 bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0, CisState& state);
 
 // Writes the saved pages back where they were (stop, abort, or a stick that went away) and reads
-// each back: a page counts as restored only when it reads back as it was saved.
+// each back: a page counts as restored only when it reads back as it was saved. When bank 0
+// cannot be selected nothing is written and the pages are lost.
 struct RestoreOutcome {
     PageFate cis = PageFate::None;
     PageFate vendor = PageFate::None;
@@ -38,9 +44,10 @@ struct RestoreOutcome {
 RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state);
 
 // After a complete scan: moves the vendor page behind the target, writes the new CIS page, sends
-// the closing vendor command and lays down the FAT volume over totals[bankCount - 1] sectors.
-// False when the run must fail; the run message is set then. `record`, when given, learns the new
-// page, whether the vendor page moved, and the volume's size.
+// the closing vendor command (once more after the sense when it fails: the controller must have
+// taken the new page before a volume goes on it) and lays down the FAT volume over
+// totals[bankCount - 1] sectors. False when the run must fail; the run message is set then.
+// `record`, when given, learns the new page, whether the vendor page moved, and the volume's size.
 bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
                        const CisState& state, const GroupTable& groups,
                        const BankSectorTotals& totals, std::uint8_t bankCount,

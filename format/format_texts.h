@@ -20,6 +20,7 @@ constexpr const char* kMediaDamagedRun =
     "Your media is damaged and not recoverable!\nKeep using it may cause loss of data.\n";
 constexpr const char* kWriteCisFailBox = "Write CIS page fail!\n";
 constexpr const char* kWriteCisFailRun = "Write CIS page fail !\n";
+constexpr const char* kLoadCisFailRun = "Fail to load the new CIS page!\n";
 constexpr const char* kWriteVolumeFailRun = "Fail to write the FAT file system!\n";
 constexpr const char* kCisNumberUnreadable =
     "Fail to read the CIS page number! Nothing was erased.\n";
@@ -28,6 +29,8 @@ constexpr const char* kOldVendorUnreadable =
     "Fail to read the old vendor page! Nothing was erased.\n";
 constexpr const char* kOldPagesNotKept = "The old CIS page could not be kept: ";
 constexpr const char* kNothingErased = " Nothing was erased.\n";
+constexpr const char* kSelectBankUnanswered = "Fail to select a flash bank! Nothing was erased.\n";
+constexpr const char* kSelectBankFailed = "Fail to select a flash bank!\n";
 constexpr const char* kRestoreFailed = "Fail to write back the old CIS page!\n";
 constexpr const char* kUnresponsive = "The disk does not answer any more!\n";
 
@@ -56,6 +59,7 @@ constexpr const char* kLogRestoreVendorOff = "RestoreVendorPage = 0\n";
 constexpr const char* kLogNoCis = "No CIS page!\n";
 constexpr const char* kLogCisPage = "CIS page = %d\n";
 constexpr const char* kLogWriteCisFail = "Write CIS fail\n";
+constexpr const char* kLogLoadCisFail = "Load CIS page fail\n";
 constexpr const char* kLogVolumeRefused = "FAT volume size refused: %d sectors\n";
 constexpr const char* kLogWriteVolumeFail = "Write FAT volume fail\n";
 constexpr const char* kLogCisNumberUnreadable = "Read CIS page number fail\n";
@@ -63,6 +67,7 @@ constexpr const char* kLogOldCisUnreadable = "Read old CIS page fail\n";
 constexpr const char* kLogOldVendorUnreadable = "Read old vendor page fail\n";
 constexpr const char* kLogOldPagesNotKept = "Keep old CIS/Vendor page fail\n";
 constexpr const char* kLogRestoreFailed = "Write back old CIS/Vendor page fail\n";
+constexpr const char* kLogSelectBankFail = "Select bank %d fail\n";
 constexpr const char* kLogRemoved = "Disk removed\n";
 constexpr const char* kLogUnresponsive = "Disk does not answer\n";
 constexpr const char* kLogWriteProtected = "Write protected\n";

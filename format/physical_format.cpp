@@ -52,12 +52,14 @@ struct FormatRun {
 
 enum class BlockVerdict { Next, Stop, Abort, Removed, Unresponsive, WriteProtected };
 
-// Reads the device code into a cleared reply: a failed read gives code 0, which no part has.
-const FlashGeometry* ReadBankGeometry(MediaType unit, std::uint8_t bank) {
-    SelectBank(unit, bank);
+// Selects the bank and reads its device code into a cleared reply: a failed read gives code 0,
+// which no part has. False when the bank could not be selected (the code would be another's).
+bool ReadBankGeometry(MediaType unit, std::uint8_t bank, const FlashGeometry** geometry) {
+    if (!SelectFlashBank(unit, bank)) return false;
     std::uint8_t reply[2] = {};
     ReadDeviceCode(unit, reply);
-    return LookupFlashGeometry(reply[0]);
+    *geometry = LookupFlashGeometry(reply[0]);
+    return true;
 }
 
 // Whether the stick can still be talked to: gone (the system says there is no device), quiet
@@ -72,6 +74,20 @@ BlockVerdict LinkVerdict(const FormatRun& f) {
         return BlockVerdict::Unresponsive;
     }
     return BlockVerdict::Next;
+}
+
+// Whether the stick can still be talked to, where the run is about to end or to write its new
+// format: after a command that timed out, TEST UNIT READY is asked until the stick answers or
+// the commands without an answer reach the limit. A single time-out there must not pass for the
+// failure of a step, nor a stick that has locked up for a stick that failed a step.
+BlockVerdict SettledLinkVerdict(const FormatRun& f) {
+    BlockVerdict verdict = LinkVerdict(f);
+    while (verdict == BlockVerdict::Next &&
+           LastUnitOutcome(f.unit).status == CommandStatus::TimedOut) {
+        TestUnitReady(f.unit);
+        verdict = LinkVerdict(f);
+    }
+    return verdict;
 }
 
 // After a command that wrote to the stick failed: true when the stick refused it as
@@ -118,8 +134,13 @@ FormatResult Fail(FormatRun& f, const std::string& message) {
     return FormatResult::Failed;
 }
 
-// Before the scan: the stick went away or quiet while it was being looked at.
-FormatResult EndBeforeScan(FormatRun& f, BlockVerdict verdict) {
+RestoreOutcome Restore(FormatRun& f);
+
+// Before the scan: the stick went away or quiet while it was being looked at. Nothing was
+// erased, and the record says so of the old pages. A quiet stick's run message says so, unless
+// the step that failed left one of its own (keepMessage).
+FormatResult EndBeforeScan(FormatRun& f, BlockVerdict verdict, bool keepMessage = false) {
+    Restore(f);
     if (verdict == BlockVerdict::Removed) {
         f.record.end = RunEnd::Removed;
         f.run.Log().Append(texts::kLogRemoved);
@@ -127,22 +148,21 @@ FormatResult EndBeforeScan(FormatRun& f, BlockVerdict verdict) {
     }
     f.record.end = RunEnd::Unresponsive;
     f.run.Log().Append(texts::kLogUnresponsive);
+    if (keepMessage) return FormatResult::Failed;
     return Fail(f, texts::kUnresponsive);
 }
 
 FormatResult Start(FormatRun& f) {
     RunInterface& run = f.run;
     if (!TestUnitReady(f.unit) && GetSenseStatus(f.unit) != SenseUnitAttention) {
-        if (LinkVerdict(f) == BlockVerdict::Removed) {
-            return EndBeforeScan(f, BlockVerdict::Removed);
-        }
+        const BlockVerdict link = SettledLinkVerdict(f);
+        if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
         return Fail(f, texts::MediaNotPresent());
     }
     std::uint8_t reply[2] = {};
     if (!GetBankCount(f.unit, reply)) {
-        if (LinkVerdict(f) == BlockVerdict::Removed) {
-            return EndBeforeScan(f, BlockVerdict::Removed);
-        }
+        const BlockVerdict link = SettledLinkVerdict(f);
+        if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
         return Fail(f, texts::kBankCountFailed);
     }
     if (reply[0] == 0) return Fail(f, texts::kBankCountZero);
@@ -158,9 +178,14 @@ FormatResult Start(FormatRun& f) {
     run.TotalBlocks() = 0;
     run.BlocksDone() = 0;
     for (std::uint8_t bank = 0; bank < f.bankCount; ++bank) {
-        f.geometry[bank] = ReadBankGeometry(f.unit, bank);
+        if (!ReadBankGeometry(f.unit, bank, &f.geometry[bank])) {
+            const BlockVerdict link = SettledLinkVerdict(f);
+            if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
+            run.Log().Append(texts::kLogSelectBankFail, bank);
+            return Fail(f, texts::kSelectBankUnanswered);
+        }
         if (f.geometry[bank] == nullptr) {
-            const BlockVerdict link = LinkVerdict(f);
+            const BlockVerdict link = SettledLinkVerdict(f);
             if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
             run.Log().Append(texts::kLogInvalidDeviceCode, bank);
             return Fail(f, texts::kInvalidDeviceCode);
@@ -176,9 +201,10 @@ FormatResult Start(FormatRun& f) {
     f.record.oldCisPage = f.cis.oldCisPage;
     f.record.oldVendorPage = f.cis.oldVendorPage;
     if (!discovered) {
-        const BlockVerdict link = LinkVerdict(f);
-        if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
-        return FormatResult::Failed;  // the run message says which page could not be read
+        // The run message says which page could not be read, and that nothing was erased.
+        const BlockVerdict link = SettledLinkVerdict(f);
+        if (link != BlockVerdict::Next) return EndBeforeScan(f, link, true);
+        return FormatResult::Failed;
     }
     if (f.cis.oldCisPage != kNoPage) {
         // The only copy of the stick's tables would otherwise be in this process's memory.
@@ -408,13 +434,32 @@ FormatResult WriteProtectedPath(FormatRun& f) {
     return Fail(f, std::string(AppString(IDS_WRITE_PROTECTED)) + "\n");
 }
 
+// A bank switch of the scan failed: the blocks of the bank cannot be reached, and every command
+// would go to another bank. The old pages go back.
+FormatResult BankSwitchFailedPath(FormatRun& f, std::uint8_t bank) {
+    switch (SettledLinkVerdict(f)) {
+        case BlockVerdict::Removed:
+            return RemovedPath(f);
+        case BlockVerdict::Unresponsive:
+            return UnresponsivePath(f);
+        default:
+            break;
+    }
+    f.record.end = RunEnd::Failed;
+    f.run.Log().Append(texts::kLogSelectBankFail, bank);
+    f.run.Log().Append(texts::kLogSaveOldCis);
+    Restore(f);
+    return Fail(f, texts::kSelectBankFailed);
+}
+
 FormatResult Scan(FormatRun& f) {
     f.run.NotePhase("scan");
     for (std::uint8_t bank = 0; bank < f.bankCount; ++bank) {
         f.run.Log().Append(texts::kLogBankNo, bank);
         // The code is read again as the reader expects after a bank switch; the geometry is the
         // one validated before the scan, so a failed read here cannot leave the bank unknown.
-        ReadBankGeometry(f.unit, bank);
+        const FlashGeometry* again = nullptr;
+        if (!ReadBankGeometry(f.unit, bank, &again)) return BankSwitchFailedPath(f, bank);
         const FlashGeometry& geometry = *f.geometry[bank];
         f.freeInGroup = 0;
         if (bank > 0) f.totals[bank] = f.totals[bank - 1];
@@ -446,18 +491,36 @@ FormatResult Run(FormatRun& f) {
     if (result != FormatResult::CompleteReplug) return result;
     result = Scan(f);
     if (result != FormatResult::CompleteReplug) return result;
+    // The last blocks may have gone unanswered: the new format is not written into the silence
+    // (and blocks counted bad in it are taken back).
+    switch (SettledLinkVerdict(f)) {
+        case BlockVerdict::Removed:
+            return RemovedPath(f);
+        case BlockVerdict::Unresponsive:
+            return UnresponsivePath(f);
+        default:
+            break;
+    }
 
     RunInterface& run = f.run;
     run.NotePhase("CIS page and volume");
     if (!WriteCisAndVolume(run, f.unit, f.Bank0(), f.cis, f.groups, f.totals, f.bankCount,
                            &f.record)) {
-        // The old pages are not put back: a new CIS page may stand in their place already.
-        switch (LinkVerdict(f)) {
+        const BlockVerdict link = SettledLinkVerdict(f);
+        // Until a new CIS page stands the stick has none: the old pages go back where they were.
+        // Once it stands they are replaced, whatever became of the volume.
+        if (f.record.cisPage == kNoPage) {
+            run.Log().Append(texts::kLogSaveOldCis);
+            Restore(f);
+        }
+        switch (link) {
             case BlockVerdict::Removed:
                 f.record.end = RunEnd::Removed;
                 break;
             case BlockVerdict::Unresponsive:
                 f.record.end = RunEnd::Unresponsive;
+                run.Log().Append(texts::kLogUnresponsive);
+                run.SetRunMessage(texts::kUnresponsive);
                 break;
             default:
                 f.record.end = RunEnd::Failed;

@@ -5,6 +5,14 @@
 # of fuzz/NAME.dict when there is one. Inputs it finds on the way are kept in build/fuzz, not
 # in the tree. FUZZ_SECONDS sets the time of each run (default 20). Exits non-zero when a
 # target fails; the input that made it fail is left as build/fuzz/crash-*.
+#
+# Longer runs, before a release or after a change to a parser: FUZZ_SECONDS=600 bash
+# scripts/fuzz.sh (ten minutes a target; what they find stays in build/fuzz/corpus and is the
+# starting point of the next run), or one target by hand, e.g.
+#   build/fuzz/device_replies_fuzz -max_total_time=3600 -timeout=10 -rss_limit_mb=2048 \
+#       build/fuzz/corpus/device_replies fuzz/corpus/device_replies
+# A failing input is run alone by naming it: build/fuzz/NAME_fuzz build/fuzz/crash-...; with
+# DEVICE_REPLIES_TRACE=1 the device_replies target lists the commands the input leads to.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}

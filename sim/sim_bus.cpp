@@ -71,8 +71,8 @@ struct SimBus::Impl {
     }
 
     // Readers: serial, trace, the machine's plug, the reader's plug, latencies and hangs
-    // (machine's, then reader's), then the device. Foreign drives suffer no faults: serial,
-    // trace, device.
+    // (machine's, then reader's), failed commands (machine's, then reader's), then the device.
+    // Foreign drives suffer no faults: serial, trace, device.
     Route& AddRoute(SimDevice& device) {
         routes.emplace_back(new Route);
         Route& route = *routes.back();
@@ -82,6 +82,8 @@ struct SimBus::Impl {
         if (device.IsReader()) {
             route.link.reset(new SimLink);
             SimLink& own = *route.link;
+            top = &s.Add<FailDecorator>(*top, own);
+            top = &s.Add<FailDecorator>(*top, machine);
             top = &s.Add<HangDecorator>(*top, own);
             top = &s.Add<HangDecorator>(*top, machine);
             top = &s.Add<LatencyDecorator>(*top, own);
@@ -424,6 +426,10 @@ void SimBus::OverrideLatencyMicroseconds(std::uint32_t microseconds) {
 void SimBus::UnplugAfterCommands(std::uint32_t count) { impl_->machine.UnplugAfterCommands(count); }
 void SimBus::HangOnCommand(std::uint32_t n) { impl_->machine.HangOnCommand(n); }
 void SimBus::HangFromCommand(std::uint32_t n) { impl_->machine.HangFromCommand(n); }
+void SimBus::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
+                           std::uint8_t ascq) {
+    impl_->machine.FailOnCommand(n, senseKey, asc, ascq);
+}
 std::uint64_t SimBus::ReaderCommandCount() const { return impl_->machine.Commands(); }
 
 void SimBus::SchedulePlug(std::size_t reader, bool plugIn, PlugMoment when) {

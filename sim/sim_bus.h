@@ -136,6 +136,11 @@ class SimBus {
     void HangOnCommand(std::uint32_t n);
     // The n-th command from now and every later one never complete, until a re-plug.
     void HangFromCommand(std::uint32_t n);
+    // The n-th command from now ends with CHECK CONDITION without reaching the device; the
+    // REQUEST SENSE after it answers this sense key and additional sense code (and qualifier).
+    // 0 cancels.
+    void FailOnCommand(std::uint32_t n, std::uint8_t senseKey = 0x03, std::uint8_t asc = 0x11,
+                       std::uint8_t ascq = 0x00);
     // Commands that reached a reader since the bus was built.
     std::uint64_t ReaderCommandCount() const;
 

@@ -20,6 +20,10 @@ constexpr std::size_t kMaxUnitsPerReader = 8;
 constexpr std::size_t kCisBanks = 8;
 constexpr std::uint32_t kGroupBlocks = 256;
 constexpr std::uint32_t kMaxGroupEntry = 250;
+// The blocks all flash disks of a machine may hold together: 64 sticks of 1 GiB (eight banks of
+// 79h). Each block costs memory even while erased, and a few lines of text must not ask for
+// gigabytes.
+constexpr std::uint64_t kMaxMachineBlocks = std::uint64_t{1} << 22;
 
 // One line split into its keyword, plain words and key=value options.
 struct Line {
@@ -147,6 +151,7 @@ class DescriptionReader {
     int cisLine_ = 0;
     std::set<char> letters_;
     std::set<std::pair<int, int>> addresses_;
+    std::uint64_t flashBlocks_ = 0;  // of all disks so far
 
     // What the current disk asked for; applied once its lines are over.
     bool cisWanted_ = false;
@@ -211,8 +216,8 @@ SimLink& DescriptionReader::Link() {
     return lastReader_ == SimBus::kNoReader ? bus_.MachineLink() : bus_.ReaderLink(lastReader_);
 }
 
-// latency, hang-on, hang-from and unplug-after: the machine's before the first reader line,
-// the last reader's after one.
+// latency, hang-on, hang-from, fail-on and unplug-after: the machine's before the first reader
+// line, the last reader's after one.
 void DescriptionReader::LinkFault(const Line& line) {
     const std::string& k = line.keyword;
     if (k == "latency") {
@@ -222,10 +227,32 @@ void DescriptionReader::LinkFault(const Line& line) {
         Link().SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
         return;
     }
-    CheckOptions(line, {}, 1);
+    CheckOptions(line, {"sense"}, 1);
     if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
     const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
-    if (k == "unplug-after") {
+    const auto sense = line.options.find("sense");
+    if (sense != line.options.end() && k != "fail-on") {
+        throw ParseError("\"" + k + "\" has no option \"sense\"");
+    }
+    if (k == "fail-on") {
+        // sense=K/ASC or K/ASC/ASCQ, hexadecimal; MEDIUM ERROR 3/11 by default.
+        std::uint32_t parts[3] = {0x03, 0x11, 0x00};
+        if (sense != line.options.end()) {
+            std::vector<std::string> fields;
+            std::istringstream in(sense->second);
+            for (std::string field; std::getline(in, field, '/');) fields.push_back(field);
+            if (fields.size() < 2 || fields.size() > 3 || sense->second.back() == '/') {
+                throw ParseError("sense \"" + sense->second + "\" is not K/ASC or K/ASC/ASCQ");
+            }
+            parts[2] = 0;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                parts[i] = ParseNumber(fields[i], i == 0 ? 0x0F : 0xFF, "sense", 16);
+            }
+        }
+        Link().FailOnCommand(n, static_cast<std::uint8_t>(parts[0]),
+                             static_cast<std::uint8_t>(parts[1]),
+                             static_cast<std::uint8_t>(parts[2]));
+    } else if (k == "unplug-after") {
         Link().UnplugAfterCommands(n);
     } else if (k == "hang-on") {
         Link().HangOnCommand(n);
@@ -415,6 +442,11 @@ void DescriptionReader::Banks(const Line& line) {
     if (codes.empty() || codes.size() > 255) {
         throw ParseError("a disk has 1 to 255 banks, not " + std::to_string(codes.size()));
     }
+    for (std::uint8_t code : codes) flashBlocks_ += GeometryForDeviceCode(code).blocksPerBank;
+    if (flashBlocks_ > kMaxMachineBlocks) {
+        throw ParseError("the machine's flash disks would hold more than " +
+                         std::to_string(kMaxMachineBlocks) + " blocks");
+    }
     for (std::uint8_t code : codes) disk.AddBank(code);
 }
 
@@ -532,7 +564,8 @@ void DescriptionReader::Apply(const Line& line) {
         const auto direct = line.options.find("direct");
         if (direct == line.options.end()) throw ParseError("\"passthrough\" needs direct=yes|no");
         bus_.SetDirectPassThroughSupported(ParseYesNo(direct->second, "direct"));
-    } else if (k == "latency" || k == "unplug-after" || k == "hang-on" || k == "hang-from") {
+    } else if (k == "latency" || k == "unplug-after" || k == "hang-on" || k == "hang-from" ||
+               k == "fail-on") {
         LinkFault(line);
     } else if (k == "pull-at" || k == "plug-at") {
         Schedule(line);

@@ -20,6 +20,12 @@ std::uint32_t SimLink::LatencyMicroseconds() const {
 void SimLink::UnplugAfterCommands(std::uint32_t count) { unplugAfter_.store(count); }
 void SimLink::HangOnCommand(std::uint32_t n) { hangOn_.store(n); }
 void SimLink::HangFromCommand(std::uint32_t n) { hangFrom_.store(n); }
+void SimLink::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
+                            std::uint8_t ascq) {
+    failSense_.store(std::uint32_t{senseKey} << 16 | std::uint32_t{asc} << 8 | ascq);
+    failOn_.store(n);
+}
+
 bool SimLink::LockedUp() const { return lockedUp_.load(); }
 void SimLink::ClearLockUp() { lockedUp_.store(false); }
 bool SimLink::Plugged() const { return plugged_.load(); }
@@ -60,6 +66,37 @@ Outcome HangDecorator::Execute(const UnitCommand& command) {
     if (SimLink::CountDown(link_.hangFrom_)) {
         link_.lockedUp_.store(true);
         return Outcome::Hung;
+    }
+    return next_.Execute(command);
+}
+
+namespace {
+
+constexpr std::uint8_t kRequestSense = 0x03;
+constexpr std::uint8_t kInquiry = 0x12;
+constexpr std::uint32_t kFixedSenseBytes = 18;
+
+}  // namespace
+
+Outcome FailDecorator::Execute(const UnitCommand& command) {
+    if (SimLink::CountDown(link_.failOn_)) {
+        pending_ = true;
+        pendingLun_ = command.lun;
+        pendingSense_ = link_.failSense_.load();
+        return Outcome::CheckCondition;
+    }
+    if (pending_ && command.lun == pendingLun_ && command.cdb[0] != kInquiry) {
+        pending_ = false;
+        if (command.cdb[0] == kRequestSense && command.direction == Direction::In) {
+            std::uint8_t sense[kFixedSenseBytes] = {};
+            sense[0] = 0x70;
+            sense[2] = static_cast<std::uint8_t>(pendingSense_ >> 16);
+            sense[7] = kFixedSenseBytes - 8;
+            sense[12] = static_cast<std::uint8_t>(pendingSense_ >> 8);
+            sense[13] = static_cast<std::uint8_t>(pendingSense_);
+            std::copy(sense, sense + std::min(command.length, kFixedSenseBytes), command.buffer);
+            return Outcome::Good;
+        }
     }
     return next_.Execute(command);
 }

@@ -66,6 +66,12 @@ class SimLink {
     void HangFromCommand(std::uint32_t n);
     bool LockedUp() const;
     void ClearLockUp();
+    // The n-th command from now (1: the next one) does not reach the device: it ends with CHECK
+    // CONDITION, and the REQUEST SENSE that follows it on that unit hands over fixed-format
+    // sense data with this key, additional sense code and qualifier (default: MEDIUM ERROR,
+    // unrecovered read error 3/11h). 0 cancels. Later commands complete as usual.
+    void FailOnCommand(std::uint32_t n, std::uint8_t senseKey = 0x03, std::uint8_t asc = 0x11,
+                       std::uint8_t ascq = 0x00);
 
     // While pulled, nothing behind the link answers (Outcome::NoDevice). SimBus's re-plug sets
     // this too and power-cycles the disks behind it; use that to plug a link back in.
@@ -79,6 +85,7 @@ class SimLink {
     friend class UnplugDecorator;
     friend class LatencyDecorator;
     friend class HangDecorator;
+    friend class FailDecorator;
 
     // Takes one off a countdown that is running; true when this took it to zero.
     static bool CountDown(std::atomic<std::uint32_t>& counter);
@@ -87,6 +94,8 @@ class SimLink {
     std::atomic<std::uint32_t> unplugAfter_{0};
     std::atomic<std::uint32_t> hangOn_{0};
     std::atomic<std::uint32_t> hangFrom_{0};
+    std::atomic<std::uint32_t> failOn_{0};
+    std::atomic<std::uint32_t> failSense_{0};  // key << 16 | asc << 8 | ascq
     std::atomic<bool> lockedUp_{false};
     std::atomic<bool> plugged_{true};
     std::atomic<std::uint64_t> commands_{0};
@@ -136,6 +145,23 @@ class HangDecorator final : public CommandDecorator {
 
   private:
     SimLink& link_;
+};
+
+// The command the link's fail-on countdown names never reaches the device: it ends with CHECK
+// CONDITION, and its sense data waits here for the next command to the same unit. A REQUEST SENSE
+// then gets it (and takes it); any other command but INQUIRY drops it and goes on to the device,
+// as a device's pending sense is replaced by the next command's.
+class FailDecorator final : public CommandDecorator {
+  public:
+    FailDecorator(CommandTarget& next, SimLink& link) : CommandDecorator(next), link_(link) {}
+    Outcome Execute(const UnitCommand& command) override;
+
+  private:
+    SimLink& link_;
+    // Kept per stack: one device's commands come through it one at a time.
+    bool pending_ = false;
+    std::uint8_t pendingLun_ = 0;
+    std::uint32_t pendingSense_ = 0;
 };
 
 // One command at a time through this stack, as a device has one command in flight.

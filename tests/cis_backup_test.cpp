@@ -90,6 +90,18 @@ TEST(CisBackup, DamageIsFoundNotRestored) {
     }
 }
 
+// A reason reaches a terminal: the line it quotes shows its control bytes as '?'.
+TEST(CisBackup, AnUnreadableLineIsQuotedAsPlainText) {
+    std::string text = EncodeCisBackup(Sample(false));
+    text.replace(text.find("crc32"), 5, "cr\x1b[2Jc\x80");
+    CisBackup read;
+    std::string error;
+    ASSERT_FALSE(DecodeCisBackup(text, &read, &error));
+    EXPECT_EQ(error.compare(0, 23, "a line it cannot read: "), 0) << error;
+    EXPECT_NE(error.find("cr?[2Jc?"), std::string::npos) << error;
+    for (char c : error) EXPECT_TRUE(c >= 0x20 && c <= 0x7E) << int{c};
+}
+
 TEST(CisBackup, TheFileIsWrittenWholeAndNeverOverAnother) {
     TempDir dir;
     const std::string path = dir.Path() + "/sg2-20261208-093000.cis";

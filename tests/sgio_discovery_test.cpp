@@ -63,6 +63,8 @@ class SgioStack : public ::testing::Test {
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<SimKernel> kernel_;
     std::unique_ptr<SgioPort> port_;
+    // A port over some of port_'s nodes, kept until TearDown has closed the transport over it.
+    std::unique_ptr<PlaceSubsetPort> subset_;
     bool open_ = false;
 };
 
@@ -172,8 +174,8 @@ TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
     EXPECT_EQ(disks.size(), 32u);
 
     bus_->ClearTrace();
-    PlaceSubsetPort thirtieth(*port_, {29});
-    UsePort(&thirtieth);
+    subset_ = std::make_unique<PlaceSubsetPort>(*port_, std::vector<std::uint32_t>{29});
+    UsePort(subset_.get());
     ASSERT_EQ(OpenTransport(), 1);
     open_ = true;
     std::uint8_t count = 0;

@@ -181,6 +181,43 @@ TEST(SimDescription, CommandFaultsCountFromTheStart) {
     EXPECT_FALSE(bus->HasDrive('E'));
 }
 
+TEST(SimDescription, FailOnEndsACommandWithTheSenseGiven) {
+    const auto bus = ParseOk("reader\nunit DS drive=E\nbanks 73\nfail-on 2 sense=7/27\n");
+    ASSERT_TRUE(bus);
+    const std::uint8_t testUnitReady[12] = {};
+    const std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
+    std::uint8_t sense[18] = {};
+    EXPECT_EQ(sim::Outcome::Good,
+              bus->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(sim::Outcome::CheckCondition,
+              bus->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    EXPECT_EQ(sim::Outcome::Good,
+              bus->ExecuteDrive('E', requestSense, sim::Direction::In, sense, sizeof sense));
+    EXPECT_EQ(0x07, sense[2]);
+    EXPECT_EQ(0x27, sense[12]);
+    EXPECT_EQ(0x00, sense[13]);
+    // The disk itself saw only the first TEST UNIT READY.
+    EXPECT_EQ(1u, bus->FlashDisk()->CommandCount(0x00));
+    EXPECT_EQ(0u, bus->FlashDisk()->CommandCount(0x03));
+
+    // Without sense=: a MEDIUM ERROR, unrecovered read error; with a qualifier: all three.
+    const auto plain = ParseOk("reader\nunit DS drive=E\nbanks 73\nfail-on 1\n");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(sim::Outcome::CheckCondition,
+              plain->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    plain->ExecuteDrive('E', requestSense, sim::Direction::In, sense, sizeof sense);
+    EXPECT_EQ(0x03, sense[2]);
+    EXPECT_EQ(0x11, sense[12]);
+    const auto full = ParseOk("fail-on 1 sense=4/3e/1\nreader\nunit DS drive=E\nbanks 73\n");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(sim::Outcome::CheckCondition,
+              full->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    full->ExecuteDrive('E', requestSense, sim::Direction::In, sense, sizeof sense);
+    EXPECT_EQ(0x04, sense[2]);
+    EXPECT_EQ(0x3E, sense[12]);
+    EXPECT_EQ(0x01, sense[13]);
+}
+
 TEST(SimDescription, CountedBlockFaults) {
     const auto bus = ParseOk(
         "reader\nunit DS\nbanks 73\nerase-fails 0:5 0:6 after=2\nerase-fails 0:7\n"
@@ -253,6 +290,15 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
         {"aspi library=maybe\n", "line 1: library must be present or absent"},
         {"latency\n", "line 1: \"latency\" needs us="},
         {"hang-on x\n", "line 1: command count \"x\""},
+        {"reader\nunit DS\nbanks 255x79\nreader\nunit DS\nbanks 255x79\nreader\nunit DS\n"
+         "banks 3x79\n",
+         "line 9: the machine's flash disks would hold more than 4194304 blocks"},
+        {"fail-on 3 sense=3\n", "line 1: sense \"3\" is not K/ASC"},
+        {"fail-on 3 sense=3/11/0/0\n", "line 1: sense \"3/11/0/0\" is not K/ASC"},
+        {"fail-on 3 sense=10/11\n", "line 1: sense 10 is too large"},
+        {"fail-on 3 sense=3/zz\n", "line 1: sense \"zz\" is not a number"},
+        {"hang-on 3 sense=3/11\n", "line 1: \"hang-on\" has no option \"sense\""},
+        {"fail-on\n", "line 1: \"fail-on\" needs a command count"},
         {"reader\nunit DS\nbanks 73 x=1 x=2\n", "line 3: option \"x\" is given twice"},
         {"reader\nunit DS\nbanks 256x73\n", "line 3: bank repeat count 256 is too large"},
         {"reader\n"

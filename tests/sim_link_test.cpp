@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <vector>
 
 #include "sim/sim_device.h"
@@ -72,6 +74,54 @@ TEST_F(SimLinkTest, HangOnNamesOneCommandThatNeverReachesTheDevice) {
     link.HangOnCommand(1);
     link.HangOnCommand(0);  // cancelled before it came
     EXPECT_EQ(Outcome::Good, Send(hang));
+}
+
+TEST_F(SimLinkTest, FailOnEndsOneCommandWithCheckConditionAndHandsItsSenseOver) {
+    sim::FailDecorator fail(device, link);
+    link.FailOnCommand(2, 0x03, 0x11, 0x05);
+    EXPECT_EQ(Outcome::Good, Send(fail, 0));
+    EXPECT_EQ(Outcome::CheckCondition, Send(fail, 1));
+    EXPECT_EQ((std::vector<std::uint8_t>{0}), device.reached);  // the failed one did not arrive
+
+    // An INQUIRY to the unit leaves the sense where it is; the REQUEST SENSE takes it.
+    const std::uint8_t inquiry[12] = {0x12, 0, 0, 0, 36};
+    std::uint8_t reply[36] = {};
+    EXPECT_EQ(Outcome::Good,
+              fail.Execute(sim::UnitCommand{reader, 1, inquiry, Direction::In, reply, 36}));
+    const std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
+    std::uint8_t sense[20];
+    std::fill(std::begin(sense), std::end(sense), 0xEE);
+    EXPECT_EQ(Outcome::Good,
+              fail.Execute(sim::UnitCommand{reader, 1, requestSense, Direction::In, sense, 18}));
+    EXPECT_EQ(0x70, sense[0]);
+    EXPECT_EQ(0x03, sense[2]);
+    EXPECT_EQ(10, sense[7]);
+    EXPECT_EQ(0x11, sense[12]);
+    EXPECT_EQ(0x05, sense[13]);
+    EXPECT_EQ(0xEE, sense[18]);  // no more than the 18 bytes asked for
+    EXPECT_EQ((std::vector<std::uint8_t>{0, 1}), device.reached);  // only the INQUIRY went on
+
+    // Taken once: the next REQUEST SENSE is the device's again.
+    EXPECT_EQ(Outcome::Good,
+              fail.Execute(sim::UnitCommand{reader, 1, requestSense, Direction::In, sense, 18}));
+    EXPECT_EQ((std::vector<std::uint8_t>{0, 1, 1}), device.reached);
+}
+
+TEST_F(SimLinkTest, FailOnSenseIsDroppedByTheNextCommandAndKeptPerUnit) {
+    sim::FailDecorator fail(device, link);
+    link.FailOnCommand(1);
+    EXPECT_EQ(Outcome::CheckCondition, Send(fail, 0));
+    EXPECT_EQ(Outcome::Good, Send(fail, 2));  // another unit: its sense is its own
+    EXPECT_EQ(Outcome::Good, Send(fail, 0));  // replaces the pending sense
+    const std::uint8_t requestSense[12] = {0x03, 0, 0, 0, 18};
+    std::uint8_t sense[18] = {};
+    fail.Execute(sim::UnitCommand{reader, 0, requestSense, Direction::In, sense, 18});
+    EXPECT_EQ((std::vector<std::uint8_t>{2, 0, 0}), device.reached);
+    EXPECT_EQ(0, sense[2]);  // the fake device wrote nothing: not the injected 3/11
+
+    link.FailOnCommand(1);
+    link.FailOnCommand(0);  // cancelled before it came
+    EXPECT_EQ(Outcome::Good, Send(fail));
 }
 
 TEST_F(SimLinkTest, LatencyPausesEveryCommand) {
