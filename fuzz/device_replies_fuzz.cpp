@@ -242,7 +242,12 @@ class FuzzRun final : public RunInterface {
     }
 
     void PumpOneMessage() override {}
-    bool StopRequested() override { return stopAt_ != 0 && done_ >= stopAt_; }
+    // A front end that does not end the run on a pulled stick (the dialog) hears of it from the
+    // system instead, whose notice stops the run: here, once the device has stopped answering.
+    bool StopRequested() override {
+        return (stopAt_ != 0 && done_ >= stopAt_) ||
+               (!endsOnRemoval_ && in_.remaining_bytes() == 0);
+    }
     void ResetProgress() override { total_ = done_ = 0; }
     void SetProgressPosition(int) override {}
     std::uint32_t& TotalBlocks() override { return total_; }
