@@ -434,17 +434,27 @@ FormatResult WriteProtectedPath(FormatRun& f) {
     return Fail(f, std::string(AppString(IDS_WRITE_PROTECTED)) + "\n");
 }
 
-// A bank switch of the scan failed: the blocks of the bank cannot be reached, and every command
-// would go to another bank. The old pages go back.
-FormatResult BankSwitchFailedPath(FormatRun& f, std::uint8_t bank) {
+// Where the run is about to end or to write: true, with the run's end, when the stick was pulled
+// or has stopped answering.
+bool LinkLost(FormatRun& f, FormatResult* result) {
     switch (SettledLinkVerdict(f)) {
         case BlockVerdict::Removed:
-            return RemovedPath(f);
+            *result = RemovedPath(f);
+            return true;
         case BlockVerdict::Unresponsive:
-            return UnresponsivePath(f);
+            *result = UnresponsivePath(f);
+            return true;
         default:
             break;
     }
+    return false;
+}
+
+// A bank switch of the scan failed: the blocks of the bank cannot be reached, and every command
+// would go to another bank. The old pages go back.
+FormatResult BankSwitchFailedPath(FormatRun& f, std::uint8_t bank) {
+    FormatResult lost;
+    if (LinkLost(f, &lost)) return lost;
     f.record.end = RunEnd::Failed;
     f.run.Log().Append(texts::kLogSelectBankFail, bank);
     f.run.Log().Append(texts::kLogSaveOldCis);
@@ -493,14 +503,8 @@ FormatResult Run(FormatRun& f) {
     if (result != FormatResult::CompleteReplug) return result;
     // The last blocks may have gone unanswered: the new format is not written into the silence
     // (and blocks counted bad in it are taken back).
-    switch (SettledLinkVerdict(f)) {
-        case BlockVerdict::Removed:
-            return RemovedPath(f);
-        case BlockVerdict::Unresponsive:
-            return UnresponsivePath(f);
-        default:
-            break;
-    }
+    FormatResult lost;
+    if (LinkLost(f, &lost)) return lost;
 
     RunInterface& run = f.run;
     run.NotePhase("CIS page and volume");
