@@ -38,6 +38,7 @@ class Brevant {
         int columns = 0;          // the terminal's width, when not the default
         bool asNobody = false;    // drop root before running
         bool errorsOnly = false;  // read standard error alone; standard output goes nowhere
+        std::string program;      // another copy of the program to run; empty: the built one
     };
 
     Brevant(const std::vector<std::string>& args, const Options& options) {
@@ -80,11 +81,12 @@ class Brevant {
             if (options.asNobody && getuid() == 0) {
                 if (setgid(65534) != 0 || setuid(65534) != 0) _exit(121);
             }
+            const std::string& program = options.program.empty() ? kBrevant : options.program;
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(kBrevant.c_str()));
+            argv.push_back(const_cast<char*>(program.c_str()));
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            execv(kBrevant.c_str(), argv.data());
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
         close(childEnd);

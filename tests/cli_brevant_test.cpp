@@ -1120,9 +1120,13 @@ TEST_F(CliFormat, RealDevicesNeedRootTheSimulatorDoesNot) {
     }
     Brevant::Options nobody;
     nobody.asNobody = true;
-    // The unprivileged run must be able to read the description.
+    // The unprivileged run must be able to read the description and to reach the program, which
+    // may be built in a folder only root can enter: a copy of it runs from the test's folder.
     ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(shop_.c_str(), 0644), 0);
+    nobody.program = Path("brevant");
+    std::filesystem::copy_file(kBrevant, nobody.program);
+    ASSERT_EQ(chmod(nobody.program.c_str(), 0755), 0);
     Finished run = RunBrevant({"format", "--yes"}, nobody);
     EXPECT_EQ(run.exitCode, kExitNoDisk) << run.output;
     EXPECT_NE(run.output.find("raw commands to a USB disk need root"), std::string::npos)
