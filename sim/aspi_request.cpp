@@ -20,7 +20,7 @@ constexpr std::uint8_t kDirIn = 0x08;
 constexpr std::uint8_t kDirOut = 0x10;
 
 std::uint8_t Complete(std::uint8_t* block, std::uint8_t status) {
-    block[kSrbStatus] = status;
+    block[srb::kStatus] = status;
     return status;
 }
 
@@ -32,11 +32,11 @@ std::uint32_t HostAdapterInquiry(SimBus& bus, std::uint8_t* block) {
 }
 
 std::uint32_t Execute(SimBus& bus, std::uint8_t* block, const BufferResolver& resolve) {
-    const std::uint8_t adapter = block[kSrbHaId];
+    const std::uint8_t adapter = block[srb::kHaId];
     if (adapter >= bus.HostAdapterCount()) return Complete(block, kSsInvalidHa);
 
-    const std::uint8_t flags = block[kSrbFlags] & (kDirIn | kDirOut);
-    const std::uint32_t length = GetLe32(block + kSrbBufLen);
+    const std::uint8_t flags = block[srb::kFlags] & (kDirIn | kDirOut);
+    const std::uint32_t length = GetLe32(block + srb::kBufLen);
     Direction direction = Direction::None;
     if (flags == kDirIn) {
         direction = Direction::In;
@@ -46,43 +46,43 @@ std::uint32_t Execute(SimBus& bus, std::uint8_t* block, const BufferResolver& re
         // Both directions at once, or a data phase without one.
         return Complete(block, kSsInvalidSrb);
     }
-    const std::uint8_t cdbLength = block[kSrbCdbLen];
+    const std::uint8_t cdbLength = block[srb::kCdbLen];
     if (cdbLength == 0 || cdbLength > 16) return Complete(block, kSsInvalidSrb);
 
     std::uint8_t* buffer = nullptr;
     if (length != 0) {
-        buffer = resolve ? resolve(GetLe32(block + kSrbBufPointer), length) : nullptr;
+        buffer = resolve ? resolve(GetLe32(block + srb::kBufPointer), length) : nullptr;
         if (buffer == nullptr) return Complete(block, kSsInvalidSrb);
     }
     std::uint8_t cdb[12] = {};
-    std::memcpy(cdb, block + kSrbCdb, cdbLength < 12 ? cdbLength : 12);
+    std::memcpy(cdb, block + srb::kCdb, cdbLength < 12 ? cdbLength : 12);
 
-    block[kSrbHaStat] = 0;
-    block[kSrbTargStat] = 0;
-    switch (bus.ExecuteAspi(adapter, block[kSrbTarget], block[kSrbLun], cdb, direction, buffer,
+    block[srb::kHaStat] = 0;
+    block[srb::kTargStat] = 0;
+    switch (bus.ExecuteAspi(adapter, block[srb::kTarget], block[srb::kLun], cdb, direction, buffer,
                             length)) {
         case Outcome::Good:
             return Complete(block, kSsComp);
         case Outcome::CheckCondition:
-            block[kSrbTargStat] = kTargetStatusCheckCondition;
+            block[srb::kTargStat] = kTargetStatusCheckCondition;
             return Complete(block, kSsErr);
         case Outcome::NoDevice:
             return Complete(block, kSsNoDevice);
         case Outcome::Hung:
             break;
     }
-    block[kSrbStatus] = kSsPending;  // stays so: the command never completes
+    block[srb::kStatus] = kSsPending;  // stays so: the command never completes
     return kSsPending;
 }
 
 // A pending request can be aborted; one that has completed (or is not a request) cannot.
 std::uint32_t Abort(std::uint8_t* block, const BufferResolver& resolve) {
     std::uint8_t* victim = resolve ? resolve(GetLe32(block + kSrbAbortTarget), 256) : nullptr;
-    if (victim == nullptr || victim[kSrbCmd] != kScExecScsiCmd ||
-        victim[kSrbStatus] != kSsPending) {
+    if (victim == nullptr || victim[srb::kCmd] != srb::kExecScsiCommand ||
+        victim[srb::kStatus] != kSsPending) {
         return Complete(block, kSsAbortFail);
     }
-    victim[kSrbStatus] = kSsAborted;
+    victim[srb::kStatus] = kSsAborted;
     return Complete(block, kSsComp);
 }
 
@@ -90,10 +90,10 @@ std::uint32_t Abort(std::uint8_t* block, const BufferResolver& resolve) {
 
 std::uint32_t ExecuteAspiRequest(SimBus& bus, std::uint8_t* block, const BufferResolver& resolve) {
     if (block == nullptr) return kSsInvalidSrb;
-    switch (block[kSrbCmd]) {
+    switch (block[srb::kCmd]) {
         case kScHaInquiry:
             return HostAdapterInquiry(bus, block);
-        case kScExecScsiCmd:
+        case srb::kExecScsiCommand:
             return Execute(bus, block, resolve);
         case kScAbortSrb:
             return Abort(block, resolve);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "reader/request_layouts.h"
 #include "sim/sim_bus.h"
 
 // The device side of one ASPI for Win32 request block (SRB), shared by the in-process face and
@@ -9,24 +10,11 @@
 
 namespace sim {
 
-// Offsets in the request block.
-constexpr std::uint32_t kSrbCmd = 0;
-constexpr std::uint32_t kSrbStatus = 1;
-constexpr std::uint32_t kSrbHaId = 2;
-constexpr std::uint32_t kSrbFlags = 3;
-constexpr std::uint32_t kSrbTarget = 8;
-constexpr std::uint32_t kSrbLun = 9;
-constexpr std::uint32_t kSrbBufLen = 12;
-constexpr std::uint32_t kSrbBufPointer = 16;
-constexpr std::uint32_t kSrbSenseLen = 20;
-constexpr std::uint32_t kSrbCdbLen = 21;
-constexpr std::uint32_t kSrbHaStat = 22;
-constexpr std::uint32_t kSrbTargStat = 23;
-constexpr std::uint32_t kSrbCdb = 48;
+// The request block is laid out as reader/request_layouts.h has it (srb::); an abort request
+// names its victim here.
 constexpr std::uint32_t kSrbAbortTarget = 8;  // SC_ABORT_SRB: the 32-bit address of the victim
 
 constexpr std::uint8_t kScHaInquiry = 0;
-constexpr std::uint8_t kScExecScsiCmd = 2;
 constexpr std::uint8_t kScAbortSrb = 3;
 
 constexpr std::uint8_t kSsPending = 0x00;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
+#include "reader/request_layouts.h"
 #include "sim/aspi_request.h"
 
 namespace sim {
@@ -19,15 +20,6 @@ char sendCommandTag;
 constexpr std::uint32_t kErrorModNotFound = 126;
 constexpr std::uint32_t kErrorProcNotFound = 127;
 
-// The pass-through request as 32-bit Windows lays it out.
-constexpr std::uint32_t kPtLength = 0;
-constexpr std::uint32_t kPtScsiStatus = 2;
-constexpr std::uint32_t kPtCdbLength = 6;
-constexpr std::uint32_t kPtDataIn = 8;
-constexpr std::uint32_t kPtDataTransferLength = 12;
-constexpr std::uint32_t kPtDataBuffer = 20;
-constexpr std::uint32_t kPtCdb = 28;
-constexpr std::uint32_t kPtRequestSize = 44;
 constexpr std::uint8_t kDataInUnspecified = 2;
 
 bool SameNameIgnoringCase(const std::string& a, const char* b) {
@@ -113,15 +105,15 @@ std::uint32_t SimOsLayer::CallSendCommand(OsEntry sendCommand, void* requestBloc
         ExecuteAspiRequest(bus_, block, [this](std::uint32_t address, std::uint32_t length) {
             return ResolveToken(address, length);
         });
-    if (block[kSrbCmd] == kScAbortSrb) {
+    if (block[srb::kCmd] == kScAbortSrb) {
         // An aborted request is complete: its block is the caller's again.
         pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                       [](const PendingRequest& p) {
-                                          return p.block[kSrbStatus] != kSsPending;
+                                          return p.block[srb::kStatus] != kSsPending;
                                       }),
                        pending_.end());
         for (PendingRequest& p : pending_) std::memcpy(p.bytes.data(), p.block, p.bytes.size());
-    } else if (block[kSrbCmd] == kScExecScsiCmd && result == kSsPending) {
+    } else if (block[srb::kCmd] == srb::kExecScsiCommand && result == kSsPending) {
         PendingRequest request{block, {}};
         std::memcpy(request.bytes.data(), block, request.bytes.size());
         pending_.push_back(request);
@@ -228,9 +220,10 @@ bool SimOsLayer::DeviceIoControl(OsHandle handle, std::uint32_t controlCode, voi
 bool SimOsLayer::PassThrough(char letter, bool direct, std::uint8_t* in, std::uint32_t inSize,
                              std::uint8_t* out, std::uint32_t outSize,
                              std::uint32_t* bytesReturned) {
-    if (in == nullptr || out == nullptr || inSize < kPtRequestSize || outSize < kPtRequestSize ||
-        GetLe16(in + kPtLength) != kPtRequestSize || in[kPtCdbLength] == 0 ||
-        in[kPtCdbLength] > 16 || in[kPtDataIn] > kDataInUnspecified) {
+    if (in == nullptr || out == nullptr || inSize < spt::kRequestLength ||
+        outSize < spt::kRequestLength || GetLe16(in + spt::kLength) != spt::kRequestLength ||
+        in[spt::kCdbLength] == 0 || in[spt::kCdbLength] > 16 ||
+        in[spt::kDataIn] > kDataInUnspecified) {
         lastError_ = kErrorInvalidParameter;
         return false;
     }
@@ -239,24 +232,24 @@ bool SimOsLayer::PassThrough(char letter, bool direct, std::uint8_t* in, std::ui
     std::vector<std::uint8_t> system(std::max(inSize, outSize), 0);
     std::memcpy(system.data(), in, inSize);
 
-    const std::uint32_t length = GetLe32(&system[kPtDataTransferLength]);
-    const bool dataIn = system[kPtDataIn] != 0;  // 1 in; 2 (unspecified) is taken as in
+    const std::uint32_t length = GetLe32(&system[spt::kDataTransferLength]);
+    const bool dataIn = system[spt::kDataIn] != 0;  // 1 in; 2 (unspecified) is taken as in
     const Direction direction =
         length == 0 ? Direction::None : (dataIn ? Direction::In : Direction::Out);
 
     std::uint8_t* data = nullptr;
-    std::uint32_t returned = kPtRequestSize;
+    std::uint32_t returned = spt::kRequestLength;
     if (length != 0 && direct) {
-        data = ResolveToken(GetLe32(&system[kPtDataBuffer]), length);
+        data = ResolveToken(GetLe32(&system[spt::kDataBuffer]), length);
         if (data == nullptr) {
             lastError_ = kErrorInvalidParameter;
             return false;
         }
     } else if (length != 0) {
-        const std::uint64_t offset = GetLe32(&system[kPtDataBuffer]);
+        const std::uint64_t offset = GetLe32(&system[spt::kDataBuffer]);
         const std::uint64_t end = offset + length;
         const std::uint32_t carrying = dataIn ? outSize : inSize;
-        if (offset < kPtRequestSize || end > carrying) {
+        if (offset < spt::kRequestLength || end > carrying) {
             lastError_ = kErrorInvalidParameter;
             return false;
         }
@@ -265,14 +258,14 @@ bool SimOsLayer::PassThrough(char letter, bool direct, std::uint8_t* in, std::ui
     }
 
     std::uint8_t cdb[12];
-    std::memcpy(cdb, &system[kPtCdb], sizeof cdb);
+    std::memcpy(cdb, &system[spt::kCdb], sizeof cdb);
     switch (bus_.ExecuteDrive(letter, cdb, direction, data, length)) {
         case Outcome::Good:
-            system[kPtScsiStatus] = 0;
+            system[spt::kScsiStatus] = 0;
             break;
         case Outcome::CheckCondition:
-            system[kPtScsiStatus] = kTargetStatusCheckCondition;
-            returned = kPtRequestSize;
+            system[spt::kScsiStatus] = kTargetStatusCheckCondition;
+            returned = spt::kRequestLength;
             break;
         case Outcome::NoDevice:
             lastError_ = kErrorDevNotExist;

@@ -43,15 +43,15 @@ class SimOsLayerTest : public ::testing::Test {
                                             std::uint8_t flags, void* buffer,
                                             std::uint32_t length) {
         std::array<std::uint8_t, 256> block{};
-        block[sim::kSrbCmd] = sim::kScExecScsiCmd;
-        block[sim::kSrbFlags] = flags;
-        block[sim::kSrbTarget] = 2;
-        block[sim::kSrbLun] = lun;
-        PutLe32(&block[sim::kSrbBufLen], length);
-        PutLe32(&block[sim::kSrbBufPointer], layer.BufferAddress(buffer));
-        block[sim::kSrbCdbLen] = 12;
-        block[sim::kSrbCdb] = opcode;
-        if (opcode == 0x12) block[sim::kSrbCdb + 4] = static_cast<std::uint8_t>(length);
+        block[srb::kCmd] = srb::kExecScsiCommand;
+        block[srb::kFlags] = flags;
+        block[srb::kTarget] = 2;
+        block[srb::kLun] = lun;
+        PutLe32(&block[srb::kBufLen], length);
+        PutLe32(&block[srb::kBufPointer], layer.BufferAddress(buffer));
+        block[srb::kCdbLen] = 12;
+        block[srb::kCdb] = opcode;
+        if (opcode == 0x12) block[srb::kCdb + 4] = static_cast<std::uint8_t>(length);
         return block;
     }
 
@@ -106,22 +106,22 @@ TEST_F(SimOsLayerTest, ExecutesRequestBlocksAndSetsTheirStatus) {
     std::uint8_t reply[56] = {};
     auto block = ExecBlock(0, 0x12, 0x08, reply, 56);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsComp);
-    EXPECT_EQ(block[sim::kSrbStatus], sim::kSsComp);
+    EXPECT_EQ(block[srb::kStatus], sim::kSsComp);
     EXPECT_EQ(reply[36], 'Q');
     EXPECT_EQ(reply[38], 'D');
 
     // The empty CF slot: CHECK CONDITION.
     block = ExecBlock(1, 0x00, 0, nullptr, 0);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsErr);
-    EXPECT_EQ(block[sim::kSrbTargStat], sim::kTargetStatusCheckCondition);
+    EXPECT_EQ(block[srb::kTargStat], sim::kTargetStatusCheckCondition);
 
     block = ExecBlock(5, 0x00, 0, nullptr, 0);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsNoDevice);
-    EXPECT_EQ(block[sim::kSrbStatus], sim::kSsNoDevice);
+    EXPECT_EQ(block[srb::kStatus], sim::kSsNoDevice);
 
     // A data phase whose address is not one the face handed out.
     block = ExecBlock(0, 0x12, 0x08, reply, 56);
-    PutLe32(&block[sim::kSrbBufPointer], 0x1234);
+    PutLe32(&block[srb::kBufPointer], 0x1234);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsInvalidSrb);
     // Both directions at once.
     block = ExecBlock(0, 0x12, 0x18, reply, 56);
@@ -133,11 +133,11 @@ TEST_F(SimOsLayerTest, AHungRequestStaysPendingAndRewritesAreSeen) {
     bus.HangOnCommand(1);
     auto block = ExecBlock(0, 0x00, 0, nullptr, 0);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsPending);
-    EXPECT_EQ(block[sim::kSrbStatus], sim::kSsPending);
+    EXPECT_EQ(block[srb::kStatus], sim::kSsPending);
     EXPECT_EQ(layer.PendingRequests(), 1u);
     EXPECT_EQ(layer.OwnedBlockRewrites(), 0u);
 
-    block[sim::kSrbLun] = 1;  // the caller touches a block the manager still owns
+    block[srb::kLun] = 1;  // the caller touches a block the manager still owns
     EXPECT_EQ(layer.OwnedBlockRewrites(), 1u);
     EXPECT_EQ(layer.CallSendCommand(send, block.data()), sim::kSsErr);  // and hands it in again
     EXPECT_EQ(layer.OwnedBlockRewrites(), 2u);
@@ -150,10 +150,10 @@ TEST_F(SimOsLayerTest, AnAbortCompletesTheVictimAsAborted) {
     auto victim = ExecBlock(0, 0x00, 0, nullptr, 0);
     ASSERT_EQ(layer.CallSendCommand(send, victim.data()), sim::kSsPending);
     std::array<std::uint8_t, 256> abort{};
-    abort[sim::kSrbCmd] = sim::kScAbortSrb;
+    abort[srb::kCmd] = sim::kScAbortSrb;
     PutLe32(&abort[sim::kSrbAbortTarget], layer.BufferAddress(victim.data()));
     EXPECT_EQ(layer.CallSendCommand(send, abort.data()), sim::kSsComp);
-    EXPECT_EQ(victim[sim::kSrbStatus], sim::kSsAborted);
+    EXPECT_EQ(victim[srb::kStatus], sim::kSsAborted);
     EXPECT_EQ(layer.PendingRequests(), 0u);
     // A completed request cannot be aborted.
     EXPECT_NE(layer.CallSendCommand(send, abort.data()), sim::kSsComp);

@@ -71,8 +71,8 @@ std::uint32_t DllMachine::SupportInfo() const {
 std::uint32_t DllMachine::SendCommand(std::uint8_t* block) {
     if (block == nullptr) return sim::kSsInvalidSrb;
     if (bus_ == nullptr) {
-        block[sim::kSrbStatus] = static_cast<std::uint8_t>(kNoAdapters >> 8);
-        return block[sim::kSrbStatus];
+        block[srb::kStatus] = static_cast<std::uint8_t>(kNoAdapters >> 8);
+        return block[srb::kStatus];
     }
     FollowControlFolder();
     return sim::ExecuteAspiRequest(*bus_, block, RawPointer);
