@@ -46,7 +46,7 @@ enum class Opt {
     AllPresent,
 };
 
-struct OptionSpec {
+struct OptionEntry {
     Opt id;
     const char* longName;  // without the dashes
     char shortName;        // 0 for none
@@ -55,7 +55,7 @@ struct OptionSpec {
     const char* help;
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {Opt::All, "all", 'a', nullptr, kFormat,
      "every flash disk of the controller family found, each by a worker of its own"},
     {Opt::AllPresent, "all-present", 0, nullptr, kWatch,
@@ -110,7 +110,7 @@ const OptionSpec kOptions[] = {
     {Opt::Version, "version", 'V', nullptr, kEveryCommand, "show the version and exit"},
 };
 
-struct CommandSpec {
+struct CommandEntry {
     CliCommand command;
     const char* name;
     unsigned bit;
@@ -119,7 +119,7 @@ struct CommandSpec {
     const char* description;
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {CliCommand::List, "list", kList, "", "show the reader units found and their media",
      "Shows every unit of this controller family's readers: the node, the medium, the vendor, "
      "product and revision it names, its size, what is known of its write protection and, "
@@ -156,34 +156,34 @@ constexpr const char kExitStatus[] =
     "but with bad blocks whose mark did not hold. A disk pulled out during a format\n"
     "ends with 1. Several sticks: 0 when all are complete, else 1, 4, 3, 5 in turn.\n";
 
-const OptionSpec* FindLong(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.longName) return &spec;
+const OptionEntry* FindLong(const std::string& name) {
+    for (const OptionEntry& entry : kOptions) {
+        if (name == entry.longName) return &entry;
     }
     return nullptr;
 }
 
-const OptionSpec* FindShort(char name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+const OptionEntry* FindShort(char name) {
+    for (const OptionEntry& entry : kOptions) {
+        if (entry.shortName != 0 && entry.shortName == name) return &entry;
     }
     return nullptr;
 }
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& spec : kCommands) {
-        if (name == spec.name) return &spec;
+const CommandEntry* FindCommand(const std::string& name) {
+    for (const CommandEntry& entry : kCommands) {
+        if (name == entry.name) return &entry;
     }
     return nullptr;
 }
 
-std::string Spelling(const OptionSpec& spec) { return std::string("--") + spec.longName; }
+std::string Spelling(const OptionEntry& entry) { return std::string("--") + entry.longName; }
 
 // The commands an option belongs to, for the message about a misplaced one.
-std::string OwnersOf(const OptionSpec& spec) {
+std::string OwnersOf(const OptionEntry& entry) {
     std::vector<std::string> owners;
-    for (const CommandSpec& command : kCommands) {
-        if ((spec.commands & command.bit) != 0) owners.push_back(command.name);
+    for (const CommandEntry& command : kCommands) {
+        if ((entry.commands & command.bit) != 0) owners.push_back(command.name);
     }
     std::string text;
     for (std::size_t i = 0; i < owners.size(); ++i) {
@@ -202,7 +202,7 @@ bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
 }
 
 struct GivenOption {
-    const OptionSpec* spec;
+    const OptionEntry* entry;
     std::string value;
     std::string typed;  // as the user wrote it, for messages
 };
@@ -225,13 +225,13 @@ bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* gi
             const std::size_t equals = arg.find('=');
             const std::string name =
                 arg.substr(2, equals == std::string::npos ? arg.npos : equals - 2);
-            const OptionSpec* spec = FindLong(name);
-            if (spec == nullptr) {
+            const OptionEntry* entry = FindLong(name);
+            if (entry == nullptr) {
                 *error = "unknown option --" + name;
                 return false;
             }
-            GivenOption option{spec, std::string(), Spelling(*spec)};
-            if (spec->value == nullptr) {
+            GivenOption option{entry, std::string(), Spelling(*entry)};
+            if (entry->value == nullptr) {
                 if (equals != std::string::npos) {
                     *error = option.typed + " takes no value";
                     return false;
@@ -241,11 +241,11 @@ bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* gi
             } else if (i + 1 < args.size()) {
                 option.value = args[++i];
             } else {
-                *error = option.typed + " needs a value (" + spec->value + ")";
+                *error = option.typed + " needs a value (" + entry->value + ")";
                 return false;
             }
-            if (spec->value != nullptr && option.value.empty()) {
-                *error = option.typed + " needs a value (" + spec->value + ")";
+            if (entry->value != nullptr && option.value.empty()) {
+                *error = option.typed + " needs a value (" + entry->value + ")";
                 return false;
             }
             given->push_back(option);
@@ -253,19 +253,19 @@ bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* gi
         }
         // A bundle of short options: -fy, -vv, -dNODE or -d NODE.
         for (std::size_t j = 1; j < arg.size(); ++j) {
-            const OptionSpec* spec = FindShort(arg[j]);
-            if (spec == nullptr) {
+            const OptionEntry* entry = FindShort(arg[j]);
+            if (entry == nullptr) {
                 *error = std::string("unknown option -") + arg[j];
                 return false;
             }
-            GivenOption option{spec, std::string(), std::string("-") + arg[j]};
-            if (spec->value != nullptr) {
+            GivenOption option{entry, std::string(), std::string("-") + arg[j]};
+            if (entry->value != nullptr) {
                 if (j + 1 < arg.size()) {
                     option.value = arg.substr(j + 1);
                 } else if (i + 1 < args.size()) {
                     option.value = args[++i];
                 } else {
-                    *error = option.typed + " needs a value (" + spec->value + ")";
+                    *error = option.typed + " needs a value (" + entry->value + ")";
                     return false;
                 }
                 given->push_back(option);
@@ -278,7 +278,7 @@ bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* gi
 }
 
 bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
-    switch (option.spec->id) {
+    switch (option.entry->id) {
         case Opt::Help:
         case Opt::Version:
             return true;  // handled before the command's options
@@ -402,32 +402,32 @@ constexpr std::size_t kHelpColumn = 24;
 // command (the general help lists those once).
 std::string OptionLines(unsigned commands, bool onlyShared) {
     std::string text;
-    for (const OptionSpec& spec : kOptions) {
-        if ((spec.commands & commands) == 0) continue;
-        if (onlyShared && spec.commands != kEveryCommand) continue;
+    for (const OptionEntry& entry : kOptions) {
+        if ((entry.commands & commands) == 0) continue;
+        if (onlyShared && entry.commands != kEveryCommand) continue;
         std::string head = "  ";
-        head += spec.shortName != 0 ? std::string("-") + spec.shortName + ", " : "    ";
-        head += Spelling(spec);
-        if (spec.value != nullptr) head += std::string(" ") + spec.value;
+        head += entry.shortName != 0 ? std::string("-") + entry.shortName + ", " : "    ";
+        head += Spelling(entry);
+        if (entry.value != nullptr) head += std::string(" ") + entry.value;
         if (head.size() + 2 > kHelpColumn) {
             text += head + "\n" + std::string(kHelpColumn, ' ');
         } else {
             text += head + std::string(kHelpColumn - head.size(), ' ');
         }
-        text += Wrap(spec.help, kHelpColumn, kHelpColumn);
+        text += Wrap(entry.help, kHelpColumn, kHelpColumn);
     }
     return text;
 }
 
-std::string UsageLine(const CommandSpec& command) {
+std::string UsageLine(const CommandEntry& command) {
     return std::string("brevant ") + command.name + " [OPTION]..." + command.arguments;
 }
 
 }  // namespace
 
 std::string CommandName(CliCommand command) {
-    for (const CommandSpec& spec : kCommands) {
-        if (spec.command == command) return spec.name;
+    for (const CommandEntry& entry : kCommands) {
+        if (entry.command == command) return entry.name;
     }
     return std::string();
 }
@@ -439,7 +439,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     if (!Tokenize(args, &given, &words, error)) return false;
 
     CliOptions parsed;
-    const CommandSpec* command = nullptr;
+    const CommandEntry* command = nullptr;
     if (!words.empty()) {
         if (words[0] == "help") {
             parsed.command = CliCommand::Help;
@@ -466,13 +466,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     }
     // --help and --version win over everything else given with them.
     for (const GivenOption& option : given) {
-        if (option.spec->id == Opt::Help) {
+        if (option.entry->id == Opt::Help) {
             parsed.helpTopic = command != nullptr ? command->name : "";
             parsed.command = CliCommand::Help;
             *options = parsed;
             return true;
         }
-        if (option.spec->id == Opt::Version) {
+        if (option.entry->id == Opt::Version) {
             parsed.command = CliCommand::Version;
             *options = parsed;
             return true;
@@ -487,11 +487,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         return false;
     }
     for (const GivenOption& option : given) {
-        if ((option.spec->commands & command->bit) == 0) {
-            const std::string named = option.typed == Spelling(*option.spec)
+        if ((option.entry->commands & command->bit) == 0) {
+            const std::string named = option.typed == Spelling(*option.entry)
                                           ? option.typed
-                                          : option.typed + " (" + Spelling(*option.spec) + ")";
-            *error = named + " belongs to " + OwnersOf(*option.spec) + ", not " + command->name;
+                                          : option.typed + " (" + Spelling(*option.entry) + ")";
+            *error = named + " belongs to " + OwnersOf(*option.entry) + ", not " + command->name;
             return false;
         }
         if (!Apply(option, &parsed, error)) return false;
@@ -518,7 +518,7 @@ bool HelpText(const std::string& topic, std::string* text) {
             "over the controller's raw flash commands.",
             0, 0);
         all += "\nCommands:\n";
-        for (const CommandSpec& command : kCommands) {
+        for (const CommandEntry& command : kCommands) {
             const std::string head = std::string("  ") + command.name;
             all += head + std::string(kHelpColumn - head.size(), ' ') +
                    Wrap(command.summary, kHelpColumn, kHelpColumn);
@@ -531,7 +531,7 @@ bool HelpText(const std::string& topic, std::string* text) {
         *text = all;
         return true;
     }
-    const CommandSpec* command = FindCommand(topic);
+    const CommandEntry* command = FindCommand(topic);
     if (command == nullptr) return false;
     std::string one = "Usage: " + UsageLine(*command) + "\n";
     one += Wrap(command->description, 0, 0);
