@@ -9,6 +9,7 @@
 
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
+#include "tests/sim_parse.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -17,19 +18,6 @@ using sim::SimBus;
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::unique_ptr<SimBus> ParseOk(const std::string& text) {
-    std::string error;
-    std::unique_ptr<SimBus> bus = SimBus::Parse(text, &error);
-    EXPECT_TRUE(bus) << error;
-    return bus;
-}
-
-std::string ParseError(const std::string& text) {
-    std::string error;
-    EXPECT_EQ(nullptr, SimBus::Parse(text, &error)) << text;
-    return error;
 }
 
 TEST(SimDescription, BuildsTheWholeMachine) {

@@ -16,6 +16,7 @@
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 #include "sim/sim_port.h"
+#include "tests/sim_parse.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -26,19 +27,6 @@ using sim::SimBus;
 
 const std::uint8_t kTestUnitReady[12] = {};
 const std::uint8_t kInquiry[12] = {0x12, 0, 0, 0, 0x38};
-
-std::unique_ptr<SimBus> ParseOk(const std::string& text) {
-    std::string error;
-    std::unique_ptr<SimBus> bus = SimBus::Parse(text, &error);
-    EXPECT_TRUE(bus) << error;
-    return bus;
-}
-
-std::string ParseError(const std::string& text) {
-    std::string error;
-    EXPECT_EQ(nullptr, SimBus::Parse(text, &error)) << text;
-    return error;
-}
 
 // A description of `count` sticks, each a reader with one flash disk of 73h named s01, s02, ...,
 // with `extra(i)` written after stick i's lines.
