@@ -1,10 +1,9 @@
 #pragma once
-#include <time.h>
+#include <chrono>
 
 // Seconds on the monotonic clock: for measuring how long something took, whatever happens to
 // the time of day meanwhile.
 inline double MonotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
