@@ -105,6 +105,19 @@ bool ParseYesNo(const std::string& text, const std::string& what) {
     throw ParseError(what + " must be yes or no, not \"" + text + "\"");
 }
 
+// A USB serial number: 1 to 64 printable ASCII characters (a USB string descriptor holds 126;
+// real sticks give 8 to 32, some with blanks).
+std::string ParseSerial(const std::string& text) {
+    if (text.empty() || text.size() > 64) {
+        throw ParseError("serial \"" + text.substr(0, 70) + "\" must be 1 to 64 characters");
+    }
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7E)
+            throw ParseError("serial holds a character that is not printable");
+    }
+    return text;
+}
+
 char ParseDriveLetter(const std::string& text) {
     std::string letter = text;
     if (letter.size() == 2 && letter[1] == ':') letter.resize(1);
@@ -324,7 +337,7 @@ void DescriptionReader::Aspi(const Line& line) {
 }
 
 void DescriptionReader::Reader(const Line& line) {
-    CheckOptions(line, {"adapter", "target", "plugged"}, 0);
+    CheckOptions(line, {"adapter", "target", "plugged", "serial"}, 0);
     FinishDisk();
     const auto adapter = line.options.find("adapter");
     const auto target = line.options.find("target");
@@ -350,6 +363,8 @@ void DescriptionReader::Reader(const Line& line) {
     const bool in = plugged == line.options.end() || ParseYesNo(plugged->second, "plugged");
     reader_ = &bus_.AddReader(a, t);
     lastReader_ = bus_.ReaderCount() - 1;
+    const auto serial = line.options.find("serial");
+    if (serial != line.options.end()) reader_->SetSerial(ParseSerial(serial->second));
     if (!in) bus_.UnplugReader(lastReader_);
     diskUnit_ = nullptr;
 }

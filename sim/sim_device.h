@@ -81,6 +81,11 @@ class SimDevice {
     std::uint8_t Target() const;
     // "reader 0", "foreign C", ...: the trace names a unit "<name> lun <n>" (readers) or "<name>".
     const std::string& Name() const;
+    // The USB serial number the stick announces (a reader's `serial=`), or empty: none. What the
+    // Linux side reads from sysfs for a real stick, and what the USB face of the simulator
+    // presents as its serial number string.
+    const std::string& Serial() const { return serial_; }
+    void SetSerial(const std::string& serial) { serial_ = serial; }
 
     // Readers: appends a unit at LUN = UnitCount(). "DS" makes a flash disk, anything else a
     // card slot. A foreign drive gets one unit (medium code ignored). productName goes into the
@@ -99,6 +104,7 @@ class SimDevice {
     std::uint8_t adapter_;
     std::uint8_t target_;
     std::string name_;
+    std::string serial_;
     std::vector<std::unique_ptr<SimUnit>> units_;
 };
 

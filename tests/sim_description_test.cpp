@@ -27,7 +27,7 @@ passthrough direct=no
 latency us=250
 foreign drive=C adapter=0 target=0 name="System Disk"
 foreign drive=d:                       # by letter only
-reader adapter=1 target=4
+reader adapter=1 target=4 serial="QZ 0001"
   unit CF drive=E card=yes
   unit DS drive=F
     banks 73 2x75
@@ -56,6 +56,9 @@ unplug-after 1000
     EXPECT_EQ(4u, bus->DeviceCount());
     EXPECT_TRUE(bus->HasDrive('D'));
     EXPECT_EQ(sim::SimUnit::Kind::Foreign, bus->UnitOfDrive('D')->GetKind());
+
+    EXPECT_EQ("QZ 0001", bus->Reader(0)->Serial());
+    EXPECT_EQ("", bus->Reader(1)->Serial());  // none given: none announced
 
     sim::SimUnit* slot = bus->UnitAt(1, 4, 0);
     ASSERT_NE(nullptr, slot);
@@ -273,6 +276,8 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
         {"reader\nunit DS\nbanks 73\nlogical sectors=-5\n", "line 4: sectors \"-5\""},
         {"reader\nunit DS\nbanks 73\nbanks 73\n", "line 4: the disk's banks are given twice"},
         {"reader wheel=1\n", "line 1: \"reader\" has no option \"wheel\""},
+        {"reader serial=\"\"\n", "line 1: serial \"\" must be 1 to 64 characters"},
+        {"reader serial=\"A\tB\"\n", "line 1: serial holds a character that is not printable"},
         {"foreign name=\"Only A Name\"\n", "line 1: \"foreign\" needs a drive or an adapter"},
         {"foreign drive=C name=\"System\n", "line 1: unterminated quote"},
         {"aspi library=maybe\n", "line 1: library must be present or absent"},
