@@ -42,10 +42,8 @@ void LookAtCisPage(MediaType unit, HealthScan* scan) {
     }
 }
 
-}  // namespace
-
-HealthScan ScanHealth(MediaType unit,
-                      const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
+HealthScan Look(MediaType unit, bool readBlocks,
+                const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
     HealthScan scan;
     GetSenseStatus(unit);  // clears whatever an earlier command left pending
     scan.ready = TestUnitReady(unit) == 1 || GetSenseStatus(unit) == SenseUnitAttention;
@@ -78,7 +76,7 @@ HealthScan ScanHealth(MediaType unit,
     scan.banksKnown = true;
 
     std::uint32_t done = 0;
-    for (std::uint8_t bank = 0; bank < scan.bankCount && !scan.stopped; ++bank) {
+    for (std::uint8_t bank = 0; readBlocks && bank < scan.bankCount && !scan.stopped; ++bank) {
         SelectBank(unit, bank);
         const FlashGeometry& g = *geometry[bank];
         BankRecord& record = scan.banks[bank];
@@ -105,3 +103,12 @@ HealthScan ScanHealth(MediaType unit,
     }
     return scan;
 }
+
+}  // namespace
+
+HealthScan ScanHealth(MediaType unit,
+                      const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
+    return Look(unit, true, progress);
+}
+
+HealthScan LookWithoutBlocks(MediaType unit) { return Look(unit, false, nullptr); }

@@ -36,3 +36,8 @@ struct HealthScan {
 // may answer false to stop the look there.
 HealthScan ScanHealth(MediaType unit,
                       const std::function<bool(std::uint32_t, std::uint32_t)>& progress);
+
+// The same look without reading the blocks (no bank counts as scanned): the banks' geometry, the
+// logical size, the CIS page and the boot sector, in a few dozen commands. Enough to tell a
+// stick that announces more than its flash holds before anything is erased.
+HealthScan LookWithoutBlocks(MediaType unit);
