@@ -10,41 +10,20 @@
 #include "format/health_scan.h"
 #include "format/health_thresholds.h"
 #include "format/physical_format.h"
-#include "reader/os_layer.h"
-#include "reader/transport.h"
-#include "reader/units.h"
 #include "sim/sim_bus.h"
-#include "sim/sim_os_layer.h"
 #include "tests/fake_run.h"
+#include "tests/sim_stick.h"
 
 namespace {
 
 // 16 MiB of flash (73h: 1024 blocks of 32 pages) can hold four groups of 250 data blocks.
 constexpr std::uint32_t kSmallFlashHolds = 4 * 250 * 32;
 
-// A simulated machine with one stick, reached as the command line reaches it.
 class SimStick : public ::testing::Test {
   protected:
-    void Plug(const std::string& descriptionOrFile) {
-        std::string error;
-        bus_ = descriptionOrFile.find('\n') == std::string::npos
-                   ? sim::SimBus::Load(
-                         std::string(BREVANT_SOURCE_DIR) + "/sim/examples/" + descriptionOrFile,
-                         &error)
-                   : sim::SimBus::Parse(descriptionOrFile, &error);
-        ASSERT_NE(bus_, nullptr) << error;
-        bus_->SetTraceEnabled(true);
-        layer_ = std::make_unique<sim::SimOsLayer>(*bus_);
-        InstallOsLayer(layer_.get());
-        ASSERT_EQ(OpenTransport(), 1);
-        std::uint8_t count = 0;
-        MediaType keys[kMaxUnits] = {};
-        DiscoverUnits(&count, keys);
-        ASSERT_EQ(keys[0], kMediaUsbDisk);
-    }
-    ~SimStick() override {
-        CloseTransport();
-        InstallOsLayer(nullptr);
+    void Plug(const std::string& descriptionOrExample) {
+        ASSERT_TRUE(machine_.Plug(descriptionOrExample));
+        bus_ = machine_.bus.get();
     }
     HealthJudgement Judge() {
         return JudgeHealth(HealthFactsOfScan(ScanHealth(kMediaUsbDisk, nullptr)));
@@ -68,8 +47,8 @@ class SimStick : public ::testing::Test {
         return true;
     }
 
-    std::unique_ptr<sim::SimBus> bus_;
-    std::unique_ptr<sim::SimOsLayer> layer_;
+    SimStickMachine machine_;
+    sim::SimBus* bus_ = nullptr;
 };
 
 TEST_F(SimStick, ACisPageClaimingFarMoreThanItsFlashIsCounterfeit) {
