@@ -2,12 +2,11 @@
 
 #include <cstdio>
 
+#include "cli/json_values.h"
 #include "cli/run_summary.h"
 #include "format/health_thresholds.h"
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // count of blocks as a share in per cent, with as many decimals (one at least) as it takes not
 // to read as the limit it is compared with when it is not equal to it.
@@ -58,8 +57,6 @@ std::uint32_t LargestAnnounced(const HealthJudgement& j) {
     if (j.cisRead && j.cisSectors > largest) largest = j.cisSectors;
     return largest;
 }
-
-Json OrNull(bool known, std::uint32_t value) { return known ? Json(value) : Json(nullptr); }
 
 }  // namespace
 
@@ -170,10 +167,10 @@ void AddVerdictJson(const HealthJudgement& j, Json* report) {
     (*report)["health"] = {{"advice", j.judged ? Json(VerdictAdvice(j)) : Json(nullptr)},
                            {"flash_sectors", j.flashSectors},
                            {"flash_holds_sectors", j.flashHoldsSectors},
-                           {"format_sectors", OrNull(j.formatSectorsKnown, j.formatSectors)},
+                           {"format_sectors", NullUnless(j.formatSectorsKnown, j.formatSectors)},
                            {"announced_sectors",
-                            {{"read_capacity", OrNull(j.capacityRead, j.capacitySectors)},
-                             {"cis_page", OrNull(j.cisRead, j.cisSectors)}}},
+                            {{"read_capacity", NullUnless(j.capacityRead, j.capacitySectors)},
+                             {"cis_page", NullUnless(j.cisRead, j.cisSectors)}}},
                            {"groups_from", j.groupsFromCisPage ? "cis-page" : "format"},
                            {"banks", banks},
                            {"limits",
