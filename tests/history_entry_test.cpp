@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
+#include "cli/history_text.h"
 #include "format/health_scan.h"
 #include "format/physical_format.h"
 #include "tests/fake_run.h"
+#include "tests/report_schema.h"
 #include "tests/sim_stick.h"
 #include "tests/temp_dir.h"
 
@@ -122,6 +125,26 @@ TEST(HistoryEntry, TwoFormatsAndACheckOfOneStickComeBackWithTheirCounts) {
     // One block fewer in its group: one block of 32 sectors less to offer.
     ASSERT_TRUE(runs[1].capacityAfter.has_value() && runs[2].capacityAfter.has_value());
     EXPECT_EQ(*runs[1].capacityAfter + 32, *runs[2].capacityAfter);
+
+    // As `history SERIAL --json` and the table show them.
+    const std::string json = HistoryJson(runs);
+    EXPECT_EQ(SchemaErrors(json, "cli/history.schema.json"), "");
+    const auto parsed = nlohmann::json::parse(json);
+    ASSERT_EQ(parsed["runs"].size(), 3u);
+    EXPECT_EQ(parsed["runs"][0]["bad_blocks"], 31);
+    EXPECT_EQ(parsed["runs"][0]["growth"], 0);
+    EXPECT_EQ(parsed["runs"][1]["growth"], 1);
+    EXPECT_TRUE(parsed["runs"][2]["growth"].is_null());
+    EXPECT_EQ(parsed["runs"][1]["verdict"], "worn");
+    EXPECT_EQ(parsed["runs"][2]["banks"][0]["bad"].size(), 30u);
+    const std::string table = HistoryTable(runs);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4);
+    EXPECT_NE(table.find("format full"), std::string::npos) << table;
+    EXPECT_NE(table.find("   +1  worn"), std::string::npos) << table;
+    std::optional<HistoryEntry> previous;
+    ASSERT_TRUE(store->Previous("WORN16M00030", &previous, &reason)) << reason;
+    EXPECT_EQ(PreviousRunText(previous).substr(0, 36), "Previous run: 31 bad blocks (check, ");
+    EXPECT_EQ(PreviousRunText(std::nullopt), "Previous run: none recorded");
 }
 
 }  // namespace
