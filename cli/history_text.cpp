@@ -1,7 +1,6 @@
 #include "cli/history_text.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "cli/json_values.h"
 #include "cli/run_report.h"
@@ -13,11 +12,8 @@ constexpr int kHistorySchemaVersion = 1;
 
 // "2026-12-08 09:30", local time.
 std::string ShortTime(long long seconds) {
-    const std::time_t when = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    std::string text = IsoLocalTime(seconds).substr(0, 16);
+    if (text.size() > 10) text[10] = ' ';
     return text;
 }
 

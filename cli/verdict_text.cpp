@@ -50,14 +50,6 @@ std::string Blocks(std::int64_t count) {
     return std::to_string(count) + (count == 1 || count == -1 ? " block" : " blocks");
 }
 
-// The largest size the stick announces, in sectors (0: none).
-std::uint32_t LargestAnnounced(const HealthJudgement& j) {
-    std::uint32_t largest = 0;
-    if (j.capacityRead) largest = j.capacitySectors;
-    if (j.cisRead && j.cisSectors > largest) largest = j.cisSectors;
-    return largest;
-}
-
 }  // namespace
 
 const char* VerdictName(Verdict verdict) {
@@ -127,14 +119,14 @@ std::string VerdictAdvice(const HealthJudgement& j) {
             return "a format gives it the size its flash holds, " +
                    SizeText(j.formatSectorsKnown ? j.formatSectors : j.flashHoldsSectors) +
                    (j.formatSectorsKnown ? "" : " at most") + "; it will never hold " +
-                   SizeText(LargestAnnounced(j));
+                   SizeText(j.announced.Largest());
     }
     return std::string();
 }
 
 std::string CounterfeitText(const HealthJudgement& j) {
     if (!j.judged || j.verdict != Verdict::Counterfeit) return std::string();
-    return "counterfeit: announces " + SizeText(LargestAnnounced(j)) + ", its flash holds " +
+    return "counterfeit: announces " + SizeText(j.announced.Largest()) + ", its flash holds " +
            SizeText(j.flashHoldsSectors);
 }
 
@@ -169,8 +161,8 @@ void AddVerdictJson(const HealthJudgement& j, Json* report) {
                            {"flash_holds_sectors", j.flashHoldsSectors},
                            {"format_sectors", NullUnless(j.formatSectorsKnown, j.formatSectors)},
                            {"announced_sectors",
-                            {{"read_capacity", NullUnless(j.capacityRead, j.capacitySectors)},
-                             {"cis_page", NullUnless(j.cisRead, j.cisSectors)}}},
+                            {{"read_capacity", NullUnless(j.announced.readCapacity)},
+                             {"cis_page", NullUnless(j.announced.cisPage)}}},
                            {"groups_from", j.groupsFromCisPage ? "cis-page" : "format"},
                            {"banks", banks},
                            {"limits",

@@ -126,13 +126,13 @@ std::uint32_t MostSectors(const BankRecord& record, std::size_t bank) {
     return data * record.pagesPerBlock;
 }
 
-void AddAnnounced(Announcer by, std::uint32_t sectors, std::uint32_t holds,
+void AddAnnounced(Announcer by, const std::optional<std::uint32_t>& sectors, std::uint32_t holds,
                   std::vector<Finding>* findings) {
-    if (sectors <= holds) return;
+    if (!sectors || *sectors <= holds) return;
     Finding f;
     f.kind = FindingKind::AnnouncesMore;
     f.by = by;
-    f.announcedSectors = sectors;
+    f.announcedSectors = *sectors;
     f.flashHoldsSectors = holds;
     findings->push_back(f);
 }
@@ -164,11 +164,9 @@ HealthFacts HealthFactsOfScan(const HealthScan& scan) {
     facts.groupsFromCisPage = scan.cisPage >= 0 && scan.cisDecoded;
     if (facts.groupsFromCisPage) {
         facts.groups = scan.cis.groups;
-        facts.cisRead = true;
-        facts.cisSectors = scan.cis.sectors;
+        facts.announced.cisPage = scan.cis.sectors;
     }
-    facts.capacityRead = scan.capacityRead;
-    facts.capacitySectors = scan.logicalSectors;
+    if (scan.capacityRead) facts.announced.readCapacity = scan.logicalSectors;
     return facts;
 }
 
@@ -183,10 +181,7 @@ HealthFacts HealthFactsOfRun(const RunRecord& record) {
 HealthJudgement JudgeHealth(const HealthFacts& facts) {
     HealthJudgement j;
     j.groupsFromCisPage = facts.groupsFromCisPage;
-    j.capacityRead = facts.capacityRead;
-    j.capacitySectors = facts.capacitySectors;
-    j.cisRead = facts.cisRead;
-    j.cisSectors = facts.cisSectors;
+    j.announced = facts.announced;
     if (facts.banks.empty() || facts.banks.size() > kMaxBanks) return j;
 
     bool allScanned = true;
@@ -201,13 +196,9 @@ HealthJudgement JudgeHealth(const HealthFacts& facts) {
         allScanned = allScanned && record.scanned;
     }
     j.flashHoldsSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(flashHolds, ~0u));
-    if (facts.capacityRead) {
-        AddAnnounced(Announcer::ReadCapacity, facts.capacitySectors, j.flashHoldsSectors,
-                     &j.findings);
-    }
-    if (facts.cisRead) {
-        AddAnnounced(Announcer::CisPage, facts.cisSectors, j.flashHoldsSectors, &j.findings);
-    }
+    AddAnnounced(Announcer::ReadCapacity, facts.announced.readCapacity, j.flashHoldsSectors,
+                 &j.findings);
+    AddAnnounced(Announcer::CisPage, facts.announced.cisPage, j.flashHoldsSectors, &j.findings);
     if (facts.unmarkableBlocks >= kRetireUnmarkableBlocks) {
         Finding f;
         f.kind = FindingKind::UnmarkableBlocks;

@@ -1,5 +1,7 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "format/health_scan.h"
@@ -18,6 +20,16 @@ enum class Verdict : std::uint8_t {
     Counterfeit,  // it announces more than its flash can hold
 };
 
+// The sizes a stick announces, in sectors; empty when it did not say.
+struct AnnouncedSizes {
+    std::optional<std::uint32_t> readCapacity;  // READ CAPACITY
+    std::optional<std::uint32_t> cisPage;       // the CIS page's last bank total
+    // The larger of the two (0 when neither is known).
+    std::uint32_t Largest() const {
+        return std::max(readCapacity.value_or(0), cisPage.value_or(0));
+    }
+};
+
 // What a judgement rests on.
 struct HealthFacts {
     // Geometry and bad blocks of each bank; a bank whose `scanned` is false was not read through,
@@ -28,11 +40,7 @@ struct HealthFacts {
     bool groupsFromCisPage = false;
     GroupTable groups{};
     std::int32_t cisPage = -1;  // page of bank 0 holding the CIS page; its block is no spare
-    // The sizes the stick announces, in sectors.
-    bool capacityRead = false;
-    std::uint32_t capacitySectors = 0;  // READ CAPACITY
-    bool cisRead = false;
-    std::uint32_t cisSectors = 0;  // the CIS page's last bank total
+    AnnouncedSizes announced;
     // Bad blocks whose mark did not hold (known after a format only).
     std::uint32_t unmarkableBlocks = 0;
 };
@@ -115,10 +123,7 @@ struct HealthJudgement {
     bool formatSectorsKnown = false;
     std::uint32_t formatSectors = 0;
     // The sizes the stick announces, as the facts had them.
-    bool capacityRead = false;
-    std::uint32_t capacitySectors = 0;
-    bool cisRead = false;
-    std::uint32_t cisSectors = 0;
+    AnnouncedSizes announced;
 };
 
 HealthJudgement JudgeHealth(const HealthFacts& facts);

@@ -107,8 +107,8 @@ TEST_F(SimStick, ThirtyBadBlocksOfAThousandAreWorn) {
     EXPECT_EQ(j.banks[0].badBlocks, 30u);
     EXPECT_TRUE(j.groupsFromCisPage);
     // Its CIS page announces no more than the flash holds.
-    EXPECT_TRUE(j.cisRead);
-    EXPECT_LE(j.cisSectors, j.flashHoldsSectors);
+    ASSERT_TRUE(j.announced.cisPage.has_value());
+    EXPECT_LE(*j.announced.cisPage, j.flashHoldsSectors);
 }
 
 TEST_F(SimStick, SixtyBadBlocksOfAThousandAreToBeRetired) {
@@ -131,7 +131,7 @@ TEST_F(SimStick, AFreshStickIsHealthyWithItsSparesCounted) {
     EXPECT_EQ(j.findings[0].kind, FindingKind::WithinLimits);
     EXPECT_EQ(j.findings[0].count, 1u);
     EXPECT_EQ(j.flashHoldsSectors, 2 * kSmallFlashHolds);
-    EXPECT_EQ(j.cisSectors, 2 * kSmallFlashHolds);
+    EXPECT_EQ(j.announced.cisPage, 2 * kSmallFlashHolds);
     ASSERT_EQ(j.banks.size(), 2u);
     // Bank 0: 1024 blocks, 1 bad, the CIS block, 1000 data blocks: 22 spares; its first group
     // keeps 5 (the CIS block is in it).
@@ -227,17 +227,15 @@ TEST(HealthLimits, SparesAreWhatTheSticksOwnTableLeaves) {
 
 TEST(HealthLimits, AnAnnouncedSizeIsCounterfeitOnlyAboveWhatTheFlashHolds) {
     HealthFacts facts = OneBank(0);
-    facts.capacityRead = true;
-    facts.capacitySectors = kSmallFlashHolds;
+    facts.announced.readCapacity = kSmallFlashHolds;
     EXPECT_EQ(JudgeHealth(facts).verdict, Verdict::Healthy);
-    facts.capacitySectors = kSmallFlashHolds + 1;
+    facts.announced.readCapacity = kSmallFlashHolds + 1;
     const HealthJudgement j = JudgeHealth(facts);
     EXPECT_EQ(j.verdict, Verdict::Counterfeit);
     EXPECT_EQ(j.findings[0].announcedSectors, kSmallFlashHolds + 1);
     // Bad blocks make a stick worn, never counterfeit: its page may predate them.
     HealthFacts worn = OneBank(30);
-    worn.cisRead = true;
-    worn.cisSectors = kSmallFlashHolds;
+    worn.announced.cisPage = kSmallFlashHolds;
     EXPECT_EQ(JudgeHealth(worn).verdict, Verdict::Worn);
 }
 

@@ -24,10 +24,8 @@ HealthFacts Bank(std::uint32_t blocks, std::uint32_t bad) {
 
 TEST(VerdictText, ACounterfeitNamesBothSizesAndWhatAFormatGives) {
     HealthFacts facts = Bank(1024, 0);
-    facts.capacityRead = true;
-    facts.capacitySectors = 16777216;
-    facts.cisRead = true;
-    facts.cisSectors = 16777216;
+    facts.announced.readCapacity = 16777216;
+    facts.announced.cisPage = 16777216;
     const HealthJudgement j = JudgeHealth(facts);
     EXPECT_EQ(CounterfeitText(j),
               "counterfeit: announces 8192.0 MiB (16777216 sectors), its flash holds 15.6 MiB "
