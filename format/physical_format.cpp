@@ -341,12 +341,14 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
             return BlockVerdict::WriteProtected;
         }
         f.erasedAny = true;  // the tests erase too; what failed after that may have erased
+        ++f.record.erasedBlocks;
         const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
         const BlockVerdict after = LinkVerdict(f);
         return after != BlockVerdict::Next ? after : marked;
     }
 
     f.erasedAny = true;
+    ++f.record.erasedBlocks;
     if (!lastOfGroup) ++f.freeInGroup;
     if (bank == 0 && f.cis.targetCisPage == kNoPage) {
         f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);
