@@ -10,7 +10,7 @@
 # brevant and brevant-usb-stick (from build/native, or $BREVANT_RIG_BUILD). In the guest every
 # reader and foreign drive of DESCRIPTION is a USB mass-storage stick (dummy_hcd, configfs,
 # FunctionFS), plugged in before SCRIPT starts. SCRIPT runs under busybox sh in $OUT, with:
-#   brevant, brevant-usb-stick, fsck.fat   on PATH
+#   brevant, brevant-usb-stick, fsck.fat, sg_raw   on PATH
 #   $IN/NAME        each --in FILE, SCRIPT and DESCRIPTION, by their names
 #   $MACHINE        the description
 #   $OUT            /out, writable: it is DIR on the host (a 9p share)
@@ -53,7 +53,7 @@ done
 for program in brevant brevant-usb-stick; do
     [ -x "$build/$program" ] || { echo "kernel-rig: $build/$program is not built" >&2; exit 2; }
 done
-for tool in qemu-system-x86_64 busybox depmod modprobe cpio python3; do
+for tool in qemu-system-x86_64 busybox depmod modprobe cpio python3 objcopy fsck.fat sg_raw; do
     command -v "$tool" >/dev/null || { echo "kernel-rig: $tool is missing (bash scripts/install-deps.sh)" >&2; exit 2; }
 done
 mkdir -p "$out" "$cache"
@@ -117,6 +117,7 @@ copy_program() {  # a program and the shared libraries it needs, at their own pa
 copy_program "$build/brevant" /usr/local/bin/brevant
 copy_program "$build/brevant-usb-stick" /usr/local/bin/brevant-usb-stick
 copy_program "$(command -v fsck.fat)" /sbin/fsck.fat
+copy_program "$(command -v sg_raw)" /sbin/sg_raw
 for program in "$build"/*_guest; do  # programs built to run in the guest (benchmarks)
     [ -x "$program" ] && copy_program "$program" "/usr/local/bin/$(basename "$program")"
 done
