@@ -81,7 +81,9 @@ modules=(crct10dif_generic crc64_rocksoft_generic dummy_hcd libcomposite usb_f_f
 if [ ! -f "$kdir/base.cpio.gz" ]; then
     echo "kernel-rig: fetching $package"
     rm -rf "$kdir" && mkdir -p "$kdir/deb"
-    (cd "$kdir/deb" && apt-get download "$package" >/dev/null 2>&1) ||
+    # Package lists that have gone stale no longer find the file: one update, one more try.
+    (cd "$kdir/deb" && { apt-get download "$package" >/dev/null 2>&1 ||
+        { apt-get update -qq >/dev/null 2>&1; apt-get download "$package" >/dev/null 2>&1; }; }) ||
         { echo "kernel-rig: apt-get download $package failed" >&2; exit 2; }
     dpkg-deb -x "$kdir"/deb/*.deb "$kdir/root"
     python3 "$rig/extract-vmlinux.py" "$kdir/root/boot/vmlinuz-$version" "$kdir/vmlinux"
