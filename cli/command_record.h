@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "reader/scsi_port.h"
+#include "reader/forwarding_port.h"
 
 // A port that passes every command on to another and keeps a record of what it sent, one line
 // per command, in the simulated machine's trace format with the node in front:
@@ -15,9 +15,9 @@
 // Each line reaches the file before the command's outcome goes back up, so a record cut short by a
 // kill still holds every command that reached the device. brevant --trace on real devices, so that
 // what a stick received can be held against what the program sent.
-class CommandRecordPort final : public ScsiPort {
+class CommandRecordPort final : public ForwardingPort {
   public:
-    CommandRecordPort(ScsiPort& base, std::FILE* out) : base_(base), out_(out) {}
+    CommandRecordPort(ScsiPort& base, std::FILE* out) : ForwardingPort(base), out_(out) {}
 
     // Opens a new record at `path` over `base`; nullptr with a reason when it cannot be created.
     static CommandRecordPort* Create(ScsiPort& base, const std::string& path, std::string* error);
@@ -28,20 +28,11 @@ class CommandRecordPort final : public ScsiPort {
     // Closes the record; true when every line reached the file.
     bool Finish();
 
-    const char* Name() const override { return base_.Name(); }
-    PortShape Shape() const override { return base_.Shape(); }
-    std::uint32_t PlaceCount() const override { return base_.PlaceCount(); }
-    std::string PlaceName(std::uint32_t place) const override { return base_.PlaceName(place); }
-    bool Open(std::uint32_t place) override { return base_.Open(place); }
-    void Close(std::uint32_t place) override { base_.Close(place); }
     CommandOutcome Execute(const PortAddress& address, const std::uint8_t* cdb,
                            std::uint8_t cdbLength, DataPhase phase, void* buffer,
                            std::uint32_t length, std::uint16_t timeoutSeconds) override;
-    bool SenseComesWithStatus() const override { return base_.SenseComesWithStatus(); }
-    void FirstReaderFound(std::uint32_t place) override { base_.FirstReaderFound(place); }
 
   private:
-    ScsiPort& base_;
     std::FILE* out_;
     bool failed_ = false;
 };
