@@ -30,6 +30,8 @@ constexpr std::uint32_t kWrapperReadBytes = 512;
 // While it waits for the host's reset after a refused wrapper the stick keeps its pipes halted:
 // a host that clears a halt without resetting finds it halted again within this time.
 constexpr auto kHaltRenewal = std::chrono::milliseconds(20);
+// How long the control thread waits before it reads ep0 again after an error other than a signal.
+constexpr auto kControlRetry = std::chrono::milliseconds(20);
 // How often the control thread knocks at the bulk thread's endpoint I/O, and for how long at
 // most, until the bulk thread is back at its start.
 constexpr auto kKnockInterval = std::chrono::milliseconds(2);
@@ -126,7 +128,12 @@ void UsbStick::ControlLoop() {
     usb_functionfs_event events[4];
     while (!stopping_) {
         const ssize_t got = ::read(ep0_, events, sizeof events);
-        if (got < 0) continue;  // broken off by a signal: look at stopping_ again
+        if (got < 0) {
+            // A signal breaks the read off to have stopping_ looked at; anything else is the
+            // kernel's trouble with the function, which a moment may end.
+            if (errno != EINTR) std::this_thread::sleep_for(kControlRetry);
+            continue;
+        }
         for (ssize_t i = 0; i < got / static_cast<ssize_t>(sizeof events[0]); ++i) {
             switch (events[i].type) {
                 case FUNCTIONFS_ENABLE:
