@@ -54,6 +54,7 @@ if ! rig_wait_ready 60; then
     finish 125
 fi
 
+say "the sticks are in after $(cut -d' ' -f1 /proc/uptime) s of the guest's uptime"
 cd /out
 sh "/in/$RIG_SCRIPT_NAME"
 status=$?
