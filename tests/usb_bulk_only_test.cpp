@@ -31,7 +31,7 @@ std::vector<std::uint8_t> Wrapper(std::uint32_t tag, std::uint32_t length, bool 
     bytes[12] = in ? 0x80 : 0x00;
     bytes[13] = lun;
     bytes[14] = static_cast<std::uint8_t>(block.size());
-    std::memcpy(&bytes[15], block.data(), block.size());
+    if (!block.empty()) std::memcpy(&bytes[15], block.data(), block.size());
     return bytes;
 }
 
