@@ -111,6 +111,7 @@ GadgetIdentity IdentityOf(sim::SimDevice& device, std::size_t index) {
 
 struct Stick {
     std::unique_ptr<UsbStick> usb;
+    std::string gadget;
     std::string controller;
     std::size_t reader = sim::SimBus::kNoReader;  // the reader's number, for its plug
     std::string serial;
@@ -132,9 +133,9 @@ bool FollowPlug(sim::SimBus& bus, Stick& stick) {
 bool WriteReady(const std::string& path, const std::vector<Stick>& sticks) {
     std::ofstream out(path + ".part");
     for (const Stick& stick : sticks) {
-        out << stick.usb->Device().Name() << '\t' << "stick" << &stick - &sticks[0] << '\t'
-            << stick.controller << '\t' << stick.serial << '\t' << stick.usb->Device().UnitCount()
-            << '\t' << (stick.usb->PluggedIn() ? "plugged" : "pulled") << '\n';
+        out << stick.usb->Device().Name() << '\t' << stick.gadget << '\t' << stick.controller
+            << '\t' << stick.serial << '\t' << stick.usb->Device().UnitCount() << '\t'
+            << (stick.usb->PluggedIn() ? "plugged" : "pulled") << '\n';
     }
     out.close();
     return out && std::rename((path + ".part").c_str(), path.c_str()) == 0;
@@ -172,6 +173,7 @@ int Run(const Options& options) {
         sim::SimDevice& device = *bus->Device(d);
         const GadgetIdentity identity = IdentityOf(device, d);
         sticks[d].serial = identity.serial;
+        sticks[d].gadget = identity.name;
         sticks[d].controller = controllers[d];
         sticks[d].usb = std::make_unique<UsbStick>(*bus, device, identity, options.work);
         if (!sticks[d].usb->Start(&error)) {

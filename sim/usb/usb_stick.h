@@ -29,7 +29,8 @@ namespace sim::usb {
 
 class UsbStick {
   public:
-    // `name` names the gadget; `workDir` holds the FunctionFS mounts.
+    // The stick announces `identity` (whose name is its gadget's); `workDir` holds the FunctionFS
+    // mounts.
     UsbStick(SimBus& bus, SimDevice& device, GadgetIdentity identity, std::string workDir);
     ~UsbStick();
     UsbStick(const UsbStick&) = delete;
