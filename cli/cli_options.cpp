@@ -99,7 +99,8 @@ const OptionEntry kOptions[] = {
     {Opt::ExportPages, "export-pages", 0, "FILE", kEveryCommand,
      "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
     {Opt::Trace, "trace", 0, "FILE", kEveryCommand,
-     "write every command the simulated machine receives to FILE"},
+     "write every command sent to FILE, one line each with its outcome (simulated: every "
+     "command the machine receives)"},
     {Opt::SimLatency, "sim-latency", 0, "US", kEveryCommand,
      "a pause of US microseconds per simulated command"},
     {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand,
@@ -500,10 +501,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         *error = "--all and --device do not go together";
         return false;
     }
-    const bool simOnly = !parsed.exportImage.empty() || !parsed.exportPages.empty() ||
-                         !parsed.tracePath.empty() || parsed.latencyGiven;
+    const bool simOnly =
+        !parsed.exportImage.empty() || !parsed.exportPages.empty() || parsed.latencyGiven;
     if (simOnly && parsed.simulate.empty()) {
-        *error = "--export-image, --export-pages, --trace and --sim-latency need --simulate";
+        *error = "--export-image, --export-pages and --sim-latency need --simulate";
         return false;
     }
     *options = parsed;

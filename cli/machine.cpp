@@ -25,6 +25,7 @@ Machine::~Machine() = default;
 
 ScsiPort& Machine::Port() {
     if (echoPort_) return *echoPort_;
+    if (recordPort_) return *recordPort_;
     if (statePort_) return *statePort_;
     if (simPort_) return *simPort_;
     return *sgioPort_;
@@ -147,6 +148,14 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
     }
     machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
     machine->places_ = AllPlaces(*machine->sgioPort_);
+    if (!options.tracePath.empty()) {
+        machine->recordPort_.reset(
+            CommandRecordPort::Create(*machine->sgioPort_, options.tracePath, error));
+        if (!machine->recordPort_) {
+            *exitCode = kExitUsage;
+            return nullptr;
+        }
+    }
     machine->EchoCommandsIfAsked(options);
     return machine;
 }
@@ -159,6 +168,10 @@ void Machine::EchoCommandsIfAsked(const CliOptions& options) {
 }
 
 bool Machine::WriteExports(const CliOptions& options, std::string* error) {
+    if (recordPort_ && !recordPort_->Finish()) {
+        *error = options.tracePath + ": cannot write the trace";
+        return false;
+    }
     if (!bus_) return true;
     // The stick --device named, else the machine's first.
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);

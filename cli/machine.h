@@ -6,6 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/command_echo.h"
+#include "cli/command_record.h"
 #include "reader/scsi_port.h"
 #include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
@@ -48,7 +49,8 @@ class Machine {
     std::unique_ptr<sim::SimPort> simPort_;
     std::unique_ptr<ScsiPort> statePort_;  // the simulator's port keeping the stick's state file
     std::unique_ptr<SgioPort> sgioPort_;
-    std::unique_ptr<CommandEchoPort> echoPort_;  // -vv: every command's outcome on stderr
+    std::unique_ptr<CommandRecordPort> recordPort_;  // --trace on real devices: what was sent
+    std::unique_ptr<CommandEchoPort> echoPort_;      // -vv: every command's outcome on stderr
     std::vector<std::uint32_t> places_;
 };
 

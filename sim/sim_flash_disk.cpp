@@ -112,6 +112,12 @@ bool UsedCdbBytes(std::uint8_t op, std::uint16_t* mask) {
         case kOpStartStopUnit:
             *mask = Bytes({1, 4});
             return true;
+        case kOpModeSense6:  // DBD, page control and code, allocation length
+            *mask = Bytes({1, 2, 4});
+            return true;
+        case kOpPreventAllowRemoval:
+            *mask = Bytes({4});
+            return true;
         case kOpRead10:
         case kOpWrite10:
             *mask = Bytes({2, 3, 4, 5, 7, 8});
@@ -455,6 +461,8 @@ Outcome SimFlashDisk::Impl::Execute(const std::uint8_t* cdb, Direction direction
         case kOpReadCapacity:
         case kOpRead10:
         case kOpWrite10:
+        case kOpModeSense6:
+        case kOpPreventAllowRemoval:
             return Standard(cdb, direction, buffer, length);
         case kOpSelectBank:
         case kOpReadDeviceCode:
@@ -507,6 +515,23 @@ Outcome SimFlashDisk::Impl::Standard(const std::uint8_t* cdb, Direction directio
         case kOpStartStopUnit:
             if (!PhaseIs(direction, length, Direction::None, 0)) break;
             if ((cdb[4] & 0x01) == 0) stopped = true;
+            return Good();
+        case kOpModeSense6: {
+            // The operating system asks whether the medium is write-protected (all pages,
+            // 3Fh, or none, 00h): a header of four bytes without block descriptors, with the
+            // switch in the device-specific byte. The controller has no pages of its own.
+            const std::uint8_t page = cdb[2] & 0x3F;
+            if (page != 0x00 && page != 0x3F) break;
+            if (length > 0 && direction != Direction::In) break;
+            const std::uint8_t header[4] = {
+                3, 0, writeProtected ? std::uint8_t{0x80} : std::uint8_t{0}, 0};
+            const std::uint32_t n = std::min<std::uint32_t>({length, cdb[4], sizeof header});
+            if (n > 0) std::memcpy(buffer, header, n);
+            return Good();
+        }
+        case kOpPreventAllowRemoval:
+            // A stick has nothing to lock: accepted and forgotten.
+            if (!PhaseIs(direction, length, Direction::None, 0)) break;
             return Good();
         case kOpReadCapacity:
             if (!PhaseIs(direction, length, Direction::In, 8)) break;
