@@ -362,6 +362,8 @@ bool SimBus::StreamTrace(const std::string& path, std::string* error) {
     return impl_->trace.StreamTo(path, error);
 }
 
+void SimBus::StreamTrace(std::FILE* file) { impl_->trace.StreamTo(file); }
+
 bool SimBus::EndTraceStream() { return impl_->trace.EndStream(); }
 
 void SimBus::Unplug() { impl_->Unplug(); }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,6 +89,8 @@ class SimBus {
     // Writes one line per command to a new file at `path` from now on, without keeping them; an
     // earlier stream is ended. False with a reason when the file cannot be created.
     bool StreamTrace(const std::string& path, std::string* error);
+    // The same into a stream the caller opened (and the bus closes when the stream ends).
+    void StreamTrace(std::FILE* file);
     // Ends the stream; true when every line reached the file (also when there was none).
     bool EndTraceStream();
     // One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".

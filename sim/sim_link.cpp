@@ -190,12 +190,17 @@ bool TraceRecorder::StreamTo(const std::string& path, std::string* error) {
         if (error) *error = "cannot create " + path;
         return false;
     }
+    StreamTo(file);
+    return true;
+}
+
+void TraceRecorder::StreamTo(std::FILE* file) {
+    EndStream();
     std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     SimLockGuard hold(mutex_);
     stream_ = file;
     streamFailed_ = false;
     UpdateActive();
-    return true;
 }
 
 bool TraceRecorder::EndStream() {

@@ -194,6 +194,8 @@ class TraceRecorder {
     // Starts writing the lines to a new file at `path` (an earlier stream is ended first). False
     // with a reason when the file cannot be created.
     bool StreamTo(const std::string& path, std::string* error);
+    // The same into a stream the caller opened; the recorder closes it when the stream ends.
+    void StreamTo(std::FILE* file);
     // Flushes and closes the stream; true when every line reached the file (also when there was
     // no stream).
     bool EndStream();
