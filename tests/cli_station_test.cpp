@@ -12,6 +12,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
 #include "tests/brevant_process.h"
+#include "tests/cli_fixture.h"
 #include "tests/report_schema.h"
 #include "tests/temp_dir.h"
 
@@ -41,39 +42,19 @@ std::string EightSticks() {
     return text;
 }
 
-class Station : public ::testing::Test {
+class Station : public CliTest {
   protected:
-    void SetUp() override { setenv("XDG_STATE_HOME", Path("state").c_str(), 1); }
-    void TearDown() override {
-        unsetenv("XDG_STATE_HOME");
-        unsetenv("BREVANT_SIM_CONTROL");
-    }
-    std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-    Brevant::Options InDir() const {
-        Brevant::Options o;
-        o.dir = dir_.Path();
-        return o;
-    }
-    std::string Describe(const std::string& name, const std::string& text) const {
-        WriteFile(Path(name), text);
-        return Path(name);
-    }
     // The files of the report folder that end so, sorted.
     std::vector<std::string> Reports(const std::string& ending) const {
         std::vector<std::string> files;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(Path("reports"), error)) {
-            const std::string name = entry.path().string();
+        for (const std::string& name : FilesIn("reports")) {
             if (name.size() > ending.size() &&
                 name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
                 files.push_back(name);
             }
         }
-        std::sort(files.begin(), files.end());
         return files;
     }
-
-    TempDir dir_;
 };
 
 TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
