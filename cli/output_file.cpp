@@ -35,8 +35,10 @@ int OpenFolder(const std::string& folder, const std::string& named, std::string*
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) return fd;
     const int error = errno;
+    struct stat info = {};
     std::string why;
-    if (error == ELOOP) {
+    if (error == ELOOP ||
+        (error == ENOTDIR && ::lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))) {
         why = "a symbolic link (or a loop of them); name the folder itself";
     } else if (error == ENOTDIR) {
         why = "not a folder";
@@ -344,6 +346,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 }
 
 bool AppendToFile(const std::string& path, const std::string& bytes, std::string* reason) {
+    reason->clear();
     std::string folder, name;
     if (!Split(path, &folder, &name)) {
         *reason = path + ": names a folder, not a file";

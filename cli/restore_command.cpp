@@ -109,15 +109,22 @@ std::string IdentityText(const std::string& serial, const std::string& port,
 // another stick (or one formatted since); none at all is what a format cut short leaves.
 std::string Differences(const CisBackup& backup, const DeviceIdentity& stick, const StickNow& now) {
     std::vector<std::string> found;
-    if (backup.usbSerial != stick.serial) found.push_back("USB serial");
-    if (!backup.usbPort.empty() && !stick.usbPort.empty() && backup.usbPort != stick.usbPort) {
-        found.push_back("USB port");
+    if (backup.version < 2) {
+        // An older file names the stick by its name alone, in one line, and bank 0's flash.
+        if (backup.identity != stick.vendor + " " + stick.product + " " + stick.revision) {
+            found.push_back("name");
+        }
+    } else {
+        if (backup.usbSerial != stick.serial) found.push_back("USB serial");
+        if (!backup.usbPort.empty() && !stick.usbPort.empty() && backup.usbPort != stick.usbPort) {
+            found.push_back("USB port");
+        }
+        if (backup.inquiryVendor != stick.vendor || backup.inquiryProduct != stick.product ||
+            backup.inquiryRevision != stick.revision) {
+            found.push_back("name");
+        }
+        if (backup.banks != now.banks) found.push_back("flash banks");
     }
-    if (backup.inquiryVendor != stick.vendor || backup.inquiryProduct != stick.product ||
-        backup.inquiryRevision != stick.revision) {
-        found.push_back("name");
-    }
-    if (backup.banks != now.banks) found.push_back("flash banks");
     if (now.cisPage >= 0 && now.cisPage != backup.cisPage) found.push_back("CIS page");
     std::string text;
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -152,21 +159,24 @@ bool SameStickOrForced(const CliOptions& options, const CisBackup& backup, const
         *exitCode = kExitNoDisk;
         return false;
     }
+    const DeviceIdentity& id = stick.identity;
     if (backup.version < 2) {
         Complain("warning: " + file +
                  " was written by an older version and does not say which stick its pages came "
-                 "from: only the kind of flash is checked");
-        return true;
+                 "from: only its name and its kind of flash are checked");
     }
     const std::string differ = Differences(backup, stick.identity, now);
     if (differ.empty()) return true;
-    const DeviceIdentity& id = stick.identity;
     Complain(node + " is not the stick the pages in " + file + " came from (they differ in " +
              differ + "):");
-    Complain("  the pages' stick: " + IdentityText(backup.usbSerial, backup.usbPort,
-                                                   backup.inquiryVendor, backup.inquiryProduct,
-                                                   backup.inquiryRevision, backup.banks,
-                                                   backup.cisPage));
+    const std::string before =
+        backup.version < 2
+            ? QuotedForMessage(backup.identity, 80) + ", " + BanksText(backup.banks) +
+                  ", CIS page " + std::to_string(backup.cisPage)
+            : IdentityText(backup.usbSerial, backup.usbPort, backup.inquiryVendor,
+                           backup.inquiryProduct, backup.inquiryRevision, backup.banks,
+                           backup.cisPage);
+    Complain("  the pages' stick: " + before);
     Complain("  the stick in " + node + ": " +
              IdentityText(id.serial, id.usbPort, id.vendor, id.product, id.revision, now.banks,
                           now.cisPage));
