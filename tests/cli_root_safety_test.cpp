@@ -28,11 +28,12 @@ namespace {
 using namespace brevant_test;
 namespace fs = std::filesystem;
 
-// A 16 MiB stick with an old CIS page and a vendor page, and its USB serial number.
+// A 16 MiB stick with an old CIS page and a vendor page, and its USB serial number. Its old CIS
+// page is not the one a format writes: a stick whose page is back was not formatted to the end.
 std::string Stick(const std::string& node, const std::string& serial,
                   const std::string& vendorText) {
     return "reader serial=" + serial + "\nunit DS node=" + node +
-           "\nbanks 73\ncis page=0\nvendor-page text=\"" + vendorText + "\"\n";
+           "\nbanks 73\ncis page=0 sectors=30000\nvendor-page text=\"" + vendorText + "\"\n";
 }
 
 // What a stand-in for a file of the system's holds: it must never change.

@@ -47,6 +47,19 @@ std::string EightSticks() {
     return text;
 }
 
+// Sticks s1, s2, ... of 16 MiB with an old CIS page and a vendor page each; `reader` is the
+// line each begins with (a serial number may go there). The old CIS page is not the one a format
+// writes: a stick whose page is back was not formatted to the end.
+std::string SticksWithPages(int count, const std::string& reader = "reader") {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        text += reader + "\nunit DS node=s" + std::to_string(i) +
+                "\nbanks 73\ncis page=0 sectors=30000\nvendor-page text=\"STICK " +
+                std::to_string(i) + "\"\n";
+    }
+    return text;
+}
+
 class Station : public CliTest {
   protected:
     // The files of the report folder that end so, sorted.
@@ -150,11 +163,7 @@ TEST_F(Station, AStickNamedTwiceIsFormattedOnce) {
 // Sticks of one cheap batch announce one serial number: each still gets its own report, log and
 // kept pages.
 TEST_F(Station, SticksThatShareASerialGetAReportEach) {
-    std::string text;
-    for (int i = 1; i <= 3; ++i) {
-        text += "reader serial=BATCH7\nunit DS node=s" + std::to_string(i) +
-                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i) + "\"\n";
-    }
+    const std::string text = SticksWithPages(3, "reader serial=BATCH7");
     Finished run = RunBrevant({"format", "--all", "--yes", "--simulate",
                                Describe("batch.txt", text), "--report-dir", Path("reports")},
                               InDir());
@@ -247,68 +256,40 @@ TEST_F(Station, AWorkersLastWordsReachTheTable) {
     EXPECT_TRUE(Reports(".json").empty());
 }
 
-// A stop signal to the station (here Ctrl-\) is passed on to every worker: each puts its stick's
-// pages back.
-TEST_F(Station, AQuitAtTheStationRestoresEveryStick) {
-    std::string text;
-    for (int i = 1; i <= 3; ++i) {
-        text += "reader\nunit DS node=s" + std::to_string(i) +
-                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i) + "\"\n";
-    }
-    const std::string machine = Describe("three.txt", text);
-    std::string error;
-    auto original = sim::SimBus::Parse(text, &error);
-    ASSERT_TRUE(original) << error;
-    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
-                 "--export-pages", Path("pages.bin")},
-                InDir());
-    // Every worker has begun its scan (its kept pages are on the disk by then).
-    ASSERT_TRUE(run.WaitUntil([](const std::string& out) { return Count(out, "  scan  ") >= 3; }))
-        << run.Output();
-    run.Signal(SIGQUIT);
-    EXPECT_EQ(run.Finish(120), kExitCancelled) << run.Output();
-    for (int i = 1; i <= 3; ++i) {
-        const std::string pages = ReadFile(Path("pages-sim_s" + std::to_string(i) + ".bin"));
-        ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes) << i;
-        sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
-        EXPECT_EQ(std::memcmp(pages.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes), 0)
-            << i;
-        EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
-                              sim::kPageImageBytes),
-                  0)
-            << i;
-    }
-}
-
-// Ctrl-C at the station stops every worker as Stop does: each puts its stick's pages back.
-TEST_F(Station, CtrlCRestoresEveryStick) {
-    std::string text;
-    for (int i = 1; i <= 4; ++i) {
-        text += "reader\nunit DS node=s" + std::to_string(i) +
-                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i) + "\"\n";
-    }
+// Ctrl-C or Ctrl-\ at the station stops every worker as Stop does: each puts its stick's pages
+// back.
+TEST_F(Station, AStopAtTheStationRestoresEveryStick) {
+    const std::string text = SticksWithPages(4);
     const std::string machine = Describe("four.txt", text);
     std::string error;
     auto original = sim::SimBus::Parse(text, &error);
     ASSERT_TRUE(original) << error;
-
-    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
-                 "--export-pages", Path("pages.bin")},
-                InDir());
-    ASSERT_TRUE(run.WaitFor("scan")) << run.Output();
-    usleep(500 * 1000);  // every worker is in its scan by now: the old pages' block is erased
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Finish(120), kExitCancelled) << run.Output();
-    for (int i = 1; i <= 4; ++i) {
-        const std::string pages = ReadFile(Path("pages-sim_s" + std::to_string(i) + ".bin"));
-        ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes) << i;
-        sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
-        EXPECT_EQ(std::memcmp(pages.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes), 0)
-            << i;
-        EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
-                              sim::kPageImageBytes),
-                  0)
-            << i;
+    for (int signal : {SIGINT, SIGQUIT}) {
+        const std::string pages = "pages-" + std::to_string(signal);
+        Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
+                     "--export-pages", Path(pages + ".bin")},
+                    InDir());
+        // Every worker has begun its scan: its kept pages are on the disk by then, and its old
+        // pages' block is about to be erased.
+        ASSERT_TRUE(run.WaitUntil([](const std::string& out) {
+            return Count(out, "  scan  ") >= 4;
+        })) << run.Output();
+        run.Signal(signal);
+        EXPECT_EQ(run.Finish(120), kExitCancelled) << strsignal(signal) << "\n" << run.Output();
+        const std::string table = run.Output().substr(run.Output().rfind("STICK "));
+        EXPECT_EQ(Count(table, " cancelled "), 4) << table;
+        for (int i = 1; i <= 4; ++i) {
+            const std::string kept = ReadFile(Path(pages + "-sim_s" + std::to_string(i) + ".bin"));
+            ASSERT_GE(kept.size(), 2 * sim::kPageImageBytes) << i;
+            sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
+            EXPECT_EQ(std::memcmp(kept.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes),
+                      0)
+                << i;
+            EXPECT_EQ(std::memcmp(kept.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
+                                  sim::kPageImageBytes),
+                      0)
+                << i;
+        }
     }
 }
 
