@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,7 +169,9 @@ bool Station::Start(StationStick* stick, std::string* error) {
     if (!options_.reportDir.empty()) {
         const std::string base = options_.reportDir + "/" + stick->fileName + "-" + Stamp();
         stick->reportFile = base + ".json";
-        for (int n = 2; ::access(stick->reportFile.c_str(), F_OK) == 0; ++n) {
+        // A name that is there in any form (a link planted there too) is taken.
+        struct stat there = {};
+        for (int n = 2; ::lstat(stick->reportFile.c_str(), &there) == 0; ++n) {
             stick->reportFile = base + "-" + std::to_string(n) + ".json";
         }
     }

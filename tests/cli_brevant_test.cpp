@@ -409,11 +409,16 @@ TEST_F(CliFormat, AKilledFormatIsUndoneFromTheKeptPages) {
     // The stick outlives each process in this file.
     setenv("BREVANT_SIM_STATE", Path("stick.state").c_str(), 1);
 
-    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000"},
+    Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000"},
                     InDir());
-    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
-    ASSERT_TRUE(process.WaitFor("blocks", 20));
-    usleep(600 * 1000);  // well past the first blocks' erase and the state's next save
+    // Killed once the state file holds the stick with its old CIS page's block erased.
+    ASSERT_TRUE(process.WaitFor("ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good"))
+        << process.Output();
+    ASSERT_TRUE(process.WaitUntil([&](const std::string&) {
+        auto saved = sim::SimBus::Load(description, &error);
+        return saved && sim::LoadDiskState(*saved->FlashDisk(0), Path("stick.state"), &error) &&
+               saved->FlashDisk(0)->CisPageNumber() == sim::kNoPage;
+    })) << error;
     process.Signal(SIGKILL);
     process.Finish();
     ASSERT_EQ(Backups().size(), 1u);
