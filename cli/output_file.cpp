@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -95,11 +98,8 @@ std::string Refusal(Found found, const struct stat& info, int error, OutputUse u
     return path + ": " + SystemReason(error);
 }
 
-// Whether new files can be made in the open folder. Empty, or the reason.
-std::string RoomIn(int folder, const std::string& named) {
-    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-        return named + ": cannot write there: " + SystemReason(errno);
-    }
+// Whether the open folder's file system has room left. Empty, or the reason.
+std::string SpaceIn(int folder, const std::string& named) {
     struct statvfs space = {};
     if (::fstatvfs(folder, &space) != 0 || space.f_blocks == 0) return std::string();
     // Root may use the blocks kept back for it.
@@ -109,6 +109,14 @@ std::string RoomIn(int folder, const std::string& named) {
         return named + ": its file system is full (" + std::to_string(bytes / 1024) + " KiB free)";
     }
     return std::string();
+}
+
+// Whether new files can be made in the open folder. Empty, or the reason.
+std::string RoomIn(int folder, const std::string& named) {
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        return named + ": cannot write there: " + SystemReason(errno);
+    }
+    return SpaceIn(folder, named);
 }
 
 bool WriteAll(int fd, const std::string& bytes, int* error) {
@@ -125,13 +133,15 @@ bool WriteAll(int fd, const std::string& bytes, int* error) {
     return true;
 }
 
-// A new file beside the one it will replace, under a name nobody else uses; -1 when none can be
-// made.
+// A new file beside the one it will replace, under a name nobody else uses (nor can guess and
+// take first); -1 when none can be made.
 int MakeTemporary(int folder, std::string* name, int* error, mode_t mode = 0666) {
-    static unsigned counter = 0;
+    static std::mt19937_64 random(static_cast<std::uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name =
-            ".brevant-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
+        char unique[24];
+        std::snprintf(unique, sizeof unique, "%016llx", static_cast<unsigned long long>(random()));
+        *name = ".brevant-" + std::to_string(::getpid()) + "-" + unique + ".part";
         const int fd = ::openat(folder, name->c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
@@ -228,7 +238,18 @@ bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason
     int error = 0;
     const Found found = Look(dir, name, &info, &error);
     *reason = Refusal(found, info, error, use, false, path);
-    if (reason->empty() && found != Found::NullDevice) *reason = RoomIn(dir, path);
+    if (!reason->empty() || found == Found::NullDevice) {
+        // Nothing more to look at.
+    } else if (use == OutputUse::Appended && found == Found::PlainFile) {
+        // A log that is there is added to in place: the file must take it, not the folder.
+        if (::faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0) {
+            *reason = path + ": cannot be written: " + SystemReason(errno);
+        } else {
+            *reason = SpaceIn(dir, path);
+        }
+    } else {
+        *reason = RoomIn(dir, path);
+    }
     ::close(dir);
     return reason->empty();
 }
