@@ -39,16 +39,6 @@ std::string CommandRecordLine(const std::string& node, const std::uint8_t* cdb,
     return line + StatusName(status);
 }
 
-CommandRecordPort* CommandRecordPort::Create(ScsiPort& base, const std::string& path,
-                                             std::string* error) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        *error = "cannot create " + path;
-        return nullptr;
-    }
-    return new CommandRecordPort(base, out);
-}
-
 CommandRecordPort::~CommandRecordPort() { Finish(); }
 
 bool CommandRecordPort::Finish() {

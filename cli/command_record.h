@@ -17,10 +17,9 @@
 // what a stick received can be held against what the program sent.
 class CommandRecordPort final : public ForwardingPort {
   public:
+    // Records into `out`, which the port closes.
     CommandRecordPort(ScsiPort& base, std::FILE* out) : ForwardingPort(base), out_(out) {}
 
-    // Opens a new record at `path` over `base`; nullptr with a reason when it cannot be created.
-    static CommandRecordPort* Create(ScsiPort& base, const std::string& path, std::string* error);
     ~CommandRecordPort() override;
     CommandRecordPort(const CommandRecordPort&) = delete;
     CommandRecordPort& operator=(const CommandRecordPort&) = delete;

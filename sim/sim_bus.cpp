@@ -364,6 +364,8 @@ bool SimBus::StreamTrace(const std::string& path, std::string* error, bool eachL
 
 void SimBus::TraceNote(const std::string& line) { impl_->trace.Note(line); }
 
+void SimBus::StreamTrace(std::FILE* file, bool eachLine) { impl_->trace.StreamTo(file, eachLine); }
+
 bool SimBus::EndTraceStream() { return impl_->trace.EndStream(); }
 
 void SimBus::Unplug() { impl_->Unplug(); }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <map>
@@ -945,27 +944,33 @@ bool SimFlashDisk::WriteSector(std::uint32_t lba, const std::uint8_t* in512) {
 }
 
 bool SimFlashDisk::ExportImage(const std::string& path, std::string* error) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!ExportImage(out, nullptr)) {
+        if (error) *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool SimFlashDisk::ExportImage(std::ostream& out, std::string* error) const {
     std::vector<std::uint32_t> used;
     used.reserve(impl_->sectors.size());
     for (const auto& entry : impl_->sectors) used.push_back(entry.first);
     std::sort(used.begin(), used.end());
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (std::uint32_t lba : used) {
-            out.seekp(static_cast<std::streamoff>(lba) * kSectorBytes);
-            out.write(reinterpret_cast<const char*>(impl_->sectors.at(lba).get()), kSectorBytes);
-        }
-        if (!out) {
-            if (error) *error = "cannot write " + path;
-            return false;
-        }
+    for (std::uint32_t lba : used) {
+        out.seekp(static_cast<std::streamoff>(lba) * kSectorBytes);
+        out.write(reinterpret_cast<const char*>(impl_->sectors.at(lba).get()), kSectorBytes);
     }
-    // The sectors never written read as zeros: the file gets its full length as a sparse tail.
-    std::error_code ec;
-    std::filesystem::resize_file(
-        path, static_cast<std::uintmax_t>(impl_->sectorCount) * kSectorBytes, ec);
-    if (ec) {
-        if (error) *error = "cannot size " + path + ": " + ec.message();
+    // The sectors never written read as zeros: past the last one written the file only needs
+    // its full length, which its last byte gives it (the rest stays a hole).
+    const std::streamoff length = static_cast<std::streamoff>(impl_->sectorCount) * kSectorBytes;
+    if (length > 0 && (used.empty() || used.back() + 1 < impl_->sectorCount)) {
+        out.seekp(length - 1);
+        out.put('\0');
+    }
+    out.flush();
+    if (!out) {
+        if (error) *error = "cannot write the image";
         return false;
     }
     return true;
@@ -973,6 +978,17 @@ bool SimFlashDisk::ExportImage(const std::string& path, std::string* error) cons
 
 bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
                                    const std::string& path, std::string* error) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string reason;
+    if (!ExportBankPages(bank, firstPage, count, out, &reason)) {
+        if (error) *error = out ? reason : "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
+                                   std::ostream& out, std::string* error) const {
     if (bank >= impl_->banks.size()) {
         if (error) *error = "no bank " + std::to_string(bank);
         return false;
@@ -982,14 +998,14 @@ bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, st
         if (error) *error = "pages out of range of bank " + std::to_string(bank);
         return false;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     PageBytes image;
     for (std::uint32_t i = 0; i < count && out; ++i) {
         impl_->ReadPageBytes(bank, firstPage + i, 0, kPageImageBytes, image.data());
         out.write(reinterpret_cast<const char*>(image.data()), kPageImageBytes);
     }
+    out.flush();
     if (!out) {
-        if (error) *error = "cannot write " + path;
+        if (error) *error = "cannot write the pages";
         return false;
     }
     return true;

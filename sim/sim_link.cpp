@@ -198,13 +198,18 @@ bool TraceRecorder::StreamTo(const std::string& path, std::string* error, bool e
         if (error) *error = "cannot create " + path;
         return false;
     }
+    StreamTo(file, eachLine);
+    return true;
+}
+
+void TraceRecorder::StreamTo(std::FILE* file, bool eachLine) {
+    EndStream();
     std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     SimLockGuard hold(mutex_);
     stream_ = file;
     streamEachLine_ = eachLine;
     streamFailed_ = false;
     UpdateActive();
-    return true;
 }
 
 bool TraceRecorder::EndStream() {

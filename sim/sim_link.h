@@ -196,6 +196,8 @@ class TraceRecorder {
     // as its command completes, before the outcome goes back to the host, so that a reader of
     // the file sees every command a host has had an answer to; else the lines are buffered.
     bool StreamTo(const std::string& path, std::string* error, bool eachLine = false);
+    // The same into a stream the caller opened; the recorder closes it when the stream ends.
+    void StreamTo(std::FILE* file, bool eachLine = false);
     // A line of the face's own between the commands (a USB reset, a refused command block); it
     // goes only to the stream.
     void Note(const std::string& line);
