@@ -36,6 +36,9 @@ target_compile_definitions(brevant_tests PRIVATE
     BREVANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}" BREVANT_BINARY_DIR="${CMAKE_BINARY_DIR}")
 gtest_discover_tests(brevant_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
+# Programs the kernel rig copies into its guest (scripts/kernel-rig.sh takes every *_guest).
+add_executable(default_signals_guest ${CMAKE_SOURCE_DIR}/tests/kernel/default_signals_guest.cpp)
+
 # Scenarios on a real Linux kernel (scripts/kernel-rig.sh), label "kernel": each batch is one boot
 # of the rig that runs several scenarios (tests/kernel/BATCH.sh); each scenario is a test of its
 # own that reads the verdict its batch left. A batch whose guest does not boot fails, and so does

@@ -78,6 +78,9 @@ version="${package#linux-image-}"
 # crc64-rocksoft only name as soft dependencies.
 modules=(crct10dif_generic crc64_rocksoft_generic dummy_hcd libcomposite usb_f_fs usb-storage
          sd_mod sg vfat nls_cp437 nls_ascii 9p 9pnet_virtio virtio_pci)
+# Rigs started side by side (ctest -j) take turns: the first fetches, the others wait for it.
+exec 9>"$cache/fetch.lock"
+flock 9
 if [ ! -f "$kdir/base.cpio.gz" ]; then
     echo "kernel-rig: fetching $package"
     rm -rf "$kdir" && mkdir -p "$kdir/deb"
@@ -101,6 +104,8 @@ if [ ! -f "$kdir/base.cpio.gz" ]; then
     mv "$kdir/base.cpio.gz.part" "$kdir/base.cpio.gz"
     rm -rf "$kdir/deb" "$base"
 fi
+flock -u 9
+exec 9>&-
 
 # --- This run's part of the initramfs: the programs, the rig's scripts, the inputs ------------
 work="$(mktemp -d)"
@@ -120,7 +125,7 @@ copy_program "$build/brevant" /usr/local/bin/brevant
 copy_program "$build/brevant-usb-stick" /usr/local/bin/brevant-usb-stick
 copy_program "$(command -v fsck.fat)" /sbin/fsck.fat
 copy_program "$(command -v sg_raw)" /sbin/sg_raw
-for program in "$build"/*_guest; do  # programs built to run in the guest (benchmarks)
+for program in "$build"/*_guest; do  # programs built to run in the guest (benchmarks, helpers)
     [ -x "$program" ] && copy_program "$program" "/usr/local/bin/$(basename "$program")"
 done
 mkdir -p "$stage/lib64"

@@ -11,7 +11,8 @@ start_format() {
     local name=$1
     sg=$(rig_sg "$STICK")
     mark=$(rig_trace_mark)
-    brevant format -d "$sg" -y --backup-dir "/tmp/$name.backup" --report "$OUT/$name.json" \
+    # Started as a terminal runs its foreground job, so that a SIGINT reaches it as a Ctrl-C.
+    default_signals_guest brevant format -d "$sg" -y --backup-dir "/tmp/$name.backup" --report "$OUT/$name.json" \
         --trace "$OUT/$name.program.trace" > "$OUT/$name.txt" 2>&1 &
     run_pid=$!
 }
@@ -65,11 +66,15 @@ scenario_end
 # reaches the stick once.
 scenario stop-continue
 start_format stop-continue
+wait_ops "$mark" F2 10 60 || problem "the format did not get under way"
 pairs=0
 while [ "$pairs" -lt 30 ] && kill -0 "$run_pid" 2>/dev/null; do
-    wait_ops "$mark" F2 $((pairs * 15 + 10)) 30 || break
     kill -STOP "$run_pid" && kill -CONT "$run_pid"
     pairs=$((pairs + 1))
+    # The next pair falls on another command: the stick has received one more since this one.
+    seen=$(rig_trace_mark)
+    rig_wait 30 "a command after stop $pairs" sh -c "[ \$(wc -l < \"\$STICK_TRACE\") -gt $seen ]" ||
+        break
 done
 wait "$run_pid"
 expect "the format ends with 0" [ $? = 0 ]

@@ -27,7 +27,8 @@ scenario_end
 
 scenario watch
 mark=$(rig_trace_mark)
-brevant watch --yes --report-dir "$OUT/watch" > "$OUT/watch.txt" 2>&1 &
+# Started as a terminal runs its foreground job, so that a SIGINT reaches it as a Ctrl-C.
+default_signals_guest brevant watch --yes --report-dir "$OUT/watch" > "$OUT/watch.txt" 2>&1 &
 watch_pid=$!
 rig_wait 60 "the watch to begin" grep -q "Watching for sticks" "$OUT/watch.txt" ||
     problem "the watch did not begin"
@@ -38,6 +39,10 @@ complete_reports() { [ "$(grep -l '"result": "complete"' "$OUT"/watch/*.json 2>/
 rig_wait 120 "the watch to format both sticks" complete_reports ||
     problem "the watch did not format both sticks"
 kill -INT "$watch_pid"
+# Ended: gone, or a zombie waiting for the wait below.
+ended() { [ ! -e "/proc/$1/status" ] || grep -q '^State:[[:space:]]*Z' "/proc/$1/status"; }
+rig_wait 60 "the watch to end after Ctrl-C" ended "$watch_pid" ||
+    { problem "the watch did not end after Ctrl-C"; kill -KILL "$watch_pid"; }
 wait "$watch_pid"
 expect "the watch ends with 0" [ $? = 0 ]
 tail -6 "$OUT/watch.txt"
