@@ -1,16 +1,12 @@
 #include "cli/backup_folder.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <filesystem>
 
-namespace fs = std::filesystem;
+#include "cli/output_file.h"
 
 std::string DefaultBackupFolder() {
     const char* state = std::getenv("XDG_STATE_HOME");
@@ -20,23 +16,25 @@ std::string DefaultBackupFolder() {
     return "brevant-cis";  // no home to speak of: beside the program's work
 }
 
-bool MakeBackupFolder(const std::string& folder, std::string* error) {
-    std::error_code failure;
-    fs::create_directories(folder, failure);
-    if (failure) {
-        *error = folder + ": " + failure.message();
-        return false;
-    }
-    struct stat info = {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *error = folder + ": not a folder";
-        return false;
-    }
-    if ((info.st_mode & 077) != 0 && info.st_uid == ::geteuid()) ::chmod(folder.c_str(), 0700);
-    return true;
+BackupFolder::~BackupFolder() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
-std::string BackupFileName(const std::string& folder, const std::string& stick, long long when) {
+bool BackupFolder::Open(const std::string& path, std::string* reason) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = path;
+    fd_ = -1;
+    if (!MakeFolders(path, reason)) return false;
+    fd_ = OpenOutputFolder(path, reason);
+    return fd_ >= 0;
+}
+
+bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long long when,
+                        std::string* path, std::string* reason) {
+    if (fd_ < 0) {
+        *reason = path_ + ": the folder was not opened";
+        return false;
+    }
     std::string name;
     for (char c : stick) {
         const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_';
@@ -49,8 +47,16 @@ std::string BackupFileName(const std::string& folder, const std::string& stick, 
     localtime_r(&at, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = folder + "/" + name.substr(0, 64) + "-" + stamp;
-    std::string path = base + ".cis";
-    for (int n = 2; fs::exists(path); ++n) path = base + "-" + std::to_string(n) + ".cis";
-    return path;
+    const std::string base = name.substr(0, 64) + "-" + stamp;
+    auto nameFor = [&base](int n) {
+        return base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".cis";
+    };
+    std::string file;
+    const std::string folder = path_ == "/" ? "" : path_;
+    if (!WriteNewFile(fd_, nameFor, EncodeCisBackup(pages), &file, reason)) {
+        *reason = folder + "/" + *reason;
+        return false;
+    }
+    *path = folder + "/" + file;
+    return true;
 }

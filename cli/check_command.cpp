@@ -3,15 +3,14 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <string>
 
-#include "cli/block_map_of_run.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
 #include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
+#include "cli/report_files.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/stick_choice.h"
@@ -100,23 +99,6 @@ std::string CheckSummary(const HealthScan& scan) {
     return text;
 }
 
-bool WriteCheckOutputs(const CliOptions& options, const RunReport& report) {
-    bool ok = true;
-    const std::string json = ReportJson(report);
-    if (options.json) std::fputs(json.c_str(), stdout);
-    if (!options.reportPath.empty()) {
-        std::ofstream(options.reportPath, std::ios::binary | std::ios::trunc) << json;
-        ok = std::ifstream(options.reportPath).good() && ok;
-    }
-    if (!options.mapPath.empty()) {
-        std::ofstream(options.mapPath, std::ios::binary | std::ios::trunc)
-            << RenderBlockMapSvg(BlockMapOfReport(report));
-        ok = std::ifstream(options.mapPath).good() && ok;
-    }
-    if (!ok) Complain("the report or the map cannot be written");
-    return ok;
-}
-
 int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     RunReport report;
     report.command = "check";
@@ -171,7 +153,7 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
         std::fputs(CheckSummary(scan).c_str(), out);
     }
     std::fflush(out);
-    if (!WriteCheckOutputs(options, report) && report.exitCode == kExitComplete) return kExitFailed;
+    if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) return kExitFailed;
     return report.exitCode;
 }
 

@@ -26,6 +26,7 @@ enum class Opt {
     Quiet,
     Full,
     Yes,
+    Force,
     Device,
     Settings,
     Log,
@@ -69,6 +70,9 @@ const OptionEntry kOptions[] = {
     {Opt::Full, "full", 'f', nullptr, kFormat | kWatch,
      "a Full format: surface tests of every block as well"},
     {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation"},
+    {Opt::Force, "force", 0, nullptr, kRestore,
+     "write the pages onto a stick that is not the one they came from, once both are named and "
+     "a person has said yes on a terminal (--yes does not answer that question)"},
     {Opt::Device, "device", 'd', "NODE", kEveryCommand,
      "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E)"},
     {Opt::Settings, "settings", 0, "FILE", kFormat | kWatch,
@@ -99,7 +103,8 @@ const OptionEntry kOptions[] = {
     {Opt::ExportPages, "export-pages", 0, "FILE", kEveryCommand,
      "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
     {Opt::Trace, "trace", 0, "FILE", kEveryCommand,
-     "write every command the simulated machine receives to FILE"},
+     "write every command sent to FILE, one line each with its outcome (simulated: every "
+     "command the machine receives)"},
     {Opt::SimLatency, "sim-latency", 0, "US", kEveryCommand,
      "a pause of US microseconds per simulated command"},
     {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand,
@@ -146,14 +151,19 @@ const CommandEntry kCommands[] = {
      "put a stick's old CIS page back from the file a format kept it in",
      "Writes the old CIS page (and the vendor page behind it) that a format kept in FILE back "
      "to the stick, where it was: the way back from a format that was stopped, killed or cut "
-     "off before it ended. The stick's flash must be the one the pages came from. A page that "
-     "is already in place is left alone; a block that holds something else is erased first."},
+     "off before it ended. The file names the stick the pages came from (its USB serial and "
+     "port, its name, its flash banks): another stick is refused, with both named, unless "
+     "--force; a stick of another kind of flash is refused always. Files of older versions name "
+     "only the kind of flash. A page that is already in place is left alone; a block that holds "
+     "something else is erased first."},
 };
 
 constexpr const char kExitStatus[] =
-    "Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled, 4 no disk to\n"
-    "format (no rights, no reader, not ready, write-protected or in use), 5 complete\n"
-    "but with bad blocks whose mark did not hold. A disk pulled out during a format\n"
+    "Exit status: 0 complete, 1 failed, 2 usage error, 3 cancelled, 4 nothing was\n"
+    "done to the stick (no rights, no reader, not ready, write-protected, in use,\n"
+    "another stick's pages, or its old pages could not be kept), 5 complete but with\n"
+    "bad blocks whose mark did not hold. 2 is also a file or folder the run cannot\n"
+    "use: nothing was then sent to any device. A disk pulled out during a format\n"
     "ends with 1. Several sticks: 0 when all are complete, else 1, 4, 3, 5 in turn.\n";
 
 const OptionEntry* FindLong(const std::string& name) {
@@ -293,6 +303,9 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             return true;
         case Opt::Yes:
             parsed->assumeYes = true;
+            return true;
+        case Opt::Force:
+            parsed->force = true;
             return true;
         case Opt::Device:
             parsed->device = option.value;
@@ -500,10 +513,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         *error = "--all and --device do not go together";
         return false;
     }
-    const bool simOnly = !parsed.exportImage.empty() || !parsed.exportPages.empty() ||
-                         !parsed.tracePath.empty() || parsed.latencyGiven;
+    const bool simOnly =
+        !parsed.exportImage.empty() || !parsed.exportPages.empty() || parsed.latencyGiven;
     if (simOnly && parsed.simulate.empty()) {
-        *error = "--export-image, --export-pages, --trace and --sim-latency need --simulate";
+        *error = "--export-image, --export-pages and --sim-latency need --simulate";
         return false;
     }
     *options = parsed;

@@ -16,6 +16,7 @@ struct CliOptions {
     FormatMode mode = FormatMode::Quick;  // --full gives FormatMode::Full
     std::string device;                   // --device NODE; empty: the one flash disk found
     bool assumeYes = false;               // --yes
+    bool force = false;  // restore-cis --force: onto a stick that is not the pages' own, if asked
     std::string settingsPath;  // --settings FILE; empty: Brevant.ini in the current folder
     bool settingsGiven = false;
     std::string logPath;      // --log FILE; empty: brevant.log when GenerateLog is on

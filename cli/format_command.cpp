@@ -4,18 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/backup_folder.h"
-#include "cli/block_map_of_run.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
-#include "cli/output_path.h"
+#include "cli/output_file.h"
 #include "cli/prompt.h"
+#include "cli/report_files.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/settings_check.h"
@@ -34,55 +33,33 @@
 
 namespace {
 
-// Reads the settings the options name (or Brevant.ini here, when there is one). False when they
-// cannot be used; the reason has been shown.
-bool LoadFormatSettings(const CliOptions& options, FormatSettings* settings) {
-    std::string path = options.settingsGiven ? options.settingsPath : "Brevant.ini";
-    SettingsCheck check = CheckSettingsFile(path);
-    if (!check.readable) {
-        if (!options.settingsGiven) {
-            // No settings file: the defaults apply.
-            if (options.verbosity >= 1)
-                Complain("settings: none found (" + path + "), the defaults");
-            return true;
-        }
-        std::string reason = check.unreadableReason.empty() ? "" : ": " + check.unreadableReason;
-        Complain(path + ": cannot read the settings file" + reason);
-        return false;
+// Where the run's log goes: --log (checked with the other outputs), else brevant.log here when
+// the settings say GenerateLog=1, else nowhere. The default name is as much a path as --log's;
+// one that cannot be written is only warned of, since nobody named it.
+std::string LogPathOf(const CliOptions& options, const FormatSettings& settings) {
+    if (!options.logPath.empty()) return options.logPath;
+    if (settings.GenerateLog == 0) return std::string();
+    std::string reason;
+    if (!CheckOutputPath("brevant.log", OutputUse::Appended, &reason)) {
+        Complain("warning: " + reason + "; the run is not logged");
+        return std::string();
     }
-    for (const auto& warning : check.warnings) Complain("warning: " + path + ": " + warning);
-    if (!check.problems.empty()) {
-        for (const auto& problem : check.problems) Complain(path + ": " + problem);
-        Complain(path + ": the settings file is not usable; nothing was done");
-        return false;
-    }
-    // What was checked is what is used: the file is not read a second time.
-    ApplySettings(check.applied, settings);
-    if (options.verbosity >= 1) Complain("settings: " + path);
-    return true;
+    return "brevant.log";
 }
 
-// The log of the command line keeps every run: it is added to, never emptied. False when an
-// explicit --log cannot be opened (the reason has been shown).
-bool OpenRunLog(const CliOptions& options, const FormatSettings& settings, FormatLog* log) {
-    if (!options.logPath.empty()) {
-        log->Open(1, options.logPath, FormatLog::FileMode::Append);
-        if (log->Used() != 0) {
-            Complain(options.logPath + ": cannot open the log file: " + std::strerror(errno));
-            return false;
-        }
-    } else if (settings.GenerateLog != 0) {
-        // The default name is as much a path as --log's: brevant.log here may lead to a disk.
-        std::string reason;
-        if (!IsWritableOutputPath("brevant.log", &reason)) {
-            Complain("warning: " + reason + "; the run is not logged");
-        } else {
-            log->Open(1, "brevant.log", FormatLog::FileMode::Append);
-            if (log->Used() != 0) Complain("warning: brevant.log cannot be opened; no log");
-        }
+// The log of the command line keeps every run: the run's lines are added to it at the end, with
+// where the old pages wait when they could not be written back. A log that cannot be written is
+// warned of; the run's outcome stands.
+void WriteRunLog(const std::string& path, const FormatLog& log, const std::string& lostPages) {
+    if (path.empty() || log.Text() == nullptr) return;
+    std::string text(log.Text(), log.Used() < FormatLog::kBufferSize ? log.Used() : 0);
+    if (!lostPages.empty()) {
+        text += "Old CIS/Vendor page not written back: brevant restore-cis " + lostPages + "\n";
     }
-    log->NameBanks(true);
-    return true;
+    std::string reason;
+    if (!AppendToFile(path, text, &reason)) {
+        Complain("warning: " + reason + "; the run's lines are not in the log");
+    }
 }
 
 // "== 2026-12-08T09:30:00+01:00 format quick sim:E GENERIC USB FLASH DISK ==", cut to what a
@@ -144,31 +121,6 @@ void AddRecord(RunReport* report, const RunRecord& record, const std::string& me
     }
 }
 
-// The report and the picture, written however the run ended. False when one could not be
-// written (the reason has been shown).
-bool WriteOutputs(const CliOptions& options, const RunReport& report) {
-    bool ok = true;
-    const std::string json = ReportJson(report);
-    if (options.json) std::fputs(json.c_str(), stdout);
-    if (!options.reportPath.empty()) {
-        std::ofstream out(options.reportPath, std::ios::binary | std::ios::trunc);
-        out << json;
-        if (!out) {
-            Complain(options.reportPath + ": the report cannot be written");
-            ok = false;
-        }
-    }
-    if (!options.mapPath.empty()) {
-        std::ofstream out(options.mapPath, std::ios::binary | std::ios::trunc);
-        out << RenderBlockMapSvg(BlockMapOfReport(report));
-        if (!out) {
-            Complain(options.mapPath + ": the map cannot be written");
-            ok = false;
-        }
-    }
-    return ok;
-}
-
 DamagedAnswer DamagedAnswerOf(const CliOptions& options) {
     switch (options.onDamaged) {
         case CliOptions::OnDamaged::Abort:
@@ -182,9 +134,11 @@ DamagedAnswer DamagedAnswerOf(const CliOptions& options) {
     return options.assumeYes ? DamagedAnswer::Abort : DamagedAnswer::Ask;
 }
 
-// The format itself, from choosing the stick to its report; the caller writes the exports.
+// The format itself, from choosing the stick to its report; the caller writes the log and the
+// exports.
 int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
-                       Machine& machine, std::FILE* out, std::FILE* status, RunReport& report) {
+                       BackupFolder& backups, Machine& machine, std::FILE* out, std::FILE* status,
+                       RunReport& report) {
     const long long startedAt = static_cast<long long>(std::time(nullptr));
     report.command = "format";
     report.hasMode = true;
@@ -214,7 +168,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
                  "; nothing was done");
         report.result = state.ready ? "write-protected" : "failed";
         report.exitCode = kExitNoDisk;
-        WriteOutputs(options, report);
+        WriteReportFiles(options, report);
         return kExitNoDisk;
     }
 
@@ -238,20 +192,19 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return kExitCancelled;
     }
 
-    const std::string folder =
-        options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     const std::string stickName =
         stick.identity.serial.empty() ? stick.unit.node : stick.identity.serial;
     TerminalRun::PageKeeper keep = [&](const CisBackup& pages, std::string* where,
                                        std::string* reason) {
-        if (!MakeBackupFolder(folder, reason)) return false;
         CisBackup backup = pages;
         backup.device = stick.unit.node;
-        backup.identity =
-            stick.identity.vendor + " " + stick.identity.product + " " + stick.identity.revision;
+        backup.usbSerial = stick.identity.serial;
+        backup.usbPort = stick.identity.usbPort;
+        backup.inquiryVendor = stick.identity.vendor;
+        backup.inquiryProduct = stick.identity.product;
+        backup.inquiryRevision = stick.identity.revision;
         backup.saved = report.started;
-        *where = BackupFileName(folder, stickName, startedAt);
-        return WriteCisBackup(*where, backup, reason);
+        return backups.Keep(backup, stickName, startedAt, where, reason);
     };
     const bool showProgress = options.verbosity >= 0 && !options.json;
     TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
@@ -270,14 +223,34 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
 
     report.elapsedSeconds = run.ElapsedSeconds();
     AddRecord(&report, run.Record(), run.RunMessage());
+    report.backupFile = run.BackupFile();
     report.commands = CommandsSent() - commandsBefore;
     report.exitCode = ExitCodeOf(result, run.Record());
+    if (!run.KeepFailure().empty()) {
+        // A fault of this machine's files, not of the stick: said as such, and the stick is as
+        // it was.
+        Complain("the old CIS page could not be kept: " + run.KeepFailure() +
+                 "; nothing was erased");
+        report.exitCode = kExitNoDisk;
+        std::fprintf(out, "Nothing was changed.\n");
+        std::fflush(out);
+        WriteReportFiles(options, report);
+        return report.exitCode;
+    }
     if (!options.json) std::fputs(FormatSummary(report, run.BackupFile()).c_str(), out);
     std::fflush(out);
-    if (!WriteOutputs(options, report) && report.exitCode == kExitComplete) {
+    if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
         return kExitFailed;
     }
     return report.exitCode;
+}
+
+// The file the old pages wait in when the run could not write them back; empty when they are
+// where they were.
+std::string LostPagesFile(const RunReport& report) {
+    const RunRecord& r = report.record;
+    const bool lost = r.cisFate == PageFate::Lost || r.vendorFate == PageFate::Lost;
+    return lost && r.end != RunEnd::Complete ? report.backupFile : std::string();
 }
 
 }  // namespace
@@ -287,26 +260,38 @@ int RunFormatCommand(const CliOptions& options) {
                          (options.all || options.devices.size() > 1 || !options.reportDir.empty());
     if (station) return RunStationFormat(options);
     FormatSettings settings;
-    if (!LoadFormatSettings(options, &settings)) return kExitUsage;
+    std::string settingsPath;
+    if (!LoadRunSettings(options, &settings, &settingsPath)) return kExitUsage;
     if (!options.assumeYes && !InputIsTerminal()) {
         Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
         return kExitUsage;
     }
-    // The log is set up before any device is looked at: a log that cannot be opened stops
-    // nothing but an explicit --log.
-    FormatLog log;
-    if (!OpenRunLog(options, settings, &log)) return kExitUsage;
-
-    std::string error;
+    const std::string logPath = LogPathOf(options, settings);
     int exitCode = kExitFailed;
     auto machine = Machine::Open(options, &exitCode);
     if (!machine) return exitCode;
+    // The folder for the old pages is made and opened before any command is sent: a format that
+    // could not keep them is not started.
+    std::string error;
+    BackupFolder backups;
+    const std::string folder =
+        options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
+    if (!backups.Open(folder, &error)) {
+        Complain(error + "; the old CIS pages cannot be kept there: nothing was done");
+        return kExitUsage;
+    }
+    // The log's lines are gathered while the run goes and added to its file at the end.
+    FormatLog log;
+    log.Open(logPath.empty() ? 0 : 1, logPath, FormatLog::FileMode::Memory);
+    log.NameBanks(true);
     // A station's worker tells its parent how it goes, on the descriptor it was given.
     std::FILE* status = options.workerStatus >= 0 ? ::fdopen(options.workerStatus, "w") : nullptr;
     RunReport report;
     // With --json standard output holds the report alone; the words go to standard error.
-    int code = FormatWithSettings(options, settings, log, *machine, options.json ? stderr : stdout,
-                                  status, report);
+    int code = FormatWithSettings(options, settings, log, backups, *machine,
+                                  options.json ? stderr : stdout, status, report);
+    const std::string lostPages = LostPagesFile(report);
+    WriteRunLog(logPath, log, lostPages);
     log.Flush();
     // The simulated machine's exports are written however the run ended: the trace of a refused
     // run shows what was (not) sent.
@@ -315,6 +300,7 @@ int RunFormatCommand(const CliOptions& options) {
         if (code == kExitComplete) code = kExitFailed;
     }
     if (status != nullptr) {
+        if (!lostPages.empty()) WriteLostPagesLine(status, lostPages);
         WriteEndLine(status, code, report.result.empty() ? "failed" : report.result,
                      report.record.badBlocks, report.record.unmarkableBlocks,
                      report.capacityAfterKnown, report.capacityAfterSectors, report.message);

@@ -80,7 +80,7 @@ int RunListCommand(const CliOptions& options) {
             std::printf("  write-protected: %s\n",
                         Protection(*machine, unit, state, inUse).c_str());
         }
-        const std::string serial = machine->Simulated() ? "" : UsbSerialOfNode(unit.node);
+        const std::string serial = machine->UsbSerial(unit.place);
         if (!serial.empty()) std::printf("  serial: %s\n", serial.c_str());
         if (inUse) std::printf("  in use: a file system, swap or volume on it\n");
     }

@@ -3,11 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 
 #include "cli/exit_codes.h"
+#include "cli/fd_output_buffer.h"
 #include "reader/sgio_nodes.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
@@ -25,6 +30,7 @@ Machine::~Machine() = default;
 
 ScsiPort& Machine::Port() {
     if (echoPort_) return *echoPort_;
+    if (recordPort_) return *recordPort_;
     if (statePort_) return *statePort_;
     if (simPort_) return *simPort_;
     return *sgioPort_;
@@ -37,6 +43,42 @@ std::vector<std::string> Machine::Nodes() {
 }
 
 int Machine::PermissionDenials() const { return sgioPort_ ? sgioPort_->PermissionDenials() : 0; }
+
+std::string Machine::UsbSerial(std::uint32_t place) {
+    if (simPort_) {
+        const sim::SimDevice* device = simPort_->DeviceAt(place);
+        return device != nullptr ? device->Serial() : std::string();
+    }
+    return UsbSerialOfNode(Port().PlaceName(place));
+}
+
+std::string Machine::UsbPort(std::uint32_t place) {
+    if (simPort_) return simPort_->PlaceName(place);
+    return UsbPortOfNode(Port().PlaceName(place));
+}
+
+bool Machine::StickNode(const std::string& argument, std::string* node, std::string* error) {
+    if (simPort_) {
+        const std::uint32_t place = simPort_->FindPlace(argument);
+        if (place >= simPort_->PlaceCount()) {
+            *error = argument + ": no such device in the simulated machine";
+            return false;
+        }
+        *node = simPort_->PlaceName(place);
+        return true;
+    }
+    if (!ResolveDeviceNode(argument, node, error)) return false;
+    const std::string device = ScsiDeviceOfNode(*node);
+    if (device.empty()) return true;
+    for (std::uint32_t place : places_) {
+        const std::string walked = Port().PlaceName(place);
+        if (ScsiDeviceOfNode(walked) == device) {
+            *node = walked;
+            break;
+        }
+    }
+    return true;
+}
 
 namespace {
 
@@ -93,10 +135,13 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
         if (control != nullptr && *control != '\0') machine->bus_->FollowControlFolder(control);
         // The trace goes to its file line by line as the commands come, so that a long run
         // keeps none of it in memory.
-        if (!options.tracePath.empty() && !machine->bus_->StreamTrace(options.tracePath, &reason)) {
-            *error = reason;
-            *exitCode = kExitUsage;
-            return nullptr;
+        if (!options.tracePath.empty()) {
+            std::FILE* stream = machine->OpenTraceStream(options.tracePath, error);
+            if (stream == nullptr) {
+                *exitCode = kExitUsage;
+                return nullptr;
+            }
+            machine->bus_->StreamTrace(stream);
         }
         machine->simPort_ = std::make_unique<sim::SimPort>(*machine->bus_);
         const char* state = std::getenv("BREVANT_SIM_STATE");
@@ -112,16 +157,13 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
         }
         machine->places_ = AllPlaces(*machine->simPort_);
         if (!options.device.empty()) {
-            std::vector<std::uint32_t> named;
-            for (std::uint32_t place : machine->places_) {
-                if (machine->simPort_->PlaceName(place) == options.device) named.push_back(place);
-            }
-            if (named.empty()) {
+            const std::uint32_t named = machine->simPort_->FindPlace(options.device);
+            if (named >= machine->simPort_->PlaceCount()) {
                 *error = options.device + ": no such device in the simulated machine";
                 *exitCode = kExitNoDisk;
                 return nullptr;
             }
-            machine->places_ = named;
+            machine->places_ = {named};
         }
         machine->EchoCommandsIfAsked(options);
         return machine;
@@ -147,8 +189,27 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
     }
     machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
     machine->places_ = AllPlaces(*machine->sgioPort_);
+    if (!options.tracePath.empty()) {
+        std::FILE* stream = machine->OpenTraceStream(options.tracePath, error);
+        if (stream == nullptr) {
+            *exitCode = kExitUsage;
+            return nullptr;
+        }
+        machine->recordPort_ = std::make_unique<CommandRecordPort>(*machine->sgioPort_, stream);
+    }
     machine->EchoCommandsIfAsked(options);
     return machine;
+}
+
+std::FILE* Machine::OpenTraceStream(const std::string& path, std::string* error) {
+    if (!traceFile_.Open(path, error)) return nullptr;
+    const int fd = ::dup(traceFile_.Fd());
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr) {
+        *error = path + ": cannot be written: " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+    }
+    return stream;
 }
 
 void Machine::EchoCommandsIfAsked(const CliOptions& options) {
@@ -158,7 +219,37 @@ void Machine::EchoCommandsIfAsked(const CliOptions& options) {
     echoPort_ = std::make_unique<CommandEchoPort>(base, stderr);
 }
 
+namespace {
+
+// Writes one export through a file opened as every output is; false with the reason.
+bool Export(const std::string& path, const std::function<bool(std::ostream&, std::string*)>& write,
+            std::string* reason) {
+    OutputFile file;
+    if (!file.Open(path, reason)) return false;
+    FdOutputBuffer buffer(file.Fd());
+    std::ostream out(&buffer);
+    std::string why;
+    if (!write(out, &why)) {
+        *reason = path + ": " + why;
+        return false;
+    }
+    return file.Finish(reason);
+}
+
+}  // namespace
+
 bool Machine::WriteExports(const CliOptions& options, std::string* error) {
+    if (recordPort_) {
+        std::string reason;
+        if (!recordPort_->Finish()) {
+            *error = options.tracePath + ": cannot write the trace";
+            return false;
+        }
+        if (!traceFile_.Finish(&reason)) {
+            *error = reason;
+            return false;
+        }
+    }
     if (!bus_) return true;
     // The stick --device named, else the machine's first.
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
@@ -172,24 +263,32 @@ bool Machine::WriteExports(const CliOptions& options, std::string* error) {
         *error += what;
         ok = false;
     };
-    if (!options.exportImage.empty()) {
+    auto exportOf = [&](const std::string& path,
+                        const std::function<bool(std::ostream&, std::string*)>& write) {
         std::string reason;
         if (disk == nullptr) {
-            note(options.exportImage + ": the simulated machine has no flash disk");
-        } else if (!disk->ExportImage(options.exportImage, &reason)) {
-            note(options.exportImage + ": " + reason);
+            note(path + ": the simulated machine has no flash disk");
+        } else if (!Export(path, write, &reason)) {
+            note(reason);
         }
+    };
+    if (!options.exportImage.empty()) {
+        exportOf(options.exportImage, [&disk](std::ostream& out, std::string* why) {
+            return disk->ExportImage(out, why);
+        });
     }
     if (!options.exportPages.empty()) {
-        std::string reason;
-        if (disk == nullptr) {
-            note(options.exportPages + ": the simulated machine has no flash disk");
-        } else if (!disk->ExportBankPages(0, 0, kExportedPages, options.exportPages, &reason)) {
-            note(options.exportPages + ": " + reason);
-        }
+        exportOf(options.exportPages, [&disk](std::ostream& out, std::string* why) {
+            return disk->ExportBankPages(0, 0, kExportedPages, out, why);
+        });
     }
-    if (!options.tracePath.empty() && !bus_->EndTraceStream()) {
-        note(options.tracePath + ": cannot write the trace");
+    if (!options.tracePath.empty()) {
+        std::string reason;
+        if (!bus_->EndTraceStream()) {
+            note(options.tracePath + ": cannot write the trace");
+        } else if (!traceFile_.Finish(&reason)) {
+            note(reason);
+        }
     }
     return ok;
 }

@@ -6,6 +6,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/command_echo.h"
+#include "cli/command_record.h"
+#include "cli/output_file.h"
 #include "reader/scsi_port.h"
 #include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
@@ -33,6 +35,17 @@ class Machine {
     // How many nodes could not be opened for lack of rights.
     int PermissionDenials() const;
 
+    // What the system knows of the stick at a place besides its INQUIRY reply: the USB serial
+    // number it announced, and the USB port it is plugged into ("1-1.2"; for a simulated stick,
+    // its node). Empty when unknown.
+    std::string UsbSerial(std::uint32_t place);
+    std::string UsbPort(std::uint32_t place);
+    // The stick a --device argument leads to, as the machine's own walk names its node: the
+    // simulator's "sim:s01" for "sim:E" of the same unit; the generic node /dev/sg2 for the disk
+    // /dev/sdb of the same device, or for a link to either. Nodes the walk does not know are kept
+    // as the argument resolves. False with a reason when the argument leads to no node.
+    bool StickNode(const std::string& argument, std::string* node, std::string* error);
+
     // The simulated machine's exports the options ask for (image, pages, trace). True when
     // every one was written.
     bool WriteExports(const CliOptions& options, std::string* error);
@@ -43,12 +56,17 @@ class Machine {
                                           int* exitCode);
     // Puts the echo of every command in front of the port when -vv asks for it.
     void EchoCommandsIfAsked(const CliOptions& options);
+    // Opens --trace's file as every output is opened, as a stream its writer closes; nullptr
+    // with the reason.
+    std::FILE* OpenTraceStream(const std::string& path, std::string* error);
 
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<sim::SimPort> simPort_;
     std::unique_ptr<ScsiPort> statePort_;  // the simulator's port keeping the stick's state file
     std::unique_ptr<SgioPort> sgioPort_;
-    std::unique_ptr<CommandEchoPort> echoPort_;  // -vv: every command's outcome on stderr
+    std::unique_ptr<CommandRecordPort> recordPort_;  // --trace on real devices: what was sent
+    std::unique_ptr<CommandEchoPort> echoPort_;      // -vv: every command's outcome on stderr
+    OutputFile traceFile_;                           // --trace: the stream's file, until the end
     std::vector<std::uint32_t> places_;
 };
 

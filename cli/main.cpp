@@ -1,32 +1,17 @@
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/output_path.h"
+#include "cli/output_file.h"
 
-int main(int argc, char** argv) {
-    // A reader of the output that goes away (brevant ... | head) must not end the process in
-    // the middle of a format: the run goes on and the writes to the pipe fail quietly.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::vector<std::string> args(argv + 1, argv + argc);
-    CliOptions options;
-    std::string error;
-    if (!ParseCommandLine(args, &options, &error)) {
-        std::fprintf(stderr, "brevant: %s\nbrevant: try 'brevant --help' for more information\n",
-                     error.c_str());
-        return kExitUsage;
-    }
-    for (const std::string* output : {&options.logPath, &options.exportImage, &options.exportPages,
-                                      &options.tracePath, &options.reportPath, &options.mapPath}) {
-        if (!output->empty() && !IsWritableOutputPath(*output, &error)) {
-            std::fprintf(stderr, "brevant: %s\n", error.c_str());
-            return kExitUsage;
-        }
-    }
+namespace {
+
+int RunCommand(const CliOptions& options) {
     switch (options.command) {
         case CliCommand::List:
             return RunListCommand(options);
@@ -55,4 +40,43 @@ int main(int argc, char** argv) {
     }
     std::fputs(help.c_str(), stdout);
     return kExitComplete;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader of the output that goes away (brevant ... | head) must not end the process in
+    // the middle of a format: the run goes on and the writes to the pipe fail quietly. A file
+    // that would grow past the size limit (ulimit -f) is a write that fails, and is told so.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CliOptions options;
+    std::string error;
+    if (!ParseCommandLine(args, &options, &error)) {
+        std::fprintf(stderr, "brevant: %s\nbrevant: try 'brevant --help' for more information\n",
+                     error.c_str());
+        return kExitUsage;
+    }
+    // Every file the run will write is looked at before anything is sent to a device: a run is
+    // not to find out at its end that its report has nowhere to go.
+    for (const std::string* output : {&options.exportImage, &options.exportPages,
+                                      &options.tracePath, &options.reportPath, &options.mapPath}) {
+        if (!output->empty() && !CheckOutputPath(*output, OutputUse::Whole, &error)) {
+            std::fprintf(stderr, "brevant: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (!options.logPath.empty() &&
+        !CheckOutputPath(options.logPath, OutputUse::Appended, &error)) {
+        std::fprintf(stderr, "brevant: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    try {
+        return RunCommand(options);
+    } catch (const std::exception& failure) {
+        // Every call that can fail is meant to say so by its result; this is the last guard.
+        std::fprintf(stderr, "brevant: unexpected error: %s\n", failure.what());
+        return kExitFailed;
+    }
 }

@@ -87,6 +87,7 @@ Json Cis(const RunReport& report) {
         json["old_vendor_page"] = r.oldVendorPage >= 0 ? Json(r.oldVendorPage) : Json(nullptr);
         json["old_cis_page_fate"] = FateName(r.cisFate);
         json["old_vendor_page_fate"] = FateName(r.vendorFate);
+        json["backup_file"] = TextOrNull(report.backupFile);
     } else {
         json["vendor_page"] = cis.hasVendorPage;
     }

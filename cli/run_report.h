@@ -20,6 +20,7 @@ struct DeviceIdentity {
     std::string product;   // bytes 16-31
     std::string revision;  // bytes 32-35
     std::string serial;    // from the system's device information; empty when unknown
+    std::string usbPort;   // where it is plugged in ("1-1.2"), when known; not in the report
 };
 
 // The identity an INQUIRY reply gives; unprintable bytes are left out.
@@ -57,7 +58,8 @@ struct RunReport {
     std::uint32_t capacityBeforeSectors = 0;
     bool capacityAfterKnown = false;
     std::uint32_t capacityAfterSectors = 0;
-    RunRecord record;                              // banks, old pages, blocks
+    RunRecord record;        // banks, old pages, blocks
+    std::string backupFile;  // format: the file the old pages were kept in; empty: none
     std::vector<std::uint32_t> blocksHoldingData;  // check: per bank
     ReportCis cis;
     ReportVolume volume;

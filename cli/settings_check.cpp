@@ -1,5 +1,11 @@
 #include "cli/settings_check.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "cli/stick_choice.h"
+
 SettingsCheck CheckSettingsText(std::string_view text) {
     const ParsedSettings parsed = ParseSettingsText(text);
     SettingsCheck check;
@@ -41,4 +47,32 @@ SettingsCheck CheckSettingsFile(const std::string& path) {
             break;
     }
     return check;
+}
+
+bool LoadRunSettings(const CliOptions& options, FormatSettings* settings, std::string* path) {
+    *path = options.settingsGiven ? options.settingsPath : "Brevant.ini";
+    struct stat info = {};
+    if (!options.settingsGiven && ::lstat(path->c_str(), &info) != 0 && errno == ENOENT) {
+        // No settings file: the defaults apply.
+        if (options.verbosity >= 1) Complain("settings: none found (" + *path + "), the defaults");
+        path->clear();
+        return true;
+    }
+    const SettingsCheck check = CheckSettingsFile(*path);
+    if (!check.readable) {
+        const std::string reason =
+            check.unreadableReason.empty() ? "" : ": " + check.unreadableReason;
+        Complain(*path + ": cannot read the settings file" + reason);
+        return false;
+    }
+    for (const auto& warning : check.warnings) Complain("warning: " + *path + ": " + warning);
+    if (!check.problems.empty()) {
+        for (const auto& problem : check.problems) Complain(*path + ": " + problem);
+        Complain(*path + ": the settings file is not usable; nothing was done");
+        return false;
+    }
+    // What was checked is what is used: the file is not read a second time.
+    ApplySettings(check.applied, settings);
+    if (options.verbosity >= 1) Complain("settings: " + *path);
+    return true;
 }

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli_options.h"
+#include "core/format_settings.h"
 #include "core/settings_parser.h"
 
 // A look at a settings file before it is used: what the settings reader will take from it and
@@ -18,3 +20,9 @@ struct SettingsCheck {
 
 SettingsCheck CheckSettingsText(std::string_view text);
 SettingsCheck CheckSettingsFile(const std::string& path);
+
+// The settings a format runs with: those of the file --settings names, else of Brevant.ini in
+// the current folder when there is one, else the defaults. What is wrong with the file is told
+// on standard error; false when the settings cannot be used. `path` gets the file that was read
+// (empty: none).
+bool LoadRunSettings(const CliOptions& options, FormatSettings* settings, std::string* path);

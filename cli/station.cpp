@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,14 +20,17 @@
 #include "cli/progress_view.h"
 #include "cli/reader_session.h"
 #include "cli/run_summary.h"
+#include "cli/stop_signals.h"
 #include "format/device_access.h"
 #include "format/disk_probe.h"
-#include "reader/sgio_nodes.h"
 
 namespace {
 
 // The worker's status pipe is this descriptor in the worker.
 constexpr int kWorkerStatusFd = 3;
+// A worker's last lines on standard error kept for the table, and how long one may be.
+constexpr std::size_t kWordsKept = 8;
+constexpr std::size_t kLongestWord = 400;
 
 std::string Stamp() {
     const std::time_t now = std::time(nullptr);
@@ -55,24 +59,55 @@ std::string ProgramPath() {
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("brevant");
 }
 
-void TakeLines(StationStick* stick, const char* bytes, std::size_t count) {
-    stick->pending.append(bytes, count);
-    for (std::size_t end = stick->pending.find('\n'); end != std::string::npos;
-         end = stick->pending.find('\n')) {
-        ReadStatusLine(stick->pending.substr(0, end), &stick->status);
-        stick->pending.erase(0, end + 1);
+// Takes the whole lines of `bytes` out of `pending` to `take`. A worker gone mad cannot make
+// the parent hold a line without end.
+template <typename Take>
+void TakeLines(std::string* pending, const char* bytes, std::size_t count, Take take) {
+    pending->append(bytes, count);
+    for (std::size_t end = pending->find('\n'); end != std::string::npos;
+         end = pending->find('\n')) {
+        take(pending->substr(0, end));
+        pending->erase(0, end + 1);
     }
-    // A worker gone mad cannot make the parent hold a line without end.
-    if (stick->pending.size() > 4096) stick->pending.clear();
+    if (pending->size() > 4096) pending->clear();
+}
+
+// A line of a worker's standard error, kept without the program's name before it.
+void KeepWord(StationStick* stick, std::string line, bool echo) {
+    if (line.compare(0, 9, "brevant: ") == 0) line.erase(0, 9);
+    if (line.size() > kLongestWord) line = line.substr(0, kLongestWord) + "...";
+    if (echo) {
+        std::fprintf(stderr, "brevant: %s: %s\n", stick->identity.node.c_str(), line.c_str());
+    }
+    stick->words.push_back(line);
+    if (stick->words.size() > kWordsKept) stick->words.erase(stick->words.begin());
+}
+
+// Reads what is there on one of a worker's pipes; closes it at its end.
+template <typename Take>
+void ReadPipe(int* fd, std::string* pending, Take take) {
+    char buffer[4096];
+    const ssize_t n = ::read(*fd, buffer, sizeof buffer);
+    if (n > 0) {
+        TakeLines(pending, buffer, static_cast<std::size_t>(n), take);
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        ::close(*fd);
+        *fd = -1;
+    }
 }
 
 std::string ResultOf(const StationStick& stick) {
     if (stick.status.ended) return stick.status.result;
-    if (stick.exited) return "failed (the worker ended without a word)";
+    // A worker that has ended may still have lines on its way: it is judged once they are read.
+    if (WorkerHeard(stick)) return "failed (the worker ended without a word)";
     return "running";
 }
 
 }  // namespace
+
+bool WorkerHeard(const StationStick& stick) {
+    return stick.exited && stick.statusFd < 0 && stick.wordsFd < 0;
+}
 
 std::string StickFileName(const DeviceIdentity& identity) {
     const std::string source = identity.serial.empty() ? identity.node : identity.serial;
@@ -86,10 +121,19 @@ std::string StickFileName(const DeviceIdentity& identity) {
     return name.empty() ? "stick" : name.substr(0, 64);
 }
 
-Station::Station(const CliOptions& options) : options_(options), program_(ProgramPath()) {}
+Station::Station(const CliOptions& options, const std::string& settingsPath)
+    : options_(options), settingsPath_(settingsPath), program_(ProgramPath()) {}
+
+std::string Station::UniqueFileName(const DeviceIdentity& identity) {
+    const std::string base = StickFileName(identity);
+    std::string name = base;
+    for (int n = 2; namesTaken_.count(name) != 0; ++n) name = base + "-" + std::to_string(n);
+    namesTaken_.insert(name);
+    return name;
+}
 
 std::vector<std::string> Station::WorkerArguments(const StationStick& stick) const {
-    const std::string name = StickFileName(stick.identity);
+    const std::string& name = stick.fileName;
     std::vector<std::string> args = {program_,          "format",
                                      "--yes",           "--quiet",
                                      "--device",        stick.identity.node,
@@ -100,7 +144,7 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
         args.push_back(option);
         args.push_back(value);
     };
-    if (options_.settingsGiven) pass("--settings", options_.settingsPath);
+    pass("--settings", settingsPath_);
     pass("--simulate", options_.simulate);
     if (options_.latencyGiven) {
         pass("--sim-latency", std::to_string(options_.simLatencyMicroseconds));
@@ -121,43 +165,58 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
 }
 
 bool Station::Start(StationStick* stick, std::string* error) {
+    stick->fileName = UniqueFileName(stick->identity);
     if (!options_.reportDir.empty()) {
-        stick->reportFile =
-            options_.reportDir + "/" + StickFileName(stick->identity) + "-" + Stamp() + ".json";
-        for (int n = 2; ::access(stick->reportFile.c_str(), F_OK) == 0; ++n) {
-            stick->reportFile = options_.reportDir + "/" + StickFileName(stick->identity) + "-" +
-                                Stamp() + "-" + std::to_string(n) + ".json";
+        const std::string base = options_.reportDir + "/" + stick->fileName + "-" + Stamp();
+        stick->reportFile = base + ".json";
+        // A name that is there in any form (a link planted there too) is taken.
+        struct stat there = {};
+        for (int n = 2; ::lstat(stick->reportFile.c_str(), &there) == 0; ++n) {
+            stick->reportFile = base + "-" + std::to_string(n) + ".json";
         }
     }
     const std::vector<std::string> args = WorkerArguments(*stick);
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    int status[2];
+    int words[2];
+    if (::pipe2(status, O_CLOEXEC) != 0) {
         *error = std::string("no pipe for a worker: ") + std::strerror(errno);
+        return false;
+    }
+    if (::pipe2(words, O_CLOEXEC) != 0) {
+        *error = std::string("no pipe for a worker: ") + std::strerror(errno);
+        ::close(status[0]);
+        ::close(status[1]);
         return false;
     }
     const pid_t pid = ::fork();
     if (pid < 0) {
         *error = std::string("no worker process: ") + std::strerror(errno);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
+        for (int fd : {status[0], status[1], words[0], words[1]}) ::close(fd);
         return false;
     }
     if (pid == 0) {
-        // The worker: its words go nowhere (its report and log hold them), its status to fd 3.
-        ::dup2(pipeFds[1], kWorkerStatusFd);
+        // The worker: its status to fd 3, its words (warnings, errors) to the parent, its output
+        // nowhere (its report and log hold it). It is stopped by the parent alone: a group of
+        // its own keeps the terminal's Ctrl-C from it, and whatever the parent did with the
+        // stop signals it starts with them as they should be.
+        ::setpgid(0, 0);
+        ResetStopSignalsForChild();
+        ::dup2(status[1], kWorkerStatusFd);
+        ::dup2(words[1], STDERR_FILENO);
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, STDIN_FILENO);
         ::dup2(null, STDOUT_FILENO);
-        if (options_.verbosity < 1) ::dup2(null, STDERR_FILENO);
         std::vector<char*> argv;
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         ::execv(program_.c_str(), argv.data());
         ::_exit(127);
     }
-    ::close(pipeFds[1]);
+    ::close(status[1]);
+    ::close(words[1]);
     stick->pid = pid;
-    stick->statusFd = pipeFds[0];
+    stick->statusFd = status[0];
+    stick->wordsFd = words[0];
     stick->started = MonotonicSeconds();
     return true;
 }
@@ -166,24 +225,27 @@ void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
     std::vector<pollfd> fds;
     std::vector<StationStick*> owners;
     for (StationStick& stick : sticks) {
-        if (stick.statusFd < 0) continue;
-        fds.push_back(pollfd{stick.statusFd, POLLIN, 0});
-        owners.push_back(&stick);
+        for (int fd : {stick.statusFd, stick.wordsFd}) {
+            if (fd < 0) continue;
+            fds.push_back(pollfd{fd, POLLIN, 0});
+            owners.push_back(&stick);
+        }
     }
     if (!fds.empty()) {
         ::poll(fds.data(), fds.size(), milliseconds);
     } else if (milliseconds > 0) {
         ::usleep(static_cast<useconds_t>(milliseconds) * 1000u);
     }
+    const bool echo = options_.verbosity >= 1;
     for (std::size_t i = 0; i < fds.size(); ++i) {
         if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-        char buffer[4096];
-        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-        if (n > 0) {
-            TakeLines(owners[i], buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-            ::close(owners[i]->statusFd);
-            owners[i]->statusFd = -1;
+        StationStick* stick = owners[i];
+        if (fds[i].fd == stick->statusFd) {
+            ReadPipe(&stick->statusFd, &stick->pending,
+                     [stick](const std::string& line) { ReadStatusLine(line, &stick->status); });
+        } else {
+            ReadPipe(&stick->wordsFd, &stick->wordsPending,
+                     [stick, echo](const std::string& line) { KeepWord(stick, line, echo); });
         }
     }
     for (StationStick& stick : sticks) {
@@ -207,7 +269,7 @@ void Station::StopAll(std::vector<StationStick>& sticks) {
 std::string StickLine(const StationStick& stick, int width) {
     const WorkerStatus& s = stick.status;
     std::string line = stick.identity.node + "  ";
-    if (s.ended || stick.exited) {
+    if (s.ended || WorkerHeard(stick)) {
         line += ResultOf(stick) + ", " + std::to_string(s.badBlocks) + " bad";
         if (s.capacityKnown) line += ", " + SizeText(s.capacitySectors);
     } else {
@@ -221,6 +283,16 @@ std::string StickLine(const StationStick& stick, int width) {
         line.resize(static_cast<std::size_t>(width - 1));
     }
     return line;
+}
+
+std::string WorkersWords(const std::vector<StationStick>& sticks) {
+    std::string text;
+    for (const StationStick& stick : sticks) {
+        for (const std::string& word : stick.words) {
+            text += "brevant: " + stick.identity.node + ": " + word + "\n";
+        }
+    }
+    return text;
 }
 
 std::string StationTable(const std::vector<StationStick>& sticks) {
@@ -239,6 +311,11 @@ std::string StationTable(const std::vector<StationStick>& sticks) {
                       stick.identity.node.substr(0, 16).c_str(), result.substr(0, 16).c_str(),
                       s.badBlocks, capacity.c_str(), ShortDuration(seconds).c_str());
         table += row;
+        if (!stick.words.empty()) table += "  " + stick.words.back() + "\n";
+        if (!s.lostPagesFile.empty()) {
+            table += "  the old pages are kept in " + s.lostPagesFile +
+                     ": put them back with 'brevant restore-cis " + s.lostPagesFile + "'\n";
+        }
     }
     return table;
 }
@@ -273,7 +350,8 @@ bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
         if (!IsFlashDiskKey(unit.key)) continue;
         StationStick stick;
         stick.identity = IdentityOfInquiry(unit.node, unit.inquiry);
-        if (!machine.Simulated()) stick.identity.serial = UsbSerialOfNode(unit.node);
+        stick.identity.serial = machine.UsbSerial(unit.place);
+        stick.identity.usbPort = machine.UsbPort(unit.place);
         ReaderSession session(machine.Port(), {unit.place});
         if (session.Open() && !session.Units().empty()) {
             const DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, false);

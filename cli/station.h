@@ -2,6 +2,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,13 @@
 struct StationStick {
     DeviceIdentity identity;
     std::string sizeText;  // its size before, as the confirmation names it
+    std::string fileName;  // its files' name, unique in the session (StickFileName, -2, -3...)
     pid_t pid = -1;
     int statusFd = -1;
     std::string pending;  // a status line not yet whole
+    int wordsFd = -1;     // the worker's standard error
+    std::string wordsPending;
+    std::vector<std::string> words;  // the last lines the worker wrote on it
     WorkerStatus status;
     bool exited = false;
     int exitCode = -1;
@@ -30,8 +35,9 @@ struct StationStick {
 
 class Station {
   public:
-    // The options of the parent's command: what each worker is told.
-    explicit Station(const CliOptions& options);
+    // The options of the parent's command: what each worker is told; the settings file the
+    // parent checked (empty: none), which every worker is given by name.
+    Station(const CliOptions& options, const std::string& settingsPath);
 
     // Starts a worker for the stick. False with the reason when it cannot be started.
     bool Start(StationStick* stick, std::string* error);
@@ -42,16 +48,31 @@ class Station {
 
   private:
     std::vector<std::string> WorkerArguments(const StationStick& stick) const;
+    // A name for the stick's files that no other stick of the session has: sticks of one batch
+    // may share a serial number.
+    std::string UniqueFileName(const DeviceIdentity& identity);
     const CliOptions& options_;
+    std::string settingsPath_;
     std::string program_;
+    std::set<std::string> namesTaken_;
 };
+
+// Whether everything the stick's worker said has been read: it has ended and its pipes are at
+// their end. Until then its last lines may still be on their way.
+bool WorkerHeard(const StationStick& stick);
 
 // One line per stick for a terminal `width` columns wide (or a plain line): node, progress,
 // phase, bad blocks, or the result once ended.
 std::string StickLine(const StationStick& stick, int width);
 
-// The table at the end: stick, result, bad blocks, capacity after, time.
+// The table at the end: stick, result, bad blocks, capacity after, time; under a stick's row,
+// the worker's last words and, when its old pages could not be written back, the file that
+// holds them and the command that puts them back.
 std::string StationTable(const std::vector<StationStick>& sticks);
+
+// Every line a worker wrote on its standard error, each after the program's name and the
+// stick's node ("brevant: sim:s3: ..."), stick by stick.
+std::string WorkersWords(const std::vector<StationStick>& sticks);
 
 // The exit status of a station: 0 when every stick completed; else 1 when one failed (or was
 // pulled, or stopped answering), else 4 when one was write-protected or not ready, else 3 when

@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli/backup_folder.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/output_file.h"
 #include "cli/prompt.h"
 #include "cli/settings_check.h"
 #include "cli/station.h"
@@ -26,23 +27,19 @@ constexpr int kLookMilliseconds = 200;
 // needs nothing of the system but the nodes themselves.
 constexpr int kWatchLooksPerScan = 3;
 
-// The problems a user can mend are told before anything is asked or started.
-bool CheckInputs(const CliOptions& options) {
-    if (options.settingsGiven) {
-        const SettingsCheck check = CheckSettingsFile(options.settingsPath);
-        if (!check.readable || !check.problems.empty()) {
-            for (const auto& problem : check.problems) {
-                Complain(options.settingsPath + ": " + problem);
-            }
-            if (!check.readable) Complain(options.settingsPath + ": cannot read the settings file");
-            return false;
-        }
-    }
-    if (!options.reportDir.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.reportDir, error);
-        if (!std::filesystem::is_directory(options.reportDir)) {
-            Complain(options.reportDir + ": not a folder the reports can go to");
+// The problems a user can mend are told before anything is asked or started: the settings file
+// every worker will read, the folders the reports and the old pages go to, the question's
+// terminal. False with the reasons shown; `settingsPath` gets the settings file (empty: none).
+bool CheckInputs(const CliOptions& options, std::string* settingsPath) {
+    FormatSettings settings;
+    if (!LoadRunSettings(options, &settings, settingsPath)) return false;
+    const std::string backups =
+        options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
+    for (const std::string* folder : {&options.reportDir, &backups}) {
+        std::string reason;
+        if (!folder->empty() &&
+            (!MakeFolders(*folder, &reason) || !CheckOutputFolder(*folder, &reason))) {
+            Complain(reason + "; nothing was done");
             return false;
         }
     }
@@ -51,6 +48,23 @@ bool CheckInputs(const CliOptions& options) {
         return false;
     }
     return true;
+}
+
+// The options the parent's own look at the machine goes with: none of the files that are each
+// worker's to write.
+CliOptions ParentOptions(const CliOptions& options) {
+    CliOptions parent = options;
+    parent.tracePath.clear();
+    parent.exportImage.clear();
+    parent.exportPages.clear();
+    return parent;
+}
+
+// The end of a session: the table, and what the workers had to say.
+void ShowTheEnd(const std::vector<StationStick>& sticks) {
+    std::fputs(StationTable(sticks).c_str(), stdout);
+    std::fflush(stdout);
+    std::fputs(WorkersWords(sticks).c_str(), stderr);
 }
 
 // Runs the workers to their end, passing a stop (Ctrl-C, SIGTERM) on to each of them.
@@ -63,9 +77,7 @@ void RunToTheEnd(Station& station, std::vector<StationStick>& sticks, StationVie
             station.StopAll(sticks);
         }
         view.Show(sticks);
-        const bool done = std::all_of(sticks.begin(), sticks.end(), [](const StationStick& s) {
-            return s.exited && s.statusFd < 0;
-        });
+        const bool done = std::all_of(sticks.begin(), sticks.end(), WorkerHeard);
         if (done) break;
     }
     view.Show(sticks, true);
@@ -80,11 +92,18 @@ std::vector<std::string> NodesOf(const std::vector<StationStick>& sticks) {
 }  // namespace
 
 int RunStationFormat(const CliOptions& options) {
-    if (!CheckInputs(options)) return kExitUsage;
+    if (options.json || !options.reportPath.empty() || !options.mapPath.empty()) {
+        Complain(
+            "--report, --map and --json are for one stick: with several, --report-dir DIR "
+            "gets a report of each");
+        return kExitUsage;
+    }
+    std::string settingsPath;
+    if (!CheckInputs(options, &settingsPath)) return kExitUsage;
     std::string error;
     int exitCode = kExitFailed;
     // The sticks are found over every node; --device picks among them.
-    CliOptions everyNode = options;
+    CliOptions everyNode = ParentOptions(options);
     everyNode.device.clear();
     auto machine = Machine::Open(everyNode, &exitCode);
     if (!machine) return exitCode;
@@ -97,12 +116,18 @@ int RunStationFormat(const CliOptions& options) {
     if (options.all) {
         sticks = found;
     } else {
-        for (const std::string& node : options.devices) {
-            auto it = std::find_if(found.begin(), found.end(), [&node](const StationStick& s) {
-                return s.identity.node == node;
-            });
+        // One worker a stick, however many of its names were given.
+        for (const std::string& argument : options.devices) {
+            std::string node;
+            if (!machine->StickNode(argument, &node, &error)) {
+                Complain(error);
+                return kExitNoDisk;
+            }
+            auto named = [&node](const StationStick& s) { return s.identity.node == node; };
+            if (std::any_of(sticks.begin(), sticks.end(), named)) continue;
+            auto it = std::find_if(found.begin(), found.end(), named);
             if (it == found.end()) {
-                Complain(node + ": no flash disk of this controller family there");
+                Complain(argument + ": no flash disk of this controller family there");
                 return kExitNoDisk;
             }
             sticks.push_back(*it);
@@ -112,7 +137,6 @@ int RunStationFormat(const CliOptions& options) {
         ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
-
     std::printf("%zu stick(s) to format (%s):\n", sticks.size(),
                 options.mode == FormatMode::Full ? "full" : "quick");
     for (const StationStick& stick : sticks) {
@@ -131,7 +155,7 @@ int RunStationFormat(const CliOptions& options) {
     }
     machine.reset();  // the workers have the nodes to themselves
 
-    Station station(options);
+    Station station(options, settingsPath);
     for (StationStick& stick : sticks) {
         if (!station.Start(&stick, &error)) {
             Complain(stick.identity.node + ": " + error);
@@ -140,13 +164,13 @@ int RunStationFormat(const CliOptions& options) {
     }
     StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
     RunToTheEnd(station, sticks, view);
-    std::fputs(StationTable(sticks).c_str(), stdout);
-    std::fflush(stdout);
+    ShowTheEnd(sticks);
     return StationExitCode(sticks);
 }
 
 int RunWatchCommand(const CliOptions& options) {
-    if (!CheckInputs(options)) return kExitUsage;
+    std::string settingsPath;
+    if (!CheckInputs(options, &settingsPath)) return kExitUsage;
     std::string error;
     int exitCode = kExitFailed;
     InstallStopSignals();
@@ -159,13 +183,13 @@ int RunWatchCommand(const CliOptions& options) {
     }
     std::vector<StationStick> session;  // every stick of the session, in the order it came
     std::vector<std::string> present;   // the nodes of sticks there now
-    Station station(options);
+    Station station(options, settingsPath);
     StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
     bool first = true;
     for (int look = 0; StopSignalCount() == 0; ++look) {
         if (look % kWatchLooksPerScan == 0) {
             // A fresh look at the nodes each time: sticks plugged in get nodes of their own.
-            auto machine = Machine::Open(options, &exitCode);
+            auto machine = Machine::Open(ParentOptions(options), &exitCode);
             if (!machine) return exitCode;
             std::vector<std::string> busy;
             for (const StationStick& stick : session) {
@@ -213,7 +237,6 @@ int RunWatchCommand(const CliOptions& options) {
     StationView ending(stdout, false);
     RunToTheEnd(station, session, ending);
     std::printf("The watch ended.\n");
-    std::fputs(StationTable(session).c_str(), stdout);
-    std::fflush(stdout);
+    ShowTheEnd(session);
     return session.empty() ? kExitComplete : StationExitCode(session);
 }

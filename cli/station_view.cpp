@@ -11,7 +11,7 @@ constexpr double kPlainPeriodSeconds = 5;
 
 std::string StateWord(const StationStick& stick) {
     if (stick.status.ended) return "end " + stick.status.result;
-    if (stick.exited) return "gone";
+    if (WorkerHeard(stick)) return "gone";
     return stick.status.phase;
 }
 

@@ -42,7 +42,8 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
     }
     stick->unit = *disks[0];
     stick->identity = IdentityOfInquiry(stick->unit.node, stick->unit.inquiry);
-    if (!machine.Simulated()) stick->identity.serial = UsbSerialOfNode(stick->unit.node);
+    stick->identity.serial = machine.UsbSerial(stick->unit.place);
+    stick->identity.usbPort = machine.UsbPort(stick->unit.place);
 
     if (refuseInUse && !machine.Simulated()) {
         const std::vector<std::string> users = DiskUsers(stick->unit.node);

@@ -20,11 +20,28 @@ void InstallStopSignals() {
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a prompt that is waiting for an answer returns, and counts as Abort.
+    // No SA_RESTART: a prompt that is waiting for an answer returns, and counts as Abort. A
+    // command to a device is never restarted either: the signals are held back while one is
+    // under way (WithStopSignalsHeld).
     action.sa_flags = 0;
     for (int signal = 1; signal < NSIG; ++signal) {
-        if (sigismember(&StopSignalSet(), signal) == 1) sigaction(signal, &action, nullptr);
+        if (sigismember(&StopSignalSet(), signal) != 1) continue;
+        struct sigaction before = {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
     }
 }
 
 int StopSignalCount() { return stopSignals; }
+
+void ResetStopSignalsForChild() {
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&StopSignalSet(), signal) == 1) sigaction(signal, &fallback, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}

@@ -46,7 +46,10 @@ double TerminalRun::ElapsedSeconds() const { return SecondsSince(started_); }
 
 bool TerminalRun::KeepOldPages(const CisBackup& pages, std::string* reason) {
     if (!keepPages_) return true;
-    if (!keepPages_(pages, &backupFile_, reason)) return false;
+    if (!keepPages_(pages, &backupFile_, reason)) {
+        keepFailure_ = *reason;
+        return false;
+    }
     view_.Break();
     std::fprintf(out_, "The old CIS page%s kept in %s\n",
                  pages.vendorPage >= 0 ? " and vendor page are" : " is", backupFile_.c_str());

@@ -60,6 +60,8 @@ class TerminalRun final : public RunInterface {
     const RunRecord& Record() const { return record_; }
     // Where the old pages were kept; empty when there were none.
     const std::string& BackupFile() const { return backupFile_; }
+    // Why the old pages could not be kept (the run then erased nothing); empty when they were.
+    const std::string& KeepFailure() const { return keepFailure_; }
     double ElapsedSeconds() const;
 
   private:
@@ -85,6 +87,7 @@ class TerminalRun final : public RunInterface {
     std::string runMessage_;
     std::string percentText_;
     std::string backupFile_;
+    std::string keepFailure_;
     const char* phase_ = "preparing";
     std::FILE* status_ = nullptr;
     std::FILE* detail_ = nullptr;

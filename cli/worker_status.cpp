@@ -26,6 +26,11 @@ void WriteProgressLine(std::FILE* out, std::uint32_t done, std::uint32_t total, 
     std::fflush(out);
 }
 
+void WriteLostPagesLine(std::FILE* out, const std::string& file) {
+    std::fprintf(out, "lost %s\n", OneLine(file).c_str());
+    std::fflush(out);
+}
+
 void WriteEndLine(std::FILE* out, int exitCode, const std::string& result, std::uint32_t bad,
                   std::uint32_t unmarkable, bool capacityKnown, std::uint32_t capacity,
                   const std::string& message) {
@@ -46,6 +51,10 @@ bool ReadStatusLine(const std::string& line, WorkerStatus* status) {
         next.phase = Rest(in);
         *status = next;
         return true;
+    }
+    if (word == "lost") {
+        status->lostPagesFile = Rest(in);
+        return !status->lostPagesFile.empty();
     }
     if (word == "end") {
         WorkerStatus next = *status;

@@ -7,9 +7,12 @@
 // on a pipe:
 //
 //   progress DONE TOTAL BAD PHASE
+//   lost FILE
 //   end EXIT RESULT BAD UNMARKABLE CAPACITY MESSAGE
 //
-// CAPACITY is the sectors after the format, or "-"; PHASE and MESSAGE run to the line's end.
+// "lost" comes before the end when the old pages could not be written back: FILE holds them.
+// CAPACITY is the sectors after the format, or "-"; PHASE, FILE and MESSAGE run to the line's
+// end.
 
 struct WorkerStatus {
     bool ended = false;
@@ -23,10 +26,12 @@ struct WorkerStatus {
     bool capacityKnown = false;
     std::uint32_t capacitySectors = 0;
     std::string message;
+    std::string lostPagesFile;  // where the old pages wait, when they could not be written back
 };
 
 void WriteProgressLine(std::FILE* out, std::uint32_t done, std::uint32_t total, std::uint32_t bad,
                        const char* phase);
+void WriteLostPagesLine(std::FILE* out, const std::string& file);
 void WriteEndLine(std::FILE* out, int exitCode, const std::string& result, std::uint32_t bad,
                   std::uint32_t unmarkable, bool capacityKnown, std::uint32_t capacity,
                   const std::string& message);

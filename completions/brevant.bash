@@ -10,7 +10,7 @@ _brevant_options_of() {
         check) echo "$common --report --json --map" ;;
         watch) echo "$common --all-present --report-dir --full --yes --settings --on-damaged
                 --backup-dir" ;;
-        restore-cis) echo "$common --yes" ;;
+        restore-cis) echo "$common --yes --force" ;;
         *) echo "--help --version" ;;
     esac
 }

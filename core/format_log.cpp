@@ -17,6 +17,10 @@ void FormatLog::Open(std::int32_t generateLog, const std::string& path, FileMode
     if (buffer_) buffer_[0] = '\0';
     // An existing log is truncated at every start. While the program runs others may read the
     // log but not write it, so what goes out at exit is the program's alone.
+    if (mode == FileMode::Memory) {
+        if (buffer_) used_ = 0;
+        return;
+    }
     const char* how = mode == FileMode::Append ? "ab" : "wb";
 #ifdef _WIN32
     file_ = _fsopen(path.c_str(), how, _SH_DENYWR);

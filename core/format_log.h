@@ -18,8 +18,9 @@ class FormatLog {
     FormatLog& operator=(const FormatLog&) = delete;
 
     // How the file is opened: emptied at every start (the dialog's log), or added to so that it
-    // keeps every run (the command line's).
-    enum class FileMode { Truncate, Append };
+    // keeps every run. Memory opens no file: the lines are kept for the caller to write out
+    // (Text, Used) as it sees fit (the command line, which opens its files only to write them).
+    enum class FileMode { Truncate, Append, Memory };
 
     // Sets the log up when generateLog is non-zero: creates (or opens) the file at path.
     void Open(std::int32_t generateLog, const std::string& path = "brevant.log",

@@ -3,14 +3,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
+#include "core/plain_file.h"
 #include "format/flash_geometry.h"
 
 namespace {
 
-constexpr char kMagic[] = "BREVANT CIS BACKUP 1";
+constexpr char kMagic[] = "BREVANT CIS BACKUP ";
 // A backup is two pages and a few lines; anything much larger is not one.
 constexpr std::size_t kMaxFileBytes = 16 * 1024;
 
@@ -74,18 +74,58 @@ std::string EncodeCisBackup(const CisBackup& backup) {
     if (backup.vendorPage >= 0) data.append(backup.vendor.begin(), backup.vendor.end());
     const std::uint32_t crc =
         Crc32(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-    std::string text = std::string(kMagic) + "\n";
-    text += "device " + OneLine(backup.device) + "\n";
-    text += "identity " + OneLine(backup.identity) + "\n";
-    text += "saved " + OneLine(backup.saved) + "\n";
-    text += "bank0 device-code=" + Hex(backup.deviceCode, 2) +
-            " pages-per-block=" + std::to_string(backup.pagesPerBlock) + "\n";
+    std::string text = std::string(kMagic) + std::to_string(kCisBackupVersion) + "\n";
+    auto line = [&text](const char* key, const std::string& value) {
+        text += std::string(key) + " " + OneLine(value) + "\n";
+    };
+    line("device", backup.device);
+    if (!backup.usbSerial.empty()) line("usb-serial", backup.usbSerial);
+    if (!backup.usbPort.empty()) line("usb-port", backup.usbPort);
+    line("inquiry-vendor", backup.inquiryVendor);
+    line("inquiry-product", backup.inquiryProduct);
+    line("inquiry-revision", backup.inquiryRevision);
+    if (!backup.identity.empty()) line("identity", backup.identity);
+    line("saved", backup.saved);
+    for (std::size_t b = 0; b < backup.banks.size(); ++b) {
+        const BackupBank& bank = backup.banks[b];
+        text += "bank" + std::to_string(b) + " device-code=" + Hex(bank.deviceCode, 2) +
+                " pages-per-block=" + std::to_string(bank.pagesPerBlock) +
+                " blocks=" + std::to_string(bank.blocks) + "\n";
+    }
     text += "cis-page " + std::to_string(backup.cisPage) + "\n";
     text += "vendor-page " + std::to_string(backup.vendorPage) + "\n";
     text += "crc32 " + Hex(crc, 8) + "\n";
     text += "data " + std::to_string(data.size()) + "\n";
     return text + data;
 }
+
+namespace {
+
+// A "bankN device-code=0xCC pages-per-block=P [blocks=B]" line of the header, checked against
+// the flash table: a bank no stick of that kind has is refused. Files of version 1 give no
+// block count; the table's is taken.
+bool ReadBankLine(const std::string& value, int version, BackupBank* bank) {
+    std::string code, pages, blocks;
+    long long c = 0, p = 0, n = 0;
+    if (!Field(value, "device-code", &code) || !Field(value, "pages-per-block", &pages) ||
+        !ParseNumber(code, 0, 255, &c) || !ParseNumber(pages, 1, 255, &p)) {
+        return false;
+    }
+    const FlashGeometry* geometry = LookupFlashGeometry(static_cast<std::uint8_t>(c));
+    if (geometry == nullptr || geometry->pagesPerBlock != p) return false;
+    if (version >= 2) {
+        if (!Field(value, "blocks", &blocks) || !ParseNumber(blocks, 1, 65535, &n) ||
+            n != geometry->blocksPerBank) {
+            return false;
+        }
+    }
+    bank->deviceCode = static_cast<std::uint8_t>(c);
+    bank->pagesPerBlock = static_cast<std::uint8_t>(p);
+    bank->blocks = geometry->blocksPerBank;
+    return true;
+}
+
+}  // namespace
 
 bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* error) {
     CisBackup read;
@@ -98,32 +138,42 @@ bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* e
         return true;
     };
     std::string line;
-    if (!nextLine(&line) || line != kMagic) {
+    const std::string magic = kMagic;
+    if (!nextLine(&line) || (line != magic + "1" && line != magic + "2")) {
         *error = "not a CIS backup of this program";
         return false;
     }
-    bool haveGeometry = false, haveCis = false, haveVendor = false, haveCrc = false;
+    read.version = line.back() - '0';
+    bool haveCis = false, haveVendor = false, haveCrc = false, banksOk = true;
     std::uint32_t crc = 0;
     long long dataBytes = -1;
     while (dataBytes < 0 && nextLine(&line)) {
         const std::size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
         const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        const bool v2 = read.version >= 2;
         long long number = 0;
+        BackupBank bank;
         if (key == "device") {
             read.device = value;
         } else if (key == "identity") {
             read.identity = value;
         } else if (key == "saved") {
             read.saved = value;
-        } else if (key == "bank0") {
-            std::string code, pages;
-            long long c = 0, p = 0;
-            haveGeometry = Field(value, "device-code", &code) &&
-                           Field(value, "pages-per-block", &pages) &&
-                           ParseNumber(code, 0, 255, &c) && ParseNumber(pages, 1, 255, &p);
-            read.deviceCode = static_cast<std::uint8_t>(c);
-            read.pagesPerBlock = static_cast<std::uint8_t>(p);
+        } else if (v2 && key == "usb-serial") {
+            read.usbSerial = value;
+        } else if (v2 && key == "usb-port") {
+            read.usbPort = value;
+        } else if (v2 && key == "inquiry-vendor") {
+            read.inquiryVendor = value;
+        } else if (v2 && key == "inquiry-product") {
+            read.inquiryProduct = value;
+        } else if (v2 && key == "inquiry-revision") {
+            read.inquiryRevision = value;
+        } else if (key == "bank" + std::to_string(read.banks.size()) &&
+                   read.banks.size() < (v2 ? kMaxBanks : 1)) {
+            banksOk = ReadBankLine(value, read.version, &bank) && banksOk;
+            read.banks.push_back(bank);
         } else if (key == "cis-page" && ParseNumber(value, 0, 0x7FFFFFFF, &number)) {
             read.cisPage = static_cast<std::int32_t>(number);
             haveCis = true;
@@ -140,7 +190,7 @@ bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* e
             return false;
         }
     }
-    if (!haveGeometry || !haveCis || !haveVendor || !haveCrc || dataBytes < 0) {
+    if (read.banks.empty() || !haveCis || !haveVendor || !haveCrc || dataBytes < 0) {
         *error = "incomplete: a line of the header is missing";
         return false;
     }
@@ -154,12 +204,11 @@ bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* e
         *error = "damaged: the pages do not match their checksum";
         return false;
     }
-    const FlashGeometry* geometry = LookupFlashGeometry(read.deviceCode);
-    const std::uint32_t pagesInBank =
-        geometry == nullptr ? 0 : std::uint32_t{geometry->blocksPerBank} * geometry->pagesPerBlock;
-    if (geometry == nullptr || geometry->pagesPerBlock != read.pagesPerBlock ||
-        static_cast<std::uint32_t>(read.cisPage) >= pagesInBank ||
-        read.cisPage % read.pagesPerBlock != 0 ||
+    const BackupBank& bank0 = read.banks[0];
+    if (!banksOk ||
+        static_cast<std::uint32_t>(read.cisPage) >=
+            std::uint32_t{bank0.blocks} * bank0.pagesPerBlock ||
+        read.cisPage % bank0.pagesPerBlock != 0 ||
         (read.vendorPage >= 0 && read.vendorPage != read.cisPage + 1)) {
         *error = "holds pages no stick of this kind has";
         return false;
@@ -172,19 +221,18 @@ bool DecodeCisBackup(const std::string& bytes, CisBackup* backup, std::string* e
 }
 
 bool ReadCisBackup(const std::string& path, CisBackup* backup, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
+    std::string bytes, reason;
+    switch (ReadPlainFile(path, kMaxFileBytes, &bytes, &reason)) {
+        case PlainFileStatus::Read:
+            break;
+        case PlainFileStatus::TooLarge:
+            *error = path + ": too large to be a CIS backup";
+            return false;
+        case PlainFileStatus::Unreadable:
+        case PlainFileStatus::NotAPlainFile:
+            *error = path + ": " + reason;
+            return false;
     }
-    std::string bytes(kMaxFileBytes + 1, '\0');
-    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > kMaxFileBytes) {
-        *error = path + ": too large to be a CIS backup";
-        return false;
-    }
-    std::string reason;
     if (!DecodeCisBackup(bytes, backup, &reason)) {
         *error = path + ": " + reason;
         return false;

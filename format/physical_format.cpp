@@ -206,8 +206,11 @@ FormatResult Start(FormatRun& f) {
     if (f.cis.oldCisPage != kNoPage) {
         // The only copy of the stick's tables would otherwise be in this process's memory.
         CisBackup pages;
-        pages.deviceCode = f.Bank0().deviceCode;
-        pages.pagesPerBlock = f.Bank0().pagesPerBlock;
+        for (std::uint8_t bank = 0; bank < f.bankCount; ++bank) {
+            pages.banks.push_back(BackupBank{f.geometry[bank]->deviceCode,
+                                             f.geometry[bank]->pagesPerBlock,
+                                             f.geometry[bank]->blocksPerBank});
+        }
         pages.cisPage = f.cis.oldCisPage;
         pages.vendorPage = f.cis.oldVendorPage;
         pages.cis = f.cis.savedCis;

@@ -25,10 +25,13 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
+// The same backup, whatever version of the file it came from.
 bool Same(const CisBackup& a, const CisBackup& b) {
-    return a.device == b.device && a.identity == b.identity && a.saved == b.saved &&
-           a.deviceCode == b.deviceCode && a.pagesPerBlock == b.pagesPerBlock &&
-           a.cisPage == b.cisPage && a.vendorPage == b.vendorPage && a.cis == b.cis &&
+    return a.device == b.device && a.usbSerial == b.usbSerial && a.usbPort == b.usbPort &&
+           a.inquiryVendor == b.inquiryVendor && a.inquiryProduct == b.inquiryProduct &&
+           a.inquiryRevision == b.inquiryRevision && a.identity == b.identity &&
+           a.saved == b.saved && a.banks == b.banks && a.cisPage == b.cisPage &&
+           a.vendorPage == b.vendorPage && a.cis == b.cis &&
            (a.vendorPage < 0 || a.vendor == b.vendor);
 }
 
@@ -47,21 +50,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Require(error.empty(), "an accepted backup with a reason");
-    const FlashGeometry* geometry = LookupFlashGeometry(backup.deviceCode);
-    Require(geometry != nullptr, "a backup of a device code the table does not know");
-    Require(backup.pagesPerBlock == geometry->pagesPerBlock, "pages per block not the part's");
-    const std::uint32_t pages = std::uint32_t{geometry->blocksPerBank} * geometry->pagesPerBlock;
+    Require(!backup.banks.empty() && backup.banks.size() <= kMaxBanks, "a stick of no bank");
+    for (const BackupBank& bank : backup.banks) {
+        const FlashGeometry* geometry = LookupFlashGeometry(bank.deviceCode);
+        Require(geometry != nullptr, "a backup of a device code the table does not know");
+        Require(bank.pagesPerBlock == geometry->pagesPerBlock, "pages per block not the part's");
+        Require(bank.blocks == geometry->blocksPerBank, "blocks not the part's");
+    }
+    const std::uint32_t pages = std::uint32_t{backup.banks[0].blocks} * backup.PagesPerBlock();
     Require(backup.cisPage >= 0 && static_cast<std::uint32_t>(backup.cisPage) < pages,
             "a CIS page outside bank 0");
-    Require(backup.cisPage % backup.pagesPerBlock == 0, "a CIS page that does not start a block");
+    Require(backup.cisPage % backup.PagesPerBlock() == 0, "a CIS page that does not start a block");
     Require(backup.vendorPage == -1 || backup.vendorPage == backup.cisPage + 1,
             "a vendor page that is not right after the CIS page");
 
     // Written again, it reads back as it was (the header texts as one line each).
     CisBackup expected = backup;
-    expected.device = OneLine(backup.device);
-    expected.identity = OneLine(backup.identity);
-    expected.saved = OneLine(backup.saved);
+    for (std::string* text : {&expected.device, &expected.usbSerial, &expected.usbPort,
+                              &expected.inquiryVendor, &expected.inquiryProduct,
+                              &expected.inquiryRevision, &expected.identity, &expected.saved}) {
+        *text = OneLine(*text);
+    }
     CisBackup again;
     std::string reason;
     Require(DecodeCisBackup(EncodeCisBackup(backup), &again, &reason),

@@ -30,9 +30,11 @@ class SgDeviceIo {
 
 SgDeviceIo& RealSgDeviceIo();
 
-// The signals by which a user asks a run to stop (Ctrl-C, kill, a closed terminal). The real
-// back-end holds them back during each SG_IO request: the generic driver would give up waiting
-// for a command when one arrives and leave it running on the device.
+// The signals by which a user (or the system) asks a run to stop: Ctrl-C, Ctrl-\ (SIGQUIT),
+// kill, a closed terminal, a timer or a CPU limit; every signal that would end the process at
+// once if nobody caught it, but for those of a fault in the program itself. The real back-end
+// holds them back during each SG_IO request: the generic driver would give up waiting for a
+// command when one arrives and leave it running on the device.
 const sigset_t& StopSignalSet();
 
 // Runs `call` with the stop signals held back, and returns its result; a signal that arrived

@@ -50,11 +50,16 @@ int DxferDirection(DataPhase phase, std::uint32_t length) {
 
 const sigset_t& StopSignalSet() {
     static const sigset_t set = [] {
+        // Every signal whose default would end the process without a word, but those of a
+        // fault in the program itself (SIGSEGV, SIGBUS, SIGABRT, ...) and SIGPIPE, which the
+        // command line ignores: a reader of its output that goes away ends no format.
         sigset_t signals;
         sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGHUP);
+        for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                           SIGPROF, SIGIO, SIGPWR, SIGXCPU}) {
+            sigaddset(&signals, signal);
+        }
+        for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
         return signals;
     }();
     return set;

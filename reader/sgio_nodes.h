@@ -37,6 +37,15 @@ std::vector<std::string> DiskUsers(const std::string& node, const std::string& s
 // when there is none. Nothing is sent to the device.
 std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir = "/sys");
 
+// The SCSI device behind a node as sysfs names it (its folder, links resolved): the generic node
+// and the disk node of one device give the same; empty when sysfs cannot tell.
+std::string ScsiDeviceOfNode(const std::string& node, const std::string& sysDir = "/sys");
+
+// The USB port the stick behind a node is plugged into, as the system names it ("1-1.2": bus 1,
+// port 1 of the root hub, port 2 of the hub there); empty when it is not a USB device or sysfs
+// cannot tell. Nothing is sent to the device.
+std::string UsbPortOfNode(const std::string& node, const std::string& sysDir = "/sys");
+
 // The system's read-only flag of the disk behind a node (a write-protect switch the kernel saw):
 // 1 read-only, 0 writable, -1 when the system does not say (no disk node, no sysfs).
 int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir = "/sys");

@@ -160,27 +160,53 @@ std::vector<std::string> DiskUsers(const std::string& node, const std::string& s
     return found;
 }
 
-std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir) {
+namespace {
+
+// The SCSI device folder in sysfs behind a node, or an empty path.
+fs::path ScsiDeviceFolder(const std::string& node, const std::string& sysDir) {
     const std::string name = fs::path(node).filename().string();
-    fs::path entry;
-    if (IsGenericNodeName(name)) entry = fs::path(sysDir) / "class" / "scsi_generic" / name;
-    if (IsDiskNodeName(name)) entry = fs::path(sysDir) / "block" / name;
-    if (entry.empty()) return std::string();
-    fs::path device = DeviceOf(entry);
-    // Up from the SCSI device to the first folder that is a USB device (it has idVendor).
+    if (IsGenericNodeName(name))
+        return DeviceOf(fs::path(sysDir) / "class" / "scsi_generic" / name);
+    if (IsDiskNodeName(name)) return DeviceOf(fs::path(sysDir) / "block" / name);
+    return fs::path();
+}
+
+// The USB device folder above a node's SCSI device (the first one up that has idVendor), or an
+// empty path.
+fs::path UsbDeviceFolder(const std::string& node, const std::string& sysDir) {
+    fs::path device = ScsiDeviceFolder(node, sysDir);
     for (; !device.empty() && device != device.root_path(); device = device.parent_path()) {
         std::error_code error;
-        if (!fs::exists(device / "idVendor", error)) continue;
-        std::ifstream in(device / "serial");
-        std::string serial;
-        std::getline(in, serial);
-        std::string printable;
-        for (char c : serial.substr(0, 64)) {
-            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) printable += c;
-        }
-        return printable;
+        if (fs::exists(device / "idVendor", error)) return device;
     }
-    return std::string();
+    return fs::path();
+}
+
+std::string Printable(const std::string& text) {
+    std::string printable;
+    for (char c : text.substr(0, 64)) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) printable += c;
+    }
+    return printable;
+}
+
+}  // namespace
+
+std::string ScsiDeviceOfNode(const std::string& node, const std::string& sysDir) {
+    return ScsiDeviceFolder(node, sysDir).string();
+}
+
+std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir) {
+    const fs::path device = UsbDeviceFolder(node, sysDir);
+    if (device.empty()) return std::string();
+    std::ifstream in(device / "serial");
+    std::string serial;
+    std::getline(in, serial);
+    return Printable(serial);
+}
+
+std::string UsbPortOfNode(const std::string& node, const std::string& sysDir) {
+    return Printable(UsbDeviceFolder(node, sysDir).filename().string());
 }
 
 int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir) {

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on a Debian machine (run as root). Quick when all is
-# there already.
+# there already. Nothing is installed with its recommendations (qemu-system-x86's would bring a
+# desktop).
 set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev dosfstools mtools
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 wine64 xvfb imagemagick fonts-dejavu-core clang-format
       librsvg2-bin libxml2-utils nlohmann-json3-dev libsqlite3-dev python3-jsonschema bash-completion man-db groff-base
-      clang libclang-rt-14-dev)  # clang's libFuzzer and sanitizer runtimes come with the latter
+      clang libclang-rt-14-dev  # clang's libFuzzer and sanitizer runtimes come with the latter
+      qemu-system-x86 busybox-static kmod cpio python3 sg3-utils)  # the kernel rig
 missing=()
 for p in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, checks that the sources are as .clang-format has them, builds every
 # tree and runs every test: the native tests, each fuzz target for a short while, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows program under Wine.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the scenarios on a real Linux kernel
+# (scripts/kernel-rig.sh) and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,12 +11,15 @@ bash scripts/check-format.sh
 bash scripts/build.sh native asan win32
 export BREVANT_WIN32_DIR="$PWD/build/win32"
 echo "== native tests =="
-BREVANT_SKIP_WINE=1 ctest --test-dir build/native --output-on-failure -j "$(nproc)"
+BREVANT_SKIP_WINE=1 ctest --test-dir build/native --output-on-failure -j "$(nproc)" -LE kernel
 echo "== fuzz targets =="
 bash scripts/fuzz.sh
 echo "== sanitizer tests =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 BREVANT_SKIP_WINE=1 \
-    ctest --test-dir build/asan --output-on-failure -j "$(nproc)"
+    ctest --test-dir build/asan --output-on-failure -j "$(nproc)" -LE kernel
+echo "== scenarios on a real Linux kernel =="
+# Each batch boots Debian's kernel under QEMU (a few minutes in all); the first run fetches it.
+ctest --test-dir build/native --output-on-failure -j "$(nproc)" -L kernel
 echo "== Windows program under Wine =="
 # All Wine tests in one process: they share one Xvfb and one Wine prefix, which is booted once.
 # Screenshots of the dialogs land in build/native/wine-shots.

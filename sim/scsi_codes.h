@@ -11,7 +11,9 @@ namespace sim {
 constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpRequestSense = 0x03;
 constexpr std::uint8_t kOpInquiry = 0x12;
+constexpr std::uint8_t kOpModeSense6 = 0x1A;
 constexpr std::uint8_t kOpStartStopUnit = 0x1B;
+constexpr std::uint8_t kOpPreventAllowRemoval = 0x1E;
 constexpr std::uint8_t kOpReadCapacity = 0x25;
 constexpr std::uint8_t kOpRead10 = 0x28;
 constexpr std::uint8_t kOpWrite10 = 0x2A;

@@ -358,9 +358,13 @@ bool SimBus::WriteTrace(const std::string& path) const {
     return static_cast<bool>(out);
 }
 
-bool SimBus::StreamTrace(const std::string& path, std::string* error) {
-    return impl_->trace.StreamTo(path, error);
+bool SimBus::StreamTrace(const std::string& path, std::string* error, bool eachLine) {
+    return impl_->trace.StreamTo(path, error, eachLine);
 }
+
+void SimBus::TraceNote(const std::string& line) { impl_->trace.Note(line); }
+
+void SimBus::StreamTrace(std::FILE* file, bool eachLine) { impl_->trace.StreamTo(file, eachLine); }
 
 bool SimBus::EndTraceStream() { return impl_->trace.EndStream(); }
 

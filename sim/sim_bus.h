@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,7 +88,13 @@ class SimBus {
     bool WriteTrace(const std::string& path) const;
     // Writes one line per command to a new file at `path` from now on, without keeping them; an
     // earlier stream is ended. False with a reason when the file cannot be created.
-    bool StreamTrace(const std::string& path, std::string* error);
+    // eachLine: every line reaches the file before its command's outcome goes back (for a face
+    // whose host reads the file while the machine runs).
+    bool StreamTrace(const std::string& path, std::string* error, bool eachLine = false);
+    // The same into a stream the caller opened (and the bus closes when the stream ends).
+    void StreamTrace(std::FILE* file, bool eachLine = false);
+    // A line of a face's own among the commands of the stream (nothing when none is open).
+    void TraceNote(const std::string& line);
     // Ends the stream; true when every line reached the file (also when there was none).
     bool EndTraceStream();
     // One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".

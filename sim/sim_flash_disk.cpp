@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <map>
@@ -111,6 +110,12 @@ bool UsedCdbBytes(std::uint8_t op, std::uint16_t* mask) {
             return true;
         case kOpStartStopUnit:
             *mask = Bytes({1, 4});
+            return true;
+        case kOpModeSense6:  // DBD, page control and code, allocation length
+            *mask = Bytes({1, 2, 4});
+            return true;
+        case kOpPreventAllowRemoval:
+            *mask = Bytes({4});
             return true;
         case kOpRead10:
         case kOpWrite10:
@@ -455,6 +460,8 @@ Outcome SimFlashDisk::Impl::Execute(const std::uint8_t* cdb, Direction direction
         case kOpReadCapacity:
         case kOpRead10:
         case kOpWrite10:
+        case kOpModeSense6:
+        case kOpPreventAllowRemoval:
             return Standard(cdb, direction, buffer, length);
         case kOpSelectBank:
         case kOpReadDeviceCode:
@@ -507,6 +514,23 @@ Outcome SimFlashDisk::Impl::Standard(const std::uint8_t* cdb, Direction directio
         case kOpStartStopUnit:
             if (!PhaseIs(direction, length, Direction::None, 0)) break;
             if ((cdb[4] & 0x01) == 0) stopped = true;
+            return Good();
+        case kOpModeSense6: {
+            // The operating system asks whether the medium is write-protected (all pages,
+            // 3Fh, or none, 00h): a header of four bytes without block descriptors, with the
+            // switch in the device-specific byte. The controller has no pages of its own.
+            const std::uint8_t page = cdb[2] & 0x3F;
+            if (page != 0x00 && page != 0x3F) break;
+            if (length > 0 && direction != Direction::In) break;
+            const std::uint8_t header[4] = {
+                3, 0, writeProtected ? std::uint8_t{0x80} : std::uint8_t{0}, 0};
+            const std::uint32_t n = std::min<std::uint32_t>({length, cdb[4], sizeof header});
+            if (n > 0) std::memcpy(buffer, header, n);
+            return Good();
+        }
+        case kOpPreventAllowRemoval:
+            // A stick has nothing to lock: accepted and forgotten.
+            if (!PhaseIs(direction, length, Direction::None, 0)) break;
             return Good();
         case kOpReadCapacity:
             if (!PhaseIs(direction, length, Direction::In, 8)) break;
@@ -920,27 +944,33 @@ bool SimFlashDisk::WriteSector(std::uint32_t lba, const std::uint8_t* in512) {
 }
 
 bool SimFlashDisk::ExportImage(const std::string& path, std::string* error) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!ExportImage(out, nullptr)) {
+        if (error) *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool SimFlashDisk::ExportImage(std::ostream& out, std::string* error) const {
     std::vector<std::uint32_t> used;
     used.reserve(impl_->sectors.size());
     for (const auto& entry : impl_->sectors) used.push_back(entry.first);
     std::sort(used.begin(), used.end());
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (std::uint32_t lba : used) {
-            out.seekp(static_cast<std::streamoff>(lba) * kSectorBytes);
-            out.write(reinterpret_cast<const char*>(impl_->sectors.at(lba).get()), kSectorBytes);
-        }
-        if (!out) {
-            if (error) *error = "cannot write " + path;
-            return false;
-        }
+    for (std::uint32_t lba : used) {
+        out.seekp(static_cast<std::streamoff>(lba) * kSectorBytes);
+        out.write(reinterpret_cast<const char*>(impl_->sectors.at(lba).get()), kSectorBytes);
     }
-    // The sectors never written read as zeros: the file gets its full length as a sparse tail.
-    std::error_code ec;
-    std::filesystem::resize_file(
-        path, static_cast<std::uintmax_t>(impl_->sectorCount) * kSectorBytes, ec);
-    if (ec) {
-        if (error) *error = "cannot size " + path + ": " + ec.message();
+    // The sectors never written read as zeros: past the last one written the file only needs
+    // its full length, which its last byte gives it (the rest stays a hole).
+    const std::streamoff length = static_cast<std::streamoff>(impl_->sectorCount) * kSectorBytes;
+    if (length > 0 && (used.empty() || used.back() + 1 < impl_->sectorCount)) {
+        out.seekp(length - 1);
+        out.put('\0');
+    }
+    out.flush();
+    if (!out) {
+        if (error) *error = "cannot write the image";
         return false;
     }
     return true;
@@ -948,6 +978,17 @@ bool SimFlashDisk::ExportImage(const std::string& path, std::string* error) cons
 
 bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
                                    const std::string& path, std::string* error) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string reason;
+    if (!ExportBankPages(bank, firstPage, count, out, &reason)) {
+        if (error) *error = out ? reason : "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
+                                   std::ostream& out, std::string* error) const {
     if (bank >= impl_->banks.size()) {
         if (error) *error = "no bank " + std::to_string(bank);
         return false;
@@ -957,14 +998,14 @@ bool SimFlashDisk::ExportBankPages(std::size_t bank, std::uint32_t firstPage, st
         if (error) *error = "pages out of range of bank " + std::to_string(bank);
         return false;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     PageBytes image;
     for (std::uint32_t i = 0; i < count && out; ++i) {
         impl_->ReadPageBytes(bank, firstPage + i, 0, kPageImageBytes, image.data());
         out.write(reinterpret_cast<const char*>(image.data()), kPageImageBytes);
     }
+    out.flush();
     if (!out) {
-        if (error) *error = "cannot write " + path;
+        if (error) *error = "cannot write the pages";
         return false;
     }
     return true;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -145,9 +146,13 @@ class SimFlashDisk {
     bool WriteSector(std::uint32_t lba, const std::uint8_t* in512);
     // Writes the logical disk as a plain image file (SectorCount() × 512 bytes).
     bool ExportImage(const std::string& path, std::string* error = nullptr) const;
+    // The same into a stream the caller opened (positioned at its start, able to seek).
+    bool ExportImage(std::ostream& out, std::string* error = nullptr) const;
     // Writes count raw 528-byte page images of a bank, from firstPage on, one after the other.
     bool ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
                          const std::string& path, std::string* error = nullptr) const;
+    bool ExportBankPages(std::size_t bank, std::uint32_t firstPage, std::uint32_t count,
+                         std::ostream& out, std::string* error = nullptr) const;
 
     // --- Commands -----------------------------------------------------------------------------
     // Runs one command block; the data phase is `length` bytes of `buffer` in `direction`.

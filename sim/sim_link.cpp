@@ -163,11 +163,19 @@ void TraceRecorder::Record(const UnitCommand& command, Outcome outcome) {
     entry.length = command.length;
     entry.outcome = outcome;
     SimLockGuard hold(mutex_);
-    if (stream_ != nullptr) {
-        const std::string line = FormatTraceLine(entry) + "\n";
-        if (std::fwrite(line.data(), 1, line.size(), stream_) != line.size()) streamFailed_ = true;
-    }
+    if (stream_ != nullptr) WriteLine(FormatTraceLine(entry));
     if (keep_) entries_.push_back(std::move(entry));
+}
+
+void TraceRecorder::Note(const std::string& line) {
+    SimLockGuard hold(mutex_);
+    if (stream_ != nullptr) WriteLine(line);
+}
+
+void TraceRecorder::WriteLine(const std::string& text) {
+    const std::string line = text + "\n";
+    if (std::fwrite(line.data(), 1, line.size(), stream_) != line.size()) streamFailed_ = true;
+    if (streamEachLine_ && std::fflush(stream_) != 0) streamFailed_ = true;
 }
 
 void TraceRecorder::UpdateActive() { active_.store(keep_ || stream_ != nullptr); }
@@ -183,19 +191,25 @@ void TraceRecorder::Clear() {
     entries_.clear();
 }
 
-bool TraceRecorder::StreamTo(const std::string& path, std::string* error) {
+bool TraceRecorder::StreamTo(const std::string& path, std::string* error, bool eachLine) {
     EndStream();
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         if (error) *error = "cannot create " + path;
         return false;
     }
+    StreamTo(file, eachLine);
+    return true;
+}
+
+void TraceRecorder::StreamTo(std::FILE* file, bool eachLine) {
+    EndStream();
     std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     SimLockGuard hold(mutex_);
     stream_ = file;
+    streamEachLine_ = eachLine;
     streamFailed_ = false;
     UpdateActive();
-    return true;
 }
 
 bool TraceRecorder::EndStream() {

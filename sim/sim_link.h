@@ -192,20 +192,29 @@ class TraceRecorder {
     void Clear();
 
     // Starts writing the lines to a new file at `path` (an earlier stream is ended first). False
-    // with a reason when the file cannot be created.
-    bool StreamTo(const std::string& path, std::string* error);
+    // with a reason when the file cannot be created. With eachLine every line reaches the file
+    // as its command completes, before the outcome goes back to the host, so that a reader of
+    // the file sees every command a host has had an answer to; else the lines are buffered.
+    bool StreamTo(const std::string& path, std::string* error, bool eachLine = false);
+    // The same into a stream the caller opened; the recorder closes it when the stream ends.
+    void StreamTo(std::FILE* file, bool eachLine = false);
+    // A line of the face's own between the commands (a USB reset, a refused command block); it
+    // goes only to the stream.
+    void Note(const std::string& line);
     // Flushes and closes the stream; true when every line reached the file (also when there was
     // no stream).
     bool EndStream();
 
   private:
     void UpdateActive();
+    void WriteLine(const std::string& text);  // with the mutex held and a stream open
 
     SimMutex mutex_;
     std::atomic<bool> active_{false};
     bool keep_ = false;
     std::vector<TraceEntry> entries_;
     std::FILE* stream_ = nullptr;
+    bool streamEachLine_ = false;
     bool streamFailed_ = false;
 };
 

@@ -41,6 +41,10 @@ std::uint32_t SimPort::FindPlace(const std::string& name) const {
     for (std::size_t i = 0; i < places_.size(); ++i) {
         if (places_[i].name == name) return static_cast<std::uint32_t>(i);
     }
+    for (std::size_t i = 0; i < places_.size(); ++i) {
+        const char letter = places_[i].device->Unit(places_[i].lun)->DriveLetter();
+        if (letter != 0 && NodeName(letter) == name) return static_cast<std::uint32_t>(i);
+    }
     return PlaceCount();
 }
 
@@ -112,6 +116,11 @@ namespace sim {
 SimUnit* SimPort::UnitAt(std::uint32_t place) const {
     const Place* at = PlaceAt(place);
     return at != nullptr ? at->device->Unit(at->lun) : nullptr;
+}
+
+SimDevice* SimPort::DeviceAt(std::uint32_t place) const {
+    const Place* at = PlaceAt(place);
+    return at != nullptr ? at->device : nullptr;
 }
 
 }  // namespace sim

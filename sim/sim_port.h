@@ -26,10 +26,13 @@ class SimPort final : public ScsiPort {
 
     // "sim:E" for the drive at letter E.
     static std::string NodeName(char letter);
-    // The place named so, or PlaceCount() when there is none.
+    // The place named so, or PlaceCount() when there is none. A unit named by its node name
+    // answers to "sim:" and its drive letter as well, when it has one.
     std::uint32_t FindPlace(const std::string& name) const;
-    // The unit at a place; nullptr past the end.
+    // The unit at a place, and the device (reader or foreign drive) it belongs to; nullptr past
+    // the end.
     SimUnit* UnitAt(std::uint32_t place) const;
+    SimDevice* DeviceAt(std::uint32_t place) const;
 
     const char* Name() const override { return "simulator"; }
     PortShape Shape() const override { return PortShape::Drives; }

@@ -110,7 +110,7 @@ namespace sim {
 
 StateKeepingPort::StateKeepingPort(ScsiPort& port, const SimFlashDisk& disk, std::string path,
                                    std::chrono::milliseconds interval)
-    : port_(port),
+    : ForwardingPort(port),
       disk_(disk),
       path_(std::move(path)),
       interval_(interval),
@@ -124,7 +124,7 @@ CommandOutcome StateKeepingPort::Execute(const PortAddress& address, const std::
                                          std::uint8_t cdbLength, DataPhase phase, void* buffer,
                                          std::uint32_t length, std::uint16_t timeoutSeconds) {
     const CommandOutcome outcome =
-        port_.Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+        base_.Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
     changed_ = true;  // reads change nothing, but telling them apart is not worth the risk
     const auto now = std::chrono::steady_clock::now();
     if (now - lastSave_ >= interval_) {

@@ -18,33 +18,24 @@ bool LoadDiskState(SimFlashDisk& disk, const std::string& path, std::string* err
 
 #include <chrono>
 
-#include "reader/scsi_port.h"
+#include "reader/forwarding_port.h"
 
 namespace sim {
 
 // A port that keeps a disk's state file up to date while the commands go through it: after a
 // command, when a while has passed since the last save, and once more when it is done with. A
 // process killed outright leaves the stick as it was a moment before.
-class StateKeepingPort final : public ScsiPort {
+class StateKeepingPort final : public ForwardingPort {
   public:
     StateKeepingPort(ScsiPort& port, const SimFlashDisk& disk, std::string path,
                      std::chrono::milliseconds interval = std::chrono::milliseconds(100));
     ~StateKeepingPort() override;
 
-    const char* Name() const override { return port_.Name(); }
-    PortShape Shape() const override { return port_.Shape(); }
-    std::uint32_t PlaceCount() const override { return port_.PlaceCount(); }
-    std::string PlaceName(std::uint32_t place) const override { return port_.PlaceName(place); }
-    bool Open(std::uint32_t place) override { return port_.Open(place); }
-    void Close(std::uint32_t place) override { port_.Close(place); }
     CommandOutcome Execute(const PortAddress& address, const std::uint8_t* cdb,
                            std::uint8_t cdbLength, DataPhase phase, void* buffer,
                            std::uint32_t length, std::uint16_t timeoutSeconds) override;
-    bool SenseComesWithStatus() const override { return port_.SenseComesWithStatus(); }
-    void FirstReaderFound(std::uint32_t place) override { port_.FirstReaderFound(place); }
 
   private:
-    ScsiPort& port_;
     const SimFlashDisk& disk_;
     std::string path_;
     std::chrono::milliseconds interval_;

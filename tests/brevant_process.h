@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,7 @@ class Brevant {
         bool asNobody = false;    // drop root before running
         bool errorsOnly = false;  // read standard error alone; standard output goes nowhere
         std::string program;      // another copy of the program to run; empty: the built one
+        long fileSizeLimit = 0;   // the bytes a file may grow to (RLIMIT_FSIZE); 0: no limit
     };
 
     Brevant(const std::vector<std::string>& args, const Options& options) {
@@ -78,6 +80,11 @@ class Brevant {
             }
             dup2(childEnd, 2);
             if (chdir(options.dir.c_str()) != 0) _exit(120);
+            if (options.fileSizeLimit > 0) {
+                const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                                   static_cast<rlim_t>(options.fileSizeLimit)};
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(122);
+            }
             if (options.asNobody && getuid() == 0) {
                 if (setgid(65534) != 0 || setuid(65534) != 0) _exit(121);
             }
@@ -101,10 +108,17 @@ class Brevant {
 
     // Reads output until `text` has appeared (true) or the time is up / the output ends.
     bool WaitFor(const std::string& text, int seconds = 20) {
+        return WaitUntil(
+            [&text](const std::string& output) { return output.find(text) != std::string::npos; },
+            seconds);
+    }
+    // Reads output until what has come holds (true) or the time is up / the output ends.
+    template <typename Holds>
+    bool WaitUntil(Holds holds, int seconds = 20) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (output_.find(text) == std::string::npos) {
+        while (!holds(output_)) {
             if (std::chrono::steady_clock::now() > deadline || !ReadSome(100)) {
-                return output_.find(text) != std::string::npos;
+                return holds(output_);
             }
         }
         return true;

@@ -26,6 +26,7 @@
 #include "sim/sim_flash_disk.h"
 #include "sim/sim_state.h"
 #include "tests/brevant_process.h"
+#include "tests/cli_fixture.h"
 #include "tests/report_schema.h"
 #include "tests/temp_dir.h"
 
@@ -62,41 +63,15 @@ const char kSlotsOnly[] =
     "unit SM drive=F\n"
     "unit MM drive=G\n";
 
-class CliFormat : public ::testing::Test {
+class CliFormat : public CliTest {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(dir_.Path().empty());
-        ASSERT_EQ(access(kBrevant.c_str(), X_OK), 0) << kBrevant << " is not built";
-        // The old CIS pages a format keeps go to the test's own folder.
-        setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
+        CliTest::SetUp();
         shop_ = Describe("shop.txt", kShopDisk);
         protected_ = Describe("protected.txt", kProtectedDisk);
         slots_ = Describe("slots.txt", kSlotsOnly);
     }
-    void TearDown() override { unsetenv("XDG_STATE_HOME"); }
-    std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-    // The old-page backups the runs left, oldest first.
-    std::vector<std::string> Backups() const {
-        std::vector<std::string> files;
-        std::error_code error;
-        for (const auto& entry :
-             std::filesystem::directory_iterator(Path("state/brevant/cis"), error)) {
-            files.push_back(entry.path().string());
-        }
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-    Brevant::Options InDir() const {
-        Brevant::Options o;
-        o.dir = dir_.Path();
-        return o;
-    }
-    std::string Describe(const std::string& name, const std::string& text) {
-        WriteFile(Path(name), text);
-        return Path(name);
-    }
 
-    TempDir dir_;
     std::string shop_;       // a 64 MiB disk with bad and weak blocks beside two foreign drives
     std::string protected_;  // a 16 MiB disk with its switch on
     std::string slots_;      // a card reader without a flash disk
@@ -434,11 +409,16 @@ TEST_F(CliFormat, AKilledFormatIsUndoneFromTheKeptPages) {
     // The stick outlives each process in this file.
     setenv("BREVANT_SIM_STATE", Path("stick.state").c_str(), 1);
 
-    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000"},
+    Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000"},
                     InDir());
-    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
-    ASSERT_TRUE(process.WaitFor("blocks", 20));
-    usleep(600 * 1000);  // well past the first blocks' erase and the state's next save
+    // Killed once the state file holds the stick with its old CIS page's block erased.
+    ASSERT_TRUE(process.WaitFor("ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good"))
+        << process.Output();
+    ASSERT_TRUE(process.WaitUntil([&](const std::string&) {
+        auto saved = sim::SimBus::Load(description, &error);
+        return saved && sim::LoadDiskState(*saved->FlashDisk(0), Path("stick.state"), &error) &&
+               saved->FlashDisk(0)->CisPageNumber() == sim::kNoPage;
+    })) << error;
     process.Signal(SIGKILL);
     process.Finish();
     ASSERT_EQ(Backups().size(), 1u);
@@ -816,7 +796,8 @@ TEST_F(CliFormat, LogThatCannotBeCreated) {
                                Path("no/such/folder/run.log"), "--trace", Path("trace.txt")},
                               InDir());
     EXPECT_EQ(run.exitCode, kExitUsage);
-    EXPECT_NE(run.output.find("run.log: cannot open the log file: No such file or directory"),
+    EXPECT_NE(run.output.find("run.log: its folder " + Path("no/such/folder") +
+                              ": No such file or directory"),
               std::string::npos)
         << run.output;
     EXPECT_FALSE(std::ifstream(Path("trace.txt")).good());  // no device was looked at
@@ -840,7 +821,9 @@ TEST_F(CliFormat, OutputsAreNeverWrittenToADeviceOrFolder) {
     std::filesystem::create_symlink("/dev/zero", Path("brevant.log"));
     Finished linked = RunBrevant({"format", "--yes", "--simulate", shop_}, InDir());
     EXPECT_EQ(linked.exitCode, kExitComplete) << linked.output;
-    EXPECT_NE(linked.output.find("warning: brevant.log: not a plain file"), std::string::npos)
+    EXPECT_NE(linked.output.find("warning: brevant.log: a symbolic link; nothing is written "
+                                 "through one; the run is not logged"),
+              std::string::npos)
         << linked.output;
     // A dangling link would create the file it names: not followed.
     for (const char* option : {"--log", "--export-image", "--trace"}) {
@@ -849,7 +832,7 @@ TEST_F(CliFormat, OutputsAreNeverWrittenToADeviceOrFolder) {
         Finished dangling =
             RunBrevant({"format", "--yes", "--simulate", shop_, option, link}, InDir());
         EXPECT_EQ(dangling.exitCode, kExitUsage) << dangling.output;
-        EXPECT_NE(dangling.output.find(link + ": a symbolic link to nothing that exists"),
+        EXPECT_NE(dangling.output.find(link + ": a symbolic link; nothing is written through one"),
                   std::string::npos)
             << dangling.output;
     }

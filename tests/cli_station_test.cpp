@@ -1,17 +1,23 @@
 // A shop's station: many simulated sticks formatted at once by `brevant format --all` and
 // `brevant watch`, each by a worker of its own.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "sim/sim_bus.h"
 #include "sim/sim_flash_disk.h"
 #include "tests/brevant_process.h"
+#include "tests/cli_fixture.h"
 #include "tests/report_schema.h"
 #include "tests/temp_dir.h"
 
@@ -41,39 +47,32 @@ std::string EightSticks() {
     return text;
 }
 
-class Station : public ::testing::Test {
+// Sticks s1, s2, ... of 16 MiB with an old CIS page and a vendor page each; `reader` is the
+// line each begins with (a serial number may go there). The old CIS page is not the one a format
+// writes: a stick whose page is back was not formatted to the end.
+std::string SticksWithPages(int count, const std::string& reader = "reader") {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        text += reader + "\nunit DS node=s" + std::to_string(i) +
+                "\nbanks 73\ncis page=0 sectors=30000\nvendor-page text=\"STICK " +
+                std::to_string(i) + "\"\n";
+    }
+    return text;
+}
+
+class Station : public CliTest {
   protected:
-    void SetUp() override { setenv("XDG_STATE_HOME", Path("state").c_str(), 1); }
-    void TearDown() override {
-        unsetenv("XDG_STATE_HOME");
-        unsetenv("BREVANT_SIM_CONTROL");
-    }
-    std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-    Brevant::Options InDir() const {
-        Brevant::Options o;
-        o.dir = dir_.Path();
-        return o;
-    }
-    std::string Describe(const std::string& name, const std::string& text) const {
-        WriteFile(Path(name), text);
-        return Path(name);
-    }
     // The files of the report folder that end so, sorted.
     std::vector<std::string> Reports(const std::string& ending) const {
         std::vector<std::string> files;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(Path("reports"), error)) {
-            const std::string name = entry.path().string();
+        for (const std::string& name : FilesIn("reports")) {
             if (name.size() > ending.size() &&
                 name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
                 files.push_back(name);
             }
         }
-        std::sort(files.begin(), files.end());
         return files;
     }
-
-    TempDir dir_;
 };
 
 TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
@@ -122,37 +121,175 @@ TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
     // The stick whose mark did not hold stopped at the question, unattended, and has its pages.
     const auto damaged = nlohmann::json::parse(ReadFile(reports[7]));
     EXPECT_EQ(damaged["cis"]["old_cis_page_fate"], "restored");
+    // The sticks that locked up or were pulled lost their old pages: the file that holds them
+    // and the command that puts them back are in their row, their report and their log.
+    const std::vector<std::string> logs = Reports(".log");
+    ASSERT_EQ(logs.size(), 8u);
+    for (std::size_t i : {5, 6}) {
+        const auto json = nlohmann::json::parse(ReadFile(reports[i]));
+        EXPECT_EQ(json["cis"]["old_cis_page_fate"], "lost") << reports[i];
+        ASSERT_TRUE(json["cis"]["backup_file"].is_string()) << reports[i];
+        const std::string backup = json["cis"]["backup_file"];
+        EXPECT_TRUE(fs::exists(backup)) << backup;
+        const std::string restore = "brevant restore-cis " + backup;
+        EXPECT_NE(ReadFile(logs[i]).find(restore), std::string::npos) << logs[i];
+        const std::size_t row = run.output.rfind("\n" + expected[i].first + " ");
+        const std::size_t next = run.output.find("\nsim:", row + 1);
+        EXPECT_NE(run.output.substr(row, next - row).find(restore), std::string::npos)
+            << run.output;
+    }
+    // Every stick's end was heard before it was judged.
+    EXPECT_EQ(run.output.find("without a word"), std::string::npos) << run.output;
 }
 
-// Ctrl-C at the station stops every worker as Stop does: each puts its stick's pages back.
-TEST_F(Station, CtrlCRestoresEveryStick) {
-    std::string text;
-    for (int i = 1; i <= 4; ++i) {
-        text += "reader\nunit DS node=s" + std::to_string(i) +
-                "\nbanks 73\ncis page=0\nvendor-page text=\"STICK " + std::to_string(i) + "\"\n";
+// A stick gets one worker however often and by whichever of its names it is given.
+TEST_F(Station, AStickNamedTwiceIsFormattedOnce) {
+    const std::string machine =
+        Describe("one.txt", "reader serial=ONE\nunit DS drive=E node=s1\nbanks 73\ncis page=0\n");
+    Finished run =
+        RunBrevant({"format", "--yes", "-d", "sim:s1", "-d", "sim:s1", "-d", "sim:E", "--simulate",
+                    machine, "--report-dir", Path("reports"), "--trace", Path("trace.txt")},
+                   InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    EXPECT_NE(run.output.find("1 stick(s) to format"), std::string::npos) << run.output;
+    EXPECT_EQ(Reports(".json").size(), 1u);
+    EXPECT_EQ(Backups().size(), 1u);
+    // The stick saw its first block erased once.
+    const std::string trace = ReadFile(Path("trace-ONE.txt"));
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(Count(trace, ": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), 1);
+}
+
+// Sticks of one cheap batch announce one serial number: each still gets its own report, log and
+// kept pages.
+TEST_F(Station, SticksThatShareASerialGetAReportEach) {
+    const std::string text = SticksWithPages(3, "reader serial=BATCH7");
+    Finished run = RunBrevant({"format", "--all", "--yes", "--simulate",
+                               Describe("batch.txt", text), "--report-dir", Path("reports")},
+                              InDir());
+    EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
+    const std::vector<std::string> reports = Reports(".json");
+    ASSERT_EQ(reports.size(), 3u) << run.output;
+    EXPECT_EQ(Reports(".log").size(), 3u);
+    std::set<std::string> nodes;
+    for (const std::string& report : reports) {
+        const auto json = nlohmann::json::parse(ReadFile(report));
+        EXPECT_EQ(json["device"]["serial"], "BATCH7");
+        nodes.insert(json["device"]["node"].get<std::string>());
+        EXPECT_TRUE(fs::exists(json["cis"]["backup_file"].get<std::string>()));
     }
+    EXPECT_EQ(nodes, (std::set<std::string>{"sim:s1", "sim:s2", "sim:s3"}));
+    EXPECT_EQ(Backups().size(), 3u);
+}
+
+// What would stop every worker is told once, before any of them starts, with the exit status of a
+// usage error.
+TEST_F(Station, WhatWouldStopEveryWorkerIsToldBeforeAnyStarts) {
+    const std::string machine = Describe("two.txt",
+                                         "reader\nunit DS node=s1\nbanks 73\ncis page=0\n"
+                                         "reader\nunit DS node=s2\nbanks 73\ncis page=0\n");
+    // One report for several sticks.
+    for (const char* option : {"--report", "--map", "--json"}) {
+        std::vector<std::string> args = {"format", "--all", "--yes", "--simulate", machine, option};
+        if (std::string(option) != "--json") args.push_back(Path("out"));
+        Finished run = RunBrevant(args, InDir());
+        EXPECT_EQ(run.exitCode, kExitUsage) << option << "\n" << run.output;
+        EXPECT_NE(run.output.find("with several, --report-dir DIR gets a report of each"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("to format"), std::string::npos) << run.output;
+    }
+    // A settings file in the current folder that cannot be used.
+    WriteFile(Path("Brevant.ini"), "[Setting]\nVerifyEraseFree=yes\n");
+    Finished settings = RunBrevant(
+        {"format", "--all", "--yes", "--simulate", machine, "--report-dir", Path("reports")},
+        InDir());
+    EXPECT_EQ(settings.exitCode, kExitUsage) << settings.output;
+    EXPECT_NE(settings.output.find("brevant: Brevant.ini: line 2: "), std::string::npos)
+        << settings.output;
+    EXPECT_EQ(settings.output.find("to format"), std::string::npos) << settings.output;
+    EXPECT_TRUE(Reports(".json").empty());
+    fs::remove(Path("Brevant.ini"));
+    // A report folder on a full file system.
+    if (getuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    fs::create_directories(Path("reports"));
+    if (::mount("tmpfs", Path("reports").c_str(), "tmpfs", 0, "size=128k") != 0) {
+        GTEST_SKIP() << "no tmpfs";
+    }
+    {
+        std::ofstream filler(Path("reports/filler"), std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+        }
+    }
+    Finished full = RunBrevant(
+        {"format", "--all", "--yes", "--simulate", machine, "--report-dir", Path("reports")},
+        InDir());
+    ::umount2(Path("reports").c_str(), MNT_DETACH);
+    EXPECT_EQ(full.exitCode, kExitUsage) << full.output;
+    EXPECT_NE(full.output.find("brevant: " + Path("reports") + ": its file system is full"),
+              std::string::npos)
+        << full.output;
+    EXPECT_EQ(full.output.find("to format"), std::string::npos) << full.output;
+}
+
+// A worker that cannot write its report says so, and its words reach the station's output and
+// its row; the station's exit status says that not everything went well.
+TEST_F(Station, AWorkersLastWordsReachTheTable) {
+    std::string bad = "bad";  // sixty bad blocks: a report of some 4 KiB
+    for (int block = 100; block < 160; ++block) bad += " 0:" + std::to_string(block);
+    const std::string machine =
+        Describe("worn.txt", "reader\nunit DS node=s1\nbanks 73\ncis page=0\n" + bad + "\n");
+    Brevant::Options limited = InDir();
+    limited.fileSizeLimit = 2500;  // the kept pages fit, the report does not
+    Finished run = RunBrevant(
+        {"format", "--all", "--yes", "--simulate", machine, "--report-dir", Path("reports")},
+        limited);
+    EXPECT_EQ(run.exitCode, kExitFailed) << run.output;
+    const std::string words = ": cannot be written: File too large; the report is not written";
+    EXPECT_NE(run.output.find("brevant: sim:s1: " + Path("reports") + "/sim_s1-"),
+              std::string::npos)
+        << run.output;
+    const std::size_t row = run.output.rfind("\nsim:s1 ");
+    ASSERT_NE(row, std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(words, row), std::string::npos) << run.output;
+    EXPECT_TRUE(Reports(".json").empty());
+}
+
+// Ctrl-C or Ctrl-\ at the station stops every worker as Stop does: each puts its stick's pages
+// back.
+TEST_F(Station, AStopAtTheStationRestoresEveryStick) {
+    const std::string text = SticksWithPages(4);
     const std::string machine = Describe("four.txt", text);
     std::string error;
     auto original = sim::SimBus::Parse(text, &error);
     ASSERT_TRUE(original) << error;
-
-    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
-                 "--export-pages", Path("pages.bin")},
-                InDir());
-    ASSERT_TRUE(run.WaitFor("scan")) << run.Output();
-    usleep(500 * 1000);  // every worker is in its scan by now: the old pages' block is erased
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Finish(120), kExitCancelled) << run.Output();
-    for (int i = 1; i <= 4; ++i) {
-        const std::string pages = ReadFile(Path("pages-sim_s" + std::to_string(i) + ".bin"));
-        ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes) << i;
-        sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
-        EXPECT_EQ(std::memcmp(pages.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes), 0)
-            << i;
-        EXPECT_EQ(std::memcmp(pages.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
-                              sim::kPageImageBytes),
-                  0)
-            << i;
+    for (int signal : {SIGINT, SIGQUIT}) {
+        const std::string pages = "pages-" + std::to_string(signal);
+        Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000",
+                     "--export-pages", Path(pages + ".bin")},
+                    InDir());
+        // Every worker has begun its scan: its kept pages are on the disk by then, and its old
+        // pages' block is about to be erased.
+        ASSERT_TRUE(run.WaitUntil([](const std::string& out) {
+            return Count(out, "  scan  ") >= 4;
+        })) << run.Output();
+        run.Signal(signal);
+        EXPECT_EQ(run.Finish(120), kExitCancelled) << strsignal(signal) << "\n" << run.Output();
+        const std::string table = run.Output().substr(run.Output().rfind("STICK "));
+        EXPECT_EQ(Count(table, " cancelled "), 4) << table;
+        for (int i = 1; i <= 4; ++i) {
+            const std::string kept = ReadFile(Path(pages + "-sim_s" + std::to_string(i) + ".bin"));
+            ASSERT_GE(kept.size(), 2 * sim::kPageImageBytes) << i;
+            sim::SimFlashDisk* disk = original->FlashDisk(static_cast<std::size_t>(i - 1));
+            EXPECT_EQ(std::memcmp(kept.data(), disk->ReadPage(0, 0).data(), sim::kPageImageBytes),
+                      0)
+                << i;
+            EXPECT_EQ(std::memcmp(kept.data() + sim::kPageImageBytes, disk->ReadPage(0, 1).data(),
+                                  sim::kPageImageBytes),
+                      0)
+                << i;
+        }
     }
 }
 

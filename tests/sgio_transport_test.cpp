@@ -592,7 +592,7 @@ void Touch(const std::filesystem::path& p) {
     std::ofstream(p.string()).put('\n');
 }
 
-TEST(SgioNodes, TheUsbSerialIsTheUsbDevicesAboveTheScsiDevice) {
+TEST(SgioNodes, TheUsbSerialAndPortAreTheUsbDevicesAboveTheScsiDevice) {
     TempDir tmp;
     const std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
     // A stick: the USB device (idVendor, serial), its interface, the SCSI host and device.
@@ -608,6 +608,14 @@ TEST(SgioNodes, TheUsbSerialIsTheUsbDevicesAboveTheScsiDevice) {
     std::filesystem::create_directory_symlink(scsi, sys / "block/sdd/device");
     EXPECT_EQ(UsbSerialOfNode("/dev/sg3", sys.string()), "AB12CD");
     EXPECT_EQ(UsbSerialOfNode("/dev/sdd", sys.string()), "AB12CD");
+    // The port it is plugged into is the USB device's name; the generic and the disk node of one
+    // device lead to one SCSI device, one stick.
+    EXPECT_EQ(UsbPortOfNode("/dev/sg3", sys.string()), "1-2");
+    EXPECT_EQ(UsbPortOfNode("/dev/sdd", sys.string()), "1-2");
+    EXPECT_EQ(ScsiDeviceOfNode("/dev/sg3", sys.string()),
+              std::filesystem::canonical(scsi).string());
+    EXPECT_EQ(ScsiDeviceOfNode("/dev/sdd", sys.string()),
+              ScsiDeviceOfNode("/dev/sg3", sys.string()));
     // A disk that is not on USB, a node sysfs does not know, and a simulated node.
     const std::filesystem::path ata = sys / "devices/pci0000:00/ata1/host0/target0:0:0/0:0:0:0";
     std::filesystem::create_directories(ata);
@@ -616,6 +624,10 @@ TEST(SgioNodes, TheUsbSerialIsTheUsbDevicesAboveTheScsiDevice) {
     EXPECT_EQ(UsbSerialOfNode("/dev/sg0", sys.string()), "");
     EXPECT_EQ(UsbSerialOfNode("/dev/sg9", sys.string()), "");
     EXPECT_EQ(UsbSerialOfNode("sim:E", sys.string()), "");
+    EXPECT_EQ(UsbPortOfNode("/dev/sg0", sys.string()), "");
+    EXPECT_NE(ScsiDeviceOfNode("/dev/sg0", sys.string()),
+              ScsiDeviceOfNode("/dev/sg3", sys.string()));
+    EXPECT_EQ(ScsiDeviceOfNode("/dev/sg9", sys.string()), "");  // sysfs cannot tell
 }
 
 TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {

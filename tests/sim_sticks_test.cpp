@@ -322,6 +322,25 @@ class SimPortTest : public ::testing::Test {
     }
 };
 
+// "sim:E" and "sim:s1" of one unit are one stick; each place knows the reader it is on, and the
+// serial number that reader announces.
+TEST_F(SimPortTest, AUnitNamedByNodeAnswersToItsDriveLetterToo) {
+    const auto bus = ParseOk(
+        "reader serial=X1\nunit DS drive=E node=s1\nbanks 73\n"
+        "reader serial=X2\nunit DS node=s2\nbanks 73\n");
+    ASSERT_TRUE(bus);
+    sim::SimPort port(*bus);
+    ASSERT_EQ(2u, port.PlaceCount());
+    EXPECT_EQ("sim:s1", port.PlaceName(0));
+    EXPECT_EQ(0u, port.FindPlace("sim:E"));
+    EXPECT_EQ(0u, port.FindPlace("sim:s1"));
+    EXPECT_EQ(port.PlaceCount(), port.FindPlace("sim:F"));
+    ASSERT_NE(nullptr, port.DeviceAt(1));
+    EXPECT_EQ("X1", port.DeviceAt(0)->Serial());
+    EXPECT_EQ("X2", port.DeviceAt(1)->Serial());
+    EXPECT_EQ(nullptr, port.DeviceAt(2));
+}
+
 TEST_F(SimPortTest, EveryUnitIsAPlaceLetteredFirstThenInDescriptionOrder) {
     // 30 sticks without letters, a card reader with letters, a foreign disk by address only.
     const auto bus =
