@@ -1,11 +1,13 @@
 #include "cli/history_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -182,6 +184,27 @@ std::string Seconds(int milliseconds) {
     return text;
 }
 
+// Makes the database's file before SQLite opens it, when it is not there: readable by its owner
+// alone, and handed to `owner` when one is given (SQLite, run as root, gives its journal and
+// shared-memory files the owner of the database's file). A file that is there is left as it is.
+bool MakeOwnedFile(const std::string& path, const std::optional<FileOwner>& owner,
+                   std::string* reason) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) return true;
+        *reason = "the history " + path + " cannot be made (" + std::strerror(errno) + ")";
+        return false;
+    }
+    const bool handed = !owner || ::fchown(fd, owner->uid, owner->gid) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!handed) {
+        *reason =
+            "the history " + path + " cannot be given to its user (" + std::strerror(error) + ")";
+    }
+    return handed;
+}
+
 HistoryEntry ReadRun(const Statement& s) {
     HistoryEntry e;
     int c = 0;
@@ -254,22 +277,23 @@ HistoryStore::HistoryStore(std::string path, std::unique_ptr<Database> db, int w
 HistoryStore::~HistoryStore() = default;
 
 std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::string* reason,
-                                                 int waitMilliseconds) {
-    namespace fs = std::filesystem;
+                                                 int waitMilliseconds,
+                                                 const std::optional<FileOwner>& owner) {
     try {
-        const fs::path folder = fs::path(path).parent_path();
-        if (!folder.empty()) {
-            std::error_code failure;
-            if (fs::create_directories(folder, failure)) ::chmod(folder.c_str(), 0700);
-            if (failure) {
-                *reason = "the history's folder " + folder.string() + " cannot be made (" +
-                          failure.message() + ")";
+        const std::size_t slash = path.find_last_of('/');
+        if (slash != std::string::npos && slash > 0) {
+            std::string why;
+            if (!MakeFolders(path.substr(0, slash), &why, owner)) {
+                *reason = "the history's folder cannot be made: " + why;
                 return nullptr;
             }
         }
+        if (!MakeOwnedFile(path, owner, reason)) return nullptr;
         auto db = std::make_unique<Database>();
-        int code = sqlite3_open_v2(path.c_str(), &db->handle,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        // Never through a link: the database is opened as every output is.
+        int code = sqlite3_open_v2(
+            path.c_str(), &db->handle,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (code != SQLITE_OK) {
             *reason = db->Trouble(path, code, waitMilliseconds);
             return nullptr;

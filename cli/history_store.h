@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/output_file.h"
+
 // Every run of `format` and `check` on this machine, kept in a SQLite database in the user's
 // state folder, so that a stick that comes back is known by what happened to it before.
 //
@@ -78,9 +80,11 @@ class HistoryStore {
     static constexpr int kDefaultWaitMilliseconds = 10000;
 
     // Opens the database at `path`, making it (and its folder, for its owner only) when it is
-    // not there. nullptr with the reason when it cannot be used.
+    // not there; what is made is handed to `owner` when one is given. Never through a link.
+    // nullptr with the reason when it cannot be used.
     static std::unique_ptr<HistoryStore> Open(const std::string& path, std::string* reason,
-                                              int waitMilliseconds = kDefaultWaitMilliseconds);
+                                              int waitMilliseconds = kDefaultWaitMilliseconds,
+                                              const std::optional<FileOwner>& owner = std::nullopt);
     ~HistoryStore();
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;

@@ -311,7 +311,7 @@ TEST(HistoryStore, ANewerSchemaOrAFolderThatCannotBeMadeIsRefused) {
     const std::string file = dir.Path() + "/plain";
     std::ofstream(file) << "x";
     EXPECT_EQ(HistoryStore::Open(file + "/brevant/history.sqlite", &reason), nullptr);
-    EXPECT_EQ(reason.rfind("the history's folder " + file + "/brevant cannot be made (", 0), 0u)
+    EXPECT_EQ(reason.rfind("the history's folder cannot be made: " + file + "/brevant: ", 0), 0u)
         << reason;
 }
 
