@@ -74,15 +74,23 @@ void StationView::Show(const std::vector<StationStick>& sticks, bool force) {
         std::fflush(out_);
         return;
     }
-    said_.resize(sticks.size());
-    const bool all = force || MonotonicSeconds() - lastAll_ >= kPlainPeriodSeconds;
-    if (all) std::fprintf(out_, "%s\n", StationTotals(screen).c_str());
+    // Off a terminal each line stays where it was written: a stick's line when its phase or its
+    // result changes, and every few seconds, while sticks run, the totals and the running
+    // sticks' figures. A stick that has ended is not told again, however long the watch goes on.
+    const bool running = std::any_of(screen.begin(), screen.end(), [](const ScreenStick& s) {
+        return s.standing == StickStanding::Running;
+    });
+    const bool periodic =
+        force || (running && MonotonicSeconds() - lastAll_ >= kPlainPeriodSeconds);
+    if (periodic) std::fprintf(out_, "%s\n", StationTotals(screen).c_str());
     for (std::size_t i = 0; i < sticks.size(); ++i) {
         const std::string state = StateWord(sticks[i]);
-        if (!all && state == said_[i]) continue;
-        said_[i] = state;
+        const bool again = periodic && screen[i].standing == StickStanding::Running;
+        std::string& said = seen_[sticks[i].identity.node].said;
+        if (!again && state == said) continue;
+        said = state;
         std::fprintf(out_, "%s\n", screen[i].line.c_str());
     }
-    if (all) lastAll_ = MonotonicSeconds();
+    if (periodic) lastAll_ = MonotonicSeconds();
     std::fflush(out_);
 }

@@ -12,8 +12,8 @@
 // last one and each line is written over), never taller than the terminal so that it never
 // scrolls, fitted again whenever the terminal's size changes: a totals line, then the sticks,
 // those that failed and those that changed last kept in view when not all fit (StationFrame).
-// Off a terminal: plain lines (a stick's line when its phase changes or it ends; the totals and
-// every stick every few seconds).
+// Off a terminal: plain lines (a stick's line when its phase changes or it ends; while sticks
+// run, the totals and the running sticks every few seconds).
 class StationView {
   public:
     StationView(std::FILE* out, bool terminal);
@@ -26,6 +26,7 @@ class StationView {
     struct Seen {
         std::string state;
         std::uint64_t changed = 0;
+        std::string said;  // the state its last plain line told
     };
 
     std::FILE* out_;
@@ -35,7 +36,6 @@ class StationView {
     int columns_ = 0;
     std::map<std::string, Seen> seen_;  // by node
     std::uint64_t changes_ = 0;
-    std::vector<std::string> said_;  // each stick's last phase or result (plain)
     double lastAll_ = 0;
 };
 

@@ -131,7 +131,9 @@ TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
         ASSERT_TRUE(json["cis"]["backup_file"].is_string()) << reports[i];
         const std::string backup = json["cis"]["backup_file"];
         EXPECT_TRUE(fs::exists(backup)) << backup;
-        const std::string restore = "brevant restore-cis " + backup;
+        const std::string restore = "brevant restore-cis --simulate " + machine + " --device " +
+                                    expected[i].first + " " + backup;
+        EXPECT_EQ(json["cis"]["restore_command"], restore);
         EXPECT_NE(ReadFile(logs[i]).find(restore), std::string::npos) << logs[i];
         const std::size_t row = run.output.rfind("\n" + expected[i].first + " ");
         const std::size_t next = run.output.find("\nsim:", row + 1);
