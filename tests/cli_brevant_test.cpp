@@ -109,7 +109,8 @@ TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
     EXPECT_NE(run.output.find("Capacity after: "), std::string::npos);
     // The old pages were kept in a file before the scan.
     ASSERT_EQ(Backups().size(), 1u);
-    EXPECT_NE(run.output.find("The old CIS page and vendor page are kept in " + Backups()[0]),
+    EXPECT_NE(run.output.find("brevant: the old CIS page and vendor page are kept in " +
+                              Backups()[0] + " (--backup-dir DIR keeps them elsewhere)"),
               std::string::npos)
         << run.output;
 
@@ -851,7 +852,8 @@ TEST_F(CliFormat, BadCommandLines) {
         {"format", "--device"},
         {"format", "--device="},
         {"list", "--full"},
-        {"list", "format"},
+        {"list", "sim:E", "sim:F"},  // list looks at one node, or at all
+        {"watch", "sim:E"},
         {"format", "--yes=1"},
         {"format", "--export-image", "x.img"},  // only for the simulated disk
         {"format", "--simulate", "x.txt", "--sim-latency", "fast"},
@@ -882,11 +884,15 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
     EXPECT_EQ(bundled.exitCode, kExitComplete) << bundled.output;
     EXPECT_NE(bundled.output.find("Format: Full"), std::string::npos) << bundled.output;
 
-    // After --, a word that looks like an option is a word.
+    // After --, a word that looks like an option is a word: a device to format.
     Finished ended = RunBrevant({"format", "--yes", "--simulate", disk, "--", "--full"}, InDir());
-    EXPECT_EQ(ended.exitCode, kExitUsage);
-    EXPECT_NE(ended.output.find("format takes no argument --full"), std::string::npos)
+    EXPECT_EQ(ended.exitCode, kExitNoDisk);
+    EXPECT_NE(ended.output.find("brevant: --full: no such device"), std::string::npos)
         << ended.output;
+    Finished watched = RunBrevant({"watch", "--yes", "--simulate", disk, "--", "--full"}, InDir());
+    EXPECT_EQ(watched.exitCode, kExitUsage);
+    EXPECT_NE(watched.output.find("watch takes no argument --full"), std::string::npos)
+        << watched.output;
 
     // An option of another command is named with the command it belongs to.
     Finished misplaced = RunBrevant({"list", "-y", "--simulate", disk}, InDir());
