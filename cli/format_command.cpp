@@ -238,22 +238,25 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     report.previous = history.Previous(stick.identity);
     *ran = true;
 
-    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, true);
+    // The write-protect probe writes a sector back: a stick the station's rule may leave alone is
+    // looked at first, and probed only when it is to be formatted.
+    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, !options.retireGiven);
     if (state.ready && state.capacityRead) {
         report.capacityBeforeKnown = true;
         report.capacityBeforeSectors = state.lastBlock + 1;
     }
-    if (!state.ready || state.writeProtected) {
+    auto refuse = [&](bool ready) {
         Complain(stick.unit.node +
-                 (state.ready ? ": the stick is write-protected"
-                              : ": the stick is not ready (no medium, or it "
-                                "needs to be plugged in again)") +
+                 (ready ? ": the stick is write-protected"
+                        : ": the stick is not ready (no medium, or it needs to be plugged in "
+                          "again)") +
                  "; nothing was done");
-        report.result = state.ready ? "write-protected" : "failed";
+        report.result = ready ? "write-protected" : "failed";
         report.exitCode = kExitNoDisk;
         WriteReportFiles(options, report);
         return kExitNoDisk;
-    }
+    };
+    if (!state.ready || state.writeProtected) return refuse(state.ready);
     // A few reading commands tell a stick that announces more than its flash can hold.
     const HealthScan look = LookWithoutBlocks(kMediaUsbDisk);
     const HealthJudgement lookJudgement = JudgeHealth(HealthFactsOfScan(look));
@@ -262,13 +265,18 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
-    if (options.retireGiven && RetiredByRule(options, out, events, &report)) {
-        report.commands = CommandsSent() - commandsBefore;
-        std::fprintf(out, "Retired: %s.\n", report.message.c_str());
-        if (report.health) std::fputs(VerdictLines(*report.health).c_str(), out);
-        std::fflush(out);
-        WriteReportFiles(options, report);
-        return report.exitCode;
+    if (options.retireGiven) {
+        if (RetiredByRule(options, out, events, &report)) {
+            report.commands = CommandsSent() - commandsBefore;
+            std::fprintf(out, "Retired: %s.\n", report.message.c_str());
+            if (report.health && options.verbosity >= 0) {
+                std::fputs(VerdictLines(*report.health).c_str(), out);
+            }
+            std::fflush(out);
+            WriteReportFiles(options, report);
+            return report.exitCode;
+        }
+        if (ReaderDeviceAccess().IsWriteProtected(kMediaUsbDisk)) return refuse(true);
     }
     const bool confirmed =
         options.assumeYes ||

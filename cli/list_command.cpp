@@ -152,9 +152,15 @@ int RunListCommand(const CliOptions& options) {
             stdout);
     }
     std::fflush(stdout);
+    int code = kExitComplete;
     if (units.empty()) {
         ReportNoReader(*machine, options);
-        return kExitNoDisk;
+        code = kExitNoDisk;
     }
-    return kExitComplete;
+    std::string error;
+    if (!machine->WriteExports(options, &error)) {
+        Complain(error);
+        if (code == kExitComplete) code = kExitFailed;
+    }
+    return code;
 }

@@ -252,9 +252,9 @@ int RunWatchCommand(const CliOptions& options) {
         }
         view.Show(shown);
     }
+    // The workers' ends are drawn as everything before them: in place on a terminal.
     station.StopAll(session);
-    StationView ending(stdout, false);
-    RunToTheEnd(station, session, ending);
+    RunToTheEnd(station, session, view);
     std::printf("The watch ended.\n");
     ShowTheEnd(session);
     return session.empty() ? kExitComplete : StationExitCode(session);

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr double kPlainPeriodSeconds = 5;
-
 std::string StateWord(const StationStick& stick) {
     if (stick.status.ended) return "end " + stick.status.result;
     if (WorkerHeard(stick)) return "gone";
@@ -26,7 +24,8 @@ StickStanding StandingOf(const StationStick& stick) {
     return stick.exited ? StickStanding::Failed : StickStanding::Running;
 }
 
-StationView::StationView(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+StationView::StationView(std::FILE* out, bool terminal, double plainPeriodSeconds)
+    : out_(out), terminal_(terminal), plainPeriod_(plainPeriodSeconds) {}
 
 std::vector<ScreenStick> StationView::ScreenSticks(const std::vector<StationStick>& sticks) {
     std::vector<ScreenStick> screen;
@@ -80,8 +79,7 @@ void StationView::Show(const std::vector<StationStick>& sticks, bool force) {
     const bool running = std::any_of(screen.begin(), screen.end(), [](const ScreenStick& s) {
         return s.standing == StickStanding::Running;
     });
-    const bool periodic =
-        force || (running && MonotonicSeconds() - lastAll_ >= kPlainPeriodSeconds);
+    const bool periodic = force || (running && MonotonicSeconds() - lastAll_ >= plainPeriod_);
     if (periodic) std::fprintf(out_, "%s\n", StationTotals(screen).c_str());
     for (std::size_t i = 0; i < sticks.size(); ++i) {
         const std::string state = StateWord(sticks[i]);

@@ -16,7 +16,8 @@
 // run, the totals and the running sticks every few seconds).
 class StationView {
   public:
-    StationView(std::FILE* out, bool terminal);
+    // plainPeriodSeconds: off a terminal, how often the running sticks are told again.
+    StationView(std::FILE* out, bool terminal, double plainPeriodSeconds = 5);
     void Show(const std::vector<StationStick>& sticks, bool force = false);
 
   private:
@@ -36,6 +37,7 @@ class StationView {
     int columns_ = 0;
     std::map<std::string, Seen> seen_;  // by node
     std::uint64_t changes_ = 0;
+    double plainPeriod_;
     double lastAll_ = 0;
 };
 

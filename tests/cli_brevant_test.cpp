@@ -196,6 +196,13 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
 
     // Block 0 (the old CIS page's) was erased during the scan, and written back at the stop.
     std::string trace = ReadFile(Path("trace.txt"));
+    // The summary says how many blocks the run erased: as many as the stick was told to erase.
+    const int erased = Count(trace, ": F2 ");
+    EXPECT_GT(erased, 0);
+    EXPECT_NE(process.Output().find("Erased: " + std::to_string(erased) +
+                                    " blocks before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << process.Output();
     EXPECT_NE(trace.find(": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), std::string::npos);
     std::string pages = ReadFile(Path("pages.bin"));
     ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes);
@@ -233,6 +240,14 @@ TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
                               "kept in "),
               std::string::npos)
         << run.output;
+    // What the run did before the stick went, and the command that undoes it.
+    EXPECT_NE(run.output.find(" blocks before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Put them back with: brevant restore-cis --simulate " + description +
+                              " --device sim:E " + Backups()[0] + "\n"),
+              std::string::npos)
+        << run.output;
     EXPECT_EQ(run.output.find("complete"), std::string::npos);
 }
 
@@ -256,19 +271,6 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
 }
 
 // ---- A look that changes nothing ----
-
-// The opcodes a look may send: INQUIRY, TEST UNIT READY, REQUEST SENSE, READ CAPACITY, READ(10)
-// and the flash reads.
-bool IsReadingCommand(const std::string& traceLine) {
-    const std::size_t colon = traceLine.find(": ");
-    if (colon == std::string::npos) return false;
-    const std::string op = traceLine.substr(colon + 2, 2);
-    for (const char* allowed :
-         {"12", "00", "03", "25", "28", "C2", "FB", "F7", "C3", "E8", "F3", "FA"}) {
-        if (op == allowed) return true;
-    }
-    return false;
-}
 
 TEST_F(CliFormat, CheckSendsOnlyReadingCommandsAndTellsWhatIsThere) {
     struct Disk {

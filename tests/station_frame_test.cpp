@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/station_view.h"
+#include "tests/screen_model.h"
 
 namespace {
 
@@ -95,78 +96,6 @@ TEST(StationFrame, TheTotalsTellTheLongestTimeLeft) {
     EXPECT_EQ(StationTotals({}), "0 sticks: 0 running, 0 complete, 0 failed, 0 retired");
 }
 
-// The part of a terminal's screen the view's output touches: characters, carriage return, line
-// feed (scrolling at the bottom row), cursor up, erase to the end of the line and of the screen.
-class ScreenModel {
-  public:
-    ScreenModel(int rows, int columns)
-        : rows_(rows), columns_(columns), cells_(rows, std::string(columns, ' ')) {}
-
-    void Feed(const std::string& bytes) {
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const char c = bytes[i];
-            if (c == '\033' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
-                std::size_t j = i + 2;
-                int n = 0;
-                while (j < bytes.size() && bytes[j] >= '0' && bytes[j] <= '9') {
-                    n = n * 10 + (bytes[j++] - '0');
-                }
-                Escape(bytes[j], n);
-                i = j;
-            } else if (c == '\r') {
-                column_ = 0;
-            } else if (c == '\n') {
-                if (row_ == rows_ - 1) {
-                    cells_.erase(cells_.begin());
-                    cells_.push_back(std::string(columns_, ' '));
-                    ++scrolls;
-                } else {
-                    ++row_;
-                }
-            } else if (column_ < columns_) {
-                cells_[row_][column_++] = c;
-            } else {
-                ++wraps;
-            }
-        }
-    }
-    // The terminal got smaller: rows above the cursor go off the top as they would.
-    void Resize(int rows) {
-        const int drop = std::max(0, row_ - (rows - 1));
-        cells_.erase(cells_.begin(), cells_.begin() + drop);
-        cells_.resize(rows, std::string(columns_, ' '));
-        row_ -= drop;
-        rows_ = rows;
-    }
-    // The screen's lines, blanks at their ends dropped.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (const std::string& row : cells_) {
-            lines.push_back(row.substr(0, row.find_last_not_of(' ') + 1));
-        }
-        return lines;
-    }
-    int Row() const { return row_; }
-
-    int scrolls = 0;
-    int wraps = 0;
-
-  private:
-    void Escape(char command, int n) {
-        if (command == 'A') row_ = std::max(0, row_ - std::max(n, 1));
-        if (command == 'K') std::fill(cells_[row_].begin() + column_, cells_[row_].end(), ' ');
-        if (command == 'J') {
-            std::fill(cells_[row_].begin() + column_, cells_[row_].end(), ' ');
-            for (int r = row_ + 1; r < rows_; ++r) cells_[r].assign(columns_, ' ');
-        }
-    }
-    int rows_;
-    int columns_;
-    std::vector<std::string> cells_;
-    int row_ = 0;
-    int column_ = 0;
-};
-
 // A pseudo-terminal of a given size: the view writes to its slave, the test reads the master.
 class Pty {
   public:
@@ -210,6 +139,8 @@ class Pty {
     int master_ = -1;
     int slave_ = -1;
 };
+
+using brevant_test::ScreenModel;
 
 TEST(StationView, ThirtyTwoSticksOnATwentyRowTerminalNeverScroll) {
     constexpr int kRows = 20;
@@ -265,6 +196,50 @@ TEST(StationView, ThirtyTwoSticksOnATwentyRowTerminalNeverScroll) {
     }
     EXPECT_EQ(lines[10], "... 23 more: 23 complete");
     EXPECT_EQ(screen.Row(), 11);
+}
+
+// Off a terminal every line stays: a stick that has ended is told once, however long a watch
+// goes on after it; while sticks run, the totals and their figures come again.
+TEST(StationView, OffATerminalAStickThatEndedIsToldOnce) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    std::vector<StationStick> sticks(3);
+    for (std::size_t i = 0; i < sticks.size(); ++i) {
+        sticks[i].identity.node = "sim:s" + std::to_string(i + 1);
+        sticks[i].status.totalBlocks = 1024;
+        sticks[i].status.phase = "scan";
+    }
+    sticks[0].status.ended = true;
+    sticks[0].status.result = "complete";
+    // No pause between the plain lines: every look is one at which they would be due.
+    StationView view(out, false, 0);
+    for (int look = 0; look < 10; ++look) view.Show(sticks);
+    sticks[1].status.ended = true;
+    sticks[1].status.result = "removed";
+    sticks[2].status.ended = true;
+    sticks[2].status.result = "complete";
+    for (int look = 0; look < 10; ++look) view.Show(sticks);
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    std::fclose(out);
+    auto count = [&text](const std::string& what) {
+        int n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("sim:s1  complete"), 1) << text;
+    EXPECT_EQ(count("sim:s2  removed"), 1) << text;
+    EXPECT_EQ(count("sim:s3  complete"), 1) << text;
+    // While two ran, each look told them and the totals again; none once all had ended.
+    EXPECT_EQ(count("3 sticks: 2 running"), 10) << text;
+    EXPECT_EQ(count("sim:s2    0%"), 10) << text;
+    EXPECT_EQ(count("3 sticks: 0 running"), 0) << text;
 }
 
 }  // namespace
