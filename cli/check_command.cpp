@@ -1,5 +1,4 @@
 // brevant check: a look at a stick's health that changes nothing on it.
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -12,7 +11,6 @@
 #include "cli/machine.h"
 #include "cli/monotonic_clock.h"
 #include "cli/progress_stream.h"
-#include "cli/progress_view.h"
 #include "cli/report_files.h"
 #include "cli/run_history.h"
 #include "cli/run_report.h"
@@ -68,20 +66,9 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     report.previous = history.Previous(stick.identity);
 
     InstallStopSignals();
-    const bool quiet = options.verbosity < 0 || options.json || options.progressJson;
-    ProgressView view(out, ::isatty(::fileno(out)) == 1, quiet);
     ProgressEvents events(options.progressJson ? stdout : nullptr);
-    const HealthScan scan = ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all) {
-        ProgressFigures figures;
-        figures.blocksDone = done;
-        figures.totalBlocks = all;
-        figures.elapsedSeconds = SecondsSince(started);
-        figures.phase = "look";
-        view.Update(figures, done == all);
-        events.Progress(figures, done == all);
-        return StopSignalCount() == 0;
-    });
-    view.Break();
+    const HealthScan scan = LookAtEveryBlock(
+        out, options.verbosity < 0 || options.json || options.progressJson, events);
 
     FillCheckReport(scan, &report);
     report.health = JudgeHealth(HealthFactsOfScan(scan));

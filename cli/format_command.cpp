@@ -171,19 +171,8 @@ AnnouncedSizes AnnouncedBy(const HealthScan& look) {
 bool RetiredByRule(const CliOptions& options, std::FILE* out, ProgressEvents& events,
                    RunReport* report) {
     const double started = MonotonicSeconds();
-    ProgressView view(out, ::isatty(::fileno(out)) == 1,
-                      options.verbosity < 0 || options.json || options.progressJson);
-    const HealthScan scan = ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all) {
-        ProgressFigures figures;
-        figures.blocksDone = done;
-        figures.totalBlocks = all;
-        figures.elapsedSeconds = MonotonicSeconds() - started;
-        figures.phase = "look";
-        view.Update(figures, done == all);
-        events.Progress(figures, done == all);
-        return StopSignalCount() == 0;
-    });
-    view.Break();
+    const HealthScan scan = LookAtEveryBlock(
+        out, options.verbosity < 0 || options.json || options.progressJson, events);
     if (!scan.banksKnown || scan.stopped) return false;  // the format finds out for itself
     std::uint32_t bad = 0;
     for (const BankRecord& bank : scan.banks) bad += static_cast<std::uint32_t>(bank.bad.size());
@@ -284,6 +273,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     if (!confirmed || (!options.assumeYes && StopSignalCount() != 0)) {
         std::fprintf(out, "Nothing was changed.\n");
         *ran = false;
+        report.result = "cancelled";
         return kExitCancelled;
     }
 

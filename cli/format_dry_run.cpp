@@ -2,7 +2,6 @@
 // alone. The stick is identified and looked at as check looks at it; nothing is written, erased,
 // marked or filled, and no write-protect probe is made (it writes a sector back).
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -14,9 +13,7 @@
 #include "cli/health_text.h"
 #include "cli/history_text.h"
 #include "cli/machine.h"
-#include "cli/monotonic_clock.h"
 #include "cli/output_file.h"
-#include "cli/progress_view.h"
 #include "cli/run_history.h"
 #include "cli/run_summary.h"
 #include "cli/state_folder.h"
@@ -110,19 +107,8 @@ int RunFormatDryRun(const CliOptions& options, const FormatSettings& /*settings*
         RunHistory history;
         const std::optional<HistoryEntry> previous = history.Previous(id);
         InstallStopSignals();
-        const double started = MonotonicSeconds();
-        ProgressView view(stdout, ::isatty(STDOUT_FILENO) == 1, options.verbosity < 0);
-        const HealthScan scan =
-            ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all) {
-                ProgressFigures figures;
-                figures.blocksDone = done;
-                figures.totalBlocks = all;
-                figures.elapsedSeconds = MonotonicSeconds() - started;
-                figures.phase = "look";
-                view.Update(figures, done == all);
-                return StopSignalCount() == 0;
-            });
-        view.Break();
+        ProgressEvents none;
+        const HealthScan scan = LookAtEveryBlock(stdout, options.verbosity < 0, none);
         const HealthJudgement judgement = JudgeHealth(HealthFactsOfScan(scan));
         std::string text = CheckSummary(scan, judgement) + PreviousRunText(previous) + "\n";
         const std::string counterfeit = CounterfeitText(judgement);

@@ -1,8 +1,12 @@
 #include "cli/health_text.h"
 
-#include <cstdio>
+#include <unistd.h>
 
+#include "cli/monotonic_clock.h"
+#include "cli/progress_view.h"
 #include "cli/run_summary.h"
+#include "cli/stop_signals.h"
+#include "reader/media_type.h"
 
 namespace {
 
@@ -52,6 +56,23 @@ std::string FlashLine(const HealthJudgement& j) {
 }
 
 }  // namespace
+
+HealthScan LookAtEveryBlock(std::FILE* out, bool quiet, ProgressEvents& events) {
+    const double started = MonotonicSeconds();
+    ProgressView view(out, ::isatty(::fileno(out)) == 1, quiet);
+    const HealthScan scan = ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all) {
+        ProgressFigures figures;
+        figures.blocksDone = done;
+        figures.totalBlocks = all;
+        figures.elapsedSeconds = MonotonicSeconds() - started;
+        figures.phase = "look";
+        view.Update(figures, done == all);
+        events.Progress(figures, done == all);
+        return StopSignalCount() == 0;
+    });
+    view.Break();
+    return scan;
+}
 
 void FillCheckReport(const HealthScan& scan, RunReport* report) {
     report->record.banks = scan.banks;

@@ -98,10 +98,11 @@ std::vector<std::string> NodesOf(const std::vector<StationStick>& sticks) {
 }  // namespace
 
 int RunStationFormat(const CliOptions& options) {
-    if (options.json || !options.reportPath.empty() || !options.mapPath.empty()) {
+    if (options.json || options.progressJson || !options.reportPath.empty() ||
+        !options.mapPath.empty()) {
         Complain(
-            "--report, --map and --json are for one stick: with several, --report-dir DIR "
-            "gets a report of each");
+            "--report, --map, --json and --progress json are for one stick: with several, "
+            "--report-dir DIR gets a report of each");
         return kExitUsage;
     }
     std::string settingsPath;
