@@ -5,8 +5,6 @@
 #include <sstream>
 #include <vector>
 
-#include "format/fat_label.h"
-
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
 #endif
@@ -525,6 +523,18 @@ std::string UsageLine(const CommandEntry& command) {
 }
 
 }  // namespace
+
+FatLabel VolumeLabelOf(const CliOptions& options) {
+    FatLabel label = NoNameLabel();
+    std::string reason;
+    if (!options.label.empty()) ParseFatLabel(options.label, &label, &reason);
+    return label;
+}
+
+std::string LabelText(const FatLabel& label) {
+    const std::string text(label.begin(), label.end());
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
 
 std::string CommandName(CliCommand command) {
     for (const CommandEntry& entry : kCommands) {

@@ -5,6 +5,7 @@
 
 #include "cli/retire_rule.h"
 #include "core/format_types.h"
+#include "format/fat_label.h"
 
 // The command line of `brevant`, parsed.
 enum class CliCommand { None, Help, Version, List, Format, Check, RestoreCis, Watch, History };
@@ -50,6 +51,11 @@ struct CliOptions {
 // reason that names the offending argument.
 bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
                       std::string* error);
+
+// The volume label --label asks for (checked when the command line was read); "NO NAME" for
+// none. And a label's text without the blanks that pad it.
+FatLabel VolumeLabelOf(const CliOptions& options);
+std::string LabelText(const FatLabel& label);
 
 // The command's name as typed ("format"), or "" for none.
 std::string CommandName(CliCommand command);

@@ -143,19 +143,6 @@ DamagedAnswer DamagedAnswerOf(const CliOptions& options) {
     return options.assumeYes ? DamagedAnswer::Abort : DamagedAnswer::Ask;
 }
 
-// The label the volume gets, from --label (checked when the command line was read).
-FatLabel LabelOf(const CliOptions& options) {
-    FatLabel label = NoNameLabel();
-    std::string reason;
-    if (!options.label.empty()) ParseFatLabel(options.label, &label, &reason);
-    return label;
-}
-
-std::string LabelText(const FatLabel& label) {
-    std::string text(label.begin(), label.end());
-    return text.substr(0, text.find_last_not_of(' ') + 1);
-}
-
 // The sizes the stick announces, from a look before the run: the verdict at its end holds them
 // against the flash the run found.
 AnnouncedSizes AnnouncedBy(const HealthScan& look) {
@@ -197,11 +184,12 @@ void ShowStick(const CliOptions& options, const ChosenStick& stick, const RunRep
                                  ? SizeText(report.capacityBeforeSectors)
                                  : std::string("not formatted (no size reported)");
     const DeviceIdentity& id = stick.identity;
-    std::fprintf(out, "Device: %s  %s %s %s%s\nCapacity: %s\nFormat: %s%s\n", id.node.c_str(),
-                 id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
-                 id.serial.empty() ? "" : ("  serial " + id.serial).c_str(), size.c_str(),
-                 options.mode == FormatMode::Full ? "Full" : "Quick",
-                 options.label.empty() ? "" : (", label " + LabelText(LabelOf(options))).c_str());
+    std::fprintf(
+        out, "Device: %s  %s %s %s%s\nCapacity: %s\nFormat: %s%s\n", id.node.c_str(),
+        id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
+        id.serial.empty() ? "" : ("  serial " + id.serial).c_str(), size.c_str(),
+        options.mode == FormatMode::Full ? "Full" : "Quick",
+        options.label.empty() ? "" : (", label " + LabelText(VolumeLabelOf(options))).c_str());
     std::fprintf(out, "%s\n", PreviousRunText(report.previous).c_str());
     const std::string counterfeit = CounterfeitText(look);
     if (!counterfeit.empty()) std::fprintf(out, "Warning: %s\n", counterfeit.c_str());
@@ -295,7 +283,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
                     DamagedAnswerOf(options), keep);
     run.SetEventsOut(options.progressJson ? stdout : nullptr);
-    run.SetLabel(LabelOf(options));
+    run.SetLabel(VolumeLabelOf(options));
     if (options.verbosity >= 1) run.SetDetailOut(stderr);
     if (options.verbosity < 0) run.SetQuiet();
     if (showProgress) {
@@ -309,7 +297,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     run.EndProgressLine();
 
     report.elapsedSeconds = run.ElapsedSeconds();
-    AddRecord(&report, run.Record(), run.RunMessage(), LabelText(LabelOf(options)));
+    AddRecord(&report, run.Record(), run.RunMessage(), LabelText(VolumeLabelOf(options)));
     report.backupFile = run.BackupFile();
     if (PagesLost(report) && !report.backupFile.empty()) {
         report.restoreCommand = RestoreCommandLine(options, stick.unit.node, report.backupFile);

@@ -75,7 +75,7 @@ std::string WouldDo(const CliOptions& options, const HealthScan& scan,
         text += "It would write a new CIS page and an empty FAT" +
                 std::string(volume.fatType == FatType::Fat16 ? "16" : "12") + " volume of " +
                 SizeText(volume.volumeSectors) +
-                (options.label.empty() ? "" : ", label " + options.label) +
+                (options.label.empty() ? "" : ", label " + LabelText(VolumeLabelOf(options))) +
                 (options.mode == FormatMode::Full ? " (less if the surface tests find weak blocks)"
                                                   : "") +
                 ".\n";

@@ -60,16 +60,18 @@ std::string FlashLine(const HealthJudgement& j) {
 HealthScan LookAtEveryBlock(std::FILE* out, bool quiet, ProgressEvents& events) {
     const double started = MonotonicSeconds();
     ProgressView view(out, ::isatty(::fileno(out)) == 1, quiet);
-    const HealthScan scan = ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all) {
-        ProgressFigures figures;
-        figures.blocksDone = done;
-        figures.totalBlocks = all;
-        figures.elapsedSeconds = MonotonicSeconds() - started;
-        figures.phase = "look";
-        view.Update(figures, done == all);
-        events.Progress(figures, done == all);
-        return StopSignalCount() == 0;
-    });
+    const HealthScan scan =
+        ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all, std::uint32_t bad) {
+            ProgressFigures figures;
+            figures.blocksDone = done;
+            figures.totalBlocks = all;
+            figures.badBlocks = bad;
+            figures.elapsedSeconds = MonotonicSeconds() - started;
+            figures.phase = "look";
+            view.Update(figures, done == all);
+            events.Progress(figures, done == all);
+            return StopSignalCount() == 0;
+        });
     view.Break();
     return scan;
 }

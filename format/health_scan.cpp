@@ -42,8 +42,7 @@ void LookAtCisPage(MediaType unit, HealthScan* scan) {
     }
 }
 
-HealthScan Look(MediaType unit, bool readBlocks,
-                const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
+HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
     HealthScan scan;
     GetSenseStatus(unit);  // clears whatever an earlier command left pending
     scan.ready = TestUnitReady(unit) == 1 || GetSenseStatus(unit) == SenseUnitAttention;
@@ -76,6 +75,7 @@ HealthScan Look(MediaType unit, bool readBlocks,
     scan.banksKnown = true;
 
     std::uint32_t done = 0;
+    std::uint32_t bad = 0;
     for (std::uint8_t bank = 0; readBlocks && bank < scan.bankCount && !scan.stopped; ++bank) {
         SelectBank(unit, bank);
         const FlashGeometry& g = *geometry[bank];
@@ -85,10 +85,11 @@ HealthScan Look(MediaType unit, bool readBlocks,
             ReadPageWithSpare(unit, block * g.pagesPerBlock, g.pagesPerBlock, page.data());
             if (!IsAllFF(&page[kBadMarkOffset], kBadMarkBytes)) {
                 record.bad.push_back(BadBlock{block, BadReason::Marked});
+                ++bad;
             } else if (HoldsData(page)) {
                 record.holdingData.push_back(block);
             }
-            if (progress && !progress(++done, total)) {
+            if (progress && !progress(++done, total, bad)) {
                 scan.stopped = true;
                 break;
             }
@@ -106,8 +107,7 @@ HealthScan Look(MediaType unit, bool readBlocks,
 
 }  // namespace
 
-HealthScan ScanHealth(MediaType unit,
-                      const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
+HealthScan ScanHealth(MediaType unit, const LookProgress& progress) {
     return Look(unit, true, progress);
 }
 

@@ -343,6 +343,23 @@ TEST_F(CliHealth, ProgressAsJsonIsOneEventALineAndEndsWithTheResult) {
     EXPECT_EQ(end["erased_blocks"], 4093);
     EXPECT_EQ(end["verdict"], "healthy");
     EXPECT_EQ(end["pages_lost"], false);
+
+    // A check's look tells the same way, with the bad blocks it has found so far.
+    Finished check = RunBrevant(
+        {"check", "--progress", "json", "--simulate", kExamples + "worn-16mb.txt"}, outputOnly);
+    EXPECT_EQ(check.exitCode, kExitWorn);
+    std::istringstream checkLines(check.output);
+    std::vector<nlohmann::json> looked;
+    for (std::string line; std::getline(checkLines, line);) {
+        looked.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    ASSERT_GE(looked.size(), 2u) << check.output;
+    const auto& last = looked[looked.size() - 2];
+    EXPECT_EQ(last["phase"], "look");
+    EXPECT_EQ(last["blocks_done"], 1024);
+    EXPECT_EQ(last["bad_blocks"], 30);
+    EXPECT_EQ(looked.back()["verdict"], "worn");
+    EXPECT_EQ(looked.back()["exit_code"], kExitWorn);
 }
 
 }  // namespace

@@ -21,17 +21,23 @@ namespace {
 using namespace brevant_test;
 namespace fs = std::filesystem;
 
-// A 64 MiB stick with three blocks marked bad, one whose erase fails (a Quick format finds it)
-// and two weak ones (only a Full format's tests find them).
-const char kShopStick[] =
-    "reader serial=SHOP64M00001\n"
+// A 16 MiB stick as it comes back run after run: three blocks marked bad and one whose erase
+// fails; the next time that one is marked too and two more fail their erase; at the check all six
+// are marked.
+const char kStickHead[] =
+    "reader serial=WEAR16M00001\n"
     "unit DS drive=E\n"
-    "banks 76\n"
+    "banks 73\n"
     "cis page=0\n"
-    "vendor-page\n"
-    "bad 0:37 0:1500 0:4095\n"
-    "erase-fails 0:812\n"
-    "stuck 0:2077 0:3001\n";
+    "vendor-page\n";
+const std::string kWearingStick = std::string(kStickHead) +
+                                  "bad 0:37 0:500 0:1000\n"
+                                  "erase-fails 0:812\n";
+const std::string kWornStick = std::string(kStickHead) +
+                               "bad 0:37 0:500 0:812 0:1000\n"
+                               "erase-fails 0:200 0:300\n";
+const std::string kMarkedStick =
+    std::string(kStickHead) + "bad 0:37 0:200 0:300 0:500 0:812 0:1000\n";
 
 // A 16 MiB stick of a station with a serial and `bad` blocks marked bad.
 std::string StationStick(const std::string& serial, int node, int bad) {
@@ -67,25 +73,25 @@ class CliHistory : public CliTest {
 };
 
 TEST_F(CliHistory, TwoFormatsAndACheckOfOneStickAreThreeRunsWithTheirCounts) {
-    const std::string machine = Describe("shop.txt", kShopStick);
-    // The stick outlives each process, as a real one does between runs.
-    setenv("BREVANT_SIM_STATE", Path("shop.state").c_str(), 1);
-    Finished quick = RunBrevant({"format", "--yes", "--simulate", machine}, InDir());
-    ASSERT_EQ(quick.exitCode, kExitComplete) << quick.output;
-    EXPECT_NE(quick.output.find("Previous run: none recorded\n"), std::string::npos)
-        << quick.output;
-    Finished full = RunBrevant({"format", "--full", "--yes", "--simulate", machine}, InDir());
-    ASSERT_EQ(full.exitCode, kExitComplete) << full.output;
+    Finished first = RunBrevant(
+        {"format", "--yes", "--simulate", Describe("wearing.txt", kWearingStick)}, InDir());
+    ASSERT_EQ(first.exitCode, kExitComplete) << first.output;
+    EXPECT_NE(first.output.find("Previous run: none recorded\n"), std::string::npos)
+        << first.output;
+    Finished second =
+        RunBrevant({"format", "--yes", "--simulate", Describe("worn.txt", kWornStick)}, InDir());
+    ASSERT_EQ(second.exitCode, kExitComplete) << second.output;
     // Each run shows the stick's count at the run before.
-    EXPECT_NE(full.output.find("Previous run: 4 bad blocks (format, "), std::string::npos)
-        << full.output;
-    Finished check = RunBrevant({"check", "--simulate", machine, "--json"}, InDir());
+    EXPECT_NE(second.output.find("Previous run: 4 bad blocks (format, "), std::string::npos)
+        << second.output;
+    Finished check = RunBrevant(
+        {"check", "--simulate", Describe("marked.txt", kMarkedStick), "--json"}, InDir());
     ASSERT_EQ(check.exitCode, kExitComplete) << check.output;
     const auto report = nlohmann::json::parse(check.output.substr(check.output.find('{')));
     EXPECT_EQ(report["previous_run"]["bad_blocks"], 6);
     EXPECT_EQ(report["previous_run"]["command"], "format");
 
-    const auto history = History("SHOP64M00001");
+    const auto history = History("WEAR16M00001");
     const auto& runs = history["runs"];
     ASSERT_EQ(runs.size(), 3u) << history.dump(2);
     // Newest first, each with its bad blocks and their growth since the run before.
@@ -94,29 +100,33 @@ TEST_F(CliHistory, TwoFormatsAndACheckOfOneStickAreThreeRunsWithTheirCounts) {
     EXPECT_EQ(runs[0]["growth"], 0);
     EXPECT_EQ(runs[0]["verdict"], "healthy");
     EXPECT_EQ(runs[1]["command"], "format");
-    EXPECT_EQ(runs[1]["mode"], "full");
+    EXPECT_EQ(runs[1]["mode"], "quick");
     EXPECT_EQ(runs[1]["bad_blocks"], 6);
     EXPECT_EQ(runs[1]["growth"], 2);
-    EXPECT_EQ(runs[2]["mode"], "quick");
+    EXPECT_EQ(runs[2]["command"], "format");
     EXPECT_EQ(runs[2]["bad_blocks"], 4);
     EXPECT_TRUE(runs[2]["growth"].is_null());
     for (const auto& run : runs) {
-        EXPECT_EQ(run["stick"], "SHOP64M00001");
+        EXPECT_EQ(run["stick"], "WEAR16M00001");
         EXPECT_EQ(run["result"], "complete");
         EXPECT_TRUE(run["whole"]);
     }
-    // The reasons of the bad blocks, bank by bank.
-    std::set<std::string> reasons;
-    for (const auto& bad : runs[1]["banks"][0]["bad"]) reasons.insert(bad["reason"]);
-    EXPECT_EQ(reasons, (std::set<std::string>{"marked", "pattern-0x55"}));
+    // The bad blocks of each run, with their reasons.
+    std::set<std::string> bad;
+    for (const auto& block : runs[1]["banks"][0]["bad"]) {
+        bad.insert(std::to_string(block["block"].get<int>()) + " " +
+                   block["reason"].get<std::string>());
+    }
+    EXPECT_EQ(bad, (std::set<std::string>{"37 marked", "500 marked", "1000 marked", "812 marked",
+                                          "200 erase", "300 erase"}));
     EXPECT_TRUE(runs[2]["backup_file"].is_string());
     EXPECT_TRUE(runs[0]["backup_file"].is_null());
 
     // The same as a table for a person.
-    Finished table = RunBrevant({"history", "SHOP64M00001"}, InDir());
+    Finished table = RunBrevant({"history", "WEAR16M00001"}, InDir());
     EXPECT_EQ(table.exitCode, kExitComplete);
-    EXPECT_EQ(Count(table.output, "SHOP64M00001"), 3) << table.output;
-    EXPECT_NE(table.output.find("format full  complete             6     +2  healthy"),
+    EXPECT_EQ(Count(table.output, "WEAR16M00001"), 3) << table.output;
+    EXPECT_NE(table.output.find("format quick complete             6     +2  healthy"),
               std::string::npos)
         << table.output;
     EXPECT_EQ(History("NO-SUCH-STICK")["runs"].size(), 0u);
@@ -145,7 +155,7 @@ TEST_F(CliHistory, SixteenWorkersWritingAtOnceLoseNoRun) {
 TEST_F(CliHistory, ADamagedHistoryIsWarnedOfAndTheFormatStillRuns) {
     fs::create_directories(Path("state/brevant"));
     WriteFile(HistoryFile(), std::string(8192, 'x'));
-    const std::string machine = Describe("shop.txt", kShopStick);
+    const std::string machine = Describe("wearing.txt", kWearingStick);
     Brevant::Options errorsOnly = InDir();
     errorsOnly.errorsOnly = true;
     Finished format = RunBrevant({"format", "--yes", "--simulate", machine}, errorsOnly);
@@ -230,8 +240,8 @@ TEST_F(CliHistory, UnderSudoTheStateIsTheInvokingUsers) {
     setenv("SUDO_GID", "65534", 1);
     Brevant::Options errorsOnly = InDir();
     errorsOnly.errorsOnly = true;
-    Finished format =
-        RunBrevant({"format", "--yes", "--simulate", Describe("shop.txt", kShopStick)}, errorsOnly);
+    Finished format = RunBrevant(
+        {"format", "--yes", "--simulate", Describe("wearing.txt", kWearingStick)}, errorsOnly);
     ASSERT_EQ(format.exitCode, kExitComplete) << format.output;
     ASSERT_EQ(Backups().size(), 1u);
     // Where the pages went is said on standard error, with the way to choose another place.
@@ -272,8 +282,8 @@ TEST_F(CliHistory, UnderSudoTheStateIsTheInvokingUsers) {
     WriteFile(Path("plain"), "x");
     Brevant::Options outputOnly = InDir();
     outputOnly.outputOnly = true;
-    const std::vector<std::string> args = {"format",         "--yes",        "--simulate",
-                                           Path("shop.txt"), "--backup-dir", Path("plain/cis")};
+    const std::vector<std::string> args = {
+        "format", "--yes", "--simulate", Path("wearing.txt"), "--backup-dir", Path("plain/cis")};
     EXPECT_EQ(RunBrevant(args, outputOnly).output, "");
     Finished refused = RunBrevant(args, errorsOnly);
     EXPECT_EQ(refused.exitCode, kExitUsage);
