@@ -13,7 +13,9 @@
 #include "cli/machine.h"
 #include "cli/output_file.h"
 #include "cli/prompt.h"
+#include "cli/run_history.h"
 #include "cli/settings_check.h"
+#include "cli/state_folder.h"
 #include "cli/station.h"
 #include "cli/station_view.h"
 #include "cli/stick_choice.h"
@@ -37,9 +39,13 @@ bool CheckInputs(const CliOptions& options, std::string* settingsPath) {
         options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     for (const std::string* folder : {&options.reportDir, &backups}) {
         std::string reason;
-        if (!folder->empty() &&
-            (!MakeFolders(*folder, &reason) || !CheckOutputFolder(*folder, &reason))) {
-            Complain(reason + "; nothing was done");
+        if (!folder->empty() && (!MakeFolders(*folder, &reason, OwnerOfStateFiles(*folder)) ||
+                                 !CheckOutputFolder(*folder, &reason))) {
+            Complain(reason +
+                     (folder == &backups ? "; the old CIS pages cannot be kept there "
+                                           "(--backup-dir DIR names another folder)"
+                                         : std::string()) +
+                     "; nothing was done");
             return false;
         }
     }
@@ -92,10 +98,11 @@ std::vector<std::string> NodesOf(const std::vector<StationStick>& sticks) {
 }  // namespace
 
 int RunStationFormat(const CliOptions& options) {
-    if (options.json || !options.reportPath.empty() || !options.mapPath.empty()) {
+    if (options.json || options.progressJson || !options.reportPath.empty() ||
+        !options.mapPath.empty()) {
         Complain(
-            "--report, --map and --json are for one stick: with several, --report-dir DIR "
-            "gets a report of each");
+            "--report, --map, --json and --progress json are for one stick: with several, "
+            "--report-dir DIR gets a report of each");
         return kExitUsage;
     }
     std::string settingsPath;
@@ -137,14 +144,20 @@ int RunStationFormat(const CliOptions& options) {
         ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
+    RunHistory history;
+    for (StationStick& stick : sticks) LookCloser(*machine, history, &stick);
     std::printf("%zu stick(s) to format (%s):\n", sticks.size(),
                 options.mode == FormatMode::Full ? "full" : "quick");
     for (const StationStick& stick : sticks) {
         const DeviceIdentity& id = stick.identity;
-        std::printf("  %s  %s %s %s%s  %s\n", id.node.c_str(), id.vendor.c_str(),
+        const std::string last = stick.previousBad
+                                     ? "  last run " + std::to_string(*stick.previousBad) + " bad"
+                                     : std::string();
+        std::printf("  %s  %s %s %s%s  %s%s\n", id.node.c_str(), id.vendor.c_str(),
                     id.product.c_str(), id.revision.c_str(),
                     id.serial.empty() ? "" : ("  serial " + id.serial).c_str(),
-                    stick.sizeText.c_str());
+                    stick.sizeText.c_str(), last.c_str());
+        if (!stick.counterfeit.empty()) std::printf("    %s\n", stick.counterfeit.c_str());
     }
     InstallStopSignals();
     if (!options.assumeYes &&
@@ -184,6 +197,7 @@ int RunWatchCommand(const CliOptions& options) {
     std::vector<StationStick> session;  // every stick of the session, in the order it came
     std::vector<std::string> present;   // the nodes of sticks there now
     Station station(options, settingsPath);
+    RunHistory history;
     StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
     bool first = true;
     for (int look = 0; StopSignalCount() == 0; ++look) {
@@ -200,13 +214,19 @@ int RunWatchCommand(const CliOptions& options) {
                 Complain("the SCSI transport cannot start");
                 return kExitFailed;
             }
-            machine.reset();
-            std::vector<std::string> now = NodesOf(found);
-            now.insert(now.end(), busy.begin(), busy.end());
+            std::vector<StationStick> fresh;  // the sticks plugged in since the last look
             for (StationStick& stick : found) {
                 const std::string& node = stick.identity.node;
                 if (std::find(present.begin(), present.end(), node) != present.end()) continue;
                 if (first && !options.allPresent) continue;  // there before the watch began
+                LookCloser(*machine, history, &stick);
+                fresh.push_back(stick);
+            }
+            machine.reset();
+            std::vector<std::string> now = NodesOf(found);
+            now.insert(now.end(), busy.begin(), busy.end());
+            for (StationStick& stick : fresh) {
+                const std::string& node = stick.identity.node;
                 session.push_back(stick);
                 if (!station.Start(&session.back(), &error)) {
                     Complain(node + ": " + error);
@@ -233,9 +253,9 @@ int RunWatchCommand(const CliOptions& options) {
         }
         view.Show(shown);
     }
+    // The workers' ends are drawn as everything before them: in place on a terminal.
     station.StopAll(session);
-    StationView ending(stdout, false);
-    RunToTheEnd(station, session, ending);
+    RunToTheEnd(station, session, view);
     std::printf("The watch ended.\n");
     ShowTheEnd(session);
     return session.empty() ? kExitComplete : StationExitCode(session);

@@ -66,5 +66,8 @@ struct RunRecord {
     std::uint32_t volumeSectors = 0;
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
+    // Blocks the run erased, or tried to, or wrote test patterns into: what they held is gone,
+    // whether or not the run completed.
+    std::uint32_t erasedBlocks = 0;
     RunEnd end = RunEnd::NotStarted;
 };

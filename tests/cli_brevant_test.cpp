@@ -109,7 +109,8 @@ TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
     EXPECT_NE(run.output.find("Capacity after: "), std::string::npos);
     // The old pages were kept in a file before the scan.
     ASSERT_EQ(Backups().size(), 1u);
-    EXPECT_NE(run.output.find("The old CIS page and vendor page are kept in " + Backups()[0]),
+    EXPECT_NE(run.output.find("brevant: the old CIS page and vendor page are kept in " +
+                              Backups()[0] + " (--backup-dir DIR keeps them elsewhere)"),
               std::string::npos)
         << run.output;
 
@@ -195,6 +196,13 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
 
     // Block 0 (the old CIS page's) was erased during the scan, and written back at the stop.
     std::string trace = ReadFile(Path("trace.txt"));
+    // The summary says how many blocks the run erased: as many as the stick was told to erase.
+    const int erased = Count(trace, ": F2 ");
+    EXPECT_GT(erased, 0);
+    EXPECT_NE(process.Output().find("Erased: " + std::to_string(erased) +
+                                    " blocks before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << process.Output();
     EXPECT_NE(trace.find(": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), std::string::npos);
     std::string pages = ReadFile(Path("pages.bin"));
     ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes);
@@ -232,6 +240,14 @@ TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
                               "kept in "),
               std::string::npos)
         << run.output;
+    // What the run did before the stick went, and the command that undoes it.
+    EXPECT_NE(run.output.find(" blocks before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Put them back with: brevant restore-cis --simulate " + description +
+                              " --device sim:E " + Backups()[0] + "\n"),
+              std::string::npos)
+        << run.output;
     EXPECT_EQ(run.output.find("complete"), std::string::npos);
 }
 
@@ -255,19 +271,6 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
 }
 
 // ---- A look that changes nothing ----
-
-// The opcodes a look may send: INQUIRY, TEST UNIT READY, REQUEST SENSE, READ CAPACITY, READ(10)
-// and the flash reads.
-bool IsReadingCommand(const std::string& traceLine) {
-    const std::size_t colon = traceLine.find(": ");
-    if (colon == std::string::npos) return false;
-    const std::string op = traceLine.substr(colon + 2, 2);
-    for (const char* allowed :
-         {"12", "00", "03", "25", "28", "C2", "FB", "F7", "C3", "E8", "F3", "FA"}) {
-        if (op == allowed) return true;
-    }
-    return false;
-}
 
 TEST_F(CliFormat, CheckSendsOnlyReadingCommandsAndTellsWhatIsThere) {
     struct Disk {
@@ -851,7 +854,8 @@ TEST_F(CliFormat, BadCommandLines) {
         {"format", "--device"},
         {"format", "--device="},
         {"list", "--full"},
-        {"list", "format"},
+        {"list", "sim:E", "sim:F"},  // list looks at one node, or at all
+        {"watch", "sim:E"},
         {"format", "--yes=1"},
         {"format", "--export-image", "x.img"},  // only for the simulated disk
         {"format", "--simulate", "x.txt", "--sim-latency", "fast"},
@@ -882,11 +886,15 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
     EXPECT_EQ(bundled.exitCode, kExitComplete) << bundled.output;
     EXPECT_NE(bundled.output.find("Format: Full"), std::string::npos) << bundled.output;
 
-    // After --, a word that looks like an option is a word.
+    // After --, a word that looks like an option is a word: a device to format.
     Finished ended = RunBrevant({"format", "--yes", "--simulate", disk, "--", "--full"}, InDir());
-    EXPECT_EQ(ended.exitCode, kExitUsage);
-    EXPECT_NE(ended.output.find("format takes no argument --full"), std::string::npos)
+    EXPECT_EQ(ended.exitCode, kExitNoDisk);
+    EXPECT_NE(ended.output.find("brevant: --full: no such device"), std::string::npos)
         << ended.output;
+    Finished watched = RunBrevant({"watch", "--yes", "--simulate", disk, "--", "--full"}, InDir());
+    EXPECT_EQ(watched.exitCode, kExitUsage);
+    EXPECT_NE(watched.output.find("watch takes no argument --full"), std::string::npos)
+        << watched.output;
 
     // An option of another command is named with the command it belongs to.
     Finished misplaced = RunBrevant({"list", "-y", "--simulate", disk}, InDir());
