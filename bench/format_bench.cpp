@@ -12,8 +12,9 @@
 #include <string>
 
 #include "format/physical_format.h"
-#include "reader/transport.h"
+#include "reader/reader.h"
 #include "reader/units.h"
+#include "reader/win32/windows_back_ends.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
@@ -77,26 +78,26 @@ bool ResetPeak() {
     return static_cast<bool>(clear);
 }
 
-// Formats the machine's first flash disk through the real transport, discovery and engine.
+// Formats the machine's first flash disk through a real reader (the Windows back-ends over the
+// simulated machine), discovery and the engine.
 Measurement Format(sim::SimBus& bus, FormatMode mode, const FormatSettings& settings) {
     sim::SimFlashDisk* disk = bus.FlashDisk(0);
     sim::SimOsLayer os(bus);
-    InstallOsLayer(&os);
+    Reader reader(std::make_unique<WindowsBackEnds>(os));
     Measurement m;
-    if (disk == nullptr || OpenTransport() != 1) {
+    if (disk == nullptr || reader.OpenTransport() != 1) {
         std::printf("transport did not open\n");
-        InstallOsLayer(nullptr);
         m.result = FormatResult::Failed;
         return m;
     }
     std::uint8_t count = 0;
     MediaType keys[kMaxUnits] = {};
-    DiscoverUnits(&count, keys);
+    reader.DiscoverUnits(&count, keys);
     BenchRun run;
     run.settings = settings;
     const std::uint64_t before = bus.ReaderCommandCount();
     const auto start = std::chrono::steady_clock::now();
-    m.result = RunPhysicalFormat(run, count > 0 ? keys[0] : kMediaNone, mode);
+    m.result = RunPhysicalFormat(run, reader, count > 0 ? keys[0] : kMediaNone, mode);
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.commands = bus.ReaderCommandCount() - before;
     m.volumeWrites = disk->CommandCount(0x2A);
@@ -109,8 +110,6 @@ Measurement Format(sim::SimBus& bus, FormatMode mode, const FormatSettings& sett
             m.badBlocks += disk->IsMarkedBad(bank, block) ? 1 : 0;
         }
     }
-    CloseTransport();
-    InstallOsLayer(nullptr);
     return m;
 }
 

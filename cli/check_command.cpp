@@ -19,7 +19,7 @@
 #include "cli/stop_signals.h"
 #include "cli/verdict_text.h"
 #include "format/health_scan.h"
-#include "reader/port_command.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -49,7 +49,6 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     report.command = "check";
     const long long startedAt = static_cast<long long>(std::time(nullptr));
     report.started = IsoLocalTime(startedAt);
-    const std::uint64_t commandsBefore = CommandsSent();
     const double started = MonotonicSeconds();
 
     int exitCode = kExitFailed;
@@ -67,13 +66,14 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
 
     InstallStopSignals();
     ProgressEvents events(options.progressJson ? stdout : nullptr);
+    ReaderUnit disk(stick.GetReader(), kMediaUsbDisk);
     const HealthScan scan = LookAtEveryBlock(
-        out, options.verbosity < 0 || options.json || options.progressJson, events);
+        disk, out, options.verbosity < 0 || options.json || options.progressJson, events);
 
     FillCheckReport(scan, &report);
     report.health = JudgeHealth(HealthFactsOfScan(scan));
     report.elapsedSeconds = SecondsSince(started);
-    report.commands = CommandsSent() - commandsBefore;
+    report.commands = stick.GetReader().Commands().CommandsSent();
     report.exitCode = ExitCodeOf(scan, *report.health);
     if (!scan.ready) {
         report.result = "failed";

@@ -92,10 +92,9 @@ CommandOutcome CommandEchoPort::Execute(const PortAddress& address, const std::u
                                         std::uint8_t cdbLength, DataPhase phase, void* buffer,
                                         std::uint32_t length, std::uint16_t timeoutSeconds) {
     const CommandOutcome outcome =
-        base_.Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+        ForwardingPort::Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
     const std::string line =
-        CommandEchoLine(base_.PlaceName(address.place), cdb, cdbLength, phase, length, outcome) +
-        "\n";
+        CommandEchoLine(PlaceName(address.place), cdb, cdbLength, phase, length, outcome) + "\n";
     std::fputs(line.c_str(), out_);
     return outcome;
 }

@@ -52,11 +52,11 @@ CommandOutcome CommandRecordPort::Execute(const PortAddress& address, const std:
                                           std::uint8_t cdbLength, DataPhase phase, void* buffer,
                                           std::uint32_t length, std::uint16_t timeoutSeconds) {
     const CommandOutcome outcome =
-        base_.Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+        ForwardingPort::Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
     // A command the port refused never left the machine: there is nothing to record.
     if (out_ != nullptr && outcome.status != CommandStatus::Refused) {
-        const std::string line = CommandRecordLine(base_.PlaceName(address.place), cdb, cdbLength,
-                                                   phase, length, outcome.status) +
+        const std::string line = CommandRecordLine(PlaceName(address.place), cdb, cdbLength, phase,
+                                                   length, outcome.status) +
                                  "\n";
         // Unbuffered in effect: a run that is killed leaves every line of what it sent.
         failed_ = std::fputs(line.c_str(), out_) < 0 || std::fflush(out_) != 0 || failed_;

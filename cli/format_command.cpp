@@ -36,7 +36,7 @@
 #include "format/fat_geometry.h"
 #include "format/health_scan.h"
 #include "format/run_sequence.h"
-#include "reader/port_command.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -155,11 +155,11 @@ AnnouncedSizes AnnouncedBy(const HealthScan& look) {
 // The station's rule (--retire-above): every block read first, and the stick left as it is when
 // it has more bad blocks than the rule allows. True (with the report filled in as a run that
 // retired the stick) when it is to be retired.
-bool RetiredByRule(const CliOptions& options, std::FILE* out, ProgressEvents& events,
-                   RunReport* report) {
+bool RetiredByRule(const CliOptions& options, ReaderUnit& stick, std::FILE* out,
+                   ProgressEvents& events, RunReport* report) {
     const double started = MonotonicSeconds();
     const HealthScan scan = LookAtEveryBlock(
-        out, options.verbosity < 0 || options.json || options.progressJson, events);
+        stick, out, options.verbosity < 0 || options.json || options.progressJson, events);
     if (!scan.banksKnown || scan.stopped) return false;  // the format finds out for itself
     std::uint32_t bad = 0;
     for (const BankRecord& bank : scan.banks) bad += static_cast<std::uint32_t>(bank.bad.size());
@@ -206,7 +206,6 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     report.mode = options.mode;
     report.settings = settings;
     report.started = IsoLocalTime(startedAt);
-    const std::uint64_t commandsBefore = CommandsSent();
 
     int exitCode = kExitFailed;
     ChosenStick stick;
@@ -214,10 +213,13 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     report.device = stick.identity;
     report.previous = history.Previous(stick.identity);
     *ran = true;
+    Reader& reader = stick.GetReader();
+    ReaderDeviceAccess device(reader);
+    ReaderUnit disk(reader, kMediaUsbDisk);
 
     // The write-protect probe writes a sector back: a stick the station's rule may leave alone is
     // looked at first, and probed only when it is to be formatted.
-    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, !options.retireGiven);
+    DiskState state = ProbeDisk(device, kMediaUsbDisk, !options.retireGiven);
     if (state.ready && state.capacityRead) {
         report.capacityBeforeKnown = true;
         report.capacityBeforeSectors = state.lastBlock + 1;
@@ -235,7 +237,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     };
     if (!state.ready || state.writeProtected) return refuse(state.ready);
     // A few reading commands tell a stick that announces more than its flash can hold.
-    const HealthScan look = LookWithoutBlocks(kMediaUsbDisk);
+    const HealthScan look = LookWithoutBlocks(disk);
     const HealthJudgement lookJudgement = JudgeHealth(HealthFactsOfScan(look));
     if (options.verbosity >= 0) ShowStick(options, stick, report, lookJudgement, out);
 
@@ -243,8 +245,8 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
     if (options.retireGiven) {
-        if (RetiredByRule(options, out, events, &report)) {
-            report.commands = CommandsSent() - commandsBefore;
+        if (RetiredByRule(options, disk, out, events, &report)) {
+            report.commands = reader.Commands().CommandsSent();
             std::fprintf(out, "Retired: %s.\n", report.message.c_str());
             if (report.health && options.verbosity >= 0) {
                 std::fputs(VerdictLines(*report.health).c_str(), out);
@@ -253,7 +255,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
             WriteReportFiles(options, report);
             return report.exitCode;
         }
-        if (ReaderDeviceAccess().IsWriteProtected(kMediaUsbDisk)) return refuse(true);
+        if (device.IsWriteProtected(kMediaUsbDisk)) return refuse(true);
     }
     const bool confirmed =
         options.assumeYes ||
@@ -291,8 +293,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         std::fflush(out);
     }
     LogRunStart(log, report.started, options, stick.identity);
-    const FormatResult result =
-        RunFormatSequence(run, ReaderDeviceAccess(), kMediaUsbDisk, options.mode);
+    const FormatResult result = RunFormatSequence(run, device, kMediaUsbDisk, options.mode);
     if (result == FormatResult::CompleteReplug && showProgress) run.ShowFinalProgress();
     run.EndProgressLine();
 
@@ -307,7 +308,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         facts.announced = AnnouncedBy(look);
         report.health = JudgeHealth(facts);
     }
-    report.commands = CommandsSent() - commandsBefore;
+    report.commands = reader.Commands().CommandsSent();
     report.exitCode = ExitCodeOf(result, run.Record());
     if (!run.KeepFailure().empty()) {
         // A fault of this machine's files, not of the stick: said as such, and the stick is as

@@ -91,7 +91,8 @@ int RunFormatDryRun(const CliOptions& options, const FormatSettings& /*settings*
     if (!machine) return exitCode;
     ChosenStick stick;
     if (!ChooseStick(*machine, options, "format", true, &stick, &exitCode)) return exitCode;
-    const DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, false);
+    ReaderDeviceAccess device(stick.GetReader());
+    const DiskState state = ProbeDisk(device, kMediaUsbDisk, false);
     int code = kExitComplete;
     if (!state.ready) {
         Complain(stick.unit.node +
@@ -108,7 +109,8 @@ int RunFormatDryRun(const CliOptions& options, const FormatSettings& /*settings*
         const std::optional<HistoryEntry> previous = history.Previous(id);
         InstallStopSignals();
         ProgressEvents none;
-        const HealthScan scan = LookAtEveryBlock(stdout, options.verbosity < 0, none);
+        ReaderUnit disk(stick.GetReader(), kMediaUsbDisk);
+        const HealthScan scan = LookAtEveryBlock(disk, stdout, options.verbosity < 0, none);
         const HealthJudgement judgement = JudgeHealth(HealthFactsOfScan(scan));
         std::string text = CheckSummary(scan, judgement) + PreviousRunText(previous) + "\n";
         const std::string counterfeit = CounterfeitText(judgement);

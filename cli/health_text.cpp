@@ -57,11 +57,11 @@ std::string FlashLine(const HealthJudgement& j) {
 
 }  // namespace
 
-HealthScan LookAtEveryBlock(std::FILE* out, bool quiet, ProgressEvents& events) {
+HealthScan LookAtEveryBlock(ReaderUnit& stick, std::FILE* out, bool quiet, ProgressEvents& events) {
     const double started = MonotonicSeconds();
     ProgressView view(out, ::isatty(::fileno(out)) == 1, quiet);
     const HealthScan scan =
-        ScanHealth(kMediaUsbDisk, [&](std::uint32_t done, std::uint32_t all, std::uint32_t bad) {
+        ScanHealth(stick, [&](std::uint32_t done, std::uint32_t all, std::uint32_t bad) {
             ProgressFigures figures;
             figures.blocksDone = done;
             figures.totalBlocks = all;

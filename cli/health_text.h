@@ -12,7 +12,7 @@
 // Looks at every block of the stick (ScanHealth) with its progress, phase "look", on `out` (a
 // line in place on a terminal, plain lines otherwise; nothing when quiet) and as `events`. A stop
 // signal ends the look at the next block.
-HealthScan LookAtEveryBlock(std::FILE* out, bool quiet, ProgressEvents& events);
+HealthScan LookAtEveryBlock(ReaderUnit& stick, std::FILE* out, bool quiet, ProgressEvents& events);
 
 // The look's banks, CIS page, sizes and volume in the report.
 void FillCheckReport(const HealthScan& scan, RunReport* report);

@@ -110,20 +110,20 @@ int RunListCommand(const CliOptions& options) {
     int exitCode = kExitFailed;
     auto machine = Machine::Open(options, &exitCode);
     if (!machine) return exitCode;
-    std::vector<FoundUnit> units;
-    if (!FindAllUnits(machine->Port(), machine->Places(), &units)) {
+    std::vector<std::unique_ptr<ReaderSession>> sessions;
+    if (!OpenSessions(machine->Port(), machine->Places(), &sessions)) {
         Complain("the SCSI transport cannot start");
         return kExitFailed;
     }
-    if (units.empty() && !options.json) {
+    if (sessions.empty() && !options.json) {
         ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
     Json listed = Json::array();
-    for (const FoundUnit& found : units) {
-        // Each unit is looked at over its own node, as discovery found it.
-        ReaderSession session(machine->Port(), {found.place});
-        if (!session.Open() || session.Units().empty()) continue;
+    for (const auto& session : sessions) {
+        // Each unit is looked at over its own node, by the reader that found it there.
+        const FoundUnit& found = session->Units()[0];
+        ReaderDeviceAccess device(session->GetReader());
         ListedUnit u;
         u.unit = found;
         u.flashDisk = IsFlashDiskKey(found.key);
@@ -131,13 +131,14 @@ int RunListCommand(const CliOptions& options) {
         // asked, on the controller's own flash disk, and never on a disk in use (the sector
         // written back could undo what its file system wrote meanwhile).
         u.inUse = !machine->Simulated() && !DiskUsers(found.node).empty();
-        u.state = ProbeDisk(ReaderDeviceAccess(), found.key,
-                            options.probeWriteProtect && u.flashDisk && !u.inUse);
+        u.state =
+            ProbeDisk(device, found.key, options.probeWriteProtect && u.flashDisk && !u.inUse);
         u.identity = IdentityOfInquiry(found.node, found.inquiry);
         u.serial = machine->UsbSerial(found.place);
         if (u.flashDisk && u.state.ready) {
             LearnProtection(*machine, &u);
-            u.look = JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(found.key)));
+            ReaderUnit disk(session->GetReader(), found.key);
+            u.look = JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(disk)));
         }
         if (options.json) {
             listed.push_back(UnitJson(u));
@@ -153,7 +154,7 @@ int RunListCommand(const CliOptions& options) {
     }
     std::fflush(stdout);
     int code = kExitComplete;
-    if (units.empty()) {
+    if (sessions.empty()) {
         ReportNoReader(*machine, options);
         code = kExitNoDisk;
     }

@@ -1,28 +1,14 @@
 #include "cli/reader_session.h"
 
-#include "reader/transport.h"
-#include "reader/units.h"
-
 ReaderSession::ReaderSession(ScsiPort& port, std::vector<std::uint32_t> places)
-    : port_(port, std::move(places)) {}
-
-ReaderSession::~ReaderSession() {
-    if (open_) CloseTransport();
-    UsePort(nullptr);
-}
+    : port_(port, std::move(places)), reader_(port_) {}
 
 bool ReaderSession::Open() {
-    UsePort(&port_);
-    if (OpenTransport() == 0) {
-        // A failed start still counts as one start; undo it so the next session starts clean.
-        CloseTransport();
-        return false;
-    }
-    open_ = true;
+    if (reader_.OpenTransport() == 0) return false;
     std::uint8_t count = 0;
     MediaType keys[kMaxUnits] = {kMediaNone, kMediaNone, kMediaNone};
-    DiscoverUnits(&count, keys);
-    const UnitTable& table = ::Units();
+    reader_.DiscoverUnits(&count, keys);
+    const UnitTable& table = reader_.Units();
     for (std::uint8_t i = 0; i < count && i < table.count; ++i) {
         FoundUnit unit;
         unit.key = keys[i];
@@ -34,14 +20,16 @@ bool ReaderSession::Open() {
     return true;
 }
 
-bool ReaderSession::StillPresent() { return open_ && UnitsStillPresent() == 1; }
+bool ReaderSession::StillPresent() {
+    return reader_.Port() != nullptr && reader_.UnitsStillPresent() == 1;
+}
 
-bool FindAllUnits(ScsiPort& port, const std::vector<std::uint32_t>& places,
-                  std::vector<FoundUnit>* units) {
+bool OpenSessions(ScsiPort& port, const std::vector<std::uint32_t>& places,
+                  std::vector<std::unique_ptr<ReaderSession>>* sessions) {
     for (std::uint32_t place : places) {
-        ReaderSession session(port, {place});
-        if (!session.Open()) return false;
-        units->insert(units->end(), session.Units().begin(), session.Units().end());
+        auto session = std::make_unique<ReaderSession>(port, std::vector<std::uint32_t>{place});
+        if (!session->Open()) return false;
+        if (!session->Units().empty()) sessions->push_back(std::move(session));
     }
     return true;
 }

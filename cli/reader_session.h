@@ -1,11 +1,13 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "reader/media_type.h"
 #include "reader/port_subset.h"
+#include "reader/reader.h"
 #include "reader/scsi_port.h"
 #include "reader/units.h"
 
@@ -17,13 +19,11 @@ struct FoundUnit {
     std::array<std::uint8_t, kInquiryLength> inquiry{};
 };
 
-// The reader as the program reaches it: the transport opened over some places of the machine's
-// port, and the units that discovery found there. The transport is process-wide, so only one
-// session exists at a time.
+// A reader of its own over some places of the machine's port: its transport opened and its units
+// discovered once. Sessions share nothing, so several may be open at a time.
 class ReaderSession {
   public:
     ReaderSession(ScsiPort& port, std::vector<std::uint32_t> places);
-    ~ReaderSession();
     ReaderSession(const ReaderSession&) = delete;
     ReaderSession& operator=(const ReaderSession&) = delete;
 
@@ -32,18 +32,21 @@ class ReaderSession {
     const std::vector<FoundUnit>& Units() const { return units_; }
     // Whether the units found are still there (one TEST UNIT READY to the first).
     bool StillPresent();
+    // The session's reader, for the commands to its units.
+    Reader& GetReader() { return reader_; }
 
   private:
     PlaceSubsetPort port_;
+    Reader reader_;
     std::vector<FoundUnit> units_;
-    bool open_ = false;
 };
 
-// The units of every place of the port, each place in a discovery of its own: every flash disk
-// is then the first unit of its own discovery, as the format is made for. False when the
-// transport cannot start.
-bool FindAllUnits(ScsiPort& port, const std::vector<std::uint32_t>& places,
-                  std::vector<FoundUnit>* units);
+// A session over each of the places, each place in a discovery of its own: every flash disk is
+// then the first unit of its own discovery, as the format is made for. The sessions whose
+// discovery found a unit are kept, in the order of the places. False when the transport cannot
+// start.
+bool OpenSessions(ScsiPort& port, const std::vector<std::uint32_t>& places,
+                  std::vector<std::unique_ptr<ReaderSession>>* sessions);
 
 // "USB flash disk", "CompactFlash slot", ... for a unit key.
 std::string MediumName(MediaType key);

@@ -13,7 +13,7 @@
 #include "core/quoted_text.h"
 #include "format/cis_backup.h"
 #include "format/flash_geometry.h"
-#include "reader/commands.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -27,10 +27,11 @@ bool IsErased(const PageImage& page) {
 // What is at a saved page's place on the stick now.
 enum class PageState { Unreadable, InPlace, Erased, Other };
 
-PageState StateOf(std::int32_t page, std::uint8_t pagesPerBlock, const PageImage& saved) {
+PageState StateOf(ReaderUnit& disk, std::int32_t page, std::uint8_t pagesPerBlock,
+                  const PageImage& saved) {
     PageImage now{};
-    if (ReadPageWithSpare(kMediaUsbDisk, static_cast<std::uint32_t>(page), pagesPerBlock,
-                          now.data()) != 1) {
+    if (!disk.ReadPageWithSpare(static_cast<std::uint32_t>(page), pagesPerBlock, now.data())
+             .Good()) {
         return PageState::Unreadable;
     }
     if (now == saved) return PageState::InPlace;
@@ -38,11 +39,12 @@ PageState StateOf(std::int32_t page, std::uint8_t pagesPerBlock, const PageImage
 }
 
 // Writes a saved page and reads it back: true only when it reads back as saved.
-bool WriteBack(std::int32_t page, std::uint8_t pagesPerBlock, const PageImage& saved) {
+bool WriteBack(ReaderUnit& disk, std::int32_t page, std::uint8_t pagesPerBlock,
+               const PageImage& saved) {
     const std::uint32_t at = static_cast<std::uint32_t>(page);
     PageImage check{};
-    return WritePageWithSpare(kMediaUsbDisk, at, pagesPerBlock, saved.data()) == 1 &&
-           ReadPageWithSpare(kMediaUsbDisk, at, pagesPerBlock, check.data()) == 1 && check == saved;
+    return disk.WritePageWithSpare(at, pagesPerBlock, saved.data()).Good() &&
+           disk.ReadPageWithSpare(at, pagesPerBlock, check.data()).Good() && check == saved;
 }
 
 // What the stick in the reader is, as a backup file records the stick its pages came from.
@@ -53,14 +55,14 @@ struct StickNow {
 
 // Reads the stick's banks and its CIS page number (reading commands only). False when the stick
 // does not say.
-bool ReadStickNow(StickNow* now) {
+bool ReadStickNow(ReaderUnit& disk, StickNow* now) {
     std::uint8_t count[2] = {};
-    if (GetBankCount(kMediaUsbDisk, count) != 1 || count[0] == 0 || count[0] > kMaxBanks) {
+    if (!disk.GetBankCount(count).Good() || count[0] == 0 || count[0] > kMaxBanks) {
         return false;
     }
     for (std::uint8_t bank = 0; bank < count[0]; ++bank) {
         std::uint8_t code[2] = {};
-        if (SelectBank(kMediaUsbDisk, bank) != 1 || ReadDeviceCode(kMediaUsbDisk, code) != 1) {
+        if (!disk.SelectBank(bank).Good() || !disk.ReadDeviceCode(code).Good()) {
             return false;
         }
         BackupBank read;
@@ -72,10 +74,10 @@ bool ReadStickNow(StickNow* now) {
         now->banks.push_back(read);
     }
     std::uint32_t page = 0xFFFFFFFFu;  // none
-    if (ReadCisPageNumber(kMediaUsbDisk, &page) == 1 && page <= 0x7FFFFFFF) {
+    if (disk.ReadCisPageNumber(&page).Good() && page <= 0x7FFFFFFF) {
         now->cisPage = static_cast<std::int32_t>(page);
     }
-    SelectBank(kMediaUsbDisk, 0);
+    disk.SelectBank(0);
     return true;
 }
 
@@ -136,12 +138,13 @@ std::string Differences(const CisBackup& backup, const DeviceIdentity& stick, co
 // Whether the pages may go onto this stick: yes when it is the one they came from; for another
 // stick only with --force and a person's yes on a terminal, both sticks named. False with the
 // exit code when not.
-bool SameStickOrForced(const CliOptions& options, const CisBackup& backup, const ChosenStick& stick,
+bool SameStickOrForced(const CliOptions& options, const CisBackup& backup, ChosenStick& stick,
                        int* exitCode) {
     const std::string& node = stick.unit.node;
     const std::string file = QuotedForMessage(options.argument, 200);
     StickNow now;
-    if (!ReadStickNow(&now)) {
+    ReaderUnit disk(stick.GetReader(), kMediaUsbDisk);
+    if (!ReadStickNow(disk, &now)) {
         Complain(node + ": its flash banks cannot be read; nothing was written");
         *exitCode = kExitFailed;
         return false;
@@ -208,12 +211,13 @@ int Restore(const CliOptions& options, const CisBackup& backup, Machine& machine
     const std::string& node = stick.unit.node;
     InstallStopSignals();
     if (!SameStickOrForced(options, backup, stick, &exitCode)) return exitCode;
+    ReaderUnit disk(stick.GetReader(), kMediaUsbDisk);
 
     const std::uint8_t pagesPerBlock = backup.PagesPerBlock();
     const bool vendor = backup.vendorPage >= 0;
-    const PageState cis = StateOf(backup.cisPage, pagesPerBlock, backup.cis);
-    const PageState behind =
-        vendor ? StateOf(backup.vendorPage, pagesPerBlock, backup.vendor) : PageState::InPlace;
+    const PageState cis = StateOf(disk, backup.cisPage, pagesPerBlock, backup.cis);
+    const PageState behind = vendor ? StateOf(disk, backup.vendorPage, pagesPerBlock, backup.vendor)
+                                    : PageState::InPlace;
     if (cis == PageState::Unreadable || behind == PageState::Unreadable) {
         Complain(node + ": the pages' place cannot be read; nothing was written");
         return kExitFailed;
@@ -242,13 +246,14 @@ int Restore(const CliOptions& options, const CisBackup& backup, Machine& machine
         return kExitCancelled;
     }
 
-    if (erase && EraseBlock(kMediaUsbDisk, block, pagesPerBlock) != 1) {
+    if (erase && !disk.EraseBlock(block, pagesPerBlock).Good()) {
         Complain(node + ": block " + std::to_string(block) +
                  " could not be erased; nothing was written");
         return kExitFailed;
     }
-    const bool cisBack = WriteBack(backup.cisPage, pagesPerBlock, backup.cis);
-    const bool vendorBack = !vendor || WriteBack(backup.vendorPage, pagesPerBlock, backup.vendor);
+    const bool cisBack = WriteBack(disk, backup.cisPage, pagesPerBlock, backup.cis);
+    const bool vendorBack =
+        !vendor || WriteBack(disk, backup.vendorPage, pagesPerBlock, backup.vendor);
     if (!cisBack || !vendorBack) {
         Complain(node + ": the old " + (!cisBack ? "CIS page" : "vendor page") +
                  " could not be written back (it does not read back as saved)");

@@ -362,22 +362,21 @@ bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
         const std::string node = machine.Port().PlaceName(place);
         if (std::find(skip.begin(), skip.end(), node) == skip.end()) places.push_back(place);
     }
-    std::vector<FoundUnit> units;
-    if (!FindAllUnits(machine.Port(), places, &units)) return false;
-    for (const FoundUnit& unit : units) {
+    std::vector<std::unique_ptr<ReaderSession>> sessions;
+    if (!OpenSessions(machine.Port(), places, &sessions)) return false;
+    for (const auto& session : sessions) {
+        const FoundUnit& unit = session->Units()[0];
         if (!IsFlashDiskKey(unit.key)) continue;
         StationStick stick;
         stick.place = unit.place;
         stick.identity = IdentityOfInquiry(unit.node, unit.inquiry);
         stick.identity.serial = machine.UsbSerial(unit.place);
         stick.identity.usbPort = machine.UsbPort(unit.place);
-        ReaderSession session(machine.Port(), {unit.place});
-        if (session.Open() && !session.Units().empty()) {
-            const DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, false);
-            stick.sizeText = !state.ready         ? "not ready"
-                             : state.capacityRead ? SizeText(state.lastBlock + 1)
-                                                  : "not formatted";
-        }
+        ReaderDeviceAccess device(session->GetReader());
+        const DiskState state = ProbeDisk(device, unit.key, false);
+        stick.sizeText = !state.ready         ? "not ready"
+                         : state.capacityRead ? SizeText(state.lastBlock + 1)
+                                              : "not formatted";
         sticks->push_back(stick);
     }
     return true;
@@ -389,6 +388,6 @@ void LookCloser(Machine& machine, RunHistory& history, StationStick* stick) {
     }
     ReaderSession session(machine.Port(), {stick->place});
     if (!session.Open() || session.Units().empty()) return;
-    stick->counterfeit =
-        CounterfeitText(JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(kMediaUsbDisk))));
+    ReaderUnit disk(session.GetReader(), kMediaUsbDisk);
+    stick->counterfeit = CounterfeitText(JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(disk))));
 }

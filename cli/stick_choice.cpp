@@ -10,20 +10,21 @@ void Complain(const std::string& text) { std::fprintf(stderr, "brevant: %s\n", t
 
 bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, bool refuseInUse,
                  ChosenStick* stick, int* exitCode) {
-    std::vector<FoundUnit> units;
-    if (!FindAllUnits(machine.Port(), machine.Places(), &units)) {
+    std::vector<std::unique_ptr<ReaderSession>> sessions;
+    if (!OpenSessions(machine.Port(), machine.Places(), &sessions)) {
         Complain("the SCSI transport cannot start");
         *exitCode = kExitFailed;
         return false;
     }
-    if (units.empty()) {
+    if (sessions.empty()) {
         ReportNoReader(machine, options);
         *exitCode = kExitNoDisk;
         return false;
     }
-    std::vector<const FoundUnit*> disks;
-    for (const auto& unit : units) {
-        if (IsFlashDiskKey(unit.key)) disks.push_back(&unit);
+    // Each session is one node, and there the flash disk is the first unit.
+    std::vector<std::unique_ptr<ReaderSession>*> disks;
+    for (auto& session : sessions) {
+        if (session->Units()[0].key == kMediaUsbDisk) disks.push_back(&session);
     }
     if (disks.empty()) {
         Complain(std::string("the reader units found are card slots; only a USB flash disk of "
@@ -34,13 +35,14 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
     }
     if (disks.size() > 1) {
         std::string names;
-        for (const auto* disk : disks) names += " " + disk->node;
+        for (const auto* disk : disks) names += " " + (*disk)->Units()[0].node;
         Complain("several USB flash disks found (" + names.substr(1) + "): name the one to " +
                  verb + " with --device");
         *exitCode = kExitUsage;
         return false;
     }
-    stick->unit = *disks[0];
+    stick->session = std::move(*disks[0]);
+    stick->unit = stick->session->Units()[0];
     stick->identity = IdentityOfInquiry(stick->unit.node, stick->unit.inquiry);
     stick->identity.serial = machine.UsbSerial(stick->unit.place);
     stick->identity.usbPort = machine.UsbPort(stick->unit.place);
@@ -53,15 +55,6 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
             *exitCode = kExitNoDisk;
             return false;
         }
-    }
-    // The work is done over the stick's node alone, where it is the first unit.
-    stick->session = std::make_unique<ReaderSession>(machine.Port(),
-                                                     std::vector<std::uint32_t>{stick->unit.place});
-    if (!stick->session->Open() || stick->session->Units().empty() ||
-        stick->session->Units()[0].key != kMediaUsbDisk) {
-        Complain(stick->unit.node + " no longer answers as a USB flash disk");
-        *exitCode = kExitNoDisk;
-        return false;
     }
     return true;
 }

@@ -10,11 +10,14 @@
 
 // The flash disk a command works on: found among the machine's units (each node discovered on
 // its own), exactly one of them (the one --device named, or the only one there is), with the
-// transport open over its node and what the system knows of it.
+// reader that found it (its transport open over the stick's node alone, where the stick is the
+// first unit) and what the system knows of it.
 struct ChosenStick {
     FoundUnit unit;
     DeviceIdentity identity;
     std::unique_ptr<ReaderSession> session;
+
+    Reader& GetReader() { return session->GetReader(); }
 };
 
 // What the command will do to the stick, for the messages: "format", "check", "restore".

@@ -5,9 +5,7 @@
 #include <new>
 
 #include "format/page_image.h"
-#include "reader/commands.h"
-#include "reader/sense.h"
-#include "reader/unit_command.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -33,20 +31,20 @@ bool IsAllFF(const std::uint8_t* buffer, std::size_t length) {
     return AllEqual(buffer, length, 0xFF);
 }
 
-bool IsBlockUnmarked(MediaType unit, std::uint32_t block, const FlashGeometry& geometry) {
+bool IsBlockUnmarked(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry) {
     // Cleared first: a read that fails leaves zeros, which count as a bad-block mark.
     std::uint8_t spare[16] = {};
-    ReadRedundantArea(unit, block * geometry.pagesPerBlock, 1, geometry.spareBytesPerPage, spare);
+    unit.ReadRedundantArea(block * geometry.pagesPerBlock, 1, geometry.spareBytesPerPage, spare);
     return IsAllFF(spare, kBadMarkBytes);
 }
 
-bool IsBlockMarked(MediaType unit, std::uint32_t block, const FlashGeometry& geometry) {
+bool IsBlockMarked(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry) {
     return !IsBlockUnmarked(unit, block, geometry);
 }
 
-bool IsBlockGood(MediaType unit, std::uint32_t block, const FlashGeometry& geometry) {
+bool IsBlockGood(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry) {
     PageImage image{};  // zeros: a failed read reads as a marked block
-    ReadPageWithSpare(unit, block * geometry.pagesPerBlock, geometry.pagesPerBlock, image.data());
+    unit.ReadPageWithSpare(block * geometry.pagesPerBlock, geometry.pagesPerBlock, image.data());
     if (!IsAllFF(&image[kBadMarkOffset], kBadMarkBytes)) return false;
     // A block that says it is blank must really be blank; one with data in it cannot be trusted.
     if (IsAllFF(&image[kBlankMarkOffset], kBlankMarkBytes))
@@ -56,39 +54,40 @@ bool IsBlockGood(MediaType unit, std::uint32_t block, const FlashGeometry& geome
 
 namespace {
 
-bool TestAscending(MediaType unit, std::uint32_t block, const FlashGeometry& geometry,
+bool TestAscending(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry,
                    std::uint8_t* work) {
     const std::uint8_t pages = geometry.pagesPerBlock;
     const std::uint32_t first = block * pages;
-    if (!EraseBlock(unit, block, pages)) return false;
+    if (!unit.EraseBlock(block, pages).Good()) return false;
     const PageImage& pattern = AscendingPattern();
     for (std::uint32_t page = first; page < first + pages; ++page) {
-        if (!WritePageWithSpare(unit, page, pages, pattern.data())) return false;
-        if (!ReadPageWithSpare(unit, page, pages, work)) return false;
+        if (!unit.WritePageWithSpare(page, pages, pattern.data()).Good()) return false;
+        if (!unit.ReadPageWithSpare(page, pages, work).Good()) return false;
         if (std::memcmp(work, pattern.data(), kPageImageBytes) != 0) return false;
     }
     return true;
 }
 
-bool TestBytePattern(MediaType unit, std::uint32_t block, const FlashGeometry& geometry,
+bool TestBytePattern(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry,
                      std::uint8_t value, bool eraseAndFill, std::uint8_t* work) {
     const std::uint8_t pages = geometry.pagesPerBlock;
     const std::uint32_t first = block * pages;
     if (eraseAndFill) {
-        if (!EraseBlock(unit, block, pages)) return false;
-        if (!FillBlockPattern(unit, first, pages, value)) return false;
+        if (!unit.EraseBlock(block, pages).Good()) return false;
+        if (!unit.FillBlockPattern(first, pages, value).Good()) return false;
     }
     const std::size_t dataBytes = std::size_t{pages} * kPageDataBytes;
-    if (!ReadBlockData(unit, first, pages, pages, kPageDataBytes, work)) return false;
+    if (!unit.ReadBlockData(first, pages, pages, kPageDataBytes, work).Good()) return false;
     if (!AllEqual(work, dataBytes, value)) return false;
     const std::size_t spareBytes = std::size_t{pages} * geometry.spareBytesPerPage;
-    if (!ReadRedundantArea(unit, first, pages, geometry.spareBytesPerPage, work)) return false;
+    if (!unit.ReadRedundantArea(first, pages, geometry.spareBytesPerPage, work).Good())
+        return false;
     return AllEqual(work, spareBytes, value);
 }
 
 }  // namespace
 
-bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& geometry,
+bool TestBlockPattern(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry,
                       int pattern, bool eraseAndFill) {
     // The whole block's data (the largest transfer of the test); at least one page image, which
     // the ascending test reads into.
@@ -103,62 +102,61 @@ bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& 
 
 namespace {
 
-// The last command to the unit got no status at all (time-out, or no device).
-bool Unanswered(MediaType unit) { return LastUnitOutcome(unit).Silent(); }
-
 // Block reads in a row without an answer after which the raw probe stops.
 constexpr std::uint32_t kUnansweredReadsBeforeGivingUp = 3;
 
 // Writes back what was just read and judges the answer: a write that is refused as
 // write-protected is the only proof of protection.
-bool RefusedAsProtected(bool writeSucceeded, MediaType unit) {
+bool RefusedAsProtected(bool writeSucceeded, ReaderUnit& unit) {
     if (writeSucceeded) return false;
-    return GetSenseStatus(unit) == SenseDataProtect;
+    return unit.GetSenseStatus() == SenseDataProtect;
 }
 
-bool ProbeRawBlocks(MediaType unit) {
-    SelectBank(unit, 0);
+bool ProbeRawBlocks(ReaderUnit& unit) {
+    unit.SelectBank(0);
     std::uint8_t code[2] = {};  // cleared: a failed read gives an unknown code
-    ReadDeviceCode(unit, code);
+    unit.ReadDeviceCode(code);
     const FlashGeometry* geometry = LookupFlashGeometry(code[0]);
     if (geometry == nullptr) return false;
     PageImage image{};
     std::uint32_t unansweredInARow = 0;
     for (std::uint32_t block = 1; block < geometry->blocksPerBank; ++block) {
         const std::uint32_t page = block * geometry->pagesPerBlock;
-        if (!ReadPageWithSpare(unit, page, geometry->pagesPerBlock, image.data())) {
+        const CommandOutcome read =
+            unit.ReadPageWithSpare(page, geometry->pagesPerBlock, image.data());
+        if (!read.Good()) {
             // A few reads in a row without any answer: the stick is gone or has locked up, and
             // asking the rest of its blocks would only wait out a time-out for each.
-            unansweredInARow = Unanswered(unit) ? unansweredInARow + 1 : 0;
+            unansweredInARow = read.Silent() ? unansweredInARow + 1 : 0;
             if (unansweredInARow == kUnansweredReadsBeforeGivingUp) return false;
             continue;
         }
         unansweredInARow = 0;
         if (!IsAllFF(&image[kBadMarkOffset], kBadMarkBytes)) continue;
         return RefusedAsProtected(
-            WritePageWithSpare(unit, page, geometry->pagesPerBlock, image.data()) != 0, unit);
+            unit.WritePageWithSpare(page, geometry->pagesPerBlock, image.data()).Good(), unit);
     }
     return false;
 }
 
-bool ProbeLogicalSectors(MediaType unit) {
+bool ProbeLogicalSectors(ReaderUnit& unit) {
     std::uint8_t sector[kSectorSize];
     for (std::uint32_t lba = 1; lba <= 9; ++lba) {
-        if (ReadSectors(unit, lba, 1, sector)) {
-            return RefusedAsProtected(WriteSectors(unit, lba, 1, sector) != 0, unit);
+        if (unit.ReadSectors(lba, 1, sector).Good()) {
+            return RefusedAsProtected(unit.WriteSectors(lba, 1, sector).Good(), unit);
         }
-        GetSenseStatus(unit);  // clears the pending sense before the next read
+        unit.GetSenseStatus();  // clears the pending sense before the next read
     }
     return false;
 }
 
 }  // namespace
 
-bool IsWriteProtected(MediaType unit) {
-    if (!TestUnitReady(unit) && GetSenseStatus(unit) != SenseUnitAttention) return false;
-    if (unit == kMediaUsbDisk) {
+bool IsWriteProtected(ReaderUnit& unit) {
+    if (!unit.TestUnitReady().Good() && unit.GetSenseStatus() != SenseUnitAttention) return false;
+    if (unit.Key() == kMediaUsbDisk) {
         std::uint32_t cisPage = 0xFFFFFFFFu;
-        if (!ReadCisPageNumber(unit, &cisPage)) cisPage = 0xFFFFFFFFu;
+        if (!unit.ReadCisPageNumber(&cisPage).Good()) cisPage = 0xFFFFFFFFu;
         // Without a CIS page there is no file system to probe: try a raw page instead.
         if (cisPage == 0xFFFFFFFFu) return ProbeRawBlocks(unit);
     }

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "format/flash_geometry.h"
-#include "reader/media_type.h"
+#include "reader/reader_unit.h"
 
 // Probes of single flash blocks and of the medium, built on the reader's raw-flash commands.
 // Page numbers are absolute within the selected bank; the first page of block B is
@@ -17,21 +17,21 @@ bool IsAllFF(const std::uint8_t* buffer, std::size_t length);
 
 // True when the redundant bytes 0-5 of the block's first page are all 0xFF. A failed read counts
 // as marked.
-bool IsBlockUnmarked(MediaType unit, std::uint32_t block, const FlashGeometry& geometry);
-bool IsBlockMarked(MediaType unit, std::uint32_t block, const FlashGeometry& geometry);
+bool IsBlockUnmarked(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry);
+bool IsBlockMarked(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry);
 
 // True when the block is usable: not marked bad, and not a blank-looking block holding data.
 // A failed read counts as bad.
-bool IsBlockGood(MediaType unit, std::uint32_t block, const FlashGeometry& geometry);
+bool IsBlockGood(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry);
 
 // Surface test of one block. pattern is a byte value 0x00-0xFF or AscendingSelector. For a byte
 // pattern, eraseAndFill first erases the block and fills it with the byte; without it the block
 // is only read back (the erase verification with 0xFF). eraseAndFill is ignored for the
 // ascending pattern, which always erases and writes page by page.
-bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& geometry,
+bool TestBlockPattern(ReaderUnit& unit, std::uint32_t block, const FlashGeometry& geometry,
                       int pattern, bool eraseAndFill = true);
 
 // True when the medium refuses a write as write-protected. A stick without a CIS page is probed
 // on the first unmarked block from block 1 on; three reads in a row that get no answer at all
 // (the stick is gone or has locked up) end the search with false.
-bool IsWriteProtected(MediaType unit);
+bool IsWriteProtected(ReaderUnit& unit);

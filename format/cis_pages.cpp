@@ -5,8 +5,7 @@
 
 #include "format/fat_volume.h"
 #include "format/format_texts.h"
-#include "reader/commands.h"
-#include "reader/sense.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -16,10 +15,10 @@ std::uint32_t PagesPerBank(const FlashGeometry& geometry) {
 
 // A command that the run cannot do without: asked once more after the sense data has been read
 // (a unit attention, say, fails one command and no more).
-bool AskTwice(MediaType unit, const std::function<int()>& read) {
-    if (read() == 1) return true;
-    GetSenseStatus(unit);
-    return read() == 1;
+bool AskTwice(ReaderUnit& unit, const std::function<bool()>& read) {
+    if (read()) return true;
+    unit.GetSenseStatus();
+    return read();
 }
 
 bool Fail(RunInterface& run, const char* message, const char* logLine) {
@@ -29,13 +28,13 @@ bool Fail(RunInterface& run, const char* message, const char* logLine) {
 }
 
 // Writes a saved page back and reads it again: only a page that reads back as saved is back.
-PageFate WriteBack(MediaType unit, std::int32_t page, std::uint8_t pagesPerBlock,
+PageFate WriteBack(ReaderUnit& unit, std::int32_t page, std::uint8_t pagesPerBlock,
                    const PageImage& image) {
     if (page == kNoPage) return PageFate::None;
     const std::uint32_t at = static_cast<std::uint32_t>(page);
     PageImage check{};
-    if (WritePageWithSpare(unit, at, pagesPerBlock, image.data()) != 1 ||
-        ReadPageWithSpare(unit, at, pagesPerBlock, check.data()) != 1 || check != image) {
+    if (!unit.WritePageWithSpare(at, pagesPerBlock, image.data()).Good() ||
+        !unit.ReadPageWithSpare(at, pagesPerBlock, check.data()).Good() || check != image) {
         return PageFate::Lost;
     }
     return PageFate::Restored;
@@ -43,15 +42,15 @@ PageFate WriteBack(MediaType unit, std::int32_t page, std::uint8_t pagesPerBlock
 
 }  // namespace
 
-bool SelectFlashBank(MediaType unit, std::uint8_t bank) {
-    return AskTwice(unit, [&] { return SelectBank(unit, bank); });
+bool SelectFlashBank(ReaderUnit& unit, std::uint8_t bank) {
+    return AskTwice(unit, [&] { return unit.SelectBank(bank).Good(); });
 }
 
-bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
+bool DiscoverOldCis(RunInterface& run, ReaderUnit& unit, const FlashGeometry& bank0,
                     CisState& state) {
     FormatLog& log = run.Log();
     std::uint32_t reported = 0xFFFFFFFFu;
-    if (!AskTwice(unit, [&] { return ReadCisPageNumber(unit, &reported); })) {
+    if (!AskTwice(unit, [&] { return unit.ReadCisPageNumber(&reported).Good(); })) {
         return Fail(run, texts::kCisNumberUnreadable, texts::kLogCisNumberUnreadable);
     }
     // A number past bank 0 cannot be ours to restore: writing there would hit another block.
@@ -69,7 +68,8 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
         return false;
     }
     if (!AskTwice(unit, [&] {
-            return ReadPageWithSpare(unit, reported, bank0.pagesPerBlock, state.savedCis.data());
+            return unit.ReadPageWithSpare(reported, bank0.pagesPerBlock, state.savedCis.data())
+                .Good();
         })) {
         return Fail(run, texts::kOldCisUnreadable, texts::kLogOldCisUnreadable);
     }
@@ -80,8 +80,8 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
     const std::uint32_t vendorPage = reported + 1;
     state.savedVendor.fill(0);
     if (vendorPage < PagesPerBank(bank0) && !AskTwice(unit, [&] {
-            return ReadPageWithSpare(unit, vendorPage, bank0.pagesPerBlock,
-                                     state.savedVendor.data());
+            return unit.ReadPageWithSpare(vendorPage, bank0.pagesPerBlock, state.savedVendor.data())
+                .Good();
         })) {
         return Fail(run, texts::kOldVendorUnreadable, texts::kLogOldVendorUnreadable);
     }
@@ -94,7 +94,7 @@ bool DiscoverOldCis(RunInterface& run, MediaType unit, const FlashGeometry& bank
     return true;
 }
 
-RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const CisState& state) {
+RestoreOutcome RestoreOldCis(ReaderUnit& unit, const FlashGeometry& bank0, const CisState& state) {
     RestoreOutcome outcome;
     if (!SelectFlashBank(unit, 0)) {
         // Written anywhere else they would be another bank's pages, not these.
@@ -107,7 +107,7 @@ RestoreOutcome RestoreOldCis(MediaType unit, const FlashGeometry& bank0, const C
     return outcome;
 }
 
-bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& bank0,
+bool WriteCisAndVolume(RunInterface& run, ReaderUnit& unit, const FlashGeometry& bank0,
                        const CisState& state, const GroupTable& groups,
                        const BankSectorTotals& totals, std::uint8_t bankCount, RunRecord* record) {
     FormatLog& log = run.Log();
@@ -125,12 +125,13 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
     // The vendor page travels with the CIS page, to the page right after it.
     if (state.oldVendorPage != kNoPage) {
         const bool moved =
-            SelectFlashBank(unit, 0) && WritePageWithSpare(unit, target + 1, bank0.pagesPerBlock,
-                                                           state.savedVendor.data()) == 1;
+            SelectFlashBank(unit, 0) &&
+            unit.WritePageWithSpare(target + 1, bank0.pagesPerBlock, state.savedVendor.data())
+                .Good();
         if (record != nullptr) record->vendorFate = moved ? PageFate::Restored : PageFate::Lost;
     }
     if (!SelectFlashBank(unit, 0) ||
-        !WritePageWithSpare(unit, target, bank0.pagesPerBlock, cisPage.data())) {
+        !unit.WritePageWithSpare(target, bank0.pagesPerBlock, cisPage.data()).Good()) {
         run.MessageBox(texts::kWriteCisFailBox, run.ApplicationName(), BoxButtons::Ok);
         run.SetRunMessage(texts::kWriteCisFailRun);
         log.Append(texts::kLogWriteCisFail);
@@ -142,7 +143,7 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
     }
     // Only this command has the controller take its tables from the new page: a volume laid down
     // without it would go where the old tables say, and the stick would not be what it claims.
-    if (!AskTwice(unit, [&] { return SendVendorC4(unit); })) {
+    if (!AskTwice(unit, [&] { return unit.SendVendorC4().Good(); })) {
         run.SetRunMessage(texts::kLoadCisFailRun);
         log.Append(texts::kLogLoadCisFail);
         return false;

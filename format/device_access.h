@@ -4,12 +4,13 @@
 #include "core/format_types.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
+#include "reader/reader.h"
 #include "reader/sense.h"
 
 // The reader operations the front ends call (the dialog, the command line, the disk probe and the
 // run sequence beside the engine), gathered so that they can be run against a scripted device
-// in tests. ReaderDeviceAccess() forwards to the reader and the format engine; every operation
-// means what the function of the same name does there.
+// in tests. ReaderDeviceAccess forwards to a reader and the format engine; every operation means
+// what the operation of the same name does there, and answers 1 for a command that succeeded.
 class DeviceAccess {
   public:
     virtual ~DeviceAccess() = default;
@@ -26,5 +27,21 @@ class DeviceAccess {
     virtual void CloseTransport() = 0;
 };
 
-// The real reader (the transport must have been opened).
-DeviceAccess& ReaderDeviceAccess();
+// A real reader, which must outlive this.
+class ReaderDeviceAccess final : public DeviceAccess {
+  public:
+    explicit ReaderDeviceAccess(Reader& reader) : reader_(reader) {}
+
+    int OpenTransport() override;
+    void DiscoverUnits(std::uint8_t* count, MediaType keys[3]) override;
+    int TestUnitReady(MediaType unit) override;
+    SenseStatus GetSenseStatus(MediaType unit) override;
+    int ReadCapacity(MediaType unit, std::uint8_t reply[8]) override;
+    int StopUnit(MediaType unit) override;
+    bool IsWriteProtected(MediaType unit) override;
+    FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode) override;
+    void CloseTransport() override;
+
+  private:
+    Reader& reader_;
+};

@@ -58,7 +58,9 @@ static_assert(kInvalidDisk + sizeof kInvalidDiskText == kDiskIoError, "message l
 static_assert(kDiskIoError + sizeof kDiskIoErrorText == kReplaceDisk, "message layout");
 static_assert(kReplaceDisk + sizeof kReplaceDiskText <= boot::kSignature, "loader too long");
 
-SectorImage MakeImage() {
+}  // namespace
+
+SectorImage BootSectorImage() {
     SectorImage s{};
     const std::uint8_t jump[3] = {0xEB, 0x3E, 0x90};
     std::memcpy(&s[boot::kJump], jump, sizeof jump);
@@ -82,13 +84,6 @@ SectorImage MakeImage() {
     s[boot::kSignature] = 0x55;
     s[boot::kSignature + 1] = 0xAA;
     return s;
-}
-
-}  // namespace
-
-const SectorImage& BootSectorImage() {
-    static const SectorImage image = MakeImage();
-    return image;
 }
 
 SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial,

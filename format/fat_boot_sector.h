@@ -36,8 +36,8 @@ constexpr std::size_t kSignature = 0x1FE;
 // The fixed image every volume starts from: the BIOS parameter block of a FAT16 volume and a
 // small real-mode loader. The volume is a data volume, so the loader only tells whoever boots
 // from it so ("Invalid system disk", "Replace the disk, and then press any key"), waits for a
-// key and hands back to the BIOS.
-const SectorImage& BootSectorImage();
+// key and hands back to the BIOS. Built anew at each call (a volume needs it once).
+SectorImage BootSectorImage();
 
 // The image with the volume's own fields filled in.
 SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial,

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "format/fat_label.h"
-#include "reader/media_type.h"
+#include "reader/reader_unit.h"
 
 // Lays an empty FAT12 or FAT16 volume without a partition table over a unit: the boot sector at
 // sector 0, then both FATs and the root directory, then one zeroed sector, the first of the data
@@ -29,9 +29,9 @@ FatVolumeResult WriteFatVolume(const SectorWriter& write, std::uint32_t totalSec
 // Over the unit's WRITE(10), one sector per command. A failed write is retried once after its
 // sense has been read (a unit attention right after the controller reloaded its tables is
 // expected). The serial is seeded from the local clock unless given.
-FatVolumeResult WriteFatVolumeNoMbr(MediaType unit, std::uint32_t totalSectors);
-FatVolumeResult WriteFatVolumeNoMbr(MediaType unit, std::uint32_t totalSectors,
+FatVolumeResult WriteFatVolumeNoMbr(ReaderUnit& unit, std::uint32_t totalSectors);
+FatVolumeResult WriteFatVolumeNoMbr(ReaderUnit& unit, std::uint32_t totalSectors,
                                     std::uint32_t serialSeed);
 // With a label, the serial and the label entry's time from the local clock.
-FatVolumeResult WriteFatVolumeNoMbr(MediaType unit, std::uint32_t totalSectors,
+FatVolumeResult WriteFatVolumeNoMbr(ReaderUnit& unit, std::uint32_t totalSectors,
                                     const FatLabel& label);

@@ -5,8 +5,7 @@
 #include "format/block_probes.h"
 #include "format/flash_geometry.h"
 #include "format/page_image.h"
-#include "reader/commands.h"
-#include "reader/sense.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -15,16 +14,16 @@ bool HoldsData(const PageImage& page) {
     return !IsAllFF(&page[kBlankMarkOffset], kBlankMarkBytes) || !IsAllFF(page.data(), 512);
 }
 
-void LookAtCisPage(MediaType unit, HealthScan* scan) {
+void LookAtCisPage(ReaderUnit& unit, HealthScan* scan) {
     std::uint32_t page = 0xFFFFFFFFu;
-    if (ReadCisPageNumber(unit, &page) != 1 || scan->banks.empty()) return;
+    if (!unit.ReadCisPageNumber(&page).Good() || scan->banks.empty()) return;
     const BankRecord& bank0 = scan->banks[0];
     const std::uint32_t pagesInBank = std::uint32_t{bank0.blocks} * bank0.pagesPerBlock;
     if (page >= pagesInBank) return;  // none, or a number no page of bank 0 has
     scan->cisPage = static_cast<std::int32_t>(page);
-    SelectBank(unit, 0);
+    unit.SelectBank(0);
     PageImage image{};
-    if (ReadPageWithSpare(unit, page, bank0.pagesPerBlock, image.data()) != 1) return;
+    if (!unit.ReadPageWithSpare(page, bank0.pagesPerBlock, image.data()).Good()) return;
     scan->cisDecoded = DecodeCisPage(image, &scan->cis);
     if (scan->cisDecoded) {
         std::array<std::uint8_t, kMaxBanks> pagesPerBlock{};
@@ -37,31 +36,31 @@ void LookAtCisPage(MediaType unit, HealthScan* scan) {
         scan->cisTotalsAgree = scan->cis.TotalsAgree(pagesPerBlock);
     }
     if (page + 1 < pagesInBank &&
-        ReadPageWithSpare(unit, page + 1, bank0.pagesPerBlock, image.data()) == 1) {
+        unit.ReadPageWithSpare(page + 1, bank0.pagesPerBlock, image.data()).Good()) {
         scan->vendorPage = HasCisSignature(image);
     }
 }
 
-HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
+HealthScan Look(ReaderUnit& unit, bool readBlocks, const LookProgress& progress) {
     HealthScan scan;
-    GetSenseStatus(unit);  // clears whatever an earlier command left pending
-    scan.ready = TestUnitReady(unit) == 1 || GetSenseStatus(unit) == SenseUnitAttention;
+    unit.GetSenseStatus();  // clears whatever an earlier command left pending
+    scan.ready = unit.TestUnitReady().Good() || unit.GetSenseStatus() == SenseUnitAttention;
     if (!scan.ready) return scan;
     std::uint8_t capacity[8] = {};
-    if (ReadCapacity(unit, capacity) == 1) {
+    if (unit.ReadCapacity(capacity).Good()) {
         scan.capacityRead = true;
         scan.logicalSectors = BigEndian32(capacity) + 1;
     }
     std::uint8_t reply[2] = {};
-    if (GetBankCount(unit, reply) != 1 || reply[0] == 0 || reply[0] > kMaxBanks) return scan;
+    if (!unit.GetBankCount(reply).Good() || reply[0] == 0 || reply[0] > kMaxBanks) return scan;
     scan.bankCount = reply[0];
 
     std::vector<const FlashGeometry*> geometry;
     std::uint32_t total = 0;
     for (std::uint8_t bank = 0; bank < scan.bankCount; ++bank) {
-        SelectBank(unit, bank);
+        unit.SelectBank(bank);
         std::uint8_t code[2] = {};
-        ReadDeviceCode(unit, code);
+        unit.ReadDeviceCode(code);
         const FlashGeometry* g = LookupFlashGeometry(code[0]);
         if (g == nullptr) return scan;
         geometry.push_back(g);
@@ -77,12 +76,12 @@ HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
     std::uint32_t done = 0;
     std::uint32_t bad = 0;
     for (std::uint8_t bank = 0; readBlocks && bank < scan.bankCount && !scan.stopped; ++bank) {
-        SelectBank(unit, bank);
+        unit.SelectBank(bank);
         const FlashGeometry& g = *geometry[bank];
         BankRecord& record = scan.banks[bank];
         for (std::uint32_t block = 0; block < g.blocksPerBank; ++block) {
             PageImage page{};  // zeros: a read that fails reads as a marked block
-            ReadPageWithSpare(unit, block * g.pagesPerBlock, g.pagesPerBlock, page.data());
+            unit.ReadPageWithSpare(block * g.pagesPerBlock, g.pagesPerBlock, page.data());
             if (!IsAllFF(&page[kBadMarkOffset], kBadMarkBytes)) {
                 record.bad.push_back(BadBlock{block, BadReason::Marked});
                 ++bad;
@@ -99,7 +98,7 @@ HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
     LookAtCisPage(unit, &scan);
 
     std::uint8_t boot[512] = {};
-    if (scan.capacityRead && ReadSectors(unit, 0, 1, boot) == 1) {
+    if (scan.capacityRead && unit.ReadSectors(0, 1, boot).Good()) {
         scan.volumeFound = DecodeBootSector(boot, &scan.volume);
     }
     return scan;
@@ -107,8 +106,8 @@ HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
 
 }  // namespace
 
-HealthScan ScanHealth(MediaType unit, const LookProgress& progress) {
+HealthScan ScanHealth(ReaderUnit& unit, const LookProgress& progress) {
     return Look(unit, true, progress);
 }
 
-HealthScan LookWithoutBlocks(MediaType unit) { return Look(unit, false, nullptr); }
+HealthScan LookWithoutBlocks(ReaderUnit& unit) { return Look(unit, false, nullptr); }

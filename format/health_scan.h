@@ -5,7 +5,7 @@
 
 #include "format/media_decode.h"
 #include "format/run_record.h"
-#include "reader/media_type.h"
+#include "reader/reader_unit.h"
 
 // A look at a stick that changes nothing: every block of every bank judged by its first page
 // (marked bad, holding data, or free), the CIS page the reader names decoded with the vendor
@@ -37,9 +37,9 @@ struct HealthScan {
 using LookProgress = std::function<bool(std::uint32_t, std::uint32_t, std::uint32_t)>;
 
 // Looks at the unit, telling `progress` (which may be empty) of every block read.
-HealthScan ScanHealth(MediaType unit, const LookProgress& progress);
+HealthScan ScanHealth(ReaderUnit& unit, const LookProgress& progress);
 
 // The same look without reading the blocks (no bank counts as scanned): the banks' geometry, the
 // logical size, the CIS page and the boot sector, in a few dozen commands. Enough to tell a
 // stick that announces more than its flash holds before anything is erased.
-HealthScan LookWithoutBlocks(MediaType unit);
+HealthScan LookWithoutBlocks(ReaderUnit& unit);

@@ -12,10 +12,8 @@
 #include "format/cis_pages.h"
 #include "format/format_texts.h"
 #include "format/page_image.h"
-#include "reader/commands.h"
-#include "reader/port_command.h"
-#include "reader/sense.h"
-#include "reader/unit_command.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -28,7 +26,7 @@ constexpr std::uint32_t kSilentCommandLimit = 8;
 // The working record of one run.
 struct FormatRun {
     RunInterface& run;
-    MediaType unit;
+    ReaderUnit unit;  // the run's own: what it saw of its commands is the run's
     bool full;
     std::uint8_t bankCount = 0;
     std::array<const FlashGeometry*, kMaxBanks> geometry{};  // validated before the scan
@@ -51,23 +49,24 @@ enum class BlockVerdict { Next, Stop, Abort, Removed, Unresponsive, WriteProtect
 
 // Selects the bank and reads its device code into a cleared reply: a failed read gives code 0,
 // which no part has. False when the bank could not be selected (the code would be another's).
-bool ReadBankGeometry(MediaType unit, std::uint8_t bank, const FlashGeometry** geometry) {
+bool ReadBankGeometry(ReaderUnit& unit, std::uint8_t bank, const FlashGeometry** geometry) {
     if (!SelectFlashBank(unit, bank)) return false;
     std::uint8_t reply[2] = {};
-    ReadDeviceCode(unit, reply);
+    unit.ReadDeviceCode(reply);
     *geometry = LookupFlashGeometry(reply[0]);
     return true;
 }
 
-// Whether the stick can still be talked to: gone (the system says there is no device), quiet
-// (too many commands in a row without an answer), or there.
+// Whether the stick can still be talked to, by what the run's last commands came to: gone (the
+// system says there is no device), quiet (too many commands in a row without an answer), or
+// there.
 BlockVerdict LinkVerdict(const FormatRun& f) {
-    const CommandStatus last = LastUnitOutcome(f.unit).status;
+    const CommandStatus last = f.unit.LastOutcome().status;
     if (last == CommandStatus::NoDevice) {
         // The dialog hears of a pulled stick from the system, whose rescan stops the run.
         return f.run.EndsRunOnRemoval() ? BlockVerdict::Removed : BlockVerdict::Next;
     }
-    if (last == CommandStatus::TimedOut && ConsecutiveSilentCommands() >= kSilentCommandLimit) {
+    if (last == CommandStatus::TimedOut && f.unit.SilentInARow() >= kSilentCommandLimit) {
         return BlockVerdict::Unresponsive;
     }
     return BlockVerdict::Next;
@@ -77,11 +76,11 @@ BlockVerdict LinkVerdict(const FormatRun& f) {
 // format: after a command that timed out, TEST UNIT READY is asked until the stick answers or
 // the commands without an answer reach the limit. A single time-out there must not pass for the
 // failure of a step, nor a stick that has locked up for a stick that failed a step.
-BlockVerdict SettledLinkVerdict(const FormatRun& f) {
+BlockVerdict SettledLinkVerdict(FormatRun& f) {
     BlockVerdict verdict = LinkVerdict(f);
     while (verdict == BlockVerdict::Next &&
-           LastUnitOutcome(f.unit).status == CommandStatus::TimedOut) {
-        TestUnitReady(f.unit);
+           f.unit.LastOutcome().status == CommandStatus::TimedOut) {
+        f.unit.TestUnitReady();
         verdict = LinkVerdict(f);
     }
     return verdict;
@@ -89,9 +88,9 @@ BlockVerdict SettledLinkVerdict(const FormatRun& f) {
 
 // After a command that wrote to the stick failed: true when the stick refused it as
 // write-protected.
-bool RefusedAsWriteProtected(MediaType unit) {
-    return LastUnitOutcome(unit).status == CommandStatus::CheckCondition &&
-           GetSenseStatus(unit) == SenseDataProtect;
+bool RefusedAsWriteProtected(ReaderUnit& unit) {
+    return unit.LastOutcome().status == CommandStatus::CheckCondition &&
+           unit.GetSenseStatus() == SenseDataProtect;
 }
 
 BankRecord& BankOf(FormatRun& f, std::uint8_t bank) { return f.record.banks[bank]; }
@@ -99,7 +98,7 @@ BankRecord& BankOf(FormatRun& f, std::uint8_t bank) { return f.record.banks[bank
 void CountBad(FormatRun& f, std::uint8_t bank, std::uint32_t block, BadReason reason) {
     ++f.badBlocks;
     BankOf(f, bank).bad.push_back(BadBlock{block, reason});
-    if (ConsecutiveSilentCommands() > 0) {
+    if (f.unit.SilentInARow() > 0) {
         f.badWhileSilent.emplace_back(bank, block);
     } else {
         f.badWhileSilent.clear();
@@ -151,13 +150,13 @@ FormatResult EndBeforeScan(FormatRun& f, BlockVerdict verdict, bool keepMessage 
 
 FormatResult Start(FormatRun& f) {
     RunInterface& run = f.run;
-    if (!TestUnitReady(f.unit) && GetSenseStatus(f.unit) != SenseUnitAttention) {
+    if (!f.unit.TestUnitReady().Good() && f.unit.GetSenseStatus() != SenseUnitAttention) {
         const BlockVerdict link = SettledLinkVerdict(f);
         if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
         return Fail(f, texts::MediaNotPresent());
     }
     std::uint8_t reply[2] = {};
-    if (!GetBankCount(f.unit, reply)) {
+    if (!f.unit.GetBankCount(reply).Good()) {
         const BlockVerdict link = SettledLinkVerdict(f);
         if (link != BlockVerdict::Next) return EndBeforeScan(f, link);
         return Fail(f, texts::kBankCountFailed);
@@ -271,7 +270,7 @@ Reclaim ReclaimBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
         const Reclaim tested = SurfaceTests(f, bank, block, geometry);
         if (!tested.good) return tested;
     }
-    if (!EraseBlock(f.unit, block, geometry.pagesPerBlock)) {
+    if (!f.unit.EraseBlock(block, geometry.pagesPerBlock).Good()) {
         f.run.Log().AppendBlockLine(texts::kLogEraseFail, logBlock, bank);
         return Failed(BadReason::Erase, true);
     }
@@ -286,10 +285,10 @@ Reclaim ReclaimBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
 BlockVerdict MarkBad(FormatRun& f, std::uint8_t bank, std::uint32_t block,
                      const FlashGeometry& geometry, BadReason reason) {
     RunInterface& run = f.run;
-    MarkBlockBad(f.unit, block, geometry.pagesPerBlock);
+    f.unit.MarkBlockBad(block, geometry.pagesPerBlock);
     BlockVerdict verdict = BlockVerdict::Next;
     if (f.full && run.Settings().VerifyMarkBad != 0 && !IsBlockMarked(f.unit, block, geometry)) {
-        MarkBlockBad(f.unit, block, geometry.pagesPerBlock);
+        f.unit.MarkBlockBad(block, geometry.pagesPerBlock);
         if (!IsBlockMarked(f.unit, block, geometry)) {
             ++f.unmarkableBlocks;
             BankOf(f, bank).unmarkable.push_back(block);
@@ -382,7 +381,7 @@ RestoreOutcome Restore(FormatRun& f) {
 // says what became of its pages.
 FormatResult CancelledUnlessLost(FormatRun& f, const RestoreOutcome& outcome) {
     if (!outcome.Lost()) return FormatResult::Cancelled;
-    const CommandStatus last = LastUnitOutcome(f.unit).status;
+    const CommandStatus last = f.unit.LastOutcome().status;
     // Refused: the unit is no longer in the table, a rescan found it gone.
     if (last == CommandStatus::NoDevice || last == CommandStatus::Refused) {
         f.record.end = RunEnd::Removed;
@@ -541,8 +540,8 @@ FormatResult Run(FormatRun& f) {
 
 }  // namespace
 
-FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mode) {
-    FormatRun f{run, unit, mode == FormatMode::Full};
+FormatResult RunPhysicalFormat(RunInterface& run, Reader& reader, MediaType unit, FormatMode mode) {
+    FormatRun f{run, ReaderUnit(reader, unit), mode == FormatMode::Full};
     const FormatResult result = Run(f);
     f.record.badBlocks = f.badBlocks;
     f.record.unmarkableBlocks = f.unmarkableBlocks;

@@ -1,10 +1,11 @@
-#include "reader/commands.h"
-
+// The command set of a reader unit: the command block bytes of every operation, its data phase,
+// its length and its time-out.
 #include <algorithm>
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/unit_command.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -38,138 +39,152 @@ struct Cdb {
     explicit Cdb(std::uint8_t code) { bytes[0] = code; }
 };
 
-int NoData(MediaType unit, const Cdb& cdb, std::uint16_t timeout = kTimeout) {
-    return SendUnitCommand(unit, cdb.bytes, nullptr, 0, DataPhase::None, timeout);
-}
-
-int DataIn(MediaType unit, const Cdb& cdb, void* buffer, std::uint32_t length) {
-    return SendUnitCommand(unit, cdb.bytes, buffer, length, DataPhase::In, kTimeout);
-}
-
-int DataOut(MediaType unit, const Cdb& cdb, const void* buffer, std::uint32_t length) {
-    // The back-ends only read an outgoing buffer.
-    return SendUnitCommand(unit, cdb.bytes, const_cast<void*>(buffer), length, DataPhase::Out,
-                           kTimeout);
-}
-
 }  // namespace
 
-int TestUnitReady(MediaType unit) { return NoData(unit, Cdb(kTestUnitReady), kShortTimeout); }
-
-int StopUnit(MediaType unit) { return NoData(unit, Cdb(kStartStopUnit), kShortTimeout); }
-
-int ReadCapacity(MediaType unit, std::uint8_t* out) {
-    Cdb cdb(kReadCapacity);
-    cdb.bytes[4] = 0x08;
-    return DataIn(unit, cdb, out, 8);
+CommandOutcome ReaderUnit::Send(const std::uint8_t* cdb, DataPhase phase, void* buffer,
+                                std::uint32_t length, std::uint16_t timeoutSeconds) {
+    PortAddress address;
+    if (reader_.AddressOfUnit(key_, &address)) {
+        last_ = reader_.Commands().Execute(address, cdb, kMaxCommandLength, phase, buffer, length,
+                                           timeoutSeconds);
+    } else {
+        last_ = CommandOutcome{};  // not a unit of the reader: nothing is sent
+        last_.requested = phase == DataPhase::None ? 0 : length;
+    }
+    silentInARow_ = last_.Silent() ? silentInARow_ + 1 : 0;
+    return last_;
 }
 
-int RequestSense(MediaType unit, std::uint8_t* buf, std::uint8_t len) {
+CommandOutcome ReaderUnit::TestUnitReady() {
+    return Send(Cdb(kTestUnitReady).bytes, DataPhase::None, nullptr, 0, kShortTimeout);
+}
+
+CommandOutcome ReaderUnit::StopUnit() {
+    return Send(Cdb(kStartStopUnit).bytes, DataPhase::None, nullptr, 0, kShortTimeout);
+}
+
+CommandOutcome ReaderUnit::ReadCapacity(std::uint8_t* out) {
+    Cdb cdb(kReadCapacity);
+    cdb.bytes[4] = 0x08;
+    return Send(cdb.bytes, DataPhase::In, out, 8, kTimeout);
+}
+
+CommandOutcome ReaderUnit::RequestSense(std::uint8_t* buf, std::uint8_t len) {
     Cdb cdb(kRequestSense);
     cdb.bytes[4] = kRequestSenseLength;
     std::uint8_t sense[kRequestSenseLength] = {};
-    if (DataIn(unit, cdb, sense, sizeof sense) != 1) return 0;
-    if (buf != nullptr) std::memcpy(buf, sense, std::min<std::size_t>(len, sizeof sense));
-    return 1;
+    const CommandOutcome outcome = Send(cdb.bytes, DataPhase::In, sense, sizeof sense, kTimeout);
+    if (outcome.Good() && buf != nullptr) {
+        std::memcpy(buf, sense, std::min<std::size_t>(len, sizeof sense));
+    }
+    return outcome;
 }
 
-int ReadSectors(MediaType unit, std::uint32_t lba, std::uint16_t count, std::uint8_t* buf) {
+CommandOutcome ReaderUnit::ReadSectors(std::uint32_t lba, std::uint16_t count, std::uint8_t* buf) {
     Cdb cdb(kRead10);
     PutBe32(cdb.bytes + 2, lba);
     PutBe16(cdb.bytes + 7, count);
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(count) * kSectorSize);
+    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{count} * kSectorSize, kTimeout);
 }
 
-int WriteSectors(MediaType unit, std::uint32_t lba, std::uint16_t count, const std::uint8_t* buf) {
+CommandOutcome ReaderUnit::WriteSectors(std::uint32_t lba, std::uint16_t count,
+                                        const std::uint8_t* buf) {
     Cdb cdb(kWrite10);
     PutBe32(cdb.bytes + 2, lba);
     PutBe16(cdb.bytes + 7, count);
-    return DataOut(unit, cdb, buf, static_cast<std::uint32_t>(count) * kSectorSize);
+    // The back-ends only read an outgoing buffer.
+    return Send(cdb.bytes, DataPhase::Out, const_cast<std::uint8_t*>(buf),
+                std::uint32_t{count} * kSectorSize, kTimeout);
 }
 
-int EraseBlock(MediaType unit, std::uint32_t block, std::uint8_t pagesPerBlock) {
+CommandOutcome ReaderUnit::EraseBlock(std::uint32_t block, std::uint8_t pagesPerBlock) {
     Cdb cdb(kErase);
     PutLe32(cdb.bytes + 2, block * pagesPerBlock);
-    return NoData(unit, cdb);
+    return Send(cdb.bytes, DataPhase::None, nullptr, 0, kTimeout);
 }
 
-int MarkBlockBad(MediaType unit, std::uint32_t block, std::uint8_t pagesPerBlock) {
+CommandOutcome ReaderUnit::MarkBlockBad(std::uint32_t block, std::uint8_t pagesPerBlock) {
     Cdb cdb(kMarkBad);
     cdb.bytes[1] = pagesPerBlock;
     PutLe32(cdb.bytes + 2, block * pagesPerBlock);
-    return NoData(unit, cdb);
+    return Send(cdb.bytes, DataPhase::None, nullptr, 0, kTimeout);
 }
 
-int ReadRedundantArea(MediaType unit, std::uint32_t page, std::uint8_t pageCount,
-                      std::uint8_t spareBytes, std::uint8_t* buf) {
+CommandOutcome ReaderUnit::ReadRedundantArea(std::uint32_t page, std::uint8_t pageCount,
+                                             std::uint8_t spareBytes, std::uint8_t* buf) {
     Cdb cdb(kReadRedundant);
     PutLe24(cdb.bytes + 2, page);
     cdb.bytes[5] = pageCount;
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(pageCount) * spareBytes);
+    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{pageCount} * spareBytes, kTimeout);
 }
 
-int ReadBlockData(MediaType unit, std::uint32_t page, std::uint8_t pageCount,
-                  std::uint8_t pagesPerBlock, std::uint16_t bytesPerPage, std::uint8_t* buf) {
+CommandOutcome ReaderUnit::ReadBlockData(std::uint32_t page, std::uint8_t pageCount,
+                                         std::uint8_t pagesPerBlock, std::uint16_t bytesPerPage,
+                                         std::uint8_t* buf) {
     Cdb cdb(kReadBlock);
     cdb.bytes[1] = pagesPerBlock;
     PutLe24(cdb.bytes + 2, page);
     cdb.bytes[5] = pageCount;
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(pageCount) * bytesPerPage);
+    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{pageCount} * bytesPerPage, kTimeout);
 }
 
-int ReadPageWithSpare(MediaType unit, std::uint32_t page, std::uint8_t pagesPerBlock,
-                      std::uint8_t* buf) {
+CommandOutcome ReaderUnit::ReadPageWithSpare(std::uint32_t page, std::uint8_t pagesPerBlock,
+                                             std::uint8_t* buf) {
     Cdb cdb(kReadPageSpare);
     cdb.bytes[1] = pagesPerBlock;
     PutLe24(cdb.bytes + 2, page);
     cdb.bytes[5] = 1;
-    return DataIn(unit, cdb, buf, kPageWithSpareSize);
+    return Send(cdb.bytes, DataPhase::In, buf, kPageWithSpareSize, kTimeout);
 }
 
-int WritePageWithSpare(MediaType unit, std::uint32_t page, std::uint8_t pagesPerBlock,
-                       const std::uint8_t* buf) {
+CommandOutcome ReaderUnit::WritePageWithSpare(std::uint32_t page, std::uint8_t pagesPerBlock,
+                                              const std::uint8_t* buf) {
     // Unlike the read, the write carries the page at bytes 7-10.
     Cdb cdb(kWritePageSpare);
     cdb.bytes[1] = pagesPerBlock;
     cdb.bytes[5] = 1;
     PutLe32(cdb.bytes + 7, page);
-    return DataOut(unit, cdb, buf, kPageWithSpareSize);
+    return Send(cdb.bytes, DataPhase::Out, const_cast<std::uint8_t*>(buf), kPageWithSpareSize,
+                kTimeout);
 }
 
-int FillBlockPattern(MediaType unit, std::uint32_t page, std::uint8_t pageCount,
-                     std::uint8_t pattern) {
+CommandOutcome ReaderUnit::FillBlockPattern(std::uint32_t page, std::uint8_t pageCount,
+                                            std::uint8_t pattern) {
     Cdb cdb(kFillPattern);
     cdb.bytes[1] = pattern;
     cdb.bytes[5] = pageCount;
     PutLe32(cdb.bytes + 7, page);
-    return NoData(unit, cdb);
+    return Send(cdb.bytes, DataPhase::None, nullptr, 0, kTimeout);
 }
 
-int ReadDeviceCode(MediaType unit, std::uint8_t* out) {
-    return DataIn(unit, Cdb(kDeviceCode), out, 1);
+CommandOutcome ReaderUnit::ReadDeviceCode(std::uint8_t* out) {
+    return Send(Cdb(kDeviceCode).bytes, DataPhase::In, out, 1, kTimeout);
 }
 
-int GetBankCount(MediaType unit, std::uint8_t* out) {
-    return DataIn(unit, Cdb(kBankCount), out, 1);
+CommandOutcome ReaderUnit::GetBankCount(std::uint8_t* out) {
+    return Send(Cdb(kBankCount).bytes, DataPhase::In, out, 1, kTimeout);
 }
 
-int SelectBank(MediaType unit, std::uint8_t bank) {
+CommandOutcome ReaderUnit::SelectBank(std::uint8_t bank) {
     Cdb cdb(kSelectBank);
     cdb.bytes[1] = bank;
-    return NoData(unit, cdb);
+    return Send(cdb.bytes, DataPhase::None, nullptr, 0, kTimeout);
 }
 
-int SendVendorC4(MediaType unit) { return NoData(unit, Cdb(kVendorC4)); }
+CommandOutcome ReaderUnit::SendVendorC4() {
+    return Send(Cdb(kVendorC4).bytes, DataPhase::None, nullptr, 0, kTimeout);
+}
 
-int SendVendorFE(MediaType unit, std::uint8_t value) {
+CommandOutcome ReaderUnit::SendVendorFE(std::uint8_t value) {
     Cdb cdb(kVendorFE);
     cdb.bytes[2] = value;
-    return NoData(unit, cdb);
+    return Send(cdb.bytes, DataPhase::None, nullptr, 0, kTimeout);
 }
 
-int ReadCisPageNumber(MediaType unit, std::uint32_t* out) {
+CommandOutcome ReaderUnit::ReadCisPageNumber(std::uint32_t* out) {
     std::uint8_t reply[4] = {};
-    if (DataIn(unit, Cdb(kCisPageNumber), reply, sizeof reply) != 1) return 0;
-    if (out != nullptr) *out = GetLe32(reply);
-    return 1;
+    const CommandOutcome outcome =
+        Send(Cdb(kCisPageNumber).bytes, DataPhase::In, reply, sizeof reply, kTimeout);
+    if (outcome.Good() && out != nullptr) *out = GetLe32(reply);
+    return outcome;
 }

@@ -1,9 +1,10 @@
 #pragma once
 #include <cstdint>
 
-// The few operating-system services the transport back-ends need, and nothing else. The program
-// on Windows uses the Win32 implementation; the tests and the demo use the simulated flash disk's
-// implementation (sim/sim_os_layer.h). Only the back-ends of reader/ call through this layer.
+// The few operating-system services the Windows back-ends need, and nothing else. The program
+// on Windows hands its reader the Win32 implementation (reader/win32/win32_os_layer.h); the tests
+// and the demo hand theirs the simulated machine's (sim/sim_os_layer.h). Only the back-ends of
+// reader/win32 call through this layer.
 
 using OsLibrary = void*;  // a loaded library; nullptr when none
 using OsEntry = void*;    // an entry point of a loaded library; nullptr when missing
@@ -45,8 +46,3 @@ class OsLayer {
     virtual void CloseHandle(OsHandle handle) = 0;
     virtual std::uint32_t GetLastError() = 0;
 };
-
-// The layer the transport uses. Until one is installed it is the platform's own (Win32 on
-// Windows); on other hosts there is none and every operation fails.
-OsLayer& CurrentOsLayer();
-void InstallOsLayer(OsLayer* layer);  // nullptr restores the platform's own

@@ -28,6 +28,7 @@ constexpr std::size_t kMaxSenseBytes = 32;
 
 struct CommandOutcome {
     CommandStatus status = CommandStatus::Refused;
+    std::uint32_t requested = 0;    // data bytes the command was to move
     std::uint32_t transferred = 0;  // data bytes moved
     std::uint8_t senseLength = 0;   // sense bytes that came back with a CHECK CONDITION
     std::array<std::uint8_t, kMaxSenseBytes> sense{};
@@ -37,7 +38,13 @@ struct CommandOutcome {
     bool Silent() const {
         return status == CommandStatus::TimedOut || status == CommandStatus::NoDevice;
     }
+    // The data bytes that were to move and did not.
+    std::uint32_t Residual() const { return requested > transferred ? requested - transferred : 0; }
 };
+
+// The largest transfer any command makes (the Windows buffered pass-through request carries no
+// more); a port may take less.
+constexpr std::uint32_t kMaxTransfer = 65536;
 
 enum class PortShape {
     ReaderLuns,  // a place is a target; its units are LUNs 0, 1, 2 (ASPI)
@@ -80,7 +87,7 @@ class ScsiPort {
     // Linux does); the device then has none left for a REQUEST SENSE.
     virtual bool SenseComesWithStatus() const { return false; }
 
-    // Told once per process, by discovery, of the first drive that identified itself as the
-    // reader's (the pass-through port tries its direct request there).
-    virtual void FirstReaderFound(std::uint32_t /*place*/) {}
+    // Told by discovery of every drive that identifies itself as the reader's (the pass-through
+    // port tries its direct request on the first one).
+    virtual void ReaderFound(std::uint32_t /*place*/) {}
 };

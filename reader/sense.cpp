@@ -1,10 +1,8 @@
 #include "reader/sense.h"
 
 #include "reader/byte_order.h"
-#include "reader/commands.h"
-#include "reader/port_command.h"
-#include "reader/transport_state.h"
-#include "reader/units.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 
 namespace {
 
@@ -52,14 +50,14 @@ SenseStatus ClassifySense(const std::uint8_t* sense) {
     }
 }
 
-SenseStatus GetSenseStatus(MediaType unit) {
+SenseStatus ReaderUnit::GetSenseStatus() {
     std::uint8_t sense[16] = {};
     // Where the system fetched the sense data with the failed command, the device has none left
     // to give: the answer is what came back then.
     PortAddress address;
-    ScsiPort* port = ActivePort();
-    if (port != nullptr && port->SenseComesWithStatus() && AddressOfUnit(unit, &address)) {
-        switch (TakeKeptSense(address, sense, kSenseBytesRead)) {
+    const ScsiPort* port = reader_.Port();
+    if (port != nullptr && port->SenseComesWithStatus() && reader_.AddressOfUnit(key_, &address)) {
+        switch (reader_.Commands().TakeKeptSense(address, sense, kSenseBytesRead)) {
             case KeptSense::Bytes:
                 return ClassifySense(sense);
             case KeptSense::Silent:
@@ -68,7 +66,7 @@ SenseStatus GetSenseStatus(MediaType unit) {
                 break;
         }
     }
-    if (RequestSense(unit, sense, kSenseBytesRead) != 1) return SenseFailed;
+    if (!RequestSense(sense, kSenseBytesRead).Good()) return SenseFailed;
     return ClassifySense(sense);
 }
 

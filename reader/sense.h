@@ -1,10 +1,9 @@
 #pragma once
 #include <cstdint>
 
-#include "reader/media_type.h"
-
 // The reader's sense data, classified. Callers act on SenseUnitAttention (a medium was just
-// inserted or changed) and SenseDataProtect (write-protected).
+// inserted or changed) and SenseDataProtect (write-protected). A unit asks for it with
+// ReaderUnit::GetSenseStatus.
 enum SenseStatus : std::uint8_t {
     SenseNone = 0,
     SenseNotReady = 2,
@@ -17,9 +16,6 @@ enum SenseStatus : std::uint8_t {
     SenseVendor0A = 10,
     SenseFailed = 255,  // REQUEST SENSE itself failed
 };
-
-// Asks the unit for its sense data (REQUEST SENSE, which also clears it) and classifies it.
-SenseStatus GetSenseStatus(MediaType unit);
 
 // Classification of a sense reply by its key (byte 2, bits 0-3) and additional sense code
 // (byte 12). `sense` holds at least 13 bytes.

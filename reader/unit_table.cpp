@@ -1,21 +1,4 @@
-#include "reader/port_command.h"
-#include "reader/transport_state.h"
 #include "reader/units.h"
-
-namespace {
-
-UnitTable table;
-
-// Under ASPI every unit is a LUN of the one reader at the address discovery kept.
-std::uint32_t ReaderPlace() {
-    const ScsiTransport& transport = Transport();
-    return std::uint32_t{transport.readerHostAdapter} * 8u + transport.readerTarget;
-}
-
-}  // namespace
-
-const UnitTable& Units() { return table; }
-UnitTable& MutableUnits() { return table; }
 
 bool HasReaderSignature(const std::uint8_t* reply) { return reply[36] == 'Q' && reply[37] == 'Z'; }
 
@@ -29,35 +12,26 @@ MediaType KeyOfInquiry(const std::uint8_t* reply, std::uint8_t unitsBefore) {
     return kMediaNone;
 }
 
-void ReleaseUnits() {
-    ScsiPort* port = ActivePort();
-    for (std::uint8_t i = 0; i < table.count && i < kMaxUnits; ++i) {
-        const std::uint32_t place = table.entries[i].place;
-        if (port != nullptr && place != kNoPlace) port->Close(place);
-        ForgetPlace(place);
-    }
-    table = UnitTable{};
-}
-
-std::uint8_t LunOfUnit(MediaType key) {
-    for (std::uint8_t i = 0; i < table.count; ++i) {
-        if (table.keys[i] == key) return i;
+std::uint8_t UnitTable::LunOfUnit(MediaType key) const {
+    for (std::uint8_t i = 0; i < count; ++i) {
+        if (keys[i] == key) return i;
     }
     return kNoLun;
 }
 
-std::uint32_t PlaceOfUnit(MediaType key) {
-    for (std::uint8_t i = 0; i < table.count; ++i) {
-        if (table.entries[i].key == key) return table.entries[i].place;
+std::uint32_t UnitTable::PlaceOfUnit(MediaType key) const {
+    for (std::uint8_t i = 0; i < count; ++i) {
+        if (entries[i].key == key) return entries[i].place;
     }
     return kNoPlace;
 }
 
-bool AddressOfUnit(MediaType key, PortAddress* address) {
-    if (AspiActive()) {
+bool UnitTable::AddressOfUnit(MediaType key, PortShape shape, PortAddress* address) const {
+    if (shape == PortShape::ReaderLuns) {
+        // Every unit is a LUN of the one reader that discovery kept.
         const std::uint8_t lun = LunOfUnit(key);
         if (lun == kNoLun) return false;
-        *address = PortAddress{ReaderPlace(), lun};
+        *address = PortAddress{entries[0].place, lun};
         return true;
     }
     const std::uint32_t place = PlaceOfUnit(key);

@@ -7,7 +7,8 @@
 
 // The reader's units (its media slots, or its own flash disk), each named by its MediaType key.
 // Discovery fills the table; every command turns a key back into an address through it: a LUN
-// of the reader's target under ASPI, an open drive (the port's place) on every other port.
+// of the reader's one target on a port of the ReaderLuns shape (ASPI), an open drive (the
+// port's place) on every other port.
 
 constexpr std::uint8_t kMaxUnits = 3;
 constexpr std::uint8_t kNoLun = 255;
@@ -24,33 +25,18 @@ struct UnitTable {
     MediaType keys[kMaxUnits] = {kMediaNone, kMediaNone, kMediaNone};  // ASPI: position = LUN
     std::uint8_t count = 0;
     UnitEntry entries[kMaxUnits];  // in the order found
+
+    // The LUN of `key` (its position in the key list); 255 if it is not in the table.
+    std::uint8_t LunOfUnit(MediaType key) const;
+    // The port's place of `key`; kNoPlace if it is not in the table.
+    std::uint32_t PlaceOfUnit(MediaType key) const;
+    // Where commands for `key` go on a port of this shape; false (nothing to send to) if it is
+    // not in the table.
+    bool AddressOfUnit(MediaType key, PortShape shape, PortAddress* address) const;
 };
-
-// The unit table (read-only outside reader/).
-const UnitTable& Units();
-
-// Refreshes the table and reports the unit count and the keys in unit order. outKeys has room
-// for three keys; only the first *outCount are written.
-void DiscoverUnits(std::uint8_t* outCount, MediaType* outKeys);
-
-// 1 if the cached units are still there, 0 if not (or if there are none).
-int UnitsStillPresent();
-
-// The LUN of `key` under ASPI; 255 if it is not in the table.
-std::uint8_t LunOfUnit(MediaType key);
-// The port's place of `key`; kNoPlace if it is not in the table.
-std::uint32_t PlaceOfUnit(MediaType key);
-// Where commands for `key` go; false (nothing to send to) if it is not in the table.
-bool AddressOfUnit(MediaType key, PortAddress* address);
-
-// Closes every unit's place and empties the table (used when the transport closes).
-void ReleaseUnits();
 
 // The medium code of an INQUIRY reply turned into a key: "DS" -> 8 + unitsBefore, "CF" -> 1,
 // "SM" -> 2, "MM" -> 4, anything else 255. `reply` holds at least 40 bytes.
 MediaType KeyOfInquiry(const std::uint8_t* reply, std::uint8_t unitsBefore);
 // True when bytes 36-37 of the reply carry the controller's signature "QZ".
 bool HasReaderSignature(const std::uint8_t* reply);
-
-// Written by discovery only.
-UnitTable& MutableUnits();

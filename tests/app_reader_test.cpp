@@ -6,9 +6,8 @@
 
 #include "app/format_dlg.h"
 #include "core/string_table.h"
-#include "reader/os_layer.h"
-#include "reader/transport.h"
-#include "reader/units.h"
+#include "reader/reader.h"
+#include "reader/win32/windows_back_ends.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_os_layer.h"
 #include "tests/fake_host.h"
@@ -28,7 +27,8 @@ const char kSmallDisk[] =
     "cis page=0\n"
     "vendor-page\n";
 
-// The program's start-up over a simulated machine: transport opened, dialog initialised.
+// The program's start-up over a simulated machine, as the Windows program makes it: one reader
+// over the Windows back-ends for the dialog's life, its transport opened, the dialog initialised.
 class DialogOverReader : public ::testing::Test {
   protected:
     void Boot(const std::string& description) {
@@ -37,23 +37,21 @@ class DialogOverReader : public ::testing::Test {
         ASSERT_NE(bus, nullptr) << error;
         bus->SetTraceEnabled(true);
         layer = std::make_unique<sim::SimOsLayer>(*bus);
-        InstallOsLayer(layer.get());
-        ASSERT_EQ(reader.OpenTransport(), 1);
+        reader = std::make_unique<Reader>(std::make_unique<WindowsBackEnds>(*layer));
+        device = std::make_unique<ReaderDeviceAccess>(*reader);
+        dlg = std::make_unique<CFormatDlg>(host, *device);
+        ASSERT_EQ(device->OpenTransport(), 1);
         host.hasDirectory = false;
-        dlg.OnInitDialog();
+        dlg->OnInitDialog();
     }
-    ~DialogOverReader() override {
-        while (Transport().startCount > 0) CloseTransport();
-        ReleaseUnits();
-        InstallOsLayer(nullptr);
-    }
-    void DeviceChange(std::uint32_t event) { dlg.OnDeviceChange(event, 0); }
+    void DeviceChange(std::uint32_t event) { dlg->OnDeviceChange(event, 0); }
 
     std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<sim::SimOsLayer> layer;
-    DeviceAccess& reader = ReaderDeviceAccess();
+    std::unique_ptr<Reader> reader;
+    std::unique_ptr<ReaderDeviceAccess> device;
     FakeHost host;
-    CFormatDlg dlg{host, reader};
+    std::unique_ptr<CFormatDlg> dlg;
 };
 
 TEST_F(DialogOverReader, QuickFormatCompletesStopsTheDiskAndWaitsForTheReplug) {
@@ -62,7 +60,7 @@ TEST_F(DialogOverReader, QuickFormatCompletesStopsTheDiskAndWaitsForTheReplug) {
     ASSERT_TRUE(host.Enabled(IDC_START_STOP));
 
     bus->ClearTrace();
-    dlg.OnStartStop();
+    dlg->OnStartStop();
     ASSERT_EQ(host.boxes.size(), 2u);
     EXPECT_EQ(host.boxes[1].text, AppString(IDS_COMPLETE_REPLUG));
     EXPECT_EQ(host.Text(IDC_STATUS),
@@ -98,7 +96,7 @@ TEST_F(DialogOverReader, WriteProtectedDiskCannotBeStarted) {
 
 TEST_F(DialogOverReader, CardSlotsAreSentNothingButInquiry) {
     Boot("reader adapter=0 target=2\nunit CF drive=E card=yes\nunit SM drive=F\nunit MM drive=G\n");
-    EXPECT_EQ(dlg.UnitCount(), 3);
+    EXPECT_EQ(dlg->UnitCount(), 3);
     EXPECT_FALSE(host.Enabled(IDC_START_STOP));
     ASSERT_FALSE(bus->Trace().empty());
     for (const sim::TraceEntry& entry : bus->Trace()) EXPECT_EQ(entry.cdb[0], kInquiry);
@@ -119,10 +117,10 @@ TEST_F(DialogOverReader, DiskPulledDuringARunEndsItCancelled) {
         if (!reported) host.pending.push_back(watch);
     };
     host.pending.push_back(watch);
-    dlg.OnStartStop();
+    dlg->OnStartStop();
     EXPECT_TRUE(reported);
     EXPECT_EQ(host.Text(IDC_STATUS), "Format was canceled.Time elapsed 00:00:00.");
-    EXPECT_EQ(dlg.SelectedMedia(), kMediaNone);
+    EXPECT_EQ(dlg->SelectedMedia(), kMediaNone);
     EXPECT_FALSE(host.Enabled(IDC_START_STOP));
     EXPECT_TRUE(host.Enabled(IDC_EXIT));
     EXPECT_NE(host.progress, 100);

@@ -24,7 +24,9 @@ class CisPages : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(machine_.Ready()); }
 
     sim::SimFlashDisk& Disk() { return *machine_.disk; }
-    FormatResult Run(FormatMode mode) { return RunPhysicalFormat(run_, machine_.unit, mode); }
+    FormatResult Run(FormatMode mode) {
+        return RunPhysicalFormat(run_, machine_.reader, machine_.unit, mode);
+    }
     // An old format's CIS page at `cisPage` and, if wanted, a vendor page right after it.
     void OldFormat(std::uint32_t cisPage, bool vendor) {
         sim::WriteCisPage(Disk(), cisPage, 60000);
@@ -267,7 +269,7 @@ class FatOnUnit : public CisPages {};
 
 TEST_F(FatOnUnit, WritesThroughTheCommandsWithTheGivenSerial) {
     Disk().SetSectorCount(64000);
-    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::Written);
+    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.stick, 64000, 65), FatVolumeResult::Written);
     EXPECT_EQ(Disk().CommandCount(0x2A), 160u);
     std::uint8_t boot[512];
     ASSERT_TRUE(Disk().ReadSector(0, boot));
@@ -279,7 +281,7 @@ TEST_F(FatOnUnit, WritesThroughTheCommandsWithTheGivenSerial) {
 TEST_F(FatOnUnit, AUnitAttentionIsRetriedOnce) {
     Disk().SetSectorCount(64000);
     Disk().RaiseUnitAttention();
-    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::Written);
+    ASSERT_EQ(WriteFatVolumeNoMbr(machine_.stick, 64000, 65), FatVolumeResult::Written);
     EXPECT_EQ(Disk().CommandCount(0x2A), 161u);
     EXPECT_EQ(Disk().CommandCount(0x03), 1u);  // the sense was read before the retry
 }
@@ -287,13 +289,13 @@ TEST_F(FatOnUnit, AUnitAttentionIsRetriedOnce) {
 TEST_F(FatOnUnit, AWriteThatKeepsFailingIsReported) {
     Disk().SetSectorCount(64000);
     Disk().SetWriteProtected(true);
-    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::WriteFailed);
+    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.stick, 64000, 65), FatVolumeResult::WriteFailed);
     EXPECT_EQ(Disk().CommandCount(0x2A), 2u);  // one attempt and one retry, then it stops
 }
 
 TEST_F(FatOnUnit, WritesPastTheDiskEndFail) {
     Disk().SetSectorCount(100);  // smaller than the FAT area of a 64,000-sector volume
-    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.unit, 64000, 65), FatVolumeResult::WriteFailed);
+    EXPECT_EQ(WriteFatVolumeNoMbr(machine_.stick, 64000, 65), FatVolumeResult::WriteFailed);
 }
 
 }  // namespace
@@ -347,7 +349,8 @@ TEST(UnansweredOldPages, AnOldPageThatCannotBeReadStopsTheRunBeforeAnythingIsEra
         // The read, the sense asked after it and its second asking all go unanswered.
         machine.bus.HangFromCommand(c.firstHang);
         FakeRun run;
-        EXPECT_EQ(RunPhysicalFormat(run, machine.unit, FormatMode::Quick), FormatResult::Failed);
+        EXPECT_EQ(RunPhysicalFormat(run, machine.reader, machine.unit, FormatMode::Quick),
+                  FormatResult::Failed);
         EXPECT_EQ(run.runMessage, c.message);
         EXPECT_TRUE(Contains(run.LogText(), c.logLine)) << run.LogText();
         EXPECT_EQ(machine.disk->CommandCount(0xF2), 0u);
@@ -360,8 +363,8 @@ TEST_F(UnansweredReads, WriteProbeFailingForAnotherReasonIsNotProtection) {
     Disk().SetWriteProtected(true);
     // Test unit ready, CIS page number, select bank, device code, read block 1, write it back.
     machine_.bus.HangOnCommand(6);
-    EXPECT_FALSE(IsWriteProtected(machine_.unit));
-    EXPECT_TRUE(IsWriteProtected(machine_.unit));  // the same probe answered by the disk
+    EXPECT_FALSE(IsWriteProtected(machine_.stick));
+    EXPECT_TRUE(IsWriteProtected(machine_.stick));  // the same probe answered by the disk
 }
 
 }  // namespace

@@ -23,7 +23,9 @@ class EngineFormat : public ::testing::Test {
     explicit EngineFormat(std::initializer_list<std::uint8_t> banks = {0x75}) : machine_(banks) {}
     void SetUp() override { ASSERT_TRUE(machine_.Ready()); }
 
-    FormatResult Run(FormatMode mode) { return RunPhysicalFormat(run_, machine_.unit, mode); }
+    FormatResult Run(FormatMode mode) {
+        return RunPhysicalFormat(run_, machine_.reader, machine_.unit, mode);
+    }
     sim::SimFlashDisk& Disk() { return *machine_.disk; }
     std::uint64_t Count(std::uint8_t op) { return Disk().CommandCount(op); }
     sim::PageBytes CisPage() { return Disk().ReadPage(0, Disk().CisPageNumber()); }

@@ -16,7 +16,6 @@
 #include "format/fat_geometry.h"
 #include "format/media_decode.h"
 #include "format/physical_format.h"
-#include "reader/port_command.h"
 #include "sim/sim_description.h"
 #include "tests/engine_test_support.h"
 #include "tests/fat_image_check.h"
@@ -122,7 +121,7 @@ struct Stick {
 
     FormatResult Run(FormatMode mode) {
         const std::uint64_t before = Commands();
-        const FormatResult result = RunPhysicalFormat(run, machine.unit, mode);
+        const FormatResult result = RunPhysicalFormat(run, machine.reader, machine.unit, mode);
         runCommands = Commands() - before;
         return result;
     }
@@ -576,11 +575,12 @@ TEST(FaultCampaign, AStickPulledAtAnyCommandEndsRemovedWithNoBlockCountedBadAfte
         } else {
             stick.machine.bus.UnplugAfterCommands(n);
         }
-        const std::uint64_t sentBefore = CommandsSent();
+        const std::uint64_t sentBefore = stick.machine.reader.Commands().CommandsSent();
         const FormatResult result = stick.Run(FormatMode::Quick);
         const RunRecord& record = stick.run.record;
         // Commands that found no stick any more.
-        const std::uint64_t unanswered = CommandsSent() - sentBefore - stick.runCommands;
+        const std::uint64_t unanswered =
+            stick.machine.reader.Commands().CommandsSent() - sentBefore - stick.runCommands;
         mostUnanswered = std::max(mostUnanswered, unanswered);
         // Once the new CIS page and the volume are being written there is no cancelling: the run
         // has failed.
@@ -651,13 +651,14 @@ TEST(FaultCampaign, AWriteProtectedStickTheProbeMissesReceivesNoAcceptedWrite) {
         const sim::PageBytes oldCis = disk.ReadPage(0, kOldCisPage);
         disk.SetWriteProtected(true);
 
-        const DiskState state = ProbeDisk(ReaderDeviceAccess(), machine.unit, true);
+        ReaderDeviceAccess device(machine.reader);
+        const DiskState state = ProbeDisk(device, machine.unit, true);
         machine.bus.ClearTrace();
         FakeRun run;
         run.settings.AscendPtnTest = 1;
         run.settings.VerifyMarkBad = 1;
         run.settings.ForceTestBad = c.forceTestBad ? 1 : 0;
-        const FormatResult result = RunPhysicalFormat(run, machine.unit, c.mode);
+        const FormatResult result = RunPhysicalFormat(run, machine.reader, machine.unit, c.mode);
         const Writes writes = WritesIn(machine.bus.Trace());
         Verdict verdict;
         verdict

@@ -26,7 +26,7 @@ class SimStick : public ::testing::Test {
         bus_ = machine_.bus.get();
     }
     HealthJudgement Judge() {
-        return JudgeHealth(HealthFactsOfScan(ScanHealth(kMediaUsbDisk, nullptr)));
+        return JudgeHealth(HealthFactsOfScan(ScanHealth(*machine_.stick, nullptr)));
     }
     // Every command the stick received only reads.
     bool OnlyReadsSent() const {
@@ -75,7 +75,7 @@ TEST_F(SimStick, ACisPageClaimingFarMoreThanItsFlashIsCounterfeit) {
 
 TEST_F(SimStick, ACounterfeitIsToldWithoutReadingTheBlocks) {
     Plug("counterfeit-8gib.txt");
-    const HealthScan look = LookWithoutBlocks(kMediaUsbDisk);
+    const HealthScan look = LookWithoutBlocks(*machine_.stick);
     EXPECT_LT(bus_->Trace().size(), 40u);
     const HealthJudgement j = JudgeHealth(HealthFactsOfScan(look));
     EXPECT_TRUE(j.judged);
@@ -86,7 +86,7 @@ TEST_F(SimStick, ACounterfeitIsToldWithoutReadingTheBlocks) {
 
 TEST_F(SimStick, AGenuineStickIsNotJudgedWithoutReadingTheBlocks) {
     Plug("worn-16mb.txt");
-    const HealthJudgement j = JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(kMediaUsbDisk)));
+    const HealthJudgement j = JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(*machine_.stick)));
     EXPECT_FALSE(j.judged);
     EXPECT_TRUE(j.findings.empty());
     EXPECT_EQ(j.flashHoldsSectors, kSmallFlashHolds);
@@ -146,7 +146,7 @@ TEST_F(SimStick, AFreshStickIsHealthyWithItsSparesCounted) {
 TEST_F(SimStick, AFormatOfAWornStickLeavesItWornWithSparesInEveryGroup) {
     Plug("worn-16mb.txt");
     FakeRun run;
-    ASSERT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, FormatMode::Quick),
+    ASSERT_EQ(RunPhysicalFormat(run, *machine_.reader, kMediaUsbDisk, FormatMode::Quick),
               FormatResult::CompleteReplug);
     HealthFacts facts = HealthFactsOfRun(run.record);
     const HealthJudgement j = JudgeHealth(facts);

@@ -76,7 +76,7 @@ TEST(HistoryEntry, TwoFormatsAndACheckOfOneStickComeBackWithTheirCounts) {
 
     for (long long started : {1000, 2000}) {
         FakeRun run;
-        ASSERT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, FormatMode::Quick),
+        ASSERT_EQ(RunPhysicalFormat(run, *machine.reader, kMediaUsbDisk, FormatMode::Quick),
                   FormatResult::CompleteReplug);
         const HealthJudgement j = JudgeHealth(HealthFactsOfRun(run.record));
         HistoryEntry entry = HistoryEntryOfReport(FormatReport(run.record), started, &j, "",
@@ -84,7 +84,7 @@ TEST(HistoryEntry, TwoFormatsAndACheckOfOneStickComeBackWithTheirCounts) {
         ASSERT_TRUE(store->Record(&entry, &reason)) << reason;
         machine.bus->Replug();
     }
-    const HealthScan scan = ScanHealth(kMediaUsbDisk, nullptr);
+    const HealthScan scan = ScanHealth(*machine.stick, nullptr);
     const HealthJudgement j = JudgeHealth(HealthFactsOfScan(scan));
     HistoryEntry check = HistoryEntryOfReport(CheckReport(scan), 3000, &j, "1-1.2", "");
     ASSERT_TRUE(store->Record(&check, &reason)) << reason;

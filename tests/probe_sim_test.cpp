@@ -5,7 +5,7 @@
 #include "format/block_probes.h"
 #include "format/flash_geometry.h"
 #include "format/page_image.h"
-#include "reader/commands.h"
+#include "reader/reader_unit.h"
 #include "sim/sim_description.h"
 #include "tests/format_sim_disk.h"
 
@@ -24,7 +24,7 @@ class ProbeSim : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(machine_.Ready()); }
 
     sim::SimFlashDisk& Disk() { return *machine_.disk; }
-    MediaType Unit() const { return machine_.unit; }
+    ReaderUnit& Unit() { return machine_.stick; }
     std::uint64_t Count(std::uint8_t op) { return Disk().CommandCount(op); }
     // A page image with the given data byte and spare bytes.
     void Program(std::uint32_t page, std::uint8_t data, std::uint8_t spare) {
@@ -106,7 +106,7 @@ TEST_F(ProbeSim, OneWrongByteInTheLastSpareAreaFailsTheBytePattern) {
 
 TEST_F(ProbeSim, StuckDataBitFailsTheErasedCheck) {
     Disk().SetStuckBits(0, 6, sim::StuckBits{0, 10, 0x80});
-    ASSERT_EQ(EraseBlock(Unit(), 6, 32), 1);
+    ASSERT_TRUE(Unit().EraseBlock(6, 32).Good());
     EXPECT_FALSE(TestBlockPattern(Unit(), 6, g_, 0xFF, false));
 }
 

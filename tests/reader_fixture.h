@@ -2,30 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "reader/byte_order.h"
-#include "reader/os_layer.h"
-#include "reader/transport.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 #include "reader/units.h"
+#include "reader/win32/windows_back_ends.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_device.h"
 #include "sim/sim_os_layer.h"
 
-// A simulated machine installed as the OS layer for the length of one test. The transport and
-// the unit table are process-wide, so every test leaves them closed and empty.
+// A reader over the Windows back-ends, with a simulated machine as their OS layer.
 class ReaderTest : public ::testing::Test {
   protected:
-    ReaderTest() : layer(bus) {
+    ReaderTest() {
         bus.SetTraceEnabled(true);  // the tests read what was sent
-        InstallOsLayer(&layer);
-    }
-
-    ~ReaderTest() override {
-        while (Transport().startCount > 0) CloseTransport();
-        ReleaseUnits();
-        InstallOsLayer(nullptr);
     }
 
     // Pass-through machines have no ASPI library.
@@ -36,13 +30,13 @@ class ReaderTest : public ::testing::Test {
     sim::SimDevice& AddReader(std::uint8_t adapter, std::uint8_t target,
                               const std::vector<std::string>& codes,
                               const std::string& letters = "") {
-        sim::SimDevice& reader = bus.AddReader(adapter, target);
+        sim::SimDevice& device = bus.AddReader(adapter, target);
         for (std::size_t i = 0; i < codes.size(); ++i) {
-            sim::SimUnit& unit = reader.AddUnit(codes[i]);
+            sim::SimUnit& unit = device.AddUnit(codes[i]);
             if (i < letters.size()) unit.SetDriveLetter(letters[i]);
             if (unit.FlashDisk() != nullptr) unit.FlashDisk()->AddBank(0x75);
         }
-        return reader;
+        return device;
     }
 
     // Every command the devices received whose device name starts with `prefix`.
@@ -66,5 +60,9 @@ class ReaderTest : public ::testing::Test {
     }
 
     sim::SimBus bus;
-    sim::SimOsLayer layer;
+    sim::SimOsLayer layer{bus};
+    // The reader owns its back-ends; the tests look into their state through backEnds.
+    std::unique_ptr<WindowsBackEnds> ownBackEnds = std::make_unique<WindowsBackEnds>(layer);
+    WindowsBackEnds& backEnds = *ownBackEnds;
+    Reader reader{std::move(ownBackEnds)};
 };

@@ -1,6 +1,6 @@
-#include "reader/commands.h"
-#include "reader/transport.h"
+#include "reader/reader_unit.h"
 #include "reader/units.h"
+#include "reader/win32/pass_through_backend.h"
 #include "reader_fixture.h"
 #include "sim/sim_flash_disk.h"
 
@@ -11,16 +11,18 @@ struct Found {
     std::vector<MediaType> keys;
 };
 
-Found Discover() {
+Found Discover(Reader& reader) {
     Found found;
     MediaType keys[3] = {0xEE, 0xEE, 0xEE};
-    DiscoverUnits(&found.count, keys);
+    reader.DiscoverUnits(&found.count, keys);
     found.keys.assign(keys, keys + (found.count <= 3 ? found.count : 3));
     return found;
 }
 
 // The drive ("E:") the unit at table position i was found on.
-std::string DriveOf(int i) { return ActivePort()->PlaceName(Units().entries[i].place); }
+std::string DriveOf(const Reader& reader, int i) {
+    return reader.Port()->PlaceName(reader.Units().entries[i].place);
+}
 
 int CountOpcode(const std::vector<sim::TraceEntry>& trace, std::uint8_t opcode) {
     int n = 0;
@@ -30,45 +32,45 @@ int CountOpcode(const std::vector<sim::TraceEntry>& trace, std::uint8_t opcode) 
 
 class ReaderAspiDiscovery : public ReaderTest {
   protected:
-    void Open() { ASSERT_EQ(OpenTransport(), 1) << "ASPI"; }
+    void Open() { ASSERT_EQ(reader.OpenTransport(), 1) << "ASPI"; }
 };
 
 TEST_F(ReaderAspiDiscovery, ReadersAnsweringEveryLunAlikeAreOneUnit) {
     AddReader(0, 0, {"CF", "CF"});
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.count, 1);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{kMediaCompactFlash}));
-    EXPECT_EQ(LunOfUnit(kMediaCompactFlash), 0);
+    EXPECT_EQ(reader.Units().LunOfUnit(kMediaCompactFlash), 0);
 }
 
 TEST_F(ReaderAspiDiscovery, CardSlotsGetTheirKeysInLunOrder) {
     AddReader(0, 0, {"CF", "SM", "MM"});
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{1, 2, 4}));
-    EXPECT_EQ(LunOfUnit(2), 1);
-    EXPECT_EQ(LunOfUnit(4), 2);
-    EXPECT_EQ(LunOfUnit(8), kNoLun);
+    EXPECT_EQ(reader.Units().LunOfUnit(2), 1);
+    EXPECT_EQ(reader.Units().LunOfUnit(4), 2);
+    EXPECT_EQ(reader.Units().LunOfUnit(8), kNoLun);
 }
 
 TEST_F(ReaderAspiDiscovery, TwoFlashDisksGetEightAndNine) {
     AddReader(0, 0, {"DS", "DS"});
     Open();
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{8, 9}));
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{8, 9}));
 }
 
 TEST_F(ReaderAspiDiscovery, AFlashDiskAfterTwoSlotsGetsTen) {
     AddReader(0, 0, {"CF", "SM", "DS"});
     Open();
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{1, 2, 10}));
-    EXPECT_EQ(LunOfUnit(10), 2);
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{1, 2, 10}));
+    EXPECT_EQ(reader.Units().LunOfUnit(10), 2);
 }
 
 TEST_F(ReaderAspiDiscovery, AnUnknownCodeAtLunZeroLeavesTheListEmpty) {
     AddReader(0, 0, {"XY", "DS"});
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.count, 0);
     // LUN 0 was asked again and again; LUN 1 never.
     for (const sim::TraceEntry& e : TraceOf("reader 0")) EXPECT_EQ(e.device, "reader 0 lun 0");
@@ -82,10 +84,10 @@ TEST_F(ReaderAspiDiscovery, FindsTheFirstReaderAndSendsForeignTargetsOnlyInquiry
     AddReader(1, 6, {"DS"});
     AddReader(2, 0, {"CF"});
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{8}));
-    EXPECT_EQ(Transport().readerHostAdapter, 1);
-    EXPECT_EQ(Transport().readerTarget, 6);
+    EXPECT_EQ(backEnds.Transport().readerHostAdapter, 1);
+    EXPECT_EQ(backEnds.Transport().readerTarget, 6);
     EXPECT_TRUE(TraceOf("reader 1").empty());  // scanning stopped at the first reader
     for (const char* foreign : {"foreign C", "foreign D"}) {
         const auto trace = TraceOf(foreign);
@@ -98,17 +100,17 @@ TEST_F(ReaderAspiDiscovery, FindsTheFirstReaderAndSendsForeignTargetsOnlyInquiry
 TEST_F(ReaderAspiDiscovery, NoReaderGivesNoUnits) {
     bus.AddForeignDrive('C', 0, 0, "system disk");
     Open();
-    EXPECT_EQ(Discover().count, 0);
-    EXPECT_EQ(LunOfUnit(kMediaNone), kNoLun);
+    EXPECT_EQ(Discover(reader).count, 0);
+    EXPECT_EQ(reader.Units().LunOfUnit(kMediaNone), kNoLun);
 }
 
 TEST_F(ReaderAspiDiscovery, ACachedListIsReusedWithOneTestUnitReady) {
     AddReader(0, 0, {"CF", "DS"});
     Open();
-    ASSERT_EQ(Discover().keys, (std::vector<MediaType>{1, 9}));
+    ASSERT_EQ(Discover(reader).keys, (std::vector<MediaType>{1, 9}));
     bus.ClearTrace();
     // The empty CF slot fails TEST UNIT READY (no medium): that keeps the list.
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{1, 9}));
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{1, 9}));
     ASSERT_EQ(bus.Trace().size(), 1u);
     EXPECT_EQ(Cdb(bus.Trace()[0]), Bytes({0x00}));
     EXPECT_EQ(bus.Trace()[0].device, "reader 0 lun 0");
@@ -117,45 +119,45 @@ TEST_F(ReaderAspiDiscovery, ACachedListIsReusedWithOneTestUnitReady) {
 TEST_F(ReaderAspiDiscovery, AVanishedReaderIsScannedAgain) {
     AddReader(0, 0, {"DS"});
     Open();
-    ASSERT_EQ(Discover().count, 1);
+    ASSERT_EQ(Discover(reader).count, 1);
     bus.Unplug();
-    EXPECT_EQ(UnitsStillPresent(), 0);
-    EXPECT_EQ(Discover().count, 0);
+    EXPECT_EQ(reader.UnitsStillPresent(), 0);
+    EXPECT_EQ(Discover(reader).count, 0);
     bus.Replug();
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{8}));
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{8}));
 }
 
 TEST_F(ReaderAspiDiscovery, AHungPresenceCheckCountsAsVanished) {
     AddReader(0, 0, {"DS"});
     Open();
-    ASSERT_EQ(Discover().count, 1);
+    ASSERT_EQ(Discover(reader).count, 1);
     bus.HangOnCommand(1);
-    EXPECT_EQ(UnitsStillPresent(), 0);
-    EXPECT_EQ(Transport().lastAspiStatus, kAspiAborted);
+    EXPECT_EQ(reader.UnitsStillPresent(), 0);
+    EXPECT_EQ(backEnds.Transport().lastAspiStatus, kAspiAborted);
 }
 
 TEST_F(ReaderAspiDiscovery, ACommandForAnUnknownKeyReachesNoUnit) {
     AddReader(0, 0, {"DS"});
     Open();
-    ASSERT_EQ(Discover().count, 1);
+    ASSERT_EQ(Discover(reader).count, 1);
     const std::uint32_t sent = layer.SendCommandCalls();
     bus.ClearTrace();
-    EXPECT_EQ(TestUnitReady(kMediaCompactFlash), 0);
-    EXPECT_EQ(TestUnitReady(kMediaNone), 0);
+    EXPECT_FALSE(ReaderUnit(reader, kMediaCompactFlash).TestUnitReady().Good());
+    EXPECT_FALSE(ReaderUnit(reader, kMediaNone).TestUnitReady().Good());
     EXPECT_EQ(layer.SendCommandCalls(), sent);
     EXPECT_TRUE(bus.Trace().empty());
-    EXPECT_EQ(TestUnitReady(8), 1);
+    EXPECT_TRUE(ReaderUnit(reader, 8).TestUnitReady().Good());
 }
 
 class ReaderDriveWalk : public ReaderTest {
   protected:
     ReaderDriveWalk() { WithoutAspi(); }
-    void Open() { ASSERT_EQ(OpenTransport(), 1); }
+    void Open() { ASSERT_EQ(reader.OpenTransport(), 1); }
 };
 
 TEST_F(ReaderDriveWalk, OpensEveryDriveFromCToZInOrder) {
     Open();
-    EXPECT_EQ(Discover().count, 0);
+    EXPECT_EQ(Discover(reader).count, 0);
     std::vector<std::string> expected;
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
         expected.push_back(std::string("\\\\.\\") + letter + ":");
@@ -173,12 +175,13 @@ TEST_F(ReaderDriveWalk, ForeignDrivesGetOnlyInquiryAndAreClosed) {
     AddReader(0, 0, {"DS"}, "F");
     bus.AddForeignDrive('G', sim::kNoAspiAddress, 0, "second disk");
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{8}));
-    EXPECT_EQ(DriveOf(0), "F:");
+    EXPECT_EQ(DriveOf(reader, 0), "F:");
     EXPECT_EQ(layer.OpenHandleCount(), 1u);  // only the reader's drive stays open
-    EXPECT_EQ(PlaceOfUnit(8), Units().entries[0].place);
-    EXPECT_NE(static_cast<PassThroughPort*>(ActivePort())->HandleOf(PlaceOfUnit(8)), nullptr);
+    EXPECT_EQ(reader.Units().PlaceOfUnit(8), reader.Units().entries[0].place);
+    EXPECT_NE(static_cast<PassThroughPort*>(reader.Port())->HandleOf(reader.Units().PlaceOfUnit(8)),
+              nullptr);
     for (const char* foreign : {"foreign C", "foreign D", "foreign G"}) {
         const auto trace = TraceOf(foreign);
         ASSERT_EQ(trace.size(), 1u) << foreign;
@@ -186,8 +189,8 @@ TEST_F(ReaderDriveWalk, ForeignDrivesGetOnlyInquiryAndAreClosed) {
         EXPECT_EQ(bus.UnitOfDrive(foreign[8])->NonInquiryCommands(), 0u);
     }
     // The first reader drive was probed for the direct request, once.
-    EXPECT_EQ(Transport().directProbed, 1);
-    EXPECT_EQ(Transport().useDirect, 1);
+    EXPECT_EQ(backEnds.Transport().directProbed, 1);
+    EXPECT_EQ(backEnds.Transport().useDirect, 1);
     EXPECT_EQ(CountOpcode(TraceOf("reader 0"), 0x12), 2);
 }
 
@@ -195,12 +198,12 @@ TEST_F(ReaderDriveWalk, CollectsTheUnitsOfSeveralReadersInLetterOrder) {
     AddReader(0, 0, {"DS"}, "H");
     AddReader(0, 1, {"CF", "MM"}, "EK");
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{1, 9, 4}));
-    EXPECT_EQ(DriveOf(0), "E:");
-    EXPECT_EQ(DriveOf(1), "H:");
-    EXPECT_EQ(DriveOf(2), "K:");
-    EXPECT_EQ(Units().keys[1], 9);
+    EXPECT_EQ(DriveOf(reader, 0), "E:");
+    EXPECT_EQ(DriveOf(reader, 1), "H:");
+    EXPECT_EQ(DriveOf(reader, 2), "K:");
+    EXPECT_EQ(reader.Units().keys[1], 9);
     EXPECT_EQ(CountOpcode(bus.Trace(), 0x12), 4);  // three units and one direct probe
 }
 
@@ -208,7 +211,7 @@ TEST_F(ReaderDriveWalk, StopsAtTheThirdUnit) {
     AddReader(0, 0, {"DS", "SM"}, "EF");
     AddReader(0, 1, {"CF", "DS"}, "GH");
     Open();
-    const Found found = Discover();
+    const Found found = Discover(reader);
     EXPECT_EQ(found.count, 3);
     EXPECT_EQ(found.keys, (std::vector<MediaType>{8, 2, 1}));
     EXPECT_EQ(layer.OpenedPaths().back(), "\\\\.\\G:");  // H: is never opened
@@ -220,7 +223,7 @@ TEST_F(ReaderDriveWalk, AnUnknownCodeOrANoiseReplyIsClosed) {
     AddReader(0, 0, {"ZZ"}, "E");
     AddReader(0, 1, {"SM"}, "F");
     Open();
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{2}));
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{2}));
     EXPECT_EQ(layer.OpenHandleCount(), 1u);
 }
 
@@ -228,21 +231,21 @@ TEST_F(ReaderDriveWalk, KeepsTheBufferedRequestWhenDirectIsNotSupported) {
     bus.SetDirectPassThroughSupported(false);
     AddReader(0, 0, {"DS"}, "E");
     Open();
-    EXPECT_EQ(Discover().count, 1);
-    EXPECT_EQ(Transport().directProbed, 1);
-    EXPECT_EQ(Transport().useDirect, 0);
-    EXPECT_EQ(TestUnitReady(8), 1);
+    EXPECT_EQ(Discover(reader).count, 1);
+    EXPECT_EQ(backEnds.Transport().directProbed, 1);
+    EXPECT_EQ(backEnds.Transport().useDirect, 0);
+    EXPECT_TRUE(ReaderUnit(reader, 8).TestUnitReady().Good());
     EXPECT_EQ(layer.LastIoctlCode(), kIoctlScsiPassThrough);
 }
 
 TEST_F(ReaderDriveWalk, ACachedListIsReusedWithOneTestUnitReady) {
-    sim::SimDevice& reader = AddReader(0, 0, {"DS"}, "E");
+    sim::SimDevice& device = AddReader(0, 0, {"DS"}, "E");
     Open();
-    ASSERT_EQ(Discover().count, 1);
-    reader.Unit(0)->FlashDisk()->SetNotReady(true);  // fails, but the stick is there
+    ASSERT_EQ(Discover(reader).count, 1);
+    device.Unit(0)->FlashDisk()->SetNotReady(true);  // fails, but the stick is there
     bus.ClearTrace();
     const std::size_t opened = layer.OpenedPaths().size();
-    EXPECT_EQ(Discover().keys, (std::vector<MediaType>{8}));
+    EXPECT_EQ(Discover(reader).keys, (std::vector<MediaType>{8}));
     ASSERT_EQ(bus.Trace().size(), 1u);
     EXPECT_EQ(bus.Trace()[0].cdb[0], 0x00);
     EXPECT_EQ(layer.OpenedPaths().size(), opened);
@@ -251,34 +254,34 @@ TEST_F(ReaderDriveWalk, ACachedListIsReusedWithOneTestUnitReady) {
 TEST_F(ReaderDriveWalk, AVanishedStickIsClosedAndScannedAgain) {
     AddReader(0, 0, {"DS"}, "E");
     Open();
-    ASSERT_EQ(Discover().count, 1);
+    ASSERT_EQ(Discover(reader).count, 1);
     bus.Unplug();
-    EXPECT_EQ(Discover().count, 0);
+    EXPECT_EQ(Discover(reader).count, 0);
     EXPECT_EQ(layer.OpenHandleCount(), 0u);
-    EXPECT_EQ(PlaceOfUnit(8), kNoPlace);
+    EXPECT_EQ(reader.Units().PlaceOfUnit(8), kNoPlace);
     bus.Replug();
-    EXPECT_EQ(Discover().count, 1);
-    EXPECT_EQ(Transport().useDirect, 1);  // the probe is not repeated, its result stays
+    EXPECT_EQ(Discover(reader).count, 1);
+    EXPECT_EQ(backEnds.Transport().useDirect, 1);  // the probe is not repeated, its result stays
 }
 
 TEST_F(ReaderDriveWalk, ClosingTheTransportClosesTheUnitHandles) {
     AddReader(0, 0, {"CF", "DS"}, "EF");
     Open();
-    ASSERT_EQ(Discover().count, 2);
+    ASSERT_EQ(Discover(reader).count, 2);
     EXPECT_EQ(layer.OpenHandleCount(), 2u);
-    CloseTransport();
+    reader.CloseTransport();
     EXPECT_EQ(layer.OpenHandleCount(), 0u);
-    EXPECT_EQ(Units().count, 0);
-    EXPECT_EQ(PlaceOfUnit(1), kNoPlace);
+    EXPECT_EQ(reader.Units().count, 0);
+    EXPECT_EQ(reader.Units().PlaceOfUnit(1), kNoPlace);
 }
 
 TEST_F(ReaderDriveWalk, ACommandForAnUnknownKeyReachesNoDrive) {
     AddReader(0, 0, {"DS"}, "E");
     Open();
-    ASSERT_EQ(Discover().count, 1);
+    ASSERT_EQ(Discover(reader).count, 1);
     const std::uint32_t ioctls = layer.IoctlCalls();
-    EXPECT_EQ(TestUnitReady(9), 0);
-    EXPECT_EQ(StopUnit(kMediaNone), 0);
+    EXPECT_FALSE(ReaderUnit(reader, 9).TestUnitReady().Good());
+    EXPECT_FALSE(ReaderUnit(reader, kMediaNone).StopUnit().Good());
     EXPECT_EQ(layer.IoctlCalls(), ioctls);
 }
 

@@ -10,12 +10,12 @@
 
 #include "format/block_probes.h"
 #include "format/physical_format.h"
-#include "reader/commands.h"
 #include "reader/port_subset.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 #include "reader/sense.h"
 #include "reader/sgio_nodes.h"
 #include "reader/sgio_port.h"
-#include "reader/transport.h"
 #include "reader/units.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_device.h"
@@ -28,10 +28,6 @@ namespace {
 
 class SgioStack : public ::testing::Test {
   protected:
-    void TearDown() override {
-        if (open_) CloseTransport();
-        UsePort(nullptr);
-    }
     // Builds the machine and opens the transport over its nodes; returns the units found.
     std::vector<MediaType> Start(const std::string& description) {
         std::string error;
@@ -41,16 +37,17 @@ class SgioStack : public ::testing::Test {
         bus_->SetTraceEnabled(true);
         kernel_ = std::make_unique<SimKernel>(*bus_);
         port_ = std::make_unique<SgioPort>(*kernel_, kernel_->Nodes());
-        UsePort(port_.get());
-        EXPECT_EQ(OpenTransport(), 1);
-        open_ = true;
-        EXPECT_FALSE(AspiActive());  // there is no ASPI library on Linux
+        reader_ = std::make_unique<Reader>(*port_);
+        EXPECT_EQ(reader_->OpenTransport(), 1);
+        EXPECT_EQ(reader_->Port()->Shape(), PortShape::Drives);  // no ASPI on Linux
         std::uint8_t count = 0;
         MediaType keys[3] = {kMediaNone, kMediaNone, kMediaNone};
-        DiscoverUnits(&count, keys);
+        reader_->DiscoverUnits(&count, keys);
         return std::vector<MediaType>(keys, keys + count);
     }
-    std::string NodeOfUnit(std::size_t i) { return port_->PlaceName(Units().entries[i].place); }
+    std::string NodeOfUnit(std::size_t i) {
+        return port_->PlaceName(reader_->Units().entries[i].place);
+    }
     // The opcodes of every command that reached `device` ("foreign C", "reader 0 lun 0").
     std::vector<std::uint8_t> OpcodesTo(const std::string& device) {
         std::vector<std::uint8_t> ops;
@@ -63,9 +60,9 @@ class SgioStack : public ::testing::Test {
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<SimKernel> kernel_;
     std::unique_ptr<SgioPort> port_;
-    // A port over some of port_'s nodes, kept until TearDown has closed the transport over it.
+    // A port over some of port_'s nodes, for the reader of one test.
     std::unique_ptr<PlaceSubsetPort> subset_;
-    bool open_ = false;
+    std::unique_ptr<Reader> reader_;  // after the ports it runs over: it goes first
 };
 
 TEST_F(SgioStack, SameKeysAsTheDriveWalk) {
@@ -91,15 +88,18 @@ TEST_F(SgioStack, CommandsReachTheDiskThroughSgio) {
         "cis page=0\n");
     ASSERT_EQ(keys, std::vector<MediaType>{8});
     std::uint8_t banks[2] = {};
-    ASSERT_EQ(GetBankCount(8, banks), 1);  // a one-byte read, asked for as two
+    ASSERT_TRUE(
+        ReaderUnit(*reader_, 8).GetBankCount(banks).Good());  // a one-byte read, asked for as two
     EXPECT_EQ(banks[0], 1);
     std::uint8_t capacity[8] = {};
-    ASSERT_EQ(ReadCapacity(8, capacity), 1);
+    ASSERT_TRUE(ReaderUnit(*reader_, 8).ReadCapacity(capacity).Good());
     EXPECT_EQ(BigEndian32(capacity) + 1, bus_->FlashDisk(0)->SectorCount());
     std::uint8_t page[528] = {};
-    ASSERT_EQ(ReadPageWithSpare(8, 0, 32, page), 1);
+    ASSERT_TRUE(ReaderUnit(*reader_, 8).ReadPageWithSpare(0, 32, page).Good());
     EXPECT_EQ(std::string(reinterpret_cast<char*>(page), 4), "USBC");
-    EXPECT_EQ(TestUnitReady(99), 0);  // a key that is not in the table reaches nothing
+    EXPECT_FALSE(ReaderUnit(*reader_, 99)
+                     .TestUnitReady()
+                     .Good());  // a key that is not in the table reaches nothing
 }
 
 // The kernel takes the sense data off the reader as soon as a command fails; the program's
@@ -112,17 +112,19 @@ TEST_F(SgioStack, SenseSurvivesTheKernelsAutomaticRequestSense) {
         "cis page=0\n"
         "write-protected\n");
     ASSERT_EQ(keys, std::vector<MediaType>{8});
-    EXPECT_TRUE(IsWriteProtected(8));
+    ReaderUnit stick(*reader_, kMediaUsbDisk);
+    EXPECT_TRUE(IsWriteProtected(stick));
 
     bus_->FlashDisk(0)->RaiseUnitAttention();
-    EXPECT_EQ(TestUnitReady(8), 0);
-    EXPECT_EQ(GetSenseStatus(8), SenseUnitAttention);
-    EXPECT_EQ(TestUnitReady(8), 1);
+    EXPECT_FALSE(ReaderUnit(*reader_, 8).TestUnitReady().Good());
+    EXPECT_EQ(ReaderUnit(*reader_, 8).GetSenseStatus(), SenseUnitAttention);
+    EXPECT_TRUE(ReaderUnit(*reader_, 8).TestUnitReady().Good());
 
     bus_->FlashDisk(0)->SetNotReady(true);
-    EXPECT_EQ(TestUnitReady(8), 0);
-    EXPECT_EQ(GetSenseStatus(8), SenseNotReady);
-    EXPECT_EQ(GetSenseStatus(8), SenseNotReady);  // asked again: the reader's own answer
+    EXPECT_FALSE(ReaderUnit(*reader_, 8).TestUnitReady().Good());
+    EXPECT_EQ(ReaderUnit(*reader_, 8).GetSenseStatus(), SenseNotReady);
+    EXPECT_EQ(ReaderUnit(*reader_, 8).GetSenseStatus(),
+              SenseNotReady);  // asked again: the reader's own answer
 }
 
 TEST_F(SgioStack, PulledReaderIsNoticedAndRescanned) {
@@ -131,14 +133,14 @@ TEST_F(SgioStack, PulledReaderIsNoticedAndRescanned) {
         "unit DS drive=E\n"
         "banks 73\n");
     ASSERT_EQ(keys.size(), 1u);
-    EXPECT_EQ(UnitsStillPresent(), 1);
+    EXPECT_EQ(reader_->UnitsStillPresent(), 1);
     bus_->FlashDisk(0)->SetNotReady(true);
-    EXPECT_EQ(UnitsStillPresent(), 1);  // not ready is not gone
+    EXPECT_EQ(reader_->UnitsStillPresent(), 1);  // not ready is not gone
     bus_->Unplug();
-    EXPECT_EQ(UnitsStillPresent(), 0);
+    EXPECT_EQ(reader_->UnitsStillPresent(), 0);
     std::uint8_t count = 9;
     MediaType again[3];
-    DiscoverUnits(&count, again);
+    reader_->DiscoverUnits(&count, again);
     EXPECT_EQ(count, 0);
 }
 
@@ -162,28 +164,25 @@ TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
     std::vector<std::uint32_t> disks;
     for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
         PlaceSubsetPort one(*port_, {place});
-        UsePort(&one);
-        ASSERT_EQ(OpenTransport(), 1);
+        Reader reader(one);
+        ASSERT_EQ(reader.OpenTransport(), 1);
         std::uint8_t count = 0;
         MediaType keys[3];
-        DiscoverUnits(&count, keys);
+        reader.DiscoverUnits(&count, keys);
         if (count == 1 && keys[0] == kMediaUsbDisk) disks.push_back(place);
-        CloseTransport();
     }
-    UsePort(nullptr);
     EXPECT_EQ(disks.size(), 32u);
 
     bus_->ClearTrace();
     subset_ = std::make_unique<PlaceSubsetPort>(*port_, std::vector<std::uint32_t>{29});
-    UsePort(subset_.get());
-    ASSERT_EQ(OpenTransport(), 1);
-    open_ = true;
+    reader_ = std::make_unique<Reader>(*subset_);
+    ASSERT_EQ(reader_->OpenTransport(), 1);
     std::uint8_t count = 0;
     MediaType keys[3];
-    DiscoverUnits(&count, keys);
+    reader_->DiscoverUnits(&count, keys);
     ASSERT_EQ(count, 1);
     FakeRun run;
-    EXPECT_EQ(RunPhysicalFormat(run, kMediaUsbDisk, FormatMode::Quick),
+    EXPECT_EQ(RunPhysicalFormat(run, *reader_, kMediaUsbDisk, FormatMode::Quick),
               FormatResult::CompleteReplug)
         << run.runMessage;
     sim::SimFlashDisk* disk = bus_->Reader(bus_->ReaderNamed("s30"))->Unit(0)->FlashDisk();
@@ -192,8 +191,6 @@ TEST_F(SgioStack, ThirtyTwoNodesAreAllReachedAndTheThirtiethIsFormatted) {
     for (const auto& entry : bus_->Trace()) {
         ASSERT_EQ(entry.device, bus_->Trace().front().device);  // one stick only
     }
-    CloseTransport();  // before the port it runs over goes
-    open_ = false;
 }
 
 // ---- Mounted file systems on a node's disk ----

@@ -11,14 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "reader/commands.h"
-#include "reader/port_command.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 #include "reader/sense.h"
 #include "reader/sgio.h"
 #include "reader/sgio_nodes.h"
 #include "reader/sgio_port.h"
-#include "reader/transport.h"
-#include "reader/unit_command.h"
 #include "reader/units.h"
 #include "tests/temp_dir.h"
 
@@ -302,22 +300,20 @@ TEST(SgioExecute, RefusedIoctlKeepsItsErrno) {
 
 // ---- The SG_IO port under the transport's one command path ----
 
-// The port over three nodes, installed as the transport's port for the length of a test.
+// The port over three nodes, lent to a reader for the length of a test.
 struct SgioPortTest : ::testing::Test {
     FakeSgDevice dev;
     SgioPort port{dev, {"/dev/sg0", "/dev/sg1", "/dev/sdc"}};
+    Reader reader{port};
+    ReaderUnit disk{reader, kMediaUsbDisk};
     void SetUp() override {
         dev.nodes = {{"/dev/sg0", 10}, {"/dev/sg1", 11}, {"/dev/sdc", 12}};
-        UsePort(&port);
-        ASSERT_EQ(OpenTransport(), 1);
-    }
-    void TearDown() override {
-        CloseTransport();
-        UsePort(nullptr);
+        ASSERT_EQ(reader.OpenTransport(), 1);
     }
     CommandOutcome Send(std::uint32_t place, const std::uint8_t* cdb, void* data,
                         std::uint32_t length, DataPhase phase, std::uint8_t cdbLength = 12) {
-        return ExecuteCommand(PortAddress{place, 0}, cdb, cdbLength, phase, data, length, 2);
+        return reader.Commands().Execute(PortAddress{place, 0}, cdb, cdbLength, phase, data, length,
+                                         2);
     }
     // Opens a node and lets it identify itself as a reader.
     void OpenReader(std::uint32_t place) {
@@ -382,7 +378,7 @@ TEST_F(SgioPortTest, AnInquiryIsOneSgioRequestIntoTheCallersBuffer) {
     EXPECT_EQ(s.header.dxferp, data);  // no copy through a work buffer
     EXPECT_EQ(s.header.timeout, 2000u);
     EXPECT_EQ(data[38], 'C');
-    EXPECT_TRUE(PlaceIdentified(1));
+    EXPECT_TRUE(reader.Commands().PlaceIdentified(1));
 }
 
 TEST_F(SgioPortTest, OneByteReadsAndDataOutGoAsAsked) {
@@ -419,7 +415,7 @@ TEST_F(SgioPortTest, AnUnidentifiedNodeIsSentNothingButInquiry) {
     dev.reply = GoodReply(reply);
     std::uint8_t data[56] = {};
     ASSERT_TRUE(Send(0, kInquiryCdb, data, 56, DataPhase::In).Good());
-    const std::uint64_t refusedBefore = RefusedCommandCount();
+    const std::uint64_t refusedBefore = reader.Commands().RefusedCommandCount();
     for (std::uint8_t op : {0x00, 0x03, 0x25, 0x2A, 0xF2, 0x1B}) {
         std::uint8_t cdb[12] = {op};
         std::uint8_t buffer[512] = {};
@@ -432,9 +428,9 @@ TEST_F(SgioPortTest, AnUnidentifiedNodeIsSentNothingButInquiry) {
     }
     ASSERT_EQ(dev.seen.size(), 1u);
     EXPECT_EQ(dev.seen[0].cdb[0], 0x12);
-    EXPECT_EQ(RefusedCommandCount(), refusedBefore + 6);
+    EXPECT_EQ(reader.Commands().RefusedCommandCount(), refusedBefore + 6);
     // Nor does asking for its sense send anything.
-    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseFailed);
+    EXPECT_EQ(disk.GetSenseStatus(), SenseFailed);
     EXPECT_EQ(dev.seen.size(), 1u);
 }
 
@@ -498,7 +494,7 @@ struct SgioPortUnits : SgioPortTest {
         dev.reply = GoodReply(reply);
         std::uint8_t count = 0;
         MediaType keys[3];
-        DiscoverUnits(&count, keys);
+        reader.DiscoverUnits(&count, keys);
         ASSERT_EQ(count, 1);
         ASSERT_EQ(keys[0], kMediaUsbDisk);
         dev.seen.clear();
@@ -508,26 +504,26 @@ struct SgioPortUnits : SgioPortTest {
 TEST_F(SgioPortUnits, SenseCollectedByTheKernelAnswersTheNextSenseQuestion) {
     std::uint8_t sector[512] = {};
     dev.reply = CheckConditionReply(7, 0x27);
-    EXPECT_EQ(WriteSectors(kMediaUsbDisk, 0, 1, sector), 0);
+    EXPECT_FALSE(disk.WriteSectors(0, 1, sector).Good());
     ASSERT_EQ(dev.seen.size(), 1u);
-    EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, CommandStatus::CheckCondition);
-    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseDataProtect);
+    EXPECT_EQ(disk.LastOutcome().status, CommandStatus::CheckCondition);
+    EXPECT_EQ(disk.GetSenseStatus(), SenseDataProtect);
     EXPECT_EQ(dev.seen.size(), 1u);  // answered from the reply, not asked of the device
 
     // Handed over once: the next question goes to the reader.
     dev.reply = GoodReply({0x70, 0, 0});
-    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseNone);
+    EXPECT_EQ(disk.GetSenseStatus(), SenseNone);
     ASSERT_EQ(dev.seen.size(), 2u);
     EXPECT_EQ(dev.seen[1].cdb[0], 0x03);
 }
 
 TEST_F(SgioPortUnits, AnyOtherCommandDropsTheKeptSense) {
     dev.reply = CheckConditionReply(6, 0x28);
-    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
+    EXPECT_FALSE(disk.TestUnitReady().Good());
     dev.reply = GoodReply();
-    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 1);
+    EXPECT_TRUE(disk.TestUnitReady().Good());
     dev.reply = GoodReply({0x70, 0, 0});
-    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseNone);  // the unit attention is gone
+    EXPECT_EQ(disk.GetSenseStatus(), SenseNone);  // the unit attention is gone
     EXPECT_EQ(dev.seen.size(), 3u);
 }
 
@@ -536,11 +532,11 @@ TEST_F(SgioPortUnits, AnUnansweredCommandLeavesNothingToAsk) {
         h->host_status = kSgHostTimeOut;
         return 0;
     };
-    EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
-    EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, CommandStatus::TimedOut);
-    EXPECT_EQ(GetSenseStatus(kMediaUsbDisk), SenseFailed);
+    EXPECT_FALSE(disk.TestUnitReady().Good());
+    EXPECT_EQ(disk.LastOutcome().status, CommandStatus::TimedOut);
+    EXPECT_EQ(disk.GetSenseStatus(), SenseFailed);
     EXPECT_EQ(dev.seen.size(), 1u);  // no REQUEST SENSE into a silence
-    EXPECT_EQ(ConsecutiveSilentCommands(), 1u);
+    EXPECT_EQ(disk.SilentInARow(), 1u);
 }
 
 TEST_F(SgioPortUnits, FailuresMapToStatuses) {
@@ -564,21 +560,20 @@ TEST_F(SgioPortUnits, FailuresMapToStatuses) {
     };
     for (const Case& c : cases) {
         dev.reply = c.reply;
-        EXPECT_EQ(TestUnitReady(kMediaUsbDisk), 0);
-        EXPECT_EQ(LastUnitOutcome(kMediaUsbDisk).status, c.status);
+        EXPECT_FALSE(disk.TestUnitReady().Good());
+        EXPECT_EQ(disk.LastOutcome().status, c.status);
     }
     // Only a vanished device makes the cached units go.
     dev.reply = cases[0].reply;
-    EXPECT_EQ(UnitsStillPresent(), 0);
+    EXPECT_EQ(reader.UnitsStillPresent(), 0);
     dev.reply = cases[1].reply;
-    EXPECT_EQ(UnitsStillPresent(), 1);
+    EXPECT_EQ(reader.UnitsStillPresent(), 1);
 }
 
 TEST_F(SgioPortUnits, ClosingTheTransportReleasesTheDescriptor) {
-    CloseTransport();
+    reader.CloseTransport();
     ASSERT_EQ(dev.closed.size(), 1u);
     EXPECT_EQ(dev.closed[0], 10);
-    ASSERT_EQ(OpenTransport(), 1);  // for the fixture's own close
 }
 
 }  // namespace

@@ -4,9 +4,10 @@
 #include <memory>
 #include <string>
 
-#include "reader/os_layer.h"
-#include "reader/transport.h"
+#include "reader/reader.h"
+#include "reader/reader_unit.h"
 #include "reader/units.h"
+#include "reader/win32/windows_back_ends.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_os_layer.h"
 
@@ -26,21 +27,20 @@ class SimStickMachine {
         if (bus == nullptr) return false;
         bus->SetTraceEnabled(true);
         layer = std::make_unique<sim::SimOsLayer>(*bus);
-        InstallOsLayer(layer.get());
-        opened = OpenTransport() == 1;
+        reader = std::make_unique<Reader>(std::make_unique<WindowsBackEnds>(*layer));
+        opened = reader->OpenTransport() == 1;
         std::uint8_t count = 0;
         MediaType keys[kMaxUnits] = {};
-        DiscoverUnits(&count, keys);
+        reader->DiscoverUnits(&count, keys);
+        stick = std::make_unique<ReaderUnit>(*reader, kMediaUsbDisk);
         EXPECT_TRUE(opened);
         EXPECT_EQ(keys[0], kMediaUsbDisk);
         return opened && keys[0] == kMediaUsbDisk;
     }
-    ~SimStickMachine() {
-        if (opened) CloseTransport();
-        if (layer) InstallOsLayer(nullptr);
-    }
 
     std::unique_ptr<sim::SimBus> bus;
     std::unique_ptr<sim::SimOsLayer> layer;
+    std::unique_ptr<Reader> reader;     // after its layer: it goes first, while the layer is there
+    std::unique_ptr<ReaderUnit> stick;  // the stick as the engine and the probes speak to it
     bool opened = false;
 };

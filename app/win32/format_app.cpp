@@ -1,9 +1,14 @@
 #include "app/win32/format_app.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/win32/format_dlg_window.h"
+#include "format/device_access.h"
+#include "reader/reader.h"
+#include "reader/win32/win32_os_layer.h"
+#include "reader/win32/windows_back_ends.h"
 #include "res/resource.h"
 
 namespace {
@@ -47,9 +52,12 @@ BOOL CFormatApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
-    DeviceAccess& reader = ReaderDeviceAccess();
-    FormatDlgWindow dialog(instance, reader);
-    if (!reader.OpenTransport()) return FALSE;  // no reader access at all: end without a word
+    // The one reader of the program, for the life of the dialog.
+    Win32OsLayer os;
+    Reader reader(std::make_unique<WindowsBackEnds>(os));
+    ReaderDeviceAccess device(reader);
+    FormatDlgWindow dialog(instance, device);
+    if (!device.OpenTransport()) return FALSE;  // no reader access at all: end without a word
     dialog.DoModal();
     return FALSE;
 }

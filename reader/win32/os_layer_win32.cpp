@@ -1,5 +1,5 @@
-#include "reader/os_layer.h"
 #include "reader/request_layouts.h"
+#include "reader/win32/win32_os_layer.h"
 
 // clang-format off
 #include <windows.h>
@@ -75,62 +75,54 @@ To BitCast(From from) {
     return to;
 }
 
-class Win32OsLayer final : public OsLayer {
-  public:
-    OsLibrary LoadLibrary(const char* fileName) override { return ::LoadLibraryA(fileName); }
-
-    OsEntry GetProcAddress(OsLibrary library, const char* name) override {
-        FARPROC entry = ::GetProcAddress(static_cast<HMODULE>(library), name);
-        return BitCast<OsEntry>(entry);
-    }
-
-    void FreeLibrary(OsLibrary library) override {
-        if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
-    }
-
-    std::uint32_t CallSupportInfo(OsEntry getSupportInfo) override {
-        if (getSupportInfo == nullptr) return 0;
-        return BitCast<SupportInfoEntry>(getSupportInfo)();
-    }
-
-    std::uint32_t CallSendCommand(OsEntry sendCommand, void* requestBlock) override {
-        if (sendCommand == nullptr) return 0;
-        return BitCast<SendCommandEntry>(sendCommand)(requestBlock);
-    }
-
-    void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
-
-    std::uint32_t BufferAddress(void* buffer) override {
-        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));
-    }
-
-    OsHandle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                        std::uint32_t disposition, std::uint32_t flagsAndAttributes) override {
-        HANDLE handle =
-            ::CreateFileA(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);
-        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-    }
-
-    bool DeviceIoControl(OsHandle handle, std::uint32_t controlCode, void* inBuffer,
-                         std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
-                         std::uint32_t* bytesReturned) override {
-        DWORD returned = 0;
-        const BOOL ok = ::DeviceIoControl(handle, controlCode, inBuffer, inSize, outBuffer, outSize,
-                                          &returned, nullptr);
-        if (bytesReturned != nullptr) *bytesReturned = returned;
-        return ok != FALSE;
-    }
-
-    void CloseHandle(OsHandle handle) override {
-        if (handle != nullptr) ::CloseHandle(handle);
-    }
-
-    std::uint32_t GetLastError() override { return ::GetLastError(); }
-};
-
 }  // namespace
 
-OsLayer& PlatformOsLayer() {
-    static Win32OsLayer layer;
-    return layer;
+OsLibrary Win32OsLayer::LoadLibrary(const char* fileName) { return ::LoadLibraryA(fileName); }
+
+OsEntry Win32OsLayer::GetProcAddress(OsLibrary library, const char* name) {
+    FARPROC entry = ::GetProcAddress(static_cast<HMODULE>(library), name);
+    return BitCast<OsEntry>(entry);
 }
+
+void Win32OsLayer::FreeLibrary(OsLibrary library) {
+    if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
+}
+
+std::uint32_t Win32OsLayer::CallSupportInfo(OsEntry getSupportInfo) {
+    if (getSupportInfo == nullptr) return 0;
+    return BitCast<SupportInfoEntry>(getSupportInfo)();
+}
+
+std::uint32_t Win32OsLayer::CallSendCommand(OsEntry sendCommand, void* requestBlock) {
+    if (sendCommand == nullptr) return 0;
+    return BitCast<SendCommandEntry>(sendCommand)(requestBlock);
+}
+
+void Win32OsLayer::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::uint32_t Win32OsLayer::BufferAddress(void* buffer) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));
+}
+
+OsHandle Win32OsLayer::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                                  std::uint32_t disposition, std::uint32_t flagsAndAttributes) {
+    HANDLE handle =
+        ::CreateFileA(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+bool Win32OsLayer::DeviceIoControl(OsHandle handle, std::uint32_t controlCode, void* inBuffer,
+                                   std::uint32_t inSize, void* outBuffer, std::uint32_t outSize,
+                                   std::uint32_t* bytesReturned) {
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(handle, controlCode, inBuffer, inSize, outBuffer, outSize,
+                                      &returned, nullptr);
+    if (bytesReturned != nullptr) *bytesReturned = returned;
+    return ok != FALSE;
+}
+
+void Win32OsLayer::CloseHandle(OsHandle handle) {
+    if (handle != nullptr) ::CloseHandle(handle);
+}
+
+std::uint32_t Win32OsLayer::GetLastError() { return ::GetLastError(); }

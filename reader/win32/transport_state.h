@@ -1,13 +1,12 @@
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "reader/os_layer.h"
 #include "reader/scsi_port.h"
 
-// The one module-level transport record: which port carries the commands, and the state of the
-// two Windows back-ends (the ASPI library and its request block, the pass-through work buffer).
+// The state of the two Windows back-ends (the ASPI library and its request block, the
+// pass-through work buffer), held by the back-ends of one reader for its life.
 
 // Start result codes of LoadAspi and InitPassThrough.
 constexpr std::uint32_t kStartReady = 0x80000000u;
@@ -39,19 +38,12 @@ constexpr std::uint32_t kAspiRequestBlockSize = 256;
 constexpr std::uint32_t kPassThroughHeaderSize = 48;  // the 44-byte request, padded
 constexpr std::uint32_t kPassThroughWorkBufferSize = 65536 + 52;
 
-// The largest transfer any command makes (the buffered pass-through request carries no more).
-constexpr std::uint32_t kMaxTransfer = 65536;
-
 struct ScsiTransport {
-    std::int32_t startCount = 0;        // OpenTransport calls not yet matched by CloseTransport
-    ScsiPort* port = nullptr;           // the active port while the transport is open
-    std::unique_ptr<ScsiPort> ownPort;  // the Windows back-end's port, when OpenTransport made one
-
     OsLibrary library = nullptr;         // non-null if and only if the ASPI back-end is active
     OsEntry supportInfoEntry = nullptr;  // GetASPI32SupportInfo
     OsEntry commandEntry = nullptr;      // SendASPI32Command
     std::uint8_t hostAdapterCount = 0;
-    std::uint8_t readerHostAdapter = 0;  // written by discovery, read by every ASPI request
+    std::uint8_t readerHostAdapter = 0;  // written by the port's address, read by every request
     std::uint8_t readerTarget = 0;
     std::uint8_t* requestBlock = nullptr;  // 256 bytes, reused by every ASPI command
     std::uint32_t lastAspiStatus = 0;
@@ -66,11 +58,3 @@ struct ScsiTransport {
     // they are neither reused nor freed while the library is loaded.
     std::vector<std::uint8_t*> abandonedBlocks;
 };
-
-// The transport record (read by discovery and by tests; written only by reader/).
-ScsiTransport& Transport();
-
-// The port commands go through; nullptr while the transport is closed.
-ScsiPort* ActivePort();
-// True while the ASPI back-end is active.
-bool AspiActive();

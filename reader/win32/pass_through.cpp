@@ -1,8 +1,8 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/pass_through_backend.h"
 #include "reader/request_layouts.h"
+#include "reader/win32/pass_through_backend.h"
 
 // The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and
 // SCSI_PASS_THROUGH_DIRECT requests of 32-bit Windows, 44 bytes each, sent synchronously on a
@@ -29,20 +29,19 @@ void FillRequest(std::uint8_t* request, const std::uint8_t* cdb, std::uint32_t t
     std::memcpy(request + spt::kCdb, cdb, kCommandLength);
 }
 
-bool Carry(OsHandle handle, std::uint32_t controlCode, std::uint8_t* request, std::uint32_t inSize,
-           std::uint32_t outSize) {
-    OsLayer& os = CurrentOsLayer();
+bool Carry(ScsiTransport& transport, OsLayer& os, OsHandle handle, std::uint32_t controlCode,
+           std::uint8_t* request, std::uint32_t inSize, std::uint32_t outSize) {
     std::uint32_t returned = 0;
     const bool carried =
         os.DeviceIoControl(handle, controlCode, request, inSize, request, outSize, &returned);
-    ScsiTransport& transport = Transport();
     transport.lastPassThroughError = carried ? 0 : os.GetLastError();
     transport.lastPassThroughScsiStatus = carried ? request[spt::kScsiStatus] : 0;
     return carried && request[spt::kScsiStatus] == 0;
 }
 
-int DirectExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
-                  std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
+int DirectExecute(ScsiTransport& transport, OsLayer& os, OsHandle handle, const std::uint8_t* cdb,
+                  void* buffer, std::uint32_t length, std::uint8_t dataIn,
+                  std::uint16_t timeoutSeconds) {
     // The reader reads or writes the caller's buffer itself. A one-byte transfer moves two
     // bytes, so it goes through a two-byte bounce that cannot run past a one-byte buffer.
     const bool in = (dataIn & 1) != 0;
@@ -55,8 +54,8 @@ int DirectExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::u
 
     std::uint8_t request[kPassThroughHeaderSize] = {};
     FillRequest(request, cdb, TransferLength(length), dataIn, timeoutSeconds,
-                CurrentOsLayer().BufferAddress(length != 0 ? data : nullptr));
-    if (!Carry(handle, kIoctlScsiPassThroughDirect, request, kPassThroughHeaderSize,
+                os.BufferAddress(length != 0 ? data : nullptr));
+    if (!Carry(transport, os, handle, kIoctlScsiPassThroughDirect, request, kPassThroughHeaderSize,
                kPassThroughHeaderSize)) {
         return kPassThroughFailed;
     }
@@ -64,9 +63,10 @@ int DirectExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::u
     return kPassThroughOk;
 }
 
-int BufferedExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
-                    std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
-    std::uint8_t* work = Transport().workBuffer;
+int BufferedExecute(ScsiTransport& transport, OsLayer& os, OsHandle handle, const std::uint8_t* cdb,
+                    void* buffer, std::uint32_t length, std::uint8_t dataIn,
+                    std::uint16_t timeoutSeconds) {
+    std::uint8_t* work = transport.workBuffer;
     if (work == nullptr || length > kMaxBufferedTransfer) return kPassThroughFailed;
 
     const bool in = (dataIn & 1) != 0;
@@ -85,7 +85,9 @@ int BufferedExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std:
             inSize = n + spt::kBufferedDataOffset;
         }
     }
-    if (!Carry(handle, kIoctlScsiPassThrough, work, inSize, outSize)) return kPassThroughFailed;
+    if (!Carry(transport, os, handle, kIoctlScsiPassThrough, work, inSize, outSize)) {
+        return kPassThroughFailed;
+    }
     // The caller's length, not the two bytes a one-byte read asked for.
     if (length != 0 && in) std::memcpy(buffer, work + spt::kBufferedDataOffset, length);
     return kPassThroughOk;
@@ -93,22 +95,23 @@ int BufferedExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std:
 
 }  // namespace
 
-int PassThroughExecute(OsHandle handle, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+int PassThroughExecute(ScsiTransport& transport, OsLayer& os, OsHandle handle,
+                       const std::uint8_t* cdb, void* buffer, std::uint32_t length,
                        std::uint8_t dataIn, std::uint16_t timeoutSeconds) {
     // No handle: the unit is not known, and nothing is sent anywhere.
     if (handle == nullptr || (length != 0 && buffer == nullptr)) return kPassThroughFailed;
-    if (Transport().useDirect != 0) {
-        return DirectExecute(handle, cdb, buffer, length, dataIn, timeoutSeconds);
+    if (transport.useDirect != 0) {
+        return DirectExecute(transport, os, handle, cdb, buffer, length, dataIn, timeoutSeconds);
     }
-    return BufferedExecute(handle, cdb, buffer, length, dataIn, timeoutSeconds);
+    return BufferedExecute(transport, os, handle, cdb, buffer, length, dataIn, timeoutSeconds);
 }
 
-int ProbeDirectPassThrough(OsHandle handle) {
-    static const std::uint8_t kInquiry[12] = {0x12, 0, 0, 0, 0x38, 0, 0, 0, 0, 0, 0, 0};
+int ProbeDirectPassThrough(ScsiTransport& transport, OsLayer& os, OsHandle handle) {
+    const std::uint8_t inquiry[12] = {0x12, 0, 0, 0, 0x38, 0, 0, 0, 0, 0, 0, 0};
     std::uint8_t scratch[56] = {};
-    Transport().useDirect = 1;
-    const int result =
-        PassThroughExecute(handle, kInquiry, scratch, sizeof scratch, kPassThroughDataIn, 2);
-    if (result != kPassThroughOk) Transport().useDirect = 0;
+    transport.useDirect = 1;
+    const int result = PassThroughExecute(transport, os, handle, inquiry, scratch, sizeof scratch,
+                                          kPassThroughDataIn, 2);
+    if (result != kPassThroughOk) transport.useDirect = 0;
     return result;
 }

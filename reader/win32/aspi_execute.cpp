@@ -1,9 +1,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "reader/aspi_backend.h"
 #include "reader/byte_order.h"
 #include "reader/request_layouts.h"
+#include "reader/win32/aspi_backend.h"
 
 // The ASPI back-end's command: the SRB_ExecSCSICmd request block of 32-bit Windows, completed
 // by polling its status byte (no posting routine, no event).
@@ -26,16 +26,15 @@ void AbandonRequestBlock(ScsiTransport& transport) {
 
 }  // namespace
 
-std::uint32_t AspiExecute(std::uint8_t lun, const std::uint8_t* cdb, void* buffer,
-                          std::uint32_t length, std::uint8_t flags, std::uint16_t timeoutSeconds) {
-    ScsiTransport& transport = Transport();
+std::uint32_t AspiExecute(ScsiTransport& transport, OsLayer& os, std::uint8_t lun,
+                          const std::uint8_t* cdb, void* buffer, std::uint32_t length,
+                          std::uint8_t flags, std::uint16_t timeoutSeconds) {
     std::uint8_t* block = transport.requestBlock;
     if (block == nullptr || transport.commandEntry == nullptr) {
         // Not open under ASPI, or no memory for a fresh block after a time-out.
         transport.lastAspiStatus = kAspiAborted;
         return kAspiAborted;
     }
-    OsLayer& os = CurrentOsLayer();
 
     std::memset(block, 0, kAspiRequestBlockSize);
     block[srb::kCmd] = srb::kExecScsiCommand;

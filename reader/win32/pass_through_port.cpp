@@ -1,6 +1,6 @@
 #include <string>
 
-#include "reader/pass_through_backend.h"
+#include "reader/win32/pass_through_backend.h"
 
 namespace {
 
@@ -27,26 +27,27 @@ bool PassThroughPort::Open(std::uint32_t place) {
     if (place >= kDrives) return false;
     if (handles_[place] != nullptr) return true;
     const char path[] = {'\\', '\\', '.', '\\', static_cast<char>('C' + place), ':', '\0'};
-    handles_[place] =
-        CurrentOsLayer().CreateFile(path, kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+    handles_[place] = os_.CreateFile(path, kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
     return handles_[place] != nullptr;
 }
 
 void PassThroughPort::Close(std::uint32_t place) {
     if (place >= kDrives || handles_[place] == nullptr) return;
-    CurrentOsLayer().CloseHandle(handles_[place]);
+    os_.CloseHandle(handles_[place]);
     handles_[place] = nullptr;
 }
 
-void PassThroughPort::FirstReaderFound(std::uint32_t place) {
-    if (HandleOf(place) != nullptr) ProbeDirectPassThrough(HandleOf(place));
+void PassThroughPort::ReaderFound(std::uint32_t place) {
+    if (transport_.directProbed != 0 || HandleOf(place) == nullptr) return;
+    ProbeDirectPassThrough(transport_, os_, HandleOf(place));
+    transport_.directProbed = 1;
 }
 
 CommandOutcome PassThroughPort::Execute(const PortAddress& address, const std::uint8_t* cdb,
                                         std::uint8_t cdbLength, DataPhase phase, void* buffer,
                                         std::uint32_t length, std::uint16_t timeoutSeconds) {
     CommandOutcome outcome;
-    const ScsiTransport& transport = Transport();
+    const ScsiTransport& transport = transport_;
     OsHandle handle = HandleOf(address.place);
     // What the back-end would refuse without asking the driver is refused here, so that every
     // failure below is the driver's.
@@ -58,8 +59,8 @@ CommandOutcome PassThroughPort::Execute(const PortAddress& address, const std::u
     std::uint8_t block[kMaxCommandLength] = {};
     for (std::uint8_t i = 0; i < cdbLength && i < kMaxCommandLength; ++i) block[i] = cdb[i];
     const std::uint8_t dataIn = phase == DataPhase::In ? kPassThroughDataIn : kPassThroughDataOut;
-    if (PassThroughExecute(handle, block, buffer, length, dataIn, timeoutSeconds) ==
-        kPassThroughOk) {
+    if (PassThroughExecute(transport_, os_, handle, block, buffer, length, dataIn,
+                           timeoutSeconds) == kPassThroughOk) {
         outcome.status = CommandStatus::Good;
         outcome.transferred = length;
         return outcome;

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <string>
 
-#include "reader/aspi_backend.h"
 #include "reader/request_layouts.h"
+#include "reader/win32/aspi_backend.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ std::uint8_t Flags(DataPhase phase) {
 }  // namespace
 
 std::uint32_t AspiPort::PlaceCount() const {
-    return std::uint32_t{Transport().hostAdapterCount} * kTargetsPerAdapter;
+    return std::uint32_t{transport_.hostAdapterCount} * kTargetsPerAdapter;
 }
 
 std::string AspiPort::PlaceName(std::uint32_t place) const {
@@ -35,7 +35,7 @@ CommandOutcome AspiPort::Execute(const PortAddress& address, const std::uint8_t*
                                  std::uint8_t cdbLength, DataPhase phase, void* buffer,
                                  std::uint32_t length, std::uint16_t timeoutSeconds) {
     CommandOutcome outcome;
-    ScsiTransport& transport = Transport();
+    ScsiTransport& transport = transport_;
     if (transport.commandEntry == nullptr || address.place >= PlaceCount()) return outcome;
     // The request block always carries twelve command bytes.
     std::uint8_t block[kMaxCommandLength] = {};
@@ -43,8 +43,8 @@ CommandOutcome AspiPort::Execute(const PortAddress& address, const std::uint8_t*
     transport.readerHostAdapter = static_cast<std::uint8_t>(address.place / kTargetsPerAdapter);
     transport.readerTarget = static_cast<std::uint8_t>(address.place % kTargetsPerAdapter);
 
-    const std::uint32_t status =
-        AspiExecute(address.lun, block, buffer, length, Flags(phase), timeoutSeconds);
+    const std::uint32_t status = AspiExecute(transport, os_, address.lun, block, buffer, length,
+                                             Flags(phase), timeoutSeconds);
     switch (status) {
         case kAspiComplete:
             outcome.status = CommandStatus::Good;
