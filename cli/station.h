@@ -12,9 +12,11 @@
 #include "cli/run_report.h"
 
 // A shop's station: many sticks formatted at once, each by a worker process of its own (one
-// `brevant format --device NODE --progress json` each, whose events the parent reads). The
-// format engine keeps its state per process by design, and a stick that hangs or a worker that
-// crashes cannot hold up or hurt the others.
+// `brevant format --device NODE --progress json` each, whose events the parent reads). The engine
+// could run every stick in one process (each reader is an object of its own, and readers share
+// nothing); a process per stick is chosen because a stick can hang a command in the kernel for
+// as long as it likes, and a worker that waits there, or crashes, holds up or hurts no other
+// stick: the parent keeps following the rest, and Stop still reaches each of them.
 
 class RunHistory;
 

@@ -26,7 +26,7 @@
 #include "format/run_interface.h"
 #include "reader/media_type.h"
 #include "reader/scsi_port.h"
-#include "reader/transport.h"
+#include "reader/reader.h"
 #include "reader/units.h"
 
 namespace {
@@ -328,26 +328,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzRun run(input);
     const FormatMode mode =
         input.ConsumeIntegral<std::uint8_t>() % 4 == 0 ? FormatMode::Full : FormatMode::Quick;
-    UsePort(&port);
-    if (OpenTransport() == 1) {
+    Reader reader(port);
+    ReaderDeviceAccess device(reader);
+    if (reader.OpenTransport() == 1) {
         std::uint8_t count = 0;
         MediaType keys[kMaxUnits] = {};
-        DiscoverUnits(&count, keys);
+        reader.DiscoverUnits(&count, keys);
         Require(count <= kMaxUnits, "more units than the table holds");
         bool formatted = false;
         for (std::uint8_t i = 0; i < count; ++i) {
-            const DiskState state = ProbeDisk(ReaderDeviceAccess(), keys[i], true);
+            const DiskState state = ProbeDisk(device, keys[i], true);
             Require(!state.writeProtected || state.writeProtectionProbed,
                     "write protection that was never probed");
             Require(!CapacityText(state).empty(), "no capacity text");
             if (keys[i] == kMediaUsbDisk && !formatted) {
                 formatted = true;
-                CheckRun(RunPhysicalFormat(run, keys[i], mode), run);
+                CheckRun(RunPhysicalFormat(run, reader, keys[i], mode), run);
             }
         }
-        CloseTransport();
+        reader.CloseTransport();
     }
-    UsePort(nullptr);
     if (port.IntoTheSilence() > kMostCommandsIntoTheSilence) {
         std::fprintf(stderr, "device_replies_fuzz: %llu commands after the last reply\n",
                      static_cast<unsigned long long>(port.IntoTheSilence()));
