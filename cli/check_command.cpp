@@ -9,6 +9,7 @@
 #include "cli/health_text.h"
 #include "cli/history_text.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/monotonic_clock.h"
 #include "cli/progress_stream.h"
 #include "cli/report_files.h"
@@ -44,8 +45,10 @@ int ExitCodeOf(const HealthScan& scan, const HealthJudgement& judgement) {
     return scan.stopped ? kExitCancelled : kExitComplete;
 }
 
-int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
-    RunReport report;
+// The look, from choosing the stick to the report's figures; `reported`: whether there is a
+// look to report.
+int Check(const CliOptions& options, Machine& machine, std::FILE* out, ProgressEvents& events,
+          RunReport& report, bool* reported) {
     report.command = "check";
     const long long startedAt = static_cast<long long>(std::time(nullptr));
     report.started = IsoLocalTime(startedAt);
@@ -65,7 +68,6 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     report.previous = history.Previous(stick.identity);
 
     InstallStopSignals();
-    ProgressEvents events(options.progressJson ? stdout : nullptr);
     ReaderUnit disk(stick.GetReader(), kMediaUsbDisk);
     const HealthScan scan = LookAtEveryBlock(
         disk, out, options.verbosity < 0 || options.json || options.progressJson, events);
@@ -95,26 +97,23 @@ int Check(const CliOptions& options, Machine& machine, std::FILE* out) {
     }
     std::fflush(out);
     if (scan.ready) history.Record(report, startedAt);
-    if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
-        report.exitCode = kExitFailed;
-    }
-    events.End(report);
+    *reported = true;
     return report.exitCode;
 }
 
 }  // namespace
 
 int RunCheckCommand(const CliOptions& options) {
-    std::string error;
     int exitCode = kExitFailed;
     auto machine = Machine::Open(options, &exitCode);
     if (!machine) return exitCode;
+    ProgressEvents events(options.progressJson ? stdout : nullptr);
+    RunReport report;
+    bool reported = false;
     // With --json or --progress json standard output holds JSON alone; the words go to
     // standard error.
-    int code = Check(options, *machine, options.json || options.progressJson ? stderr : stdout);
-    if (!machine->WriteExports(options, &error)) {
-        Complain(error);
-        if (code == kExitComplete) code = kExitFailed;
-    }
-    return code;
+    const int code =
+        Check(options, *machine, options.json || options.progressJson ? stderr : stdout, events,
+              report, &reported);
+    return EndReportedCommand(options, *machine, reported, report, events, code);
 }

@@ -1,5 +1,7 @@
 #include "cli/command_echo.h"
 
+#include "cli/messages.h"
+
 namespace {
 
 // The reader's commands by their first byte, as a person reading the echo would name them.
@@ -75,7 +77,7 @@ std::string OutcomeText(const CommandOutcome& outcome) {
 std::string CommandEchoLine(const std::string& node, const std::uint8_t* cdb,
                             std::uint8_t cdbLength, DataPhase phase, std::uint32_t length,
                             const CommandOutcome& outcome) {
-    std::string line = "brevant: " + node + ": " + CommandNameOf(cdbLength > 0 ? cdb[0] : 0xFF);
+    std::string line = node + ": " + CommandNameOf(cdbLength > 0 ? cdb[0] : 0xFF);
     char hex[4];
     for (std::uint8_t i = 0; i < cdbLength; ++i) {
         std::snprintf(hex, sizeof hex, " %02X", cdb[i]);
@@ -93,8 +95,6 @@ CommandOutcome CommandEchoPort::Execute(const PortAddress& address, const std::u
                                         std::uint32_t length, std::uint16_t timeoutSeconds) {
     const CommandOutcome outcome =
         ForwardingPort::Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
-    const std::string line =
-        CommandEchoLine(PlaceName(address.place), cdb, cdbLength, phase, length, outcome) + "\n";
-    std::fputs(line.c_str(), out_);
+    Note(out_, CommandEchoLine(PlaceName(address.place), cdb, cdbLength, phase, length, outcome));
     return outcome;
 }

@@ -19,7 +19,7 @@ class CommandEchoPort final : public ForwardingPort {
     std::FILE* out_;
 };
 
-// The line written for one command.
+// What is said of one command (after the program's name).
 std::string CommandEchoLine(const std::string& node, const std::uint8_t* cdb,
                             std::uint8_t cdbLength, DataPhase phase, std::uint32_t length,
                             const CommandOutcome& outcome);

@@ -2,8 +2,6 @@
 #include "cli/cli_options.h"
 #include "core/format_settings.h"
 
-class Machine;
-
 // The commands of `brevant`; each returns the process's exit code (cli/exit_codes.h).
 int RunListCommand(const CliOptions& options);
 int RunFormatCommand(const CliOptions& options);
@@ -15,6 +13,3 @@ int RunCheckCommand(const CliOptions& options);
 int RunStationFormat(const CliOptions& options);
 int RunWatchCommand(const CliOptions& options);
 int RunHistoryCommand(const CliOptions& options);
-
-// Says that discovery found no unit, and the likeliest reason.
-void ReportNoReader(Machine& machine, const CliOptions& options);

@@ -14,6 +14,7 @@
 #include "cli/health_text.h"
 #include "cli/history_text.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/monotonic_clock.h"
 #include "cli/output_file.h"
 #include "cli/prompt.h"
@@ -196,11 +197,13 @@ void ShowStick(const CliOptions& options, const ChosenStick& stick, const RunRep
     std::fflush(out);
 }
 
-// The format itself, from choosing the stick to its report; the caller writes the log and the
-// exports. `ran`: whether anything was done to the stick (the history keeps those runs).
+// The format itself, from choosing the stick to the report's figures; the caller writes the log,
+// the report and the exports. `ran`: whether anything was done to the stick (the history keeps
+// those runs); `reported`: whether there is a run to report.
 int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
                        BackupFolder& backups, RunHistory& history, Machine& machine, std::FILE* out,
-                       ProgressEvents& events, long long startedAt, RunReport& report, bool* ran) {
+                       ProgressEvents& events, long long startedAt, RunReport& report, bool* ran,
+                       bool* reported) {
     report.command = "format";
     report.hasMode = true;
     report.mode = options.mode;
@@ -232,7 +235,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
                  "; nothing was done");
         report.result = ready ? "write-protected" : "failed";
         report.exitCode = kExitNoDisk;
-        WriteReportFiles(options, report);
+        *reported = true;
         return kExitNoDisk;
     };
     if (!state.ready || state.writeProtected) return refuse(state.ready);
@@ -252,7 +255,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
                 std::fputs(VerdictLines(*report.health).c_str(), out);
             }
             std::fflush(out);
-            WriteReportFiles(options, report);
+            *reported = true;
             return report.exitCode;
         }
         if (device.IsWriteProtected(kMediaUsbDisk)) return refuse(true);
@@ -318,16 +321,14 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         report.exitCode = kExitNoDisk;
         std::fprintf(out, "Nothing was changed.\n");
         std::fflush(out);
-        WriteReportFiles(options, report);
+        *reported = true;
         return report.exitCode;
     }
     if (!options.json && !(options.progressJson && options.verbosity < 0)) {
         std::fputs(FormatSummary(report).c_str(), out);
     }
     std::fflush(out);
-    if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
-        return kExitFailed;
-    }
+    *reported = true;
     return report.exitCode;
 }
 
@@ -369,22 +370,15 @@ int RunFormatCommand(const CliOptions& options) {
     ProgressEvents events(options.progressJson ? stdout : nullptr);
     RunReport report;
     bool ran = false;
+    bool reported = false;
     // With --json standard output holds the report alone; the words go to standard error.
     const long long startedAt = static_cast<long long>(std::time(nullptr));
-    int code = FormatWithSettings(options, settings, log, backups, history, *machine,
-                                  options.json || options.progressJson ? stderr : stdout, events,
-                                  startedAt, report, &ran);
+    const int code = FormatWithSettings(options, settings, log, backups, history, *machine,
+                                        options.json || options.progressJson ? stderr : stdout,
+                                        events, startedAt, report, &ran, &reported);
     WriteRunLog(logPath, log, report);
     log.Flush();
     if (ran) history.Record(report, startedAt);
-    // The simulated machine's exports are written however the run ended: the trace of a refused
-    // run shows what was (not) sent.
-    if (!machine->WriteExports(options, &error)) {
-        Complain(error);
-        if (code == kExitComplete) code = kExitFailed;
-    }
     report.command = "format";
-    report.exitCode = code;
-    events.End(report);
-    return code;
+    return EndReportedCommand(options, *machine, reported, report, events, code);
 }

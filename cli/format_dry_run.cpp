@@ -13,6 +13,7 @@
 #include "cli/health_text.h"
 #include "cli/history_text.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/output_file.h"
 #include "cli/run_history.h"
 #include "cli/run_summary.h"

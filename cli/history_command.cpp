@@ -9,8 +9,8 @@
 #include "cli/exit_codes.h"
 #include "cli/history_store.h"
 #include "cli/history_text.h"
+#include "cli/messages.h"
 #include "cli/state_folder.h"
-#include "cli/stick_choice.h"
 
 int RunHistoryCommand(const CliOptions& options) {
     const std::string path = HistoryPath();

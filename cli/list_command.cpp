@@ -5,6 +5,7 @@
 #include "cli/exit_codes.h"
 #include "cli/json_values.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/reader_session.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
@@ -13,22 +14,6 @@
 #include "format/disk_probe.h"
 #include "format/health_scan.h"
 #include "reader/sgio_nodes.h"
-
-void ReportNoReader(Machine& machine, const CliOptions& options) {
-    int denied = machine.PermissionDenials();
-    if (denied > 0) {
-        Complain("no reader found: " + std::to_string(denied) +
-                 " device node(s) could not be opened (permission denied)");
-    } else if (!options.device.empty()) {
-        Complain(options.device + " does not answer as this controller's reader");
-    } else if (machine.Places().empty()) {
-        Complain(machine.Simulated() ? "the simulated machine has no drives"
-                                     : "there are no SCSI nodes (/dev/sg*, /dev/sd*): is the "
-                                       "stick plugged in, and the sg or sd driver loaded?");
-    } else {
-        Complain("no reader of this controller family found: plug the stick in");
-    }
-}
 
 namespace {
 

@@ -13,6 +13,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/fd_output_buffer.h"
+#include "cli/messages.h"
 #include "reader/sgio_nodes.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
@@ -112,7 +113,7 @@ bool ResolveDeviceNode(const std::string& argument, std::string* node, std::stri
 std::unique_ptr<Machine> Machine::Open(const CliOptions& options, int* exitCode) {
     std::string error;
     std::unique_ptr<Machine> machine = Build(options, &error, exitCode);
-    if (!machine) std::fprintf(stderr, "brevant: %s\n", error.c_str());
+    if (!machine) Complain(error);
     return machine;
 }
 

@@ -7,9 +7,12 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/messages.h"
 #include "cli/output_file.h"
 
 namespace {
+
+constexpr char kTryHelp[] = "try 'brevant --help' for more information";
 
 int RunCommand(const CliOptions& options) {
     switch (options.command) {
@@ -34,10 +37,8 @@ int RunCommand(const CliOptions& options) {
     }
     std::string help;
     if (!HelpText(options.helpTopic, &help)) {
-        std::fprintf(stderr,
-                     "brevant: no help for %s: not a command\nbrevant: try 'brevant --help' for "
-                     "more information\n",
-                     options.helpTopic.c_str());
+        Complain("no help for " + options.helpTopic + ": not a command");
+        Complain(kTryHelp);
         return kExitUsage;
     }
     std::fputs(help.c_str(), stdout);
@@ -56,8 +57,8 @@ int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(args, &options, &error)) {
-        std::fprintf(stderr, "brevant: %s\nbrevant: try 'brevant --help' for more information\n",
-                     error.c_str());
+        Complain(error);
+        Complain(kTryHelp);
         return kExitUsage;
     }
     // Every file the run will write is looked at before anything is sent to a device: a run is
@@ -65,20 +66,20 @@ int main(int argc, char** argv) {
     for (const std::string* output : {&options.exportImage, &options.exportPages,
                                       &options.tracePath, &options.reportPath, &options.mapPath}) {
         if (!output->empty() && !CheckOutputPath(*output, OutputUse::Whole, &error)) {
-            std::fprintf(stderr, "brevant: %s\n", error.c_str());
+            Complain(error);
             return kExitUsage;
         }
     }
     if (!options.logPath.empty() &&
         !CheckOutputPath(options.logPath, OutputUse::Appended, &error)) {
-        std::fprintf(stderr, "brevant: %s\n", error.c_str());
+        Complain(error);
         return kExitUsage;
     }
     try {
         return RunCommand(options);
     } catch (const std::exception& failure) {
         // Every call that can fail is meant to say so by its result; this is the last guard.
-        std::fprintf(stderr, "brevant: unexpected error: %s\n", failure.what());
+        Complain(std::string("unexpected error: ") + failure.what());
         return kExitFailed;
     }
 }

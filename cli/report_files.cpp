@@ -4,9 +4,14 @@
 #include <string>
 
 #include "cli/block_map_of_run.h"
+#include "cli/exit_codes.h"
+#include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/output_file.h"
-#include "cli/stick_choice.h"
 
+namespace {
+
+// The report and its picture; false when a file could not be written (said on standard error).
 bool WriteReportFiles(const CliOptions& options, const RunReport& report) {
     bool ok = true;
     const std::string json = ReportJson(report);
@@ -22,4 +27,21 @@ bool WriteReportFiles(const CliOptions& options, const RunReport& report) {
         ok = false;
     }
     return ok;
+}
+
+}  // namespace
+
+int EndReportedCommand(const CliOptions& options, Machine& machine, bool reported,
+                       RunReport& report, ProgressEvents& events, int exitCode) {
+    if (reported && !WriteReportFiles(options, report) && exitCode == kExitComplete) {
+        exitCode = kExitFailed;
+    }
+    std::string error;
+    if (!machine.WriteExports(options, &error)) {
+        Complain(error);
+        if (exitCode == kExitComplete) exitCode = kExitFailed;
+    }
+    report.exitCode = exitCode;
+    events.End(report);
+    return exitCode;
 }

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/prompt.h"
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"

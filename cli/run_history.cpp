@@ -1,8 +1,8 @@
 #include "cli/run_history.h"
 
 #include "cli/history_entry.h"
+#include "cli/messages.h"
 #include "cli/state_folder.h"
-#include "cli/stick_choice.h"
 
 std::string HistoryKeyOf(const DeviceIdentity& stick) {
     return HistoryStickKey(stick.serial, stick.usbPort, stick.node);

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "cli/stick_choice.h"
+#include "cli/messages.h"
 
 SettingsCheck CheckSettingsText(std::string_view text) {
     const ParsedSettings parsed = ParseSettingsText(text);

@@ -16,6 +16,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 #include "cli/reader_session.h"
@@ -75,11 +76,9 @@ void TakeLines(std::string* pending, const char* bytes, std::size_t count, Take 
 
 // A line of a worker's standard error, kept without the program's name before it.
 void KeepWord(StationStick* stick, std::string line, bool echo) {
-    if (line.compare(0, 9, "brevant: ") == 0) line.erase(0, 9);
+    line = WithoutProgramName(line);
     if (line.size() > kLongestWord) line = line.substr(0, kLongestWord) + "...";
-    if (echo) {
-        std::fprintf(stderr, "brevant: %s: %s\n", stick->identity.node.c_str(), line.c_str());
-    }
+    if (echo) Complain(stick->identity.node + ": " + line);
     stick->words.push_back(line);
     if (stick->words.size() > kWordsKept) stick->words.erase(stick->words.begin());
 }
@@ -293,7 +292,7 @@ std::string WorkersWords(const std::vector<StationStick>& sticks) {
     std::string text;
     for (const StationStick& stick : sticks) {
         for (const std::string& word : stick.words) {
-            text += "brevant: " + stick.identity.node + ": " + word + "\n";
+            text += MessageLine(stick.identity.node + ": " + word);
         }
     }
     return text;

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/machine.h"
+#include "cli/messages.h"
 #include "cli/output_file.h"
 #include "cli/prompt.h"
 #include "cli/run_history.h"

@@ -2,11 +2,25 @@
 
 #include <cstdio>
 
-#include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/messages.h"
 #include "reader/sgio_nodes.h"
 
-void Complain(const std::string& text) { std::fprintf(stderr, "brevant: %s\n", text.c_str()); }
+void ReportNoReader(Machine& machine, const CliOptions& options) {
+    int denied = machine.PermissionDenials();
+    if (denied > 0) {
+        Complain("no reader found: " + std::to_string(denied) +
+                 " device node(s) could not be opened (permission denied)");
+    } else if (!options.device.empty()) {
+        Complain(options.device + " does not answer as this controller's reader");
+    } else if (machine.Places().empty()) {
+        Complain(machine.Simulated() ? "the simulated machine has no drives"
+                                     : "there are no SCSI nodes (/dev/sg*, /dev/sd*): is the "
+                                       "stick plugged in, and the sg or sd driver loaded?");
+    } else {
+        Complain("no reader of this controller family found: plug the stick in");
+    }
+}
 
 bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, bool refuseInUse,
                  ChosenStick* stick, int* exitCode) {

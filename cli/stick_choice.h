@@ -26,5 +26,5 @@ struct ChosenStick {
 bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, bool refuseInUse,
                  ChosenStick* stick, int* exitCode);
 
-// Writes "brevant: " and the text to standard error.
-void Complain(const std::string& text);
+// Says that discovery found no unit, and the likeliest reason.
+void ReportNoReader(Machine& machine, const CliOptions& options);

@@ -1,8 +1,8 @@
 #include "cli/terminal_run.h"
 
+#include "cli/messages.h"
 #include "cli/monotonic_clock.h"
 #include "cli/prompt.h"
-#include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
 #include "core/string_table.h"
 
@@ -26,8 +26,7 @@ TerminalRun::TerminalRun(const FormatSettings& settings, FormatLog& log, std::FI
 void TerminalRun::NotePhase(const char* phase) {
     if (detail_ != nullptr && std::string(phase) != phase_) {
         view_.Break();
-        std::fprintf(detail_, "brevant: phase: %s\n", phase);
-        std::fflush(detail_);
+        Note(detail_, std::string("phase: ") + phase);
     }
     phase_ = phase;
     if (!stopRequested_) view_.Update(Figures(), true);
@@ -99,8 +98,8 @@ BoxAnswer TerminalRun::MessageBox(const std::string& text, const std::string& /*
         if (damaged_ == DamagedAnswer::Abort || damaged_ == DamagedAnswer::Continue ||
             !InputIsTerminal()) {
             const bool go = damaged_ == DamagedAnswer::Continue;
-            std::fprintf(stderr, "brevant: a bad block does not keep its bad-block mark: %s\n",
-                         go ? "going on (--on-damaged continue)" : "stopping (--on-damaged abort)");
+            Complain(std::string("a bad block does not keep its bad-block mark: ") +
+                     (go ? "going on (--on-damaged continue)" : "stopping (--on-damaged abort)"));
             return go ? BoxAnswer::Ignore : BoxAnswer::Abort;
         }
         BoxAnswer answer = AskAbortRetryIgnore(out_, question, signalsSeen_);
@@ -112,7 +111,7 @@ BoxAnswer TerminalRun::MessageBox(const std::string& text, const std::string& /*
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
     for (char& c : line) c = c == '\n' ? ' ' : c;
-    std::fprintf(stderr, "brevant: the stick says: %s\n", line.c_str());
+    Complain("the stick says: " + line);
     return buttons == BoxButtons::OkCancel ? BoxAnswer::Cancel : BoxAnswer::Ok;
 }
 

@@ -25,8 +25,8 @@
 #include "format/physical_format.h"
 #include "format/run_interface.h"
 #include "reader/media_type.h"
-#include "reader/scsi_port.h"
 #include "reader/reader.h"
+#include "reader/scsi_port.h"
 #include "reader/units.h"
 
 namespace {
