@@ -22,117 +22,206 @@ constexpr unsigned kHistory = 1u << 5;
 constexpr unsigned kStickCommands = kList | kFormat | kRestore | kCheck | kWatch;
 constexpr unsigned kEveryCommand = kStickCommands | kHistory;
 
-enum class Opt {
-    Help,
-    Version,
-    Verbose,
-    Quiet,
-    Full,
-    Yes,
-    Force,
-    Device,
-    Settings,
-    Log,
-    Simulate,
-    ExportImage,
-    ExportPages,
-    Trace,
-    SimLatency,
-    BackupDir,
-    Report,
-    Json,
-    Map,
-    OnDamaged,
-    ProbeWriteProtect,
-    Progress,
-    DryRun,
-    Label,
-    RetireAbove,
-    All,
-    ReportDir,
-    AllPresent,
-};
+// What an option does to the command line being parsed, given its value ("" for a switch) and
+// the option as it was typed (for messages). False, with the reason, for a value it does not
+// take.
+using ApplyOption = bool (*)(const std::string& value, const std::string& typed, CliOptions* parsed,
+                             std::string* error);
 
+// Every option is this one row: its names, its value, the commands it goes with, its help and
+// what it does.
 struct OptionEntry {
-    Opt id;
     const char* longName;  // without the dashes
     char shortName;        // 0 for none
     const char* value;     // the value's name in the help, nullptr for a switch
     unsigned commands;     // the commands it goes with
     const char* help;
+    ApplyOption apply;
+    // What the whole line becomes when it is given, whatever else is (--help, --version).
+    CliCommand instead = CliCommand::None;
+    // A station's workers are given it as the parent was.
+    bool toWorkers = false;
 };
 
+template <bool CliOptions::*field>
+bool Switch(const std::string&, const std::string&, CliOptions* parsed, std::string*) {
+    parsed->*field = true;
+    return true;
+}
+
+template <std::string CliOptions::*field>
+bool Text(const std::string& value, const std::string&, CliOptions* parsed, std::string*) {
+    parsed->*field = value;
+    return true;
+}
+
+bool Nothing(const std::string&, const std::string&, CliOptions*, std::string*) { return true; }
+
+bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || v > 10000000ull) return false;  // at most ten seconds a command
+    *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
 const OptionEntry kOptions[] = {
-    {Opt::All, "all", 'a', nullptr, kFormat,
-     "every flash disk of the controller family found, each by a worker of its own"},
-    {Opt::AllPresent, "all-present", 0, nullptr, kWatch,
-     "format the sticks that are there when the watch begins, too"},
-    {Opt::ReportDir, "report-dir", 0, "DIR", kFormat | kWatch,
+    {"all", 'a', nullptr, kFormat,
+     "every flash disk of the controller family found, each by a worker of its own",
+     Switch<&CliOptions::all>},
+    {"all-present", 0, nullptr, kWatch,
+     "format the sticks that are there when the watch begins, too",
+     Switch<&CliOptions::allPresent>},
+    {"report-dir", 0, "DIR", kFormat | kWatch,
      "write a report and a log for every stick into DIR, named by its serial (or node) and "
-     "the time"},
-    {Opt::Progress, "progress", 0, "json|text", kFormat | kCheck,
+     "the time",
+     Text<&CliOptions::reportDir>},
+    {"progress", 0, "json|text", kFormat | kCheck,
      "json: instead of the progress line, one JSON object a line on standard output (the "
      "phase, blocks done and in all, bad blocks so far, the rate; at the end the result), for a "
      "program that wraps brevant; the text goes to standard error. text: the progress line "
-     "(the default)"},
-    {Opt::DryRun, "dry-run", 0, nullptr, kFormat,
+     "(the default)",
+     [](const std::string& value, const std::string& typed, CliOptions* parsed,
+        std::string* error) {
+         if (value != "json" && value != "text") {
+             *error = typed + " takes json or text, not " + value;
+             return false;
+         }
+         parsed->progressJson = value == "json";
+         return true;
+     }},
+    {"dry-run", 0, nullptr, kFormat,
      "change nothing: identify the stick, read what check reads, and tell what a format would "
-     "erase and where it would keep the old CIS page; only reading commands are sent"},
-    {Opt::Label, "label", 0, "NAME", kFormat | kWatch,
+     "erase and where it would keep the old CIS page; only reading commands are sent",
+     Switch<&CliOptions::dryRun>},
+    {"label", 0, "NAME", kFormat | kWatch,
      "the FAT volume's label: up to 11 characters, upper-cased, by mkfs.fat's rules (default: "
-     "none, \"NO NAME\")"},
-    {Opt::RetireAbove, "retire-above", 0, "N|+N", kFormat | kWatch,
+     "none, \"NO NAME\")",
+     [](const std::string& value, const std::string& typed, CliOptions* parsed,
+        std::string* error) {
+         FatLabel label{};
+         std::string reason;
+         if (!ParseFatLabel(value, &label, &reason)) {
+             *error = typed + " " + value + ": " + reason;
+             return false;
+         }
+         parsed->label = value;
+         return true;
+     },
+     CliCommand::None, true},
+    {"retire-above", 0, "N|+N", kFormat | kWatch,
      "read every block first and leave a stick unformatted (result \"retired\") when it has "
      "more than N bad blocks, or, with +N, more than N more than at its last whole run in the "
-     "history"},
-    {Opt::Full, "full", 'f', nullptr, kFormat | kWatch,
-     "a Full format: surface tests of every block as well"},
-    {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation"},
-    {Opt::Force, "force", 0, nullptr, kRestore,
+     "history",
+     [](const std::string& value, const std::string&, CliOptions* parsed, std::string* error) {
+         RetireRule rule;
+         if (!ParseRetireRule(value, &rule, error)) return false;
+         parsed->retireAbove = rule;
+         return true;
+     },
+     CliCommand::None, true},
+    {"full", 'f', nullptr, kFormat | kWatch, "a Full format: surface tests of every block as well",
+     [](const std::string&, const std::string&, CliOptions* parsed, std::string*) {
+         parsed->mode = FormatMode::Full;
+         return true;
+     },
+     CliCommand::None, true},
+    {"yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation",
+     Switch<&CliOptions::assumeYes>},
+    {"force", 0, nullptr, kRestore,
      "write the pages onto a stick that is not the one they came from, once both are named and "
-     "a person has said yes on a terminal (--yes does not answer that question)"},
-    {Opt::Device, "device", 'd', "NODE", kStickCommands,
+     "a person has said yes on a terminal (--yes does not answer that question)",
+     Switch<&CliOptions::force>},
+    {"device", 'd', "NODE", kStickCommands,
      "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E); the same as "
-     "naming it after the command"},
-    {Opt::Settings, "settings", 0, "FILE", kFormat | kWatch,
+     "naming it after the command",
+     [](const std::string& value, const std::string&, CliOptions* parsed, std::string*) {
+         parsed->device = value;
+         parsed->devices.push_back(value);
+         return true;
+     }},
+    {"settings", 0, "FILE", kFormat | kWatch,
      "the format switches ([Setting] section, as Brevant.ini); default: Brevant.ini in the "
-     "current folder, if there is one"},
-    {Opt::Log, "log", 0, "FILE", kFormat,
+     "current folder, if there is one",
+     Text<&CliOptions::settingsPath>},
+    {"log", 0, "FILE", kFormat,
      "write the run's log to FILE (default: brevant.log in the current folder when the settings "
-     "say GenerateLog=1)"},
-    {Opt::ProbeWriteProtect, "probe-write-protect", 0, nullptr, kList,
+     "say GenerateLog=1)",
+     Text<&CliOptions::logPath>},
+    {"probe-write-protect", 0, nullptr, kList,
      "find out whether each flash disk is write-protected by writing back a sector (or page) "
-     "it has just read; never on a disk in use"},
-    {Opt::OnDamaged, "on-damaged", 0, "WHAT", kFormat | kWatch,
+     "it has just read; never on a disk in use",
+     Switch<&CliOptions::probeWriteProtect>},
+    {"on-damaged", 0, "WHAT", kFormat | kWatch,
      "what a bad block whose mark does not hold makes the run do when nobody answers (--yes, "
-     "or no terminal): abort (the default: stop and put the old CIS page back) or continue"},
-    {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat | kWatch,
+     "or no terminal): abort (the default: stop and put the old CIS page back) or continue",
+     [](const std::string& value, const std::string& typed, CliOptions* parsed,
+        std::string* error) {
+         if (value == "abort") {
+             parsed->onDamaged = CliOptions::OnDamaged::Abort;
+         } else if (value == "continue") {
+             parsed->onDamaged = CliOptions::OnDamaged::Continue;
+         } else {
+             *error = typed + " takes abort or continue, not " + value;
+             return false;
+         }
+         return true;
+     },
+     CliCommand::None, true},
+    {"backup-dir", 0, "DIR", kFormat | kWatch,
      "keep the old CIS page of the stick in DIR before anything is erased (default: "
-     "~/.local/state/brevant/cis, the invoking user's under sudo)"},
-    {Opt::Report, "report", 0, "FILE", kFormat | kCheck,
-     "write a report of the run to FILE as JSON (written however the run ends)"},
-    {Opt::Json, "json", 0, nullptr, kFormat | kCheck | kList | kHistory,
+     "~/.local/state/brevant/cis, the invoking user's under sudo)",
+     Text<&CliOptions::backupDir>, CliCommand::None, true},
+    {"report", 0, "FILE", kFormat | kCheck,
+     "write a report of the run to FILE as JSON (written however the run ends)",
+     Text<&CliOptions::reportPath>},
+    {"json", 0, nullptr, kFormat | kCheck | kList | kHistory,
      "print JSON on standard output instead of the text: the run's report (format, check), "
-     "the units (list), the runs (history)"},
-    {Opt::Map, "map", 0, "FILE", kFormat | kCheck,
-     "draw the flash, a cell per block, to FILE as SVG"},
-    {Opt::Simulate, "simulate", 0, "FILE", kStickCommands,
-     "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
-    {Opt::ExportImage, "export-image", 0, "FILE", kStickCommands,
-     "after the run, write the simulated disk's logical sectors to FILE"},
-    {Opt::ExportPages, "export-pages", 0, "FILE", kStickCommands,
-     "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
-    {Opt::Trace, "trace", 0, "FILE", kStickCommands,
+     "the units (list), the runs (history)",
+     Switch<&CliOptions::json>},
+    {"map", 0, "FILE", kFormat | kCheck, "draw the flash, a cell per block, to FILE as SVG",
+     Text<&CliOptions::mapPath>},
+    {"simulate", 0, "FILE", kStickCommands,
+     "use a simulated machine described in FILE instead of this one's devices (needs no root)",
+     Text<&CliOptions::simulate>, CliCommand::None, true},
+    {"export-image", 0, "FILE", kStickCommands,
+     "after the run, write the simulated disk's logical sectors to FILE",
+     Text<&CliOptions::exportImage>},
+    {"export-pages", 0, "FILE", kStickCommands,
+     "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE",
+     Text<&CliOptions::exportPages>},
+    {"trace", 0, "FILE", kStickCommands,
      "write every command sent to FILE, one line each with its outcome (simulated: every "
-     "command the machine receives)"},
-    {Opt::SimLatency, "sim-latency", 0, "US", kStickCommands,
-     "a pause of US microseconds per simulated command"},
-    {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand,
+     "command the machine receives)",
+     Text<&CliOptions::tracePath>},
+    {"sim-latency", 0, "US", kStickCommands, "a pause of US microseconds per simulated command",
+     [](const std::string& value, const std::string& typed, CliOptions* parsed,
+        std::string* error) {
+         std::uint32_t microseconds = 0;
+         if (!ParseMicroseconds(value, &microseconds)) {
+             *error = typed + " needs a whole number of microseconds up to 10000000";
+             return false;
+         }
+         parsed->simLatencyMicroseconds = microseconds;
+         return true;
+     },
+     CliCommand::None, true},
+    {"verbose", 'v', nullptr, kEveryCommand,
      "more detail: the settings used and each phase; twice, every command sent and what came "
-     "of it"},
-    {Opt::Quiet, "quiet", 'q', nullptr, kEveryCommand, "only warnings, errors and the result"},
-    {Opt::Help, "help", 'h', nullptr, kEveryCommand, "show this help and exit"},
-    {Opt::Version, "version", 'V', nullptr, kEveryCommand, "show the version and exit"},
+     "of it",
+     [](const std::string&, const std::string&, CliOptions* parsed, std::string*) {
+         if (parsed->verbosity >= 0) ++parsed->verbosity;
+         return true;
+     }},
+    {"quiet", 'q', nullptr, kEveryCommand, "only warnings, errors and the result",
+     [](const std::string&, const std::string&, CliOptions* parsed, std::string*) {
+         parsed->verbosity = -1;
+         return true;
+     }},
+    {"help", 'h', nullptr, kEveryCommand, "show this help and exit", Nothing, CliCommand::Help},
+    {"version", 'V', nullptr, kEveryCommand, "show the version and exit", Nothing,
+     CliCommand::Version},
 };
 
 // The words a command takes after its name.
@@ -248,15 +337,6 @@ std::string OwnersOf(const OptionEntry& entry) {
     return text;
 }
 
-bool ParseMicroseconds(const std::string& text, std::uint32_t* value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno != 0 || v > 10000000ull) return false;  // at most ten seconds a command
-    *value = static_cast<std::uint32_t>(v);
-    return true;
-}
-
 struct GivenOption {
     const OptionEntry* entry;
     std::string value;
@@ -329,118 +409,6 @@ bool Tokenize(const std::vector<std::string>& args, std::vector<GivenOption>* gi
             }
             given->push_back(option);
         }
-    }
-    return true;
-}
-
-bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
-    switch (option.entry->id) {
-        case Opt::Help:
-        case Opt::Version:
-            return true;  // handled before the command's options
-        case Opt::Verbose:
-            if (parsed->verbosity >= 0) ++parsed->verbosity;
-            return true;
-        case Opt::Quiet:
-            parsed->verbosity = -1;
-            return true;
-        case Opt::Full:
-            parsed->mode = FormatMode::Full;
-            return true;
-        case Opt::Yes:
-            parsed->assumeYes = true;
-            return true;
-        case Opt::Force:
-            parsed->force = true;
-            return true;
-        case Opt::Device:
-            parsed->device = option.value;
-            parsed->devices.push_back(option.value);
-            return true;
-        case Opt::All:
-            parsed->all = true;
-            return true;
-        case Opt::AllPresent:
-            parsed->allPresent = true;
-            return true;
-        case Opt::ReportDir:
-            parsed->reportDir = option.value;
-            return true;
-        case Opt::Progress:
-            if (option.value != "json" && option.value != "text") {
-                *error = option.typed + " takes json or text, not " + option.value;
-                return false;
-            }
-            parsed->progressJson = option.value == "json";
-            return true;
-        case Opt::DryRun:
-            parsed->dryRun = true;
-            return true;
-        case Opt::Label: {
-            FatLabel label{};
-            std::string reason;
-            if (!ParseFatLabel(option.value, &label, &reason)) {
-                *error = option.typed + " " + option.value + ": " + reason;
-                return false;
-            }
-            parsed->label = option.value;
-            return true;
-        }
-        case Opt::RetireAbove:
-            if (!ParseRetireRule(option.value, &parsed->retireAbove, error)) return false;
-            parsed->retireGiven = true;
-            return true;
-        case Opt::Settings:
-            parsed->settingsPath = option.value;
-            parsed->settingsGiven = true;
-            return true;
-        case Opt::Log:
-            parsed->logPath = option.value;
-            return true;
-        case Opt::Simulate:
-            parsed->simulate = option.value;
-            return true;
-        case Opt::ExportImage:
-            parsed->exportImage = option.value;
-            return true;
-        case Opt::ExportPages:
-            parsed->exportPages = option.value;
-            return true;
-        case Opt::Trace:
-            parsed->tracePath = option.value;
-            return true;
-        case Opt::BackupDir:
-            parsed->backupDir = option.value;
-            return true;
-        case Opt::Report:
-            parsed->reportPath = option.value;
-            return true;
-        case Opt::Json:
-            parsed->json = true;
-            return true;
-        case Opt::Map:
-            parsed->mapPath = option.value;
-            return true;
-        case Opt::ProbeWriteProtect:
-            parsed->probeWriteProtect = true;
-            return true;
-        case Opt::OnDamaged:
-            if (option.value == "abort") {
-                parsed->onDamaged = CliOptions::OnDamaged::Abort;
-            } else if (option.value == "continue") {
-                parsed->onDamaged = CliOptions::OnDamaged::Continue;
-            } else {
-                *error = option.typed + " takes abort or continue, not " + option.value;
-                return false;
-            }
-            return true;
-        case Opt::SimLatency:
-            if (!ParseMicroseconds(option.value, &parsed->simLatencyMicroseconds)) {
-                *error = option.typed + " needs a whole number of microseconds up to 10000000";
-                return false;
-            }
-            parsed->latencyGiven = true;
-            return true;
     }
     return true;
 }
@@ -572,17 +540,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     }
     // --help and --version win over everything else given with them.
     for (const GivenOption& option : given) {
-        if (option.entry->id == Opt::Help) {
+        if (option.entry->instead == CliCommand::None) continue;
+        parsed.command = option.entry->instead;
+        if (parsed.command == CliCommand::Help) {
             parsed.helpTopic = command != nullptr ? command->name : "";
-            parsed.command = CliCommand::Help;
-            *options = parsed;
-            return true;
         }
-        if (option.entry->id == Opt::Version) {
-            parsed.command = CliCommand::Version;
-            *options = parsed;
-            return true;
-        }
+        *options = parsed;
+        return true;
     }
     if (command == nullptr) {
         *error = "no command given (list, check, format, watch, restore-cis or history)";
@@ -600,7 +564,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             *error = named + " belongs to " + OwnersOf(*option.entry) + ", not " + command->name;
             return false;
         }
-        if (!Apply(option, &parsed, error)) return false;
+        if (!option.entry->apply(option.value, option.typed, &parsed, error)) return false;
+        if (option.entry->toWorkers) {
+            parsed.workerArguments.push_back(Spelling(*option.entry));
+            if (option.entry->value != nullptr) parsed.workerArguments.push_back(option.value);
+        }
     }
     if (parsed.all && !parsed.devices.empty()) {
         *error = "--all and --device do not go together";
@@ -618,7 +586,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         return false;
     }
     if (parsed.dryRun && (parsed.all || parsed.devices.size() > 1 || !parsed.reportDir.empty() ||
-                          parsed.retireGiven)) {
+                          parsed.retireAbove)) {
         *error =
             "--dry-run looks at one stick, and goes with none of --all, --report-dir and "
             "--retire-above";
@@ -632,7 +600,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         return false;
     }
     const bool simOnly =
-        !parsed.exportImage.empty() || !parsed.exportPages.empty() || parsed.latencyGiven;
+        !parsed.exportImage.empty() || !parsed.exportPages.empty() || parsed.simLatencyMicroseconds;
     if (simOnly && parsed.simulate.empty()) {
         *error = "--export-image, --export-pages and --sim-latency need --simulate";
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,12 @@ struct CliOptions {
     bool assumeYes = false;  // --yes
     bool force = false;  // restore-cis --force: onto a stick that is not the pages' own, if asked
     std::string settingsPath;  // --settings FILE; empty: Brevant.ini in the current folder
-    bool settingsGiven = false;
-    std::string logPath;      // --log FILE; empty: brevant.log when GenerateLog is on
-    std::string simulate;     // --simulate DESCRIPTION
-    std::string exportImage;  // --export-image FILE (simulated disk only)
-    std::string exportPages;  // --export-pages FILE (simulated disk only)
-    std::string tracePath;    // --trace FILE (simulated machine only)
-    std::uint32_t simLatencyMicroseconds = 0;  // --sim-latency MICROSECONDS
-    bool latencyGiven = false;
+    std::string logPath;       // --log FILE; empty: brevant.log when GenerateLog is on
+    std::string simulate;      // --simulate DESCRIPTION
+    std::string exportImage;   // --export-image FILE (simulated disk only)
+    std::string exportPages;   // --export-pages FILE (simulated disk only)
+    std::string tracePath;     // --trace FILE (simulated machine only)
+    std::optional<std::uint32_t> simLatencyMicroseconds;  // --sim-latency MICROSECONDS
     std::string backupDir;             // --backup-dir DIR: where the old CIS pages are kept
     std::string reportPath;            // --report FILE: the run's report as JSON
     bool json = false;                 // --json: the report on standard output instead of the text
@@ -39,11 +38,13 @@ struct CliOptions {
     std::string reportDir;             // --report-dir DIR: a report and a log per stick
     bool allPresent = false;           // watch --all-present: sticks there at the start too
     enum class OnDamaged { Ask, Abort, Continue };
-    OnDamaged onDamaged = OnDamaged::Ask;  // --on-damaged abort|continue
-    bool dryRun = false;                   // format --dry-run: read and tell, change nothing
-    std::string label;                     // --label NAME as typed; empty: "NO NAME"
-    bool retireGiven = false;              // --retire-above N|+N
-    RetireRule retireAbove;
+    OnDamaged onDamaged = OnDamaged::Ask;   // --on-damaged abort|continue
+    bool dryRun = false;                    // format --dry-run: read and tell, change nothing
+    std::string label;                      // --label NAME as typed; empty: "NO NAME"
+    std::optional<RetireRule> retireAbove;  // --retire-above N|+N
+    // The options a station's workers are given as this command line gave them, as typed
+    // ("--simulate", "m.txt", "--full", ...).
+    std::vector<std::string> workerArguments;
 };
 
 // Parses argv (without argv[0]). Options may stand before or after the command and short ones

@@ -166,7 +166,7 @@ bool RetiredByRule(const CliOptions& options, ReaderUnit& stick, std::FILE* out,
     for (const BankRecord& bank : scan.banks) bad += static_cast<std::uint32_t>(bank.bad.size());
     const std::optional<std::uint32_t> before =
         report->previous ? std::optional<std::uint32_t>(report->previous->badBlocks) : std::nullopt;
-    const std::string reason = RetireReason(options.retireAbove, bad, before);
+    const std::string reason = RetireReason(*options.retireAbove, bad, before);
     if (reason.empty()) return false;
     FillCheckReport(scan, report);
     report->health = JudgeHealth(HealthFactsOfScan(scan));
@@ -222,7 +222,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
 
     // The write-protect probe writes a sector back: a stick the station's rule may leave alone is
     // looked at first, and probed only when it is to be formatted.
-    DiskState state = ProbeDisk(device, kMediaUsbDisk, !options.retireGiven);
+    DiskState state = ProbeDisk(device, kMediaUsbDisk, !options.retireAbove);
     if (state.ready && state.capacityRead) {
         report.capacityBeforeKnown = true;
         report.capacityBeforeSectors = state.lastBlock + 1;
@@ -247,7 +247,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
-    if (options.retireGiven) {
+    if (options.retireAbove) {
         if (RetiredByRule(options, disk, out, events, &report)) {
             report.commands = reader.Commands().CommandsSent();
             std::fprintf(out, "Retired: %s.\n", report.message.c_str());

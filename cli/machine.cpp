@@ -128,8 +128,9 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
             *exitCode = kExitUsage;
             return nullptr;
         }
-        if (options.latencyGiven)
-            machine->bus_->OverrideLatencyMicroseconds(options.simLatencyMicroseconds);
+        if (options.simLatencyMicroseconds) {
+            machine->bus_->OverrideLatencyMicroseconds(*options.simLatencyMicroseconds);
+        }
         // A folder through which a test plugs and pulls the simulated sticks while we run
         // (the same variable as the simulator's WNASPI32.DLL reads).
         const char* control = std::getenv("BREVANT_SIM_CONTROL");

@@ -50,9 +50,10 @@ SettingsCheck CheckSettingsFile(const std::string& path) {
 }
 
 bool LoadRunSettings(const CliOptions& options, FormatSettings* settings, std::string* path) {
-    *path = options.settingsGiven ? options.settingsPath : "Brevant.ini";
+    const bool named = !options.settingsPath.empty();
+    *path = named ? options.settingsPath : "Brevant.ini";
     struct stat info = {};
-    if (!options.settingsGiven && ::lstat(path->c_str(), &info) != 0 && errno == ENOENT) {
+    if (!named && ::lstat(path->c_str(), &info) != 0 && errno == ENOENT) {
         // No settings file: the defaults apply.
         if (options.verbosity >= 1) Complain("settings: none found (" + *path + "), the defaults");
         path->clear();

@@ -137,25 +137,15 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
     std::vector<std::string> args = {program_,     "format",   "--yes",
                                      "--quiet",    "--device", stick.identity.node,
                                      "--progress", "json"};
-    if (options_.mode == FormatMode::Full) args.push_back("--full");
+    // The format's own switches as the parent was given them (the option table says which).
+    args.insert(args.end(), options_.workerArguments.begin(), options_.workerArguments.end());
+    // Files of the stick's own, and the settings file the parent checked.
     auto pass = [&args](const char* option, const std::string& value) {
         if (value.empty()) return;
         args.push_back(option);
         args.push_back(value);
     };
     pass("--settings", settingsPath_);
-    pass("--simulate", options_.simulate);
-    if (options_.latencyGiven) {
-        pass("--sim-latency", std::to_string(options_.simLatencyMicroseconds));
-    }
-    if (options_.onDamaged == CliOptions::OnDamaged::Continue) pass("--on-damaged", "continue");
-    if (options_.onDamaged == CliOptions::OnDamaged::Abort) pass("--on-damaged", "abort");
-    pass("--backup-dir", options_.backupDir);
-    pass("--label", options_.label);
-    if (options_.retireGiven) {
-        pass("--retire-above",
-             (options_.retireAbove.growth ? "+" : "") + std::to_string(options_.retireAbove.limit));
-    }
     pass("--export-image", PerStick(options_.exportImage, name));
     pass("--export-pages", PerStick(options_.exportPages, name));
     pass("--trace", PerStick(options_.tracePath, name));
