@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/device_identity.h"
 #include "cli/history_store.h"
 #include "core/format_settings.h"
 #include "core/format_types.h"
 #include "format/health_verdict.h"
 #include "format/run_record.h"
-#include "reader/units.h"
 
 // The report of one run of `format` or `check`, as a script reads it: JSON after the schema in
 // cli/report.schema.json. Everything a run may not have learnt is null rather than made up.
@@ -19,19 +19,6 @@
 // run erased, the stick's previous run, the volume's label and the command that puts lost pages
 // back were added.
 constexpr int kReportSchemaVersion = 2;
-
-struct DeviceIdentity {
-    std::string node;
-    std::string vendor;    // INQUIRY bytes 8-15, blanks trimmed
-    std::string product;   // bytes 16-31
-    std::string revision;  // bytes 32-35
-    std::string serial;    // from the system's device information; empty when unknown
-    std::string usbPort;   // where it is plugged in ("1-1.2"), when known; not in the report
-};
-
-// The identity an INQUIRY reply gives; unprintable bytes are left out.
-DeviceIdentity IdentityOfInquiry(const std::string& node,
-                                 const std::array<std::uint8_t, kInquiryLength>& inquiry);
 
 struct ReportVolume {
     bool present = false;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/progress_stream.h"
-#include "cli/run_report.h"
+#include "cli/device_identity.h"
+#include "cli/station_stick.h"
 
 // A shop's station: many sticks formatted at once, each by a worker process of its own (one
 // `brevant format --device NODE --progress json` each, whose events the parent reads). The engine
@@ -19,28 +19,6 @@
 // stick: the parent keeps following the rest, and Stop still reaches each of them.
 
 class RunHistory;
-
-struct StationStick {
-    DeviceIdentity identity;
-    std::uint32_t place = 0;  // the machine port's place of its node
-    std::string sizeText;     // its size before, as the confirmation names it
-    std::string counterfeit;  // "counterfeit: announces ..., its flash holds ...", or empty
-    std::optional<std::uint32_t> previousBad;  // bad blocks at its last whole run (history)
-    std::string fileName;  // its files' name, unique in the session (StickFileName, -2, -3...)
-    pid_t pid = -1;
-    int statusFd = -1;
-    std::string pending;  // a status line not yet whole
-    int wordsFd = -1;     // the worker's standard error
-    std::string wordsPending;
-    std::vector<std::string> words;  // the last lines the worker wrote on it
-    WorkerStatus status;
-    bool exited = false;
-    int exitCode = -1;
-    long peakKiB = 0;  // the worker's peak memory
-    double started = 0;
-    double seconds = 0;
-    std::string reportFile;
-};
 
 class Station {
   public:
@@ -65,24 +43,6 @@ class Station {
     std::string program_;
     std::set<std::string> namesTaken_;
 };
-
-// Whether everything the stick's worker said has been read: it has ended and its pipes are at
-// their end. Until then its last lines may still be on their way.
-bool WorkerHeard(const StationStick& stick);
-
-// One line per stick for a terminal `width` columns wide (or a plain line): node, progress,
-// phase, bad blocks, or the result once ended.
-std::string StickLine(const StationStick& stick, int width);
-
-// The table at the end: stick, result, bad blocks now and at its last run, capacity after,
-// verdict, time; under a stick's row, the worker's last words, a counterfeit's sizes, the
-// blocks a run that did not complete erased and, when its old pages could not be written back,
-// the file that holds them and the command that puts them back.
-std::string StationTable(const std::vector<StationStick>& sticks);
-
-// Every line a worker wrote on its standard error, each after the program's name and the
-// stick's node ("brevant: sim:s3: ..."), stick by stick.
-std::string WorkersWords(const std::vector<StationStick>& sticks);
 
 // The exit status of a station: 0 when every stick completed; else 1 when one failed (or was
 // pulled, or stopped answering), else 4 when one was write-protected or not ready, else 3 when

@@ -1,11 +1,21 @@
 #include "cli/station_view.h"
 
 #include <algorithm>
+#include <cstdio>
 
+#include "cli/messages.h"
 #include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
+#include "cli/run_summary.h"
 
 namespace {
+
+std::string ResultOf(const StationStick& stick) {
+    if (stick.status.ended) return stick.status.result;
+    // A worker that has ended may still have lines on its way: it is judged once they are read.
+    if (WorkerHeard(stick)) return "failed (the worker ended without a word)";
+    return "running";
+}
 
 std::string StateWord(const StationStick& stick) {
     if (stick.status.ended) return "end " + stick.status.result;
@@ -91,4 +101,69 @@ void StationView::Show(const std::vector<StationStick>& sticks, bool force) {
     }
     if (periodic) lastAll_ = MonotonicSeconds();
     std::fflush(out_);
+}
+
+std::string StickLine(const StationStick& stick, int width) {
+    const WorkerStatus& s = stick.status;
+    std::string line = stick.identity.node + "  ";
+    if (s.ended || WorkerHeard(stick)) {
+        line += ResultOf(stick) + ", " + std::to_string(s.badBlocks) + " bad";
+        if (s.capacityKnown) line += ", " + SizeText(s.capacitySectors);
+    } else {
+        char figures[96];
+        std::snprintf(figures, sizeof figures, "%3d%%  %u/%u  %s  %u bad",
+                      BlocksDonePercent(s.blocksDone, s.totalBlocks), s.blocksDone, s.totalBlocks,
+                      s.phase.c_str(), s.badBlocks);
+        line += figures;
+    }
+    if (width > 1 && line.size() >= static_cast<std::size_t>(width)) {
+        line.resize(static_cast<std::size_t>(width - 1));
+    }
+    return line;
+}
+
+std::string WorkersWords(const std::vector<StationStick>& sticks) {
+    std::string text;
+    for (const StationStick& stick : sticks) {
+        for (const std::string& word : stick.words) {
+            text += MessageLine(stick.identity.node + ": " + word);
+        }
+    }
+    return text;
+}
+
+std::string StationTable(const std::vector<StationStick>& sticks) {
+    std::string table;
+    char row[256];
+    std::snprintf(row, sizeof row, "%-16s %-16s %5s %5s  %-10s %-11s %8s\n", "STICK", "RESULT",
+                  "BAD", "LAST", "CAPACITY", "VERDICT", "TIME");
+    table += row;
+    for (const StationStick& stick : sticks) {
+        const WorkerStatus& s = stick.status;
+        // The capacity in MiB alone: the report has the sectors.
+        std::string capacity = s.capacityKnown ? SizeText(s.capacitySectors) : "-";
+        capacity = capacity.substr(0, capacity.find(" ("));
+        const std::string last = stick.previousBad ? std::to_string(*stick.previousBad) : "-";
+        const long seconds = static_cast<long>(stick.seconds + 0.5);
+        std::string result = ResultOf(stick);
+        if (s.ended && s.unmarkable != 0) result += " (unmarkable)";
+        std::snprintf(row, sizeof row, "%-16s %-16s %5u %5s  %-10s %-11s %8s\n",
+                      stick.identity.node.substr(0, 16).c_str(), result.substr(0, 16).c_str(),
+                      s.badBlocks, last.c_str(), capacity.c_str(),
+                      s.verdict.empty() ? "-" : s.verdict.c_str(), ShortDuration(seconds).c_str());
+        table += row;
+        if (!stick.words.empty()) table += "  " + stick.words.back() + "\n";
+        if (!stick.counterfeit.empty()) table += "  " + stick.counterfeit + "\n";
+        if (s.ended && s.result != "complete" && s.erasedBlocks != 0) {
+            table += "  " + std::to_string(s.erasedBlocks) +
+                     " blocks were erased before it ended: the data they held is gone\n";
+        }
+        if (s.pagesLost && !s.backupFile.empty()) {
+            table += "  the old pages are kept in " + s.backupFile + "; put them back with: " +
+                     (s.restoreCommand.empty() ? "brevant restore-cis " + s.backupFile
+                                               : s.restoreCommand) +
+                     "\n";
+        }
+    }
+    return table;
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/station.h"
 #include "cli/station_frame.h"
+#include "cli/station_stick.h"
 
 // The station's screen. On a terminal: a frame drawn in place (the cursor goes back up over the
 // last one and each line is written over), never taller than the terminal so that it never
@@ -44,3 +44,17 @@ class StationView {
 // Where a stick stands: running until its worker ends; then complete, retired (the result
 // "retired") or failed (any other end, or a worker that ended without a word).
 StickStanding StandingOf(const StationStick& stick);
+
+// One line per stick for a terminal `width` columns wide (or a plain line): node, progress,
+// phase, bad blocks, or the result once ended.
+std::string StickLine(const StationStick& stick, int width);
+
+// The table at the end: stick, result, bad blocks now and at its last run, capacity after,
+// verdict, time; under a stick's row, the worker's last words, a counterfeit's sizes, the
+// blocks a run that did not complete erased and, when its old pages could not be written back,
+// the file that holds them and the command that puts them back.
+std::string StationTable(const std::vector<StationStick>& sticks);
+
+// Every line a worker wrote on its standard error, each after the program's name and the
+// stick's node ("brevant: sim:s3: ..."), stick by stick.
+std::string WorkersWords(const std::vector<StationStick>& sticks);

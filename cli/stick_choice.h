@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/device_identity.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
-#include "cli/run_report.h"
 
 // The flash disk a command works on: found among the machine's units (each node discovered on
 // its own), exactly one of them (the one --device named, or the only one there is), with the
