@@ -12,6 +12,7 @@
 
 namespace sim {
 
+// One command as the trace keeps it.
 struct TraceEntry {
     std::string device;    // "reader 0 lun 1", "foreign C", ...
     std::uint8_t cdb[12];  // the command bytes as received
