@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -83,6 +84,19 @@ const char kSmallDisk[] =
     "banks 73\n"
     "cis page=0\n"
     "vendor-page text=\"TEST VENDOR PAGE\"\n";
+
+// What -vv tells once the erase of block 0 (page 0) came back: into the scan, the old CIS page's
+// block is erased.
+const char kBlockZeroErased[] = "ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good";
+
+// Whether a progress line of a terminal's output counts at least `blocks` blocks ("  12/1024").
+bool BlocksShown(const std::string& output, unsigned blocks) {
+    static const std::regex figure(R"(%  (\d+)/\d+)");
+    for (std::sregex_iterator it(output.begin(), output.end(), figure), end; it != end; ++it) {
+        if (std::stoul((*it)[1].str()) >= blocks) return true;
+    }
+    return false;
+}
 
 // ---- Complete runs ----
 
@@ -182,11 +196,11 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
     sim::PageBytes vendor = original->FlashDisk(0)->ReadPage(0, 1);
     ASSERT_EQ(std::memcmp(cis.data(), "USBC", 4), 0);
 
-    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000",
+    // -vv tells each command as it comes back: stopped once the old CIS page's block is erased.
+    Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000",
                      "--export-pages", Path("pages.bin"), "--trace", Path("trace.txt")},
                     InDir());
-    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
-    usleep(300 * 1000);  // into the scan: the old CIS page's block is erased by now
+    ASSERT_TRUE(process.WaitFor(kBlockZeroErased)) << process.Output();
     process.Signal(SIGINT);
     int code = process.Finish();
     EXPECT_EQ(code, kExitCancelled) << process.Output();
@@ -200,7 +214,8 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
     const int erased = Count(trace, ": F2 ");
     EXPECT_GT(erased, 0);
     EXPECT_NE(process.Output().find("Erased: " + std::to_string(erased) +
-                                    " blocks before the run ended; the data they held is gone.\n"),
+                                    (erased == 1 ? " block" : " blocks") +
+                                    " before the run ended; the data they held is gone.\n"),
               std::string::npos)
         << process.Output();
     EXPECT_NE(trace.find(": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), std::string::npos);
@@ -385,11 +400,10 @@ TEST_F(CliFormat, AFormatsReportAgreesWithTheSimulatorsTruth) {
     EXPECT_NE(ReadFile(Path("map.svg")).find("<svg"), std::string::npos);
 
     // A stopped run leaves a report too, and it validates.
-    Brevant stopped({"format", "--yes", "--simulate", disk, "--sim-latency", "1000", "--report",
-                     Path("stopped.json")},
+    Brevant stopped({"format", "--yes", "-vv", "--simulate", disk, "--sim-latency", "1000",
+                     "--report", Path("stopped.json")},
                     InDir());
-    ASSERT_TRUE(stopped.WaitFor("progress:")) << stopped.Output();
-    usleep(300 * 1000);
+    ASSERT_TRUE(stopped.WaitFor(kBlockZeroErased)) << stopped.Output();
     stopped.Signal(SIGINT);
     EXPECT_EQ(stopped.Finish(), kExitCancelled);
     const std::string partial = ReadFile(Path("stopped.json"));
@@ -415,8 +429,7 @@ TEST_F(CliFormat, AKilledFormatIsUndoneFromTheKeptPages) {
     Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000"},
                     InDir());
     // Killed once the state file holds the stick with its old CIS page's block erased.
-    ASSERT_TRUE(process.WaitFor("ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good"))
-        << process.Output();
+    ASSERT_TRUE(process.WaitFor(kBlockZeroErased)) << process.Output();
     ASSERT_TRUE(process.WaitUntil([&](const std::string&) {
         auto saved = sim::SimBus::Load(description, &error);
         return saved && sim::LoadDiskState(*saved->FlashDisk(0), Path("stick.state"), &error) &&
@@ -633,8 +646,9 @@ TEST_F(CliFormat, TheProgressLineFitsTheTerminalAndSaysWhatIsDone) {
     Brevant stopped({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
                      "--sim-latency", "1000"},
                     narrow);
-    ASSERT_TRUE(stopped.WaitFor("blocks")) << stopped.Output();
-    usleep(300 * 1000);
+    // Into the scan: the progress counts block 1, so block 0 (the old CIS page's) is erased.
+    ASSERT_TRUE(stopped.WaitUntil([](const std::string& output) { return BlocksShown(output, 2); }))
+        << stopped.Output();
     stopped.Signal(SIGINT);
     EXPECT_EQ(stopped.Finish(), kExitCancelled) << stopped.Output();
     EXPECT_NE(stopped.Output().find("The old CIS and vendor pages are back."), std::string::npos)

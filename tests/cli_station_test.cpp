@@ -321,20 +321,30 @@ TEST_F(Station, WatchFormatsEachStickOnceAsItIsPluggedIn) {
         }
         return n;
     };
-    auto waitForReport = [&](const std::string& stick) {
-        for (int tries = 0; tries < 300 && reportsFor(stick) == 0; ++tries) usleep(50 * 1000);
-        // The report is written as the worker ends; give it the time to write it whole.
-        usleep(300 * 1000);
-        return reportsFor(stick);
+    // A stick's line with its result comes once its worker has told its end, which it does
+    // after writing its report.
+    auto waitForEnd = [&](const std::string& stick) {
+        return watch.WaitFor("sim:" + stick + "  complete", 60);
+    };
+    // Every few looks at its workers the watch opens the machine anew, which takes away a
+    // control file it finds: a replug of s1, which is in, and nothing else changes.
+    auto waitForLook = [&] {
+        const std::string file = control + "/replug-s1";
+        WriteFile(file, "");
+        return watch.WaitUntil([&](const std::string&) { return !fs::exists(file); }, 20);
     };
     fs::remove(control + "/pulled-s2");  // s2 plugged in
-    EXPECT_EQ(waitForReport("s2"), 1) << watch.Output();
+    ASSERT_TRUE(waitForEnd("s2")) << watch.Output();
+    EXPECT_EQ(reportsFor("s2"), 1) << watch.Output();
     WriteFile(control + "/pulled-s2", "");  // and pulled
     fs::remove(control + "/pulled-s3");     // s3 and s4 plugged in together
     fs::remove(control + "/pulled-s4");
-    EXPECT_EQ(waitForReport("s3"), 1) << watch.Output();
-    EXPECT_EQ(waitForReport("s4"), 1) << watch.Output();
-    usleep(1500 * 1000);  // some more looks: nothing is formatted twice meanwhile
+    ASSERT_TRUE(waitForEnd("s3")) << watch.Output();
+    ASSERT_TRUE(waitForEnd("s4")) << watch.Output();
+    EXPECT_EQ(reportsFor("s3"), 1) << watch.Output();
+    EXPECT_EQ(reportsFor("s4"), 1) << watch.Output();
+    // Some more looks, each begun after the last stick ended: nothing is formatted twice.
+    for (int look = 0; look < 3; ++look) ASSERT_TRUE(waitForLook()) << "look " << look;
     watch.Signal(SIGINT);
     EXPECT_EQ(watch.Finish(60), kExitComplete) << watch.Output();
     EXPECT_EQ(reportsFor("s1"), 0);  // there before the watch began
