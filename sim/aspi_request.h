@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "sim/sim_bus.h"
 
 // The device side of one ASPI for Win32 request block (SRB), shared by the in-process face and
@@ -10,7 +10,7 @@
 
 namespace sim {
 
-// The request block is laid out as reader/request_layouts.h has it (srb::); an abort request
+// The request block is laid out as reader/win32/request_layouts.h has it (srb::); an abort request
 // names its victim here.
 constexpr std::uint32_t kSrbAbortTarget = 8;  // SC_ABORT_SRB: the 32-bit address of the victim
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "sim/aspi_request.h"
 
 namespace sim {

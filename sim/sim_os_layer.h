@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 #include "sim/sim_bus.h"
 
 // The simulated machine seen through the OS layer, in the test process: WNASPI32.DLL as the bus

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 #include "sim/aspi_request.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_device.h"

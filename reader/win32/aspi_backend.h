@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
 #include "reader/win32/transport_state.h"
 

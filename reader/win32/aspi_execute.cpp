@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "reader/win32/aspi_backend.h"
 
 // The ASPI back-end's command: the SRB_ExecSCSICmd request block of 32-bit Windows, completed

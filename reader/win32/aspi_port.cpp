@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string>
 
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "reader/win32/aspi_backend.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "reader/win32/win32_os_layer.h"
 
 // clang-format off

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/request_layouts.h"
+#include "reader/win32/request_layouts.h"
 #include "reader/win32/pass_through_backend.h"
 
 // The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and

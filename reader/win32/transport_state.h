@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
 
 // The state of the two Windows back-ends (the ASPI library and its request block, the

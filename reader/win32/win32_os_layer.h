@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 
 // The OS layer of the Windows program: every operation is the Win32 call of the same name
 // (the ANSI form where there are two).

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "reader/back_end.h"
-#include "reader/os_layer.h"
+#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
 #include "reader/win32/transport_state.h"
 
