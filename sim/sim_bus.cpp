@@ -161,6 +161,15 @@ struct SimBus::Impl {
         route.link->ClearLockUp();
     }
 
+    void Reset(Route& route) {
+        SimLockGuard hold(route.mutex);
+        SimDevice& device = *route.device;
+        for (std::size_t i = 0; i < device.UnitCount(); ++i) {
+            SimFlashDisk* disk = device.Unit(i)->FlashDisk();
+            if (disk != nullptr) disk->Reset();
+        }
+    }
+
     void Unplug() {
         SimLockGuard hold(plugMutex);
         machine.SetPlugged(false);
@@ -371,6 +380,11 @@ bool SimBus::EndTraceStream() { return impl_->trace.EndStream(); }
 void SimBus::Unplug() { impl_->Unplug(); }
 void SimBus::Replug() { impl_->Replug(); }
 
+void SimBus::ResetDevice(SimDevice& device) {
+    Impl::Route* route = impl_->RouteOf(device);
+    if (route != nullptr) impl_->Reset(*route);
+}
+
 bool SimBus::Plugged() const {
     impl_->RunHooks();
     if (!impl_->machine.Plugged()) return false;
@@ -431,8 +445,8 @@ void SimBus::UnplugAfterCommands(std::uint32_t count) { impl_->machine.UnplugAft
 void SimBus::HangOnCommand(std::uint32_t n) { impl_->machine.HangOnCommand(n); }
 void SimBus::HangFromCommand(std::uint32_t n) { impl_->machine.HangFromCommand(n); }
 void SimBus::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
-                           std::uint8_t ascq) {
-    impl_->machine.FailOnCommand(n, senseKey, asc, ascq);
+                           std::uint8_t ascq, std::uint8_t additionalLength) {
+    impl_->machine.FailOnCommand(n, senseKey, asc, ascq, additionalLength);
 }
 std::uint64_t SimBus::ReaderCommandCount() const { return impl_->machine.Commands(); }
 

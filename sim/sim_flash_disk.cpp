@@ -183,6 +183,7 @@ struct SimFlashDisk::Impl {
     bool writeProtected = false;
     bool notReady = false;
     bool unitAttention = false;
+    std::uint8_t attentionCode = kAscMediumChanged;  // what the pending unit attention reports
     bool stopped = false;
     SenseCode sense;
 
@@ -448,9 +449,12 @@ Outcome SimFlashDisk::Impl::Execute(const std::uint8_t* cdb, Direction direction
 
     if (unitAttention) {
         unitAttention = false;
-        return Check(kSenseUnitAttention, kAscMediumChanged);
+        return Check(kSenseUnitAttention, attentionCode);
     }
-    if (stopped) return Check(kSenseNotReady, kAscLunNotReady, kAscqInitRequired);
+    // The initializing command the stopped disk asks for gets through.
+    if (stopped && cdb[0] != kOpStartStopUnit) {
+        return Check(kSenseNotReady, kAscLunNotReady, kAscqInitRequired);
+    }
     if (notReady) return Check(kSenseNotReady, kAscMediumNotPresent);
     if (!OnlyUsedBytesSet(cdb)) return Check(kSenseIllegalRequest, kAscInvalidField);
 
@@ -491,7 +495,7 @@ Outcome SimFlashDisk::Impl::RequestSense(const std::uint8_t* cdb, Direction dire
     // A condition that stands reports itself when nothing else is pending.
     SenseCode report = sense;
     if (unitAttention) {
-        report = SenseCode{kSenseUnitAttention, kAscMediumChanged, 0};
+        report = SenseCode{kSenseUnitAttention, attentionCode, 0};
         unitAttention = false;
     } else if (report.key == 0 && stopped) {
         report = SenseCode{kSenseNotReady, kAscLunNotReady, kAscqInitRequired};
@@ -513,7 +517,7 @@ Outcome SimFlashDisk::Impl::Standard(const std::uint8_t* cdb, Direction directio
             return Good();
         case kOpStartStopUnit:
             if (!PhaseIs(direction, length, Direction::None, 0)) break;
-            if ((cdb[4] & 0x01) == 0) stopped = true;
+            stopped = (cdb[4] & 0x01) == 0;  // START 0 stops, START 1 starts
             return Good();
         case kOpModeSense6: {
             // The operating system asks whether the medium is write-protected (all pages,
@@ -909,7 +913,10 @@ void SimFlashDisk::SetWriteProtected(bool on) { impl_->writeProtected = on; }
 bool SimFlashDisk::WriteProtected() const { return impl_->writeProtected; }
 void SimFlashDisk::SetNotReady(bool on) { impl_->notReady = on; }
 bool SimFlashDisk::NotReady() const { return impl_->notReady; }
-void SimFlashDisk::RaiseUnitAttention() { impl_->unitAttention = true; }
+void SimFlashDisk::RaiseUnitAttention() {
+    impl_->unitAttention = true;
+    impl_->attentionCode = kAscMediumChanged;
+}
 bool SimFlashDisk::UnitAttentionPending() const { return impl_->unitAttention; }
 bool SimFlashDisk::Stopped() const { return impl_->stopped; }
 
@@ -918,6 +925,12 @@ void SimFlashDisk::PowerCycle() {
     impl_->selectedBank = 0;
     impl_->sense = SenseCode{};
     impl_->unitAttention = true;
+    impl_->attentionCode = kAscMediumChanged;
+}
+
+void SimFlashDisk::Reset() {
+    PowerCycle();
+    impl_->attentionCode = kAscResetOccurred;
 }
 
 std::uint32_t SimFlashDisk::CisPageNumber() const { return impl_->FindCisPage(); }

@@ -21,8 +21,9 @@ void SimLink::UnplugAfterCommands(std::uint32_t count) { unplugAfter_.store(coun
 void SimLink::HangOnCommand(std::uint32_t n) { hangOn_.store(n); }
 void SimLink::HangFromCommand(std::uint32_t n) { hangFrom_.store(n); }
 void SimLink::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
-                            std::uint8_t ascq) {
-    failSense_.store(std::uint32_t{senseKey} << 16 | std::uint32_t{asc} << 8 | ascq);
+                            std::uint8_t ascq, std::uint8_t additionalLength) {
+    failSense_.store(std::uint32_t{additionalLength} << 24 | std::uint32_t{senseKey} << 16 |
+                     std::uint32_t{asc} << 8 | ascq);
     failOn_.store(n);
 }
 
@@ -90,8 +91,8 @@ Outcome FailDecorator::Execute(const UnitCommand& command) {
         if (command.cdb[0] == kRequestSense && command.direction == Direction::In) {
             std::uint8_t sense[kFixedSenseBytes] = {};
             sense[0] = 0x70;
-            sense[2] = static_cast<std::uint8_t>(pendingSense_ >> 16);
-            sense[7] = kFixedSenseBytes - 8;
+            sense[2] = static_cast<std::uint8_t>(pendingSense_ >> 16 & 0x0F);
+            sense[7] = static_cast<std::uint8_t>(pendingSense_ >> 24);
             sense[12] = static_cast<std::uint8_t>(pendingSense_ >> 8);
             sense[13] = static_cast<std::uint8_t>(pendingSense_);
             std::copy(sense, sense + std::min(command.length, kFixedSenseBytes), command.buffer);

@@ -141,10 +141,13 @@ void UsbStick::ControlLoop() {
                     Note("configured");
                     break;
                 case FUNCTIONFS_DISABLE:
-                    // A port reset, a pull or a new configuration: the device starts afresh.
+                    // A port reset, a pull or a new configuration: the device starts afresh,
+                    // its controller as after power on (a stopped disk comes back, a reset is
+                    // reported once).
                     configured_ = false;
                     Note("deconfigured");
                     ResetBulk();
+                    bus_.ResetDevice(device_);
                     break;
                 case FUNCTIONFS_SETUP:
                     HandleSetup(&events[i].u.setup);
