@@ -28,6 +28,10 @@ constexpr std::uint8_t kReserveBlocksPerGroup = 3;
 // stick or its bridge has stopped, and going on would only mark good blocks bad for days.
 constexpr std::uint32_t kSilentCommandLimit = 8;
 
+// Times a block is looked at anew after the way to the stick failed under it (a host-side error,
+// the stick still there). Errors that keep coming mean a link that cannot carry a format.
+constexpr int kBlockRedos = 2;
+
 // The working record of one run.
 struct FormatRun {
     RunInterface& run;
@@ -42,7 +46,8 @@ struct FormatRun {
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     bool damageBoxSuppressed = false;
-    bool erasedAny = false;  // whether a block of the stick has been erased yet
+    bool erasedAny = false;               // whether a block of the stick has been erased yet
+    std::uint64_t hostErrorsSettled = 0;  // host-side errors looked into so far
     RunRecord record;
     // Blocks counted bad while the commands went unanswered: not bad, only not heard.
     std::vector<std::pair<std::uint8_t, std::uint32_t>> badWhileSilent;
@@ -50,7 +55,16 @@ struct FormatRun {
     const FlashGeometry& Bank0() const { return *geometry[0]; }
 };
 
-enum class BlockVerdict { Next, Stop, Abort, Removed, Unresponsive, WriteProtected };
+enum class BlockVerdict {
+    Next,
+    Again,     // the way to the stick failed under the block, the stick is there: look anew
+    BankLost,  // the block's bank could not be selected again after such a failure
+    Stop,
+    Abort,
+    Removed,
+    Unresponsive,
+    WriteProtected,
+};
 
 // Selects the bank and reads its device code into a cleared reply: a failed read gives code 0,
 // which no part has. False when the bank could not be selected (the code would be another's).
@@ -63,8 +77,22 @@ bool ReadBankGeometry(MediaType unit, std::uint8_t bank, const FlashGeometry** g
 }
 
 // Whether the stick can still be talked to: gone (the system says there is no device), quiet
-// (too many commands in a row without an answer), or there.
-BlockVerdict LinkVerdict(const FormatRun& f) {
+// (too many commands in a row without an answer), or there. A command that ended with an error
+// of the host's side says nothing of the stick or its block: whether the stick is still there
+// is settled first (Again when it is: what failed is to be done anew).
+BlockVerdict LinkVerdict(FormatRun& f) {
+    if (HostErrorCount() != f.hostErrorsSettled) {
+        const LinkAfterHostError link = SettleUnitAfterHostError(f.unit);
+        f.hostErrorsSettled = HostErrorCount();
+        switch (link) {
+            case LinkAfterHostError::Gone:
+                return f.run.EndsRunOnRemoval() ? BlockVerdict::Removed : BlockVerdict::Next;
+            case LinkAfterHostError::Quiet:
+                return BlockVerdict::Unresponsive;
+            case LinkAfterHostError::There:
+                return BlockVerdict::Again;
+        }
+    }
     const CommandStatus last = LastUnitOutcome(f.unit).status;
     if (last == CommandStatus::NoDevice) {
         // The dialog hears of a pulled stick from the system, whose rescan stops the run.
@@ -80,14 +108,15 @@ BlockVerdict LinkVerdict(const FormatRun& f) {
 // format: after a command that timed out, TEST UNIT READY is asked until the stick answers or
 // the commands without an answer reach the limit. A single time-out there must not pass for the
 // failure of a step, nor a stick that has locked up for a stick that failed a step.
-BlockVerdict SettledLinkVerdict(const FormatRun& f) {
+// Outside the scan a step that failed on the way to a stick that is still there stays failed.
+BlockVerdict SettledLinkVerdict(FormatRun& f) {
     BlockVerdict verdict = LinkVerdict(f);
     while (verdict == BlockVerdict::Next &&
            LastUnitOutcome(f.unit).status == CommandStatus::TimedOut) {
         TestUnitReady(f.unit);
         verdict = LinkVerdict(f);
     }
-    return verdict;
+    return verdict == BlockVerdict::Again ? BlockVerdict::Next : verdict;
 }
 
 // After a command that wrote to the stick failed: true when the stick refused it as
@@ -321,16 +350,10 @@ BlockVerdict MarkBad(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     return verdict;
 }
 
-BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
-                       const FlashGeometry& geometry) {
+// Tests, erases and counts one block, after its entry into the scan.
+BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                        const FlashGeometry& geometry, bool lastOfGroup) {
     RunInterface& run = f.run;
-    ++run.BlocksDone();
-    run.PumpOneMessage();
-    if (run.StopRequested()) return BlockVerdict::Stop;
-    const bool lastOfGroup = block % kBlocksPerGroup == kBlocksPerGroup - 1;
-    // A group's count covers its first 255 blocks: it is closed before its last one is looked at.
-    if (lastOfGroup) CloseGroup(f, bank, block / kBlocksPerGroup, geometry);
-
     if (!IsBlockGood(f.unit, block, geometry)) {
         // A block whose read went unanswered is not judged: the stick is gone or quiet.
         const BlockVerdict link = LinkVerdict(f);
@@ -351,9 +374,14 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
         }
         f.erasedAny = true;  // the tests erase too; what failed after that may have erased
         const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
+        // The block failed by the stick's own answer; a mark that went astray on the way is not
+        // looked for again (its outcome counts for nothing).
         const BlockVerdict after = LinkVerdict(f);
-        return after != BlockVerdict::Next ? after : marked;
+        return after != BlockVerdict::Next && after != BlockVerdict::Again ? after : marked;
     }
+    // Steps whose outcome counts for nothing may have met the way's failure.
+    const BlockVerdict link = LinkVerdict(f);
+    if (link != BlockVerdict::Next) return link;
 
     f.erasedAny = true;
     if (!lastOfGroup) ++f.freeInGroup;
@@ -362,6 +390,32 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
         if (!lastOfGroup) --f.freeInGroup;  // the CIS block holds no data
     }
     return BlockVerdict::Next;
+}
+
+BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                       const FlashGeometry& geometry) {
+    RunInterface& run = f.run;
+    ++run.BlocksDone();
+    run.PumpOneMessage();
+    if (run.StopRequested()) return BlockVerdict::Stop;
+    const bool lastOfGroup = block % kBlocksPerGroup == kBlocksPerGroup - 1;
+    // A group's count covers its first 255 blocks: it is closed before its last one is looked at.
+    if (lastOfGroup) CloseGroup(f, bank, block / kBlocksPerGroup, geometry);
+
+    for (int redo = 0;; ++redo) {
+        const BlockVerdict verdict = JudgeBlock(f, bank, block, geometry, lastOfGroup);
+        if (verdict != BlockVerdict::Again) return verdict;
+        if (redo == kBlockRedos) return BlockVerdict::Unresponsive;
+        // Whatever failed on the way may have reset the stick: its bank is selected again
+        // before the block is looked at anew.
+        const FlashGeometry* again = nullptr;
+        if (!ReadBankGeometry(f.unit, bank, &again)) {
+            const BlockVerdict link = LinkVerdict(f);
+            return link != BlockVerdict::Next && link != BlockVerdict::Again
+                       ? link
+                       : BlockVerdict::BankLost;
+        }
+    }
 }
 
 // Puts the old pages back, when the scan may have erased them, and notes what became of them.
@@ -488,7 +542,10 @@ FormatResult Scan(FormatRun& f) {
                     return UnresponsivePath(f);
                 case BlockVerdict::WriteProtected:
                     return WriteProtectedPath(f);
+                case BlockVerdict::BankLost:
+                    return BankSwitchFailedPath(f, bank);
                 case BlockVerdict::Next:
+                case BlockVerdict::Again:  // settled in ScanBlock
                     break;
             }
         }
