@@ -68,11 +68,9 @@ if(NOT BREVANT_SANITIZE)
     brevant_kernel_scenario(demo full)
 
     brevant_kernel_batch(interrupt tests/kernel/interrupt.txt)
-    brevant_kernel_scenario(interrupt pull fault
-        "a pull counts as bad blocks: commands that end with DID_ERROR before the node goes are taken for failed erases")
+    brevant_kernel_scenario(interrupt pull)
     brevant_kernel_scenario(interrupt ctrl-c)
-    brevant_kernel_scenario(interrupt stop-continue fault
-        "an SG_IO broken off by a stop (Ctrl-Z, a freezer) is sent again when the process continues")
+    brevant_kernel_scenario(interrupt stop-continue)
 
     brevant_kernel_batch(station tests/kernel/station.txt)
     brevant_kernel_scenario(station format-all)
