@@ -45,6 +45,8 @@ enum class Opt {
     All,
     ReportDir,
     AllPresent,
+    Replug,
+    NoReplug,
 };
 
 struct OptionEntry {
@@ -67,6 +69,13 @@ const OptionEntry kOptions[] = {
     {Opt::WorkerStatus, "worker-status", 0, "FD", kFormat,
      "report progress and the end as status lines on file descriptor FD (a station's parent "
      "reads them)"},
+    {Opt::Replug, "replug", 0, nullptr, kFormat | kRestore,
+     "after a run that wrote to the stick, plug it out and in again in software (its USB "
+     "device re-enumerated, the port untouched) and show the size the system sees then; on "
+     "by default for several sticks and in a watch"},
+    {Opt::NoReplug, "no-replug", 0, nullptr, kFormat | kWatch,
+     "several sticks or a watch: leave the sticks as they are after their runs (they are then "
+     "to be plugged out and in by hand)"},
     {Opt::Full, "full", 'f', nullptr, kFormat | kWatch,
      "a Full format: surface tests of every block as well"},
     {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation"},
@@ -128,7 +137,8 @@ const CommandEntry kCommands[] = {
     {CliCommand::List, "list", kList, "", "show the reader units found and their media",
      "Shows every unit of this controller family's readers: the node, the medium, the vendor, "
      "product and revision it names, its size, what is known of its write protection and, "
-     "where the system knows it, its USB serial number. Nothing is written unless "
+     "where the system knows them, its USB serial number and the USB port it is plugged into. "
+     "A node another program holds is named as in use. Nothing is written unless "
      "--probe-write-protect asks for it. Other drives are only asked who they are."},
     {CliCommand::Format, "format", kFormat, "",
      "low-level format a USB flash disk (erases everything on it)",
@@ -316,6 +326,12 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             return true;
         case Opt::AllPresent:
             parsed->allPresent = true;
+            return true;
+        case Opt::Replug:
+            parsed->replug = true;
+            return true;
+        case Opt::NoReplug:
+            parsed->noReplug = true;
             return true;
         case Opt::ReportDir:
             parsed->reportDir = option.value;
@@ -508,6 +524,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             return false;
         }
         if (!Apply(option, &parsed, error)) return false;
+    }
+    if (parsed.replug && parsed.noReplug) {
+        *error = "--replug and --no-replug do not go together";
+        return false;
     }
     if (parsed.all && !parsed.devices.empty()) {
         *error = "--all and --device do not go together";

@@ -18,6 +18,7 @@
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/settings_check.h"
+#include "cli/soft_replug.h"
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_run.h"
@@ -239,6 +240,8 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     }
     if (!options.json) std::fputs(FormatSummary(report, run.BackupFile()).c_str(), out);
     std::fflush(out);
+    // The system still has the stick as it was before the run.
+    FinishAfterRun(machine, stick, options.replug, report.record.changedFlash, out);
     if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
         return kExitFailed;
     }

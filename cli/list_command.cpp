@@ -11,7 +11,30 @@
 #include "format/disk_probe.h"
 #include "reader/sgio_nodes.h"
 
+namespace {
+
+// What the system knows of the stick behind a node: " (serial S, USB port P)", or "".
+std::string WhereFrom(const std::string& node) {
+    const std::string serial = UsbSerialOfNode(node);
+    const std::string port = UsbPortOfNode(node);
+    std::string text;
+    if (!serial.empty()) text += "serial " + serial;
+    if (!port.empty()) text += (text.empty() ? "" : ", ") + std::string("USB port ") + port;
+    return text.empty() ? text : " (" + text + ")";
+}
+
+constexpr const char kHeldElsewhere[] =
+    "in use by another program (another brevant at work on it?)";
+
+}  // namespace
+
 void ReportNoReader(Machine& machine, const CliOptions& options) {
+    // Sticks another program holds for a run of its own are there, and named.
+    const std::vector<std::string> busy = machine.BusyNodes();
+    for (const std::string& node : busy) {
+        Complain(node + WhereFrom(node) + ": " + kHeldElsewhere + "; nothing was done");
+    }
+    if (!busy.empty()) return;
     int denied = machine.PermissionDenials();
     if (denied > 0) {
         Complain("no reader found: " + std::to_string(denied) +
@@ -65,9 +88,19 @@ int RunListCommand(const CliOptions& options) {
         // Write protection is only learnt by writing back what was read: that is done when
         // asked, on the controller's own flash disk, and never on a disk in use (the sector
         // written back could undo what its file system wrote meanwhile).
-        const bool inUse = !machine->Simulated() && !DiskUsers(unit.node).empty();
-        const DiskState state = ProbeDisk(ReaderDeviceAccess(), unit.key,
-                                          options.probeWriteProtect && flashDisk && !inUse);
+        bool inUse = !machine->Simulated() && !DiskUsers(unit.node).empty();
+        // The probe writes: the stick is kept from everybody else for its two commands, and a
+        // stick somebody holds (a mount in another namespace too) is not probed.
+        std::unique_ptr<StickClaim> claim;
+        const bool probe = options.probeWriteProtect && flashDisk && !inUse;
+        if (probe) {
+            std::string reason;
+            bool busy = false;
+            if (!machine->Claim(unit.place, StickClaim::Scope::Exclusive, &claim, &reason, &busy)) {
+                inUse = true;
+            }
+        }
+        const DiskState state = ProbeDisk(ReaderDeviceAccess(), unit.key, probe && !inUse);
         const DeviceIdentity identity = IdentityOfInquiry(unit.node, unit.inquiry);
         std::printf("%s: %s, %s %s %s\n", unit.node.c_str(), MediumName(unit.key).c_str(),
                     identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str());
@@ -80,9 +113,21 @@ int RunListCommand(const CliOptions& options) {
             std::printf("  write-protected: %s\n",
                         Protection(*machine, unit, state, inUse).c_str());
         }
+        // The serial tells sticks apart; the USB port tells identical ones apart by where
+        // they are plugged in.
         const std::string serial = machine->UsbSerial(unit.place);
-        if (!serial.empty()) std::printf("  serial: %s\n", serial.c_str());
-        if (inUse) std::printf("  in use: a file system, swap or volume on it\n");
+        const std::string port = machine->Simulated() ? "" : machine->UsbPort(unit.place);
+        if (!serial.empty()) {
+            std::printf("  serial: %s%s\n", serial.c_str(),
+                        port.empty() ? "" : ("  USB port " + port).c_str());
+        } else if (!port.empty()) {
+            std::printf("  USB port: %s\n", port.c_str());
+        }
+        if (inUse)
+            std::printf("  in use: a file system, swap or volume on it, or another program\n");
+    }
+    for (const std::string& node : machine->BusyNodes()) {
+        std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere, WhereFrom(node).c_str());
     }
     std::fflush(stdout);
     return kExitComplete;

@@ -139,6 +139,8 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
                                      "--device",        stick.identity.node,
                                      "--worker-status", std::to_string(kWorkerStatusFd)};
     if (options_.mode == FormatMode::Full) args.push_back("--full");
+    // A shop's sticks come back from their runs as the system will see them from now on.
+    if (!options_.noReplug) args.push_back("--replug");
     auto pass = [&args](const char* option, const std::string& value) {
         if (value.empty()) return;
         args.push_back(option);

@@ -6,11 +6,11 @@ _brevant_options_of() {
     case $1 in
         list) echo "$common --probe-write-protect" ;;
         format) echo "$common --all --report-dir --full --yes --settings --log --on-damaged
-                --backup-dir --report --json --map" ;;
+                --backup-dir --report --json --map --replug --no-replug" ;;
         check) echo "$common --report --json --map" ;;
         watch) echo "$common --all-present --report-dir --full --yes --settings --on-damaged
-                --backup-dir" ;;
-        restore-cis) echo "$common --yes --force" ;;
+                --backup-dir --no-replug" ;;
+        restore-cis) echo "$common --yes --force --replug" ;;
         *) echo "--help --version" ;;
     esac
 }

@@ -608,6 +608,7 @@ FormatResult RunPhysicalFormat(RunInterface& run, MediaType unit, FormatMode mod
     f.record.badBlocks = f.badBlocks;
     f.record.unmarkableBlocks = f.unmarkableBlocks;
     if (f.record.end == RunEnd::NotStarted && f.erasedAny) f.record.end = RunEnd::Failed;
+    f.record.changedFlash = f.erasedAny;
     run.NoteRunRecord(f.record);
     return result;
 }

@@ -67,4 +67,7 @@ struct RunRecord {
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     RunEnd end = RunEnd::NotStarted;
+    // Whether the run erased (or tested, or marked) a block: what the system read of the stick
+    // before is stale, however the run ended.
+    bool changedFlash = false;
 };

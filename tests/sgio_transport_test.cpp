@@ -907,6 +907,45 @@ TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {
     EXPECT_EQ(nodes, expected);
 }
 
+// Only USB disks are worth asking who they are: the system disk on its own bus, a DVD drive and
+// an enclosure's processor are left alone; a node sysfs knows nothing of is asked.
+TEST(SgioNodes, StickCandidatesAreTheUsbDisksAndWhatSysfsCannotTell) {
+    TempDir tmp;
+    const std::filesystem::path dev = std::filesystem::path(tmp.Path()) / "dev";
+    const std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
+    auto scsi = [&](const std::string& at, const char* type) {
+        const std::filesystem::path d = sys / "devices" / at;
+        std::filesystem::create_directories(d);
+        std::ofstream(d / "type") << type << "\n";
+        return d;
+    };
+    auto generic = [&](const char* sg, const std::filesystem::path& device) {
+        Touch(dev / sg);
+        std::filesystem::create_directories(sys / "class/scsi_generic" / sg);
+        std::filesystem::create_directory_symlink(device,
+                                                  sys / "class/scsi_generic" / sg / "device");
+    };
+    for (const char* port : {"1-1", "1-2"}) {  // the USB devices
+        std::filesystem::create_directories(sys / "devices/usb1" / port);
+        std::ofstream(sys / "devices/usb1" / port / "idVendor") << "1d6b\n";
+    }
+    generic("sg0", scsi("ata1/host0/target0:0:0/0:0:0:0", "0"));              // the system disk
+    generic("sg1", scsi("usb1/1-1/1-1:1.0/host1/target1:0:0/1:0:0:0", "0"));  // a stick
+    generic("sg2", scsi("usb1/1-2/1-2:1.0/host2/target2:0:0/2:0:0:0", "5"));  // a DVD drive
+    Touch(dev / "sg3");  // sysfs knows nothing of it
+    const std::vector<std::string> expected = {(dev / "sg1").string(), (dev / "sg3").string()};
+    EXPECT_EQ(FindStickNodes(dev.string(), sys.string()), expected);
+
+    // A disk node named by the user goes to its generic node.
+    std::filesystem::create_directories(sys / "block/sdb/device/scsi_generic/sg1");
+    Touch(dev / "sdb");
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sdb").string(), dev.string(), sys.string()),
+              (dev / "sg1").string());
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sdc").string(), dev.string(), sys.string()), "");
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sg2").string(), dev.string(), sys.string()),
+              (dev / "sg2").string());
+}
+
 TEST(SgioNodes, WithoutSysfsBothKindsAreKept) {
     TempDir tmp;
     std::filesystem::path dev = std::filesystem::path(tmp.Path()) / "dev";
