@@ -88,6 +88,11 @@ bool UsbStick::Pull(std::string* error) {
     configured_ = false;
     if (!gadget_->Unbind(error)) return false;
     Note("pulled");
+    // A command the pull cut off waits for a reset that the host of a plugged-in stick would
+    // send; gone from the bus, the stick starts afresh now. FunctionFS drops a deconfiguration
+    // it has not handed over yet when the unbinding follows at once, so the control thread may
+    // never hear of this one.
+    ResetBulk();
     return true;
 }
 
