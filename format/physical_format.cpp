@@ -29,7 +29,9 @@ constexpr std::uint8_t kReserveBlocksPerGroup = 3;
 constexpr std::uint32_t kSilentCommandLimit = 8;
 
 // Times a block is looked at anew after the way to the stick failed under it (a host-side error,
-// the stick still there). Errors that keep coming mean a link that cannot carry a format.
+// the stick still there), or after a time-out the system ended by resetting the stick. Errors
+// that keep coming mean a link that cannot carry a format; a time-out that keeps coming is the
+// block's own failure.
 constexpr int kBlockRedos = 2;
 
 // The working record of one run.
@@ -79,8 +81,10 @@ bool ReadBankGeometry(MediaType unit, std::uint8_t bank, const FlashGeometry** g
 // Whether the stick can still be talked to: gone (the system says there is no device), quiet
 // (too many commands in a row without an answer), or there. A command that ended with an error
 // of the host's side says nothing of the stick or its block: whether the stick is still there
-// is settled first (Again when it is: what failed is to be done anew).
-BlockVerdict LinkVerdict(FormatRun& f) {
+// is settled first (Again when it is: what failed is to be done anew). So does, where the
+// caller may do a block anew (`mayRedo`), a time-out that the system ended by resetting the
+// stick: what the command did is not known, and the stick answering again says so.
+BlockVerdict LinkVerdict(FormatRun& f, bool mayRedo = false) {
     if (HostErrorCount() != f.hostErrorsSettled) {
         const LinkAfterHostError link = SettleUnitAfterHostError(f.unit);
         f.hostErrorsSettled = HostErrorCount();
@@ -100,6 +104,11 @@ BlockVerdict LinkVerdict(FormatRun& f) {
     }
     if (last == CommandStatus::TimedOut && ConsecutiveSilentCommands() >= kSilentCommandLimit) {
         return BlockVerdict::Unresponsive;
+    }
+    if (last == CommandStatus::TimedOut && mayRedo && UnitResetAfterTimeOut(f.unit)) {
+        const std::uint64_t resets = ResetNoticeCount();
+        if (TestUnitReady(f.unit) == 1 || ResetNoticeCount() != resets) return BlockVerdict::Again;
+        return LinkVerdict(f);
     }
     return BlockVerdict::Next;
 }
@@ -350,13 +359,14 @@ BlockVerdict MarkBad(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     return verdict;
 }
 
-// Tests, erases and counts one block, after its entry into the scan.
+// Tests, erases and counts one block, after its entry into the scan; `mayRedo`: it may be looked
+// at anew once more.
 BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
-                        const FlashGeometry& geometry, bool lastOfGroup) {
+                        const FlashGeometry& geometry, bool lastOfGroup, bool mayRedo) {
     RunInterface& run = f.run;
     if (!IsBlockGood(f.unit, block, geometry)) {
         // A block whose read went unanswered is not judged: the stick is gone or quiet.
-        const BlockVerdict link = LinkVerdict(f);
+        const BlockVerdict link = LinkVerdict(f, mayRedo);
         if (link != BlockVerdict::Next) return link;
         run.Log().AppendBlockLine(texts::kLogBadBlock, static_cast<std::int32_t>(block), bank);
         if (run.Settings().ForceTestBad == 0) {
@@ -366,7 +376,7 @@ BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     }
     const Reclaim reclaimed = ReclaimBlock(f, bank, block, geometry);
     if (!reclaimed.good) {
-        const BlockVerdict link = LinkVerdict(f);
+        const BlockVerdict link = LinkVerdict(f, mayRedo);
         if (link != BlockVerdict::Next) return link;
         // A stick that refuses writes as protected has nothing to gain from the rest.
         if (reclaimed.wrote && RefusedAsWriteProtected(f.unit)) {
@@ -403,7 +413,9 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     if (lastOfGroup) CloseGroup(f, bank, block / kBlocksPerGroup, geometry);
 
     for (int redo = 0;; ++redo) {
-        const BlockVerdict verdict = JudgeBlock(f, bank, block, geometry, lastOfGroup);
+        // A time-out that keeps coming back once the stick is reset is the block's own failure.
+        const BlockVerdict verdict =
+            JudgeBlock(f, bank, block, geometry, lastOfGroup, redo < kBlockRedos);
         if (verdict != BlockVerdict::Again) return verdict;
         if (redo == kBlockRedos) return BlockVerdict::Unresponsive;
         // Whatever failed on the way may have reset the stick: its bank is selected again

@@ -26,6 +26,7 @@ class ForwardingPort : public ScsiPort {
     std::uint32_t MaxTransfer(std::uint32_t place) const override {
         return base_.MaxTransfer(place);
     }
+    bool ResetsAfterTimeOut() const override { return base_.ResetsAfterTimeOut(); }
     PlacePresence AwaitPresence(std::uint32_t place, std::uint32_t milliseconds) override {
         return base_.AwaitPresence(place, milliseconds);
     }

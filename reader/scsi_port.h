@@ -102,6 +102,11 @@ class ScsiPort {
     // reader's (the pass-through port tries its direct request there).
     virtual void FirstReaderFound(std::uint32_t /*place*/) {}
 
+    // Whether the system resets a device whose command timed out, to end the command (Linux's
+    // SCSI error handling does): the device then reports the reset, and what the command did is
+    // not known.
+    virtual bool ResetsAfterTimeOut() const { return false; }
+
     // The largest data phase one command may carry to or from the place (the system's limit for
     // the device; at most kMaxTransfer).
     virtual std::uint32_t MaxTransfer(std::uint32_t /*place*/) const { return kMaxTransfer; }

@@ -27,6 +27,7 @@ class SgioPort final : public ScsiPort {
                            std::uint8_t cdbLength, DataPhase phase, void* buffer,
                            std::uint32_t length, std::uint16_t timeoutSeconds) override;
     bool SenseComesWithStatus() const override { return true; }
+    bool ResetsAfterTimeOut() const override { return true; }
     std::uint32_t MaxTransfer(std::uint32_t place) const override;
     PlacePresence AwaitPresence(std::uint32_t place, std::uint32_t milliseconds) override;
 

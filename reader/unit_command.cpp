@@ -20,6 +20,12 @@ CommandOutcome LastUnitOutcome(MediaType key) {
     return LastOutcomeAt(address);
 }
 
+bool UnitResetAfterTimeOut(MediaType key) {
+    PortAddress address;
+    ScsiPort* port = ActivePort();
+    return port != nullptr && AddressOfUnit(key, &address) && port->ResetsAfterTimeOut();
+}
+
 std::uint32_t UnitMaxTransfer(MediaType key) {
     PortAddress address;
     ScsiPort* port = ActivePort();

@@ -13,6 +13,10 @@
 int SendUnitCommand(MediaType key, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
                     DataPhase phase, std::uint16_t timeoutSeconds);
 
+// Whether the system resets the unit's device after a command of it timed out
+// (ScsiPort::ResetsAfterTimeOut).
+bool UnitResetAfterTimeOut(MediaType key);
+
 // The most bytes one command to the unit may carry (kMaxTransfer for a key not in the table).
 std::uint32_t UnitMaxTransfer(MediaType key);
 

@@ -166,9 +166,11 @@ TEST_F(KernelFaults, HostErrorsThatDoNotEndAreALinkThatCannotCarryAFormat) {
 // ---- A reset after a time-out ---------------------------------------------------------------
 
 // usb-storage resets a stick whose command timed out; the stick then answers UNIT ATTENTION 29h
-// and is back on bank 0. The command that met the reset goes again, after the bank the run was
-// on: nothing of bank 0 is touched while the run is in bank 1.
-TEST_F(KernelFaults, AResetAfterATimeOutIsNoNewMediumAndTheBankComesBackFirst) {
+// and is back on bank 0. What the timed-out command did is not known: the stick is asked whether
+// it answers again (it reports the reset, and is asked again after the bank the run was on), and
+// the block is looked at anew. Nothing of bank 0 is touched while the run is in bank 1, and no
+// block is counted bad for the time-out.
+TEST_F(KernelFaults, AResetAfterATimeOutIsNoNewMediumAndTheBlockIsLookedAtAnew) {
     Start(
         "reader\n"
         "unit DS drive=E\n"
@@ -186,19 +188,50 @@ TEST_F(KernelFaults, AResetAfterATimeOutIsNoNewMediumAndTheBankComesBackFirst) {
     const auto hung = std::find_if(trace.begin(), trace.end(),
                                    [](const auto& e) { return e.outcome == sim::Outcome::Hung; });
     ASSERT_NE(hung, trace.end());
-    ASSERT_GE(trace.end() - hung, 4);
-    // The command after the time-out met the reset; the bank came back, then that command.
+    ASSERT_GE(trace.end() - hung, 6);
+    // Asked whether it answers: it reports the reset; its bank again, then the question again.
+    EXPECT_EQ((hung + 1)->cdb[0], 0x00);
     EXPECT_EQ((hung + 1)->outcome, sim::Outcome::CheckCondition);
     EXPECT_EQ((hung + 2)->cdb[0], 0xFB);
     EXPECT_EQ((hung + 2)->cdb[1], 1);
-    EXPECT_TRUE(std::equal(std::begin((hung + 3)->cdb), std::end((hung + 3)->cdb),
-                           std::begin((hung + 1)->cdb)));
+    EXPECT_EQ((hung + 3)->cdb[0], 0x00);
+    EXPECT_EQ((hung + 3)->outcome, sim::Outcome::Good);
+    // The block anew, on its bank.
+    EXPECT_EQ((hung + 4)->cdb[0], 0xFB);
+    EXPECT_EQ((hung + 4)->cdb[1], 1);
+    EXPECT_TRUE(std::any_of(hung + 5, trace.end(), [&hung](const sim::TraceEntry& e) {
+        return std::equal(std::begin(e.cdb), std::end(e.cdb), std::begin(hung->cdb));
+    }));
     EXPECT_GT(ResetNoticeCount(), 0u);
-    // Bank 0 holds no mark but its factory one.
     for (std::uint32_t block = 0; block < 256; ++block) {
         EXPECT_EQ(Disk().IsMarkedBad(0, block), block == 5) << block;
     }
     EXPECT_EQ(BadBlocks(0), std::vector<std::uint32_t>{5});
+    EXPECT_EQ(BadBlocks(1), std::vector<std::uint32_t>{5});
+}
+
+// A block whose command times out each time it is sent, the stick answering in between: after
+// it has been looked at anew twice the time-out is the block's own failure, and the run goes on.
+TEST_F(KernelFaults, ATimeOutThatComesBackAfterEveryResetIsTheBlocksOwnFailure) {
+    Start(kStick);
+    kernel_->ResetAfterTimeOut(true);
+    // The erase of block 100 (16 pages a block: page 1600, 640h).
+    const auto eraseOf100 = [](const std::uint8_t* cdb) {
+        return cdb[0] == 0xF2 && cdb[2] == 0x40 && cdb[3] == 0x06;
+    };
+    kernel_->TimeOutWhen(eraseOf100);
+    ASSERT_EQ(Format(), FormatResult::CompleteReplug) << run_->runMessage;
+    EXPECT_EQ(run_->record.end, RunEnd::Complete);
+    EXPECT_EQ(BadBlocks(), (std::vector<std::uint32_t>{5, 100}));
+    // Looked at three times (its read, then its erase): once, then twice more after the stick
+    // answered again. The three erases are the only commands that did not reach the stick.
+    const auto& trace = bus_->Trace();
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const auto& e) {
+                                return e.cdb[0] == 0xE8 && e.cdb[2] == 0x40 && e.cdb[3] == 0x06;
+                            }),
+              3);
+    EXPECT_EQ(CommandsSent() - sent_ - (kernel_->Executed() - executedBefore_), 3u);
 }
 
 // ---- Transfers ------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ class SimKernel final : public SgDeviceIo {
     void HostErrorsFrom(std::uint32_t n) { hostErrorsFrom_ = n; }
     // A command that times out makes the kernel reset the stick (as usb-storage resets the port).
     void ResetAfterTimeOut(bool on) { resetAfterTimeOut_ = on; }
+    // Every command whose block `matches` gets no answer from the stick and times out, however
+    // often it is sent (the stick hangs on it).
+    void TimeOutWhen(std::function<bool(const std::uint8_t* cdb)> matches) {
+        timeOutWhen_ = std::move(matches);
+    }
     // The most bytes one command may carry (0: the kernel does not say).
     void SetMaxTransfer(std::uint32_t bytes) { maxTransfer_ = bytes; }
     // Commands that reached the machine, and the largest data phase of any.
@@ -133,6 +139,7 @@ class SimKernel final : public SgDeviceIo {
         const bool hostError = hostErrorOn_ != 0 && --hostErrorOn_ == 0;
         if (hostError && !hostErrorReached_) return HostStatus(header, hostErrorStatus_);
         const std::uint32_t place = it->second.place;
+        if (timeOutWhen_ && timeOutWhen_(header->cmdp)) return TimeOut(header, place);
         const CommandOutcome outcome = port_.Execute(PortAddress{place, 0}, header->cmdp, cdbLength,
                                                      phase, header->dxferp, length, 2);
         if (outcome.status != CommandStatus::NoDevice) {
@@ -150,13 +157,7 @@ class SimKernel final : public SgDeviceIo {
                 }
                 return -ENODEV;
             case CommandStatus::TimedOut:
-                header->host_status = kSgHostTimeOut;
-                header->duration = header->timeout;
-                header->info = SG_INFO_CHECK;
-                if (resetAfterTimeOut_ && port_.DeviceAt(place) != nullptr) {
-                    bus_.ResetDevice(*port_.DeviceAt(place));
-                }
-                return 0;
+                return TimeOut(header, place);
             case CommandStatus::CheckCondition:
                 break;
             default:
@@ -171,6 +172,16 @@ class SimKernel final : public SgDeviceIo {
             std::memcpy(header->sbp, outcome.sense.data(), room);
             header->sb_len_wr = room;
             header->driver_status = kSgDriverSense;
+        }
+        return 0;
+    }
+
+    int TimeOut(sg_io_hdr_t* header, std::uint32_t place) {
+        header->host_status = kSgHostTimeOut;
+        header->duration = header->timeout;
+        header->info = SG_INFO_CHECK;
+        if (resetAfterTimeOut_ && port_.DeviceAt(place) != nullptr) {
+            bus_.ResetDevice(*port_.DeviceAt(place));
         }
         return 0;
     }
@@ -194,6 +205,7 @@ class SimKernel final : public SgDeviceIo {
     std::uint16_t hostErrorStatus_ = kSgHostError;
     bool hostErrorReached_ = false;
     bool resetAfterTimeOut_ = false;
+    std::function<bool(const std::uint8_t*)> timeOutWhen_;
     std::uint32_t maxTransfer_ = 0;
     std::uint64_t executed_ = 0;
     std::uint32_t largest_ = 0;
