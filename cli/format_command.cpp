@@ -240,8 +240,15 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     }
     if (!options.json) std::fputs(FormatSummary(report, run.BackupFile()).c_str(), out);
     std::fflush(out);
-    // The system still has the stick as it was before the run.
-    FinishAfterRun(machine, stick, options.replug, report.record.changedFlash, out);
+    if (report.record.end == RunEnd::Unresponsive) {
+        // The kernel's own look at a stick that does not answer would wait out its time-outs,
+        // for minutes: the stick gets its disk driver back when it is plugged in again.
+        if (stick.claim) stick.claim->Release(false);
+        Complain("the stick does not answer: plug it out and in again");
+    } else if (report.record.end != RunEnd::Removed) {
+        // The system still has the stick as it was before the run (a pulled one it has let go).
+        FinishAfterRun(machine, stick, options.replug, report.record.changedFlash, out);
+    }
     if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
         return kExitFailed;
     }
