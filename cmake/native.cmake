@@ -38,6 +38,8 @@ gtest_discover_tests(brevant_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
 # Programs the kernel rig copies into its guest (scripts/kernel-rig.sh takes every *_guest).
 add_executable(default_signals_guest ${CMAKE_SOURCE_DIR}/tests/kernel/default_signals_guest.cpp)
+add_executable(pty_guest ${CMAKE_SOURCE_DIR}/tests/kernel/pty_guest.cpp)
+add_executable(exclusive_open_guest ${CMAKE_SOURCE_DIR}/tests/kernel/exclusive_open_guest.cpp)
 
 # Scenarios on a real Linux kernel (scripts/kernel-rig.sh), label "kernel": each batch is one boot
 # of the rig that runs several scenarios (tests/kernel/BATCH.sh); each scenario is a test of its
