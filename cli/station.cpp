@@ -223,7 +223,7 @@ bool Station::Start(StationStick* stick, std::string* error) {
     return true;
 }
 
-void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
+void Station::Follow(std::vector<StationStick>& sticks, int milliseconds, int wake) {
     std::vector<pollfd> fds;
     std::vector<StationStick*> owners;
     for (StationStick& stick : sticks) {
@@ -233,13 +233,14 @@ void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
             owners.push_back(&stick);
         }
     }
+    if (wake >= 0) fds.push_back(pollfd{wake, POLLIN, 0});  // the last, with no owner
     if (!fds.empty()) {
         ::poll(fds.data(), fds.size(), milliseconds);
     } else if (milliseconds > 0) {
         ::usleep(static_cast<useconds_t>(milliseconds) * 1000u);
     }
     const bool echo = options_.verbosity >= 1;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    for (std::size_t i = 0; i < owners.size(); ++i) {
         if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         StationStick* stick = owners[i];
         if (fds[i].fd == stick->statusFd) {

@@ -203,7 +203,7 @@ int RunWatchCommand(const CliOptions& options) {
                 std::fflush(stdout);
             }
         }
-        station.Follow(session, kLookMilliseconds);
+        station.Follow(session, kLookMilliseconds, watch.NewsFd());
         // A stick that is gone is shown no more; its result stays in the session's table.
         std::vector<StationStick> shown;
         for (const StationStick& stick : session) {

@@ -29,6 +29,9 @@ class StickWatch {
     bool StillThere(const std::string& node) const;
     // Whether the kernel's announcements are heard (else it looks every two seconds).
     bool Listening() const { return uevents_.Listening(); }
+    // A descriptor that becomes readable when the kernel has news, so that a wait ends then
+    // and the look comes at once (-1: none, as for a simulated machine).
+    int NewsFd() const { return options_.simulate.empty() ? uevents_.Fd() : -1; }
 
   private:
     bool LookAtSysfs(std::vector<StationStick>* arrived, std::string* error);

@@ -15,6 +15,8 @@ class UeventMonitor {
     // False when the system gives no socket (another network namespace, a kernel without it):
     // the caller then looks now and then instead.
     bool Listening() const { return fd_ >= 0; }
+    // The socket, readable while messages wait (-1 when not listening): a wait can end on it.
+    int Fd() const { return fd_; }
     // Whether a USB device, a SCSI device, a generic node or a disk came or went since the last
     // call; takes in everything that is waiting, and waits for nothing.
     bool Changed();

@@ -1,8 +1,12 @@
 // The kernel's device announcements a watch for sticks looks at, and those it lets pass.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
+#include "cli/cli_options.h"
+#include "cli/station.h"
 #include "cli/uevent_monitor.h"
 
 namespace {
@@ -36,6 +40,23 @@ TEST(Uevents, StickComingsAndGoingsWakeTheWatch) {
     EXPECT_FALSE(Relevant(""));
     const std::string cut = Message("add", "block");
     EXPECT_FALSE(Relevant(cut.substr(0, cut.find("SUBSYSTEM="))));
+}
+
+// The watch waits for its workers and for the kernel's news at once: news ends the wait, so that
+// the look at a stick just plugged in comes at once. (Were it not heard, this wait would last a
+// minute.)
+TEST(Uevents, NewsEndsTheWatchsWaitForItsWorkers) {
+    int news[2];
+    ASSERT_EQ(::pipe(news), 0);
+    ASSERT_EQ(::write(news[1], "x", 1), 1);
+    CliOptions options;
+    Station station(options, "");
+    std::vector<StationStick> none;
+    station.Follow(none, 60000, news[0]);
+    char byte = 0;
+    EXPECT_EQ(::read(news[0], &byte, 1), 1);  // seen, not taken: the watch reads its own news
+    ::close(news[0]);
+    ::close(news[1]);
 }
 
 }  // namespace
