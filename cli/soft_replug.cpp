@@ -19,22 +19,6 @@ namespace {
 
 constexpr auto kLook = std::chrono::milliseconds(20);
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-bool WriteAttribute(const fs::path& file, const char* text) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return false;
-    const ssize_t length = static_cast<ssize_t>(std::char_traits<char>::length(text));
-    const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
-    ::close(fd);
-    return written;
-}
-
 // The entries of a folder whose names start with `prefix` (all with an empty one).
 std::vector<fs::path> Entries(const fs::path& folder, const std::string& prefix = "") {
     std::vector<fs::path> found;
@@ -78,7 +62,7 @@ bool BackAgain(const fs::path& usbDevice, const std::string& devDir, StickAgain*
         if (!fs::exists(sg, error) || !fs::exists(sd, error)) continue;
         again->genericNode = sg.string();
         again->diskNode = sd.string();
-        again->sectors = std::strtoull(FirstLine(disks[0] / "size").c_str(), nullptr, 10);
+        again->sectors = std::strtoull(SysfsLine(disks[0] / "size").c_str(), nullptr, 10);
         return true;
     }
     return false;
@@ -100,13 +84,13 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
     const fs::path device(usbDevice);
     const fs::path authorized = device / "authorized";
     const auto limit = std::chrono::steady_clock::now() + timeout;
-    if (!WriteAttribute(authorized, "0")) {
+    if (!WriteSysfsAttribute(authorized, "0")) {
         *reason = authorized.string() + " cannot be written";
         return false;
     }
     const bool letGo = WaitFor(limit, [&] { return FirstUnits(device).empty(); });
     // Whatever came of it, the stick is not left unauthorized.
-    if (!WriteAttribute(authorized, "1")) {
+    if (!WriteSysfsAttribute(authorized, "1")) {
         *reason = authorized.string() + " cannot be written back to 1: plug the stick in again";
         return false;
     }
@@ -118,7 +102,7 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
         *reason = "the stick did not come back";
         return false;
     }
-    if (FirstLine(device / "serial") != serial) {
+    if (SysfsLine(device / "serial") != serial) {
         *reason = "another stick came back at its USB port";
         return false;
     }

@@ -25,22 +25,6 @@ constexpr auto kDriverLook = std::chrono::milliseconds(20);
 // CAP_SYS_RAWIO, the capability the kernel asks of a vendor command sent through a disk node.
 constexpr int kCapSysRawIo = 17;
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// Writes `text` to a sysfs attribute; true when all of it was taken.
-bool WriteAttribute(const fs::path& file, const std::string& text) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return false;
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    ::close(fd);
-    return written == static_cast<ssize_t>(text.size());
-}
-
 bool IsDir(const fs::path& path) {
     std::error_code error;
     return fs::is_directory(path, error);
@@ -56,7 +40,7 @@ StickClaim::~StickClaim() { Release(); }
 bool StickClaim::WaitForDiskDriver() {
     const fs::path driver = fs::path(device_) / "driver";
     const bool diskDriverThere = IsDir(fs::path(sysDir_) / "bus/scsi/drivers/sd");
-    if (!diskDriverThere || FirstLine(fs::path(device_) / "type") != "0") return IsDir(driver);
+    if (!diskDriverThere || SysfsLine(fs::path(device_) / "type") != "0") return IsDir(driver);
     const auto limit = std::chrono::steady_clock::now() + kDriverWait;
     while (!IsDir(driver) && IsDir(device_) && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(kDriverLook);
@@ -95,9 +79,9 @@ void StickClaim::CloseDisks() {
 void StickClaim::PollingOff() {
     for (const std::string& disk : disks_) {
         const fs::path file = fs::path(sysDir_) / "block" / disk / "events_poll_msecs";
-        const std::string before = FirstLine(file);
+        const std::string before = SysfsLine(file);
         if (before.empty() || before == "0") continue;  // a partition, or not polled
-        if (WriteAttribute(file, "0")) polling_.emplace_back(file.string(), before);
+        if (WriteSysfsAttribute(file, "0")) polling_.emplace_back(file.string(), before);
     }
 }
 
@@ -136,6 +120,10 @@ bool StickClaim::Take(SgioPort& port, std::uint32_t place, Scope scope, std::str
             }
         }
     }
+    // The media polling off before the exclusive opens: the kernel answers the change with a
+    // look at the medium of its own (a TEST UNIT READY), and an open of the disk waits for such
+    // a look to be over, so that none falls among the run's commands.
+    PollingOff();
     if (!OpenDisksExclusively(reason, busy)) {
         Release();
         return false;
@@ -146,25 +134,25 @@ bool StickClaim::Take(SgioPort& port, std::uint32_t place, Scope scope, std::str
     if (scope == Scope::DriverOff && generic && driverThere) {
         std::error_code ignored;
         const fs::path driver = fs::canonical(fs::path(device_) / "driver", ignored);
-        if (driver.filename() == "sd" && WriteAttribute(driver / "unbind", deviceName_)) {
+        if (driver.filename() == "sd" && WriteSysfsAttribute(driver / "unbind", deviceName_)) {
             driverDir_ = driver.string();
             driverOff_ = true;
             CloseDisks();  // their block device is gone with the driver
-            return true;
         }
     }
-    PollingOff();
     return true;
 }
 
 void StickClaim::Release(bool bindDriver) {
     CloseDisks();
-    for (const auto& [file, value] : polling_) WriteAttribute(file, value);
-    polling_.clear();
     if (driverOff_ && bindDriver && IsDir(device_)) {
-        WriteAttribute(fs::path(driverDir_) / "bind", deviceName_);
+        WriteSysfsAttribute(fs::path(driverDir_) / "bind", deviceName_);
     }
     driverOff_ = false;
+    // After the driver is back, so that the disk it makes again is polled as before (a disk
+    // that did not come back has nothing to write to).
+    for (const auto& [file, value] : polling_) WriteSysfsAttribute(file, value);
+    polling_.clear();
     if (held_ && port_ != nullptr) port_->Release(place_);
     held_ = false;
 }

@@ -10,17 +10,18 @@ class SgioPort;
 //
 // - its SCSI generic node is held exclusively: a second brevant (or any program that opens the
 //   node) is refused with EBUSY, and says so;
-// - its disk and every partition are opened exclusively first: EBUSY means a mounted file
-//   system, swap, a volume built over it or another exclusive opener, in any mount namespace;
-//   the run then sends nothing;
+// - the kernel's media polling of the disk is turned off, and put back as it was at the end;
+// - its disk and every partition are opened exclusively: EBUSY means a mounted file system,
+//   swap, a volume built over it or another exclusive opener, in any mount namespace; the run
+//   then sends nothing;
 // - for a format or a restore the disk driver (sd) is taken off the stick until the run is over
 //   (the generic node stays): with no block device nothing can open it (no desktop probe, no
 //   automounter, no partition tool), the kernel polls no medium and reads no partition table in
 //   the middle of the run, and binding the driver back makes the kernel read the stick afresh.
 //   Where the driver cannot be taken off (sysfs not writable), the exclusive opens are held for
-//   the run instead and the kernel's media polling of the disk is turned off until the end;
-// - for a write-protect probe (two commands) the exclusive opens are held and the polling turned
-//   off, and the disk stays where it is.
+//   the run instead;
+// - for a write-protect probe (two commands) the exclusive opens are held, and the disk stays
+//   where it is.
 //
 // All of it is read from and written to sysfs under `sysDir`, with the device nodes in `devDir`.
 class StickClaim {

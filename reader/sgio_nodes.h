@@ -25,6 +25,11 @@ std::vector<std::string> FindStickNodes(const std::string& devDir = "/dev",
 std::string GenericNodeOfDisk(const std::string& node, const std::string& devDir = "/dev",
                               const std::string& sysDir = "/sys");
 
+// The first line of a sysfs attribute, without its line end; empty when it cannot be read.
+std::string SysfsLine(const std::string& file);
+// Writes `text` to a sysfs attribute (a switch of the kernel's); true when all of it was taken.
+bool WriteSysfsAttribute(const std::string& file, const std::string& text);
+
 // True for the names the walk takes: sg followed by digits, sd followed by letters.
 bool IsGenericNodeName(const std::string& name);
 bool IsDiskNodeName(const std::string& name);

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -9,6 +12,21 @@
 #include "reader/sgio_nodes.h"
 
 namespace fs = std::filesystem;
+
+std::string SysfsLine(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool WriteSysfsAttribute(const std::string& file, const std::string& text) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    ::close(fd);
+    return written == static_cast<ssize_t>(text.size());
+}
 
 namespace {
 
@@ -224,18 +242,11 @@ int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir) {
 
 namespace {
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // False when sysfs knows the node's device and it is not a disk on USB.
 bool MayBeStick(const std::string& node, const std::string& sysDir) {
     const fs::path device = ScsiDeviceFolder(node, sysDir);
     if (device.empty()) return true;  // sysfs cannot tell
-    const std::string type = FirstLine(device / "type");
+    const std::string type = SysfsLine(device / "type");
     if (!type.empty() && type != "0") return false;
     return !UsbDeviceFolder(node, sysDir).empty();
 }

@@ -87,11 +87,13 @@ TEST_F(StickClaimTest, AFormatTakesTheDiskDriverOffTheStickAndBindsItBackAfter) 
     EXPECT_EQ(claim.DeviceName(), "2:0:0:0");
     EXPECT_EQ(Read(driver_ / "unbind"), "2:0:0:0");
     EXPECT_EQ(Read(driver_ / "bind"), "");
-    // No disk, no polling to turn off: nothing of it is touched.
-    EXPECT_EQ(Read(sys_ / "block/sdb/events_poll_msecs"), "2000");
+    // The polling was turned off before the disk was opened (and then let go with the driver).
+    EXPECT_EQ(Read(sys_ / "block/sdb/events_poll_msecs"), "0");
     claim.Release();
     EXPECT_EQ(Read(driver_ / "bind"), "2:0:0:0");
     EXPECT_FALSE(claim.DriverOff());
+    // The disk the driver makes again is polled as the one before was.
+    EXPECT_EQ(Read(sys_ / "block/sdb/events_poll_msecs"), "2000");
 }
 
 TEST_F(StickClaimTest, ASoftReplugAfterTheRunLeavesTheDriverToTheNewDevice) {
