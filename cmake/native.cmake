@@ -70,9 +70,9 @@ if(NOT BREVANT_SANITIZE)
     brevant_kernel_scenario(demo full)
 
     brevant_kernel_batch(interrupt tests/kernel/interrupt.txt)
-    brevant_kernel_scenario(interrupt pull)
     brevant_kernel_scenario(interrupt ctrl-c)
     brevant_kernel_scenario(interrupt stop-continue)
+    brevant_kernel_scenario(interrupt pulls)
 
     brevant_kernel_batch(station tests/kernel/station.txt)
     brevant_kernel_scenario(station format-all)
