@@ -7,34 +7,9 @@
 #include <ctime>
 
 #include "cli/output_file.h"
+#include "cli/state_folder.h"
 
-std::string DefaultBackupFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return std::string(state) + "/brevant/cis";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/brevant/cis";
-    return "brevant-cis";  // no home to speak of: beside the program's work
-}
-
-BackupFolder::~BackupFolder() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-bool BackupFolder::Open(const std::string& path, std::string* reason) {
-    if (fd_ >= 0) ::close(fd_);
-    path_ = path;
-    fd_ = -1;
-    if (!MakeFolders(path, reason)) return false;
-    fd_ = OpenOutputFolder(path, reason);
-    return fd_ >= 0;
-}
-
-bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long long when,
-                        std::string* path, std::string* reason) {
-    if (fd_ < 0) {
-        *reason = path_ + ": the folder was not opened";
-        return false;
-    }
+std::string BackupFileBase(const std::string& stick, long long when) {
     std::string name;
     for (char c : stick) {
         const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_';
@@ -47,13 +22,36 @@ bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long l
     localtime_r(&at, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = name.substr(0, 64) + "-" + stamp;
+    return name.substr(0, 64) + "-" + stamp;
+}
+
+BackupFolder::~BackupFolder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool BackupFolder::Open(const std::string& path, std::string* reason) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = path;
+    fd_ = -1;
+    owner_ = OwnerOfStateFiles(path);
+    if (!MakeFolders(path, reason, owner_)) return false;
+    fd_ = OpenOutputFolder(path, reason);
+    return fd_ >= 0;
+}
+
+bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long long when,
+                        std::string* path, std::string* reason) {
+    if (fd_ < 0) {
+        *reason = path_ + ": the folder was not opened";
+        return false;
+    }
+    const std::string base = BackupFileBase(stick, when);
     auto nameFor = [&base](int n) {
         return base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".cis";
     };
     std::string file;
     const std::string folder = path_ == "/" ? "" : path_;
-    if (!WriteNewFile(fd_, nameFor, EncodeCisBackup(pages), &file, reason)) {
+    if (!WriteNewFile(fd_, nameFor, EncodeCisBackup(pages), &file, reason, owner_)) {
         *reason = folder + "/" + *reason;
         return false;
     }

@@ -9,7 +9,7 @@ constexpr int kColumns = 128;  // blocks per row
 constexpr int kCell = 4;       // a block's cell, in pixels
 constexpr int kMargin = 8;
 constexpr int kLineHeight = 16;
-constexpr int kLegendPerLine = 3;
+constexpr int kLegendPerLine = 2;
 constexpr int kLegendWidth = (kColumns * kCell) / kLegendPerLine;
 
 struct StateStyle {
@@ -54,6 +54,29 @@ std::string Escaped(const std::string& text) {
 }
 
 std::size_t LegendLines() { return (kBlockStateCount + kLegendPerLine - 1) / kLegendPerLine; }
+
+// Bad blocks and the CIS block are drawn one run at a time, each with a title a viewer shows
+// when the pointer rests on it; the many other blocks go into one path per state.
+bool Titled(BlockState state) {
+    return state != BlockState::Good && state != BlockState::Data &&
+           state != BlockState::NotScanned;
+}
+
+// "bank 0, block 37: marked bad" or "bank 1, blocks 40-47: failed erase".
+std::string RunTitle(std::size_t bank, std::size_t first, std::size_t last, BlockState state) {
+    std::string title = "bank " + std::to_string(bank) + ", ";
+    title += first == last ? "block " + std::to_string(first)
+                           : "blocks " + std::to_string(first) + "-" + std::to_string(last);
+    return title + ": " + BlockStateName(state);
+}
+
+std::array<std::size_t, kBlockStateCount> StateCounts(const BlockMap& map) {
+    std::array<std::size_t, kBlockStateCount> counts{};
+    for (const MapBank& bank : map.banks) {
+        for (BlockState state : bank.blocks) ++counts[static_cast<std::size_t>(state)];
+    }
+    return counts;
+}
 
 // The y of the first row of cells of each bank, and where the picture ends.
 std::vector<int> BankTops(const BlockMap& map, int* height) {
@@ -112,6 +135,8 @@ std::string RenderBlockMapSvg(const BlockMap& map) {
         svg += "<text x=\"" + std::to_string(kMargin) + "\" y=\"" + std::to_string(y) + "\">" +
                Escaped(total) + "</text>\n";
     }
+    // The legend: every state's colour, name and how many blocks are in it.
+    const auto counts = StateCounts(map);
     for (int i = 0; i < kBlockStateCount; ++i) {
         const int column = i % kLegendPerLine;
         if (column == 0) y += kLineHeight;
@@ -119,9 +144,9 @@ std::string RenderBlockMapSvg(const BlockMap& map) {
         std::snprintf(
             line, sizeof line,
             "<rect x=\"%d\" y=\"%d\" width=\"10\" height=\"10\" fill=\"%s\" "
-            "stroke=\"#999999\" stroke-width=\"0.5\"/><text x=\"%d\" y=\"%d\">%s</text>\n",
+            "stroke=\"#999999\" stroke-width=\"0.5\"/><text x=\"%d\" y=\"%d\">%s: %zu</text>\n",
             x, y - 9, kStyles[static_cast<std::size_t>(i)].colour, x + 14, y,
-            kStyles[static_cast<std::size_t>(i)].name);
+            kStyles[static_cast<std::size_t>(i)].name, counts[static_cast<std::size_t>(i)]);
         svg += line;
     }
 
@@ -132,8 +157,10 @@ std::string RenderBlockMapSvg(const BlockMap& map) {
                       kMargin, tops[b] - 4, b, static_cast<unsigned>(bank.deviceCode),
                       bank.blocks.size());
         svg += line;
-        // One path per state holds every run of blocks in that state.
+        // One path per state holds every run of blocks in that state; titled runs are shapes of
+        // their own.
         std::array<std::string, kBlockStateCount> paths;
+        std::array<std::string, kBlockStateCount> titled;
         const std::size_t count = bank.blocks.size();
         for (std::size_t start = 0; start < count;) {
             const std::size_t row = start / kColumns;
@@ -143,13 +170,25 @@ std::string RenderBlockMapSvg(const BlockMap& map) {
             std::snprintf(line, sizeof line, "M%zu %zuh%zuv%dh-%zuz",
                           kMargin + (start % kColumns) * kCell, tops[b] + row * kCell,
                           (end - start) * kCell, kCell, (end - start) * kCell);
-            paths[static_cast<std::size_t>(bank.blocks[start])] += line;
+            const BlockState state = bank.blocks[start];
+            const std::size_t s = static_cast<std::size_t>(state);
+            if (Titled(state)) {
+                titled[s] += std::string("<path d=\"") + line + "\"><title>" +
+                             RunTitle(b, start, end - 1, state) + "</title></path>\n";
+            } else {
+                paths[s] += line;
+            }
             start = end;
         }
-        for (int s = 0; s < kBlockStateCount; ++s) {
-            if (paths[static_cast<std::size_t>(s)].empty()) continue;
-            svg += std::string("<path fill=\"") + kStyles[static_cast<std::size_t>(s)].colour +
-                   "\" d=\"" + paths[static_cast<std::size_t>(s)] + "\"/>\n";
+        for (std::size_t s = 0; s < kBlockStateCount; ++s) {
+            if (!paths[s].empty()) {
+                svg += std::string("<path fill=\"") + kStyles[s].colour + "\" d=\"" + paths[s] +
+                       "\"/>\n";
+            }
+            if (!titled[s].empty()) {
+                svg +=
+                    std::string("<g fill=\"") + kStyles[s].colour + "\">\n" + titled[s] + "</g>\n";
+            }
         }
     }
     svg += "</svg>\n";

@@ -4,7 +4,9 @@
 #include <vector>
 
 // A picture of the flash: one small cell per block, bank by bank, coloured by what the block
-// is, with a legend and the totals. Written as SVG, which every browser shows.
+// is, with a legend (each state's colour and how many blocks are in it) and the totals. Every
+// bad block and the CIS block carries a title (bank, block, what it is) that a browser shows
+// when the pointer rests on it. Written as SVG, which every browser shows.
 
 enum class BlockState : std::uint8_t {
     Good,             // usable (erased, or holding data the format keeps)
@@ -33,8 +35,8 @@ struct BlockMap {
     std::vector<MapBank> banks;
 };
 
-// The SVG text. Runs of blocks in one state are drawn as one shape, so that a clean 1 GiB disk
-// (65,536 blocks) makes a file of a few kilobytes.
+// The SVG text. Runs of blocks in one state are drawn as one shape (a run of bad blocks in a row
+// has one title), so that a clean 1 GiB disk (65,536 blocks) makes a file of a few kilobytes.
 std::string RenderBlockMapSvg(const BlockMap& map);
 
 // The colour of a state ("#rrggbb") and its legend text.

@@ -17,7 +17,10 @@ constexpr unsigned kFormat = 1u << 1;
 constexpr unsigned kRestore = 1u << 2;
 constexpr unsigned kCheck = 1u << 3;
 constexpr unsigned kWatch = 1u << 4;
-constexpr unsigned kEveryCommand = kList | kFormat | kRestore | kCheck | kWatch;
+constexpr unsigned kHistory = 1u << 5;
+// The commands that reach the sticks, and all of them.
+constexpr unsigned kStickCommands = kList | kFormat | kRestore | kCheck | kWatch;
+constexpr unsigned kEveryCommand = kStickCommands | kHistory;
 
 enum class Opt {
     Help,
@@ -41,7 +44,10 @@ enum class Opt {
     Map,
     OnDamaged,
     ProbeWriteProtect,
-    WorkerStatus,
+    Progress,
+    DryRun,
+    Label,
+    RetireAbove,
     All,
     ReportDir,
     AllPresent,
@@ -54,7 +60,7 @@ struct OptionEntry {
     const char* longName;  // without the dashes
     char shortName;        // 0 for none
     const char* value;     // the value's name in the help, nullptr for a switch
-    unsigned commands;     // kEveryCommand for options that go with any command
+    unsigned commands;     // the commands it goes with
     const char* help;
 };
 
@@ -66,9 +72,6 @@ const OptionEntry kOptions[] = {
     {Opt::ReportDir, "report-dir", 0, "DIR", kFormat | kWatch,
      "write a report and a log for every stick into DIR, named by its serial (or node) and "
      "the time"},
-    {Opt::WorkerStatus, "worker-status", 0, "FD", kFormat,
-     "report progress and the end as status lines on file descriptor FD (a station's parent "
-     "reads them)"},
     {Opt::Replug, "replug", 0, nullptr, kFormat | kRestore,
      "after a run that wrote to the stick, plug it out and in again in software (its USB "
      "device re-enumerated, the port untouched) and show the size the system sees then; on "
@@ -76,14 +79,30 @@ const OptionEntry kOptions[] = {
     {Opt::NoReplug, "no-replug", 0, nullptr, kFormat | kWatch,
      "several sticks or a watch: leave the sticks as they are after their runs (they are then "
      "to be plugged out and in by hand)"},
+    {Opt::Progress, "progress", 0, "json|text", kFormat | kCheck,
+     "json: instead of the progress line, one JSON object a line on standard output (the "
+     "phase, blocks done and in all, bad blocks so far, the rate; at the end the result), for a "
+     "program that wraps brevant; the text goes to standard error. text: the progress line "
+     "(the default)"},
+    {Opt::DryRun, "dry-run", 0, nullptr, kFormat,
+     "change nothing: identify the stick, read what check reads, and tell what a format would "
+     "erase and where it would keep the old CIS page; only reading commands are sent"},
+    {Opt::Label, "label", 0, "NAME", kFormat | kWatch,
+     "the FAT volume's label: up to 11 characters, upper-cased, by mkfs.fat's rules (default: "
+     "none, \"NO NAME\")"},
+    {Opt::RetireAbove, "retire-above", 0, "N|+N", kFormat | kWatch,
+     "read every block first and leave a stick unformatted (result \"retired\") when it has "
+     "more than N bad blocks, or, with +N, more than N more than at its last whole run in the "
+     "history"},
     {Opt::Full, "full", 'f', nullptr, kFormat | kWatch,
      "a Full format: surface tests of every block as well"},
     {Opt::Yes, "yes", 'y', nullptr, kFormat | kRestore | kWatch, "do not ask for confirmation"},
     {Opt::Force, "force", 0, nullptr, kRestore,
      "write the pages onto a stick that is not the one they came from, once both are named and "
      "a person has said yes on a terminal (--yes does not answer that question)"},
-    {Opt::Device, "device", 'd', "NODE", kEveryCommand,
-     "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E)"},
+    {Opt::Device, "device", 'd', "NODE", kStickCommands,
+     "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E); the same as "
+     "naming it after the command"},
     {Opt::Settings, "settings", 0, "FILE", kFormat | kWatch,
      "the format switches ([Setting] section, as Brevant.ini); default: Brevant.ini in the "
      "current folder, if there is one"},
@@ -98,23 +117,24 @@ const OptionEntry kOptions[] = {
      "or no terminal): abort (the default: stop and put the old CIS page back) or continue"},
     {Opt::BackupDir, "backup-dir", 0, "DIR", kFormat | kWatch,
      "keep the old CIS page of the stick in DIR before anything is erased (default: "
-     "~/.local/state/brevant/cis)"},
+     "~/.local/state/brevant/cis, the invoking user's under sudo)"},
     {Opt::Report, "report", 0, "FILE", kFormat | kCheck,
      "write a report of the run to FILE as JSON (written however the run ends)"},
-    {Opt::Json, "json", 0, nullptr, kFormat | kCheck,
-     "print the report on standard output instead of the text"},
+    {Opt::Json, "json", 0, nullptr, kFormat | kCheck | kList | kHistory,
+     "print JSON on standard output instead of the text: the run's report (format, check), "
+     "the units (list), the runs (history)"},
     {Opt::Map, "map", 0, "FILE", kFormat | kCheck,
      "draw the flash, a cell per block, to FILE as SVG"},
-    {Opt::Simulate, "simulate", 0, "FILE", kEveryCommand,
+    {Opt::Simulate, "simulate", 0, "FILE", kStickCommands,
      "use a simulated machine described in FILE instead of this one's devices (needs no root)"},
-    {Opt::ExportImage, "export-image", 0, "FILE", kEveryCommand,
+    {Opt::ExportImage, "export-image", 0, "FILE", kStickCommands,
      "after the run, write the simulated disk's logical sectors to FILE"},
-    {Opt::ExportPages, "export-pages", 0, "FILE", kEveryCommand,
+    {Opt::ExportPages, "export-pages", 0, "FILE", kStickCommands,
      "after the run, write bank 0's first 256 raw pages (528 bytes each) to FILE"},
-    {Opt::Trace, "trace", 0, "FILE", kEveryCommand,
+    {Opt::Trace, "trace", 0, "FILE", kStickCommands,
      "write every command sent to FILE, one line each with its outcome (simulated: every "
      "command the machine receives)"},
-    {Opt::SimLatency, "sim-latency", 0, "US", kEveryCommand,
+    {Opt::SimLatency, "sim-latency", 0, "US", kStickCommands,
      "a pause of US microseconds per simulated command"},
     {Opt::Verbose, "verbose", 'v', nullptr, kEveryCommand,
      "more detail: the settings used and each phase; twice, every command sent and what came "
@@ -124,40 +144,57 @@ const OptionEntry kOptions[] = {
     {Opt::Version, "version", 'V', nullptr, kEveryCommand, "show the version and exit"},
 };
 
+// The words a command takes after its name.
+enum class Words {
+    None,
+    File,     // exactly one (restore-cis FILE)
+    Device,   // one device at most, as --device names it (check NODE)
+    Devices,  // any number of devices (format NODE...)
+    Serial,   // one stick at most (history SERIAL)
+};
+
 struct CommandEntry {
     CliCommand command;
     const char* name;
     unsigned bit;
-    const char* arguments;  // the word the command takes (" FILE"), or ""
+    Words words;
+    const char* arguments;  // the words in the usage line (" FILE", " [NODE]"), or ""
     const char* summary;
     const char* description;
 };
 
 const CommandEntry kCommands[] = {
-    {CliCommand::List, "list", kList, "", "show the reader units found and their media",
-     "Shows every unit of this controller family's readers: the node, the medium, the vendor, "
-     "product and revision it names, its size, what is known of its write protection and, "
-     "where the system knows them, its USB serial number and the USB port it is plugged into. "
-     "A node another program holds is named as in use. Nothing is written unless "
+    {CliCommand::List, "list", kList, Words::Device, " [NODE]",
+     "show the reader units found and their media",
+     "Shows every unit of this controller family's readers (or the one at NODE): the node, the "
+     "medium, the vendor, product and revision it names, its size, what is known of its write "
+     "protection, where the system knows them its USB serial number and the USB port it is "
+     "plugged into, and a stick that announces more than its flash can hold as counterfeit. A "
+     "node another program holds is named as in use. Nothing is written unless "
      "--probe-write-protect asks for it. Other drives are only asked who they are."},
-    {CliCommand::Format, "format", kFormat, "",
+    {CliCommand::Format, "format", kFormat, Words::Devices, " [NODE]...",
      "low-level format a USB flash disk (erases everything on it)",
-     "Low-level formats the USB flash disk: every block of every flash bank is checked, bad "
+     "Low-level formats the USB flash disk (or each stick named: several are formatted at "
+     "once, each by a worker of its own): every block of every flash bank is checked, bad "
      "blocks are kept out, the card information page is rewritten and an empty FAT volume is "
      "laid down. All the data on the disk is erased. Ctrl-C stops the run and writes the old "
-     "card information page back."},
-    {CliCommand::Check, "check", kCheck, "",
+     "card information page back. The run ends with the stick's verdict and is kept in the "
+     "history."},
+    {CliCommand::Check, "check", kCheck, Words::Device, " [NODE]",
      "look at a stick's health without changing anything on it",
      "Reads every block of every flash bank of the stick and tells which are marked bad and "
      "which hold data, decodes its CIS page and the vendor page behind it, and reads its "
-     "volume's boot sector. Only reading commands are sent: the stick may be in use."},
-    {CliCommand::Watch, "watch", kWatch, "",
+     "volume's boot sector. Only reading commands are sent: the stick may be in use. Ends with "
+     "a verdict, healthy, worn, retire or counterfeit, with its reasons and the figures behind "
+     "them, the stick's count at its previous run, and an exit status for each verdict. The "
+     "check is kept in the history."},
+    {CliCommand::Watch, "watch", kWatch, Words::None, "",
      "format each stick as it is plugged in, until Ctrl-C (a shop's station)",
      "Waits for flash disks of the controller family to be plugged in and formats each once, "
      "by a worker of its own, showing its result until it is pulled. Sticks already there when "
      "the watch begins are left alone unless --all-present. Ctrl-C stops every worker as Stop "
      "does and ends with a table of the session. With --yes nothing is asked."},
-    {CliCommand::RestoreCis, "restore-cis", kRestore, " FILE",
+    {CliCommand::RestoreCis, "restore-cis", kRestore, Words::File, " FILE",
      "put a stick's old CIS page back from the file a format kept it in",
      "Writes the old CIS page (and the vendor page behind it) that a format kept in FILE back "
      "to the stick, where it was: the way back from a format that was stopped, killed or cut "
@@ -166,6 +203,13 @@ const CommandEntry kCommands[] = {
      "--force; a stick of another kind of flash is refused always. Files of older versions name "
      "only the kind of flash. A page that is already in place is left alone; a block that holds "
      "something else is erased first."},
+    {CliCommand::History, "history", kHistory, Words::Serial, " [SERIAL]",
+     "show the runs this machine remembers, of every stick or of one",
+     "Lists the formats and checks this machine has run (of the stick known by SERIAL: its USB "
+     "serial number, else the USB path or node it was on), newest first: when, the stick, the "
+     "command, the result, its bad blocks and how many more (or fewer) than at the stick's "
+     "previous whole run, the verdict and the capacity after. The history is a SQLite database "
+     "in the user's state folder; nothing is sent to any device."},
 };
 
 constexpr const char kExitStatus[] =
@@ -174,7 +218,9 @@ constexpr const char kExitStatus[] =
     "another stick's pages, or its old pages could not be kept), 5 complete but with\n"
     "bad blocks whose mark did not hold. 2 is also a file or folder the run cannot\n"
     "use: nothing was then sent to any device. A disk pulled out during a format\n"
-    "ends with 1. Several sticks: 0 when all are complete, else 1, 4, 3, 5 in turn.\n";
+    "ends with 1. check: 6 worn, 7 retire, 8 counterfeit (0 healthy); format\n"
+    "--retire-above: 7 when it left the stick unformatted. Several sticks: 0 when\n"
+    "all are complete, else 1, 4, 3, 5, 7 in turn.\n";
 
 const OptionEntry* FindLong(const std::string& name) {
     for (const OptionEntry& entry : kOptions) {
@@ -336,13 +382,29 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
         case Opt::ReportDir:
             parsed->reportDir = option.value;
             return true;
-        case Opt::WorkerStatus:
-            if (option.value.empty() || option.value.size() > 4 ||
-                option.value.find_first_not_of("0123456789") != std::string::npos) {
-                *error = option.typed + " needs a file descriptor number";
+        case Opt::Progress:
+            if (option.value != "json" && option.value != "text") {
+                *error = option.typed + " takes json or text, not " + option.value;
                 return false;
             }
-            parsed->workerStatus = std::stoi(option.value);
+            parsed->progressJson = option.value == "json";
+            return true;
+        case Opt::DryRun:
+            parsed->dryRun = true;
+            return true;
+        case Opt::Label: {
+            FatLabel label{};
+            std::string reason;
+            if (!ParseFatLabel(option.value, &label, &reason)) {
+                *error = option.typed + " " + option.value + ": " + reason;
+                return false;
+            }
+            parsed->label = option.value;
+            return true;
+        }
+        case Opt::RetireAbove:
+            if (!ParseRetireRule(option.value, &parsed->retireAbove, error)) return false;
+            parsed->retireGiven = true;
             return true;
         case Opt::Settings:
             parsed->settingsPath = option.value;
@@ -427,13 +489,13 @@ std::string Wrap(const std::string& words, std::size_t indent, std::size_t colum
 
 constexpr std::size_t kHelpColumn = 24;
 
-// The help lines of the options of `commands`; onlyShared: just those that go with every
-// command (the general help lists those once).
-std::string OptionLines(unsigned commands, bool onlyShared) {
+// The help lines of the options of `commands`; with `exactly`, just those that go with exactly
+// those commands (the general help lists the shared ones once).
+std::string OptionLines(unsigned commands, bool exactly) {
     std::string text;
     for (const OptionEntry& entry : kOptions) {
         if ((entry.commands & commands) == 0) continue;
-        if (onlyShared && entry.commands != kEveryCommand) continue;
+        if (exactly && entry.commands != commands) continue;
         std::string head = "  ";
         head += entry.shortName != 0 ? std::string("-") + entry.shortName + ", " : "    ";
         head += Spelling(entry);
@@ -448,11 +510,47 @@ std::string OptionLines(unsigned commands, bool onlyShared) {
     return text;
 }
 
+// The words after the command's name, as the command takes them. False with the reason.
+bool TakeWords(const CommandEntry& command, const std::vector<std::string>& words,
+               CliOptions* parsed, std::string* error) {
+    const std::size_t given = words.size() - 1;
+    const bool one = command.words == Words::File || command.words == Words::Serial;
+    if (command.words == Words::None && given > 0) {
+        *error = std::string(command.name) + " takes no argument " + words[1];
+        return false;
+    }
+    if (one && given > 1) {
+        *error = std::string(command.name) + " takes no argument " + words[2];
+        return false;
+    }
+    if (one && given == 1) parsed->argument = words[1];
+    if (command.words == Words::Device || command.words == Words::Devices) {
+        // A device after the command is one given with --device.
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            parsed->device = words[i];
+            parsed->devices.push_back(words[i]);
+        }
+    }
+    return true;
+}
+
 std::string UsageLine(const CommandEntry& command) {
     return std::string("brevant ") + command.name + " [OPTION]..." + command.arguments;
 }
 
 }  // namespace
+
+FatLabel VolumeLabelOf(const CliOptions& options) {
+    FatLabel label = NoNameLabel();
+    std::string reason;
+    if (!options.label.empty()) ParseFatLabel(options.label, &label, &reason);
+    return label;
+}
+
+std::string LabelText(const FatLabel& label) {
+    const std::string text(label.begin(), label.end());
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
 
 std::string CommandName(CliCommand command) {
     for (const CommandEntry& entry : kCommands) {
@@ -485,12 +583,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             *error = "unknown command " + words[0];
             return false;
         }
-        const bool takesWord = command->arguments[0] != '\0';
-        if (words.size() > (takesWord ? 2u : 1u)) {
-            *error = std::string(command->name) + " takes no argument " + words[takesWord ? 2 : 1];
-            return false;
-        }
-        if (takesWord && words.size() == 2) parsed.argument = words[1];
+        if (!TakeWords(*command, words, &parsed, error)) return false;
         parsed.command = command->command;
     }
     // --help and --version win over everything else given with them.
@@ -508,10 +601,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
         }
     }
     if (command == nullptr) {
-        *error = "no command given (list, check, format, watch or restore-cis)";
+        *error = "no command given (list, check, format, watch, restore-cis or history)";
         return false;
     }
-    if (command->arguments[0] != '\0' && parsed.argument.empty()) {
+    if (command->words == Words::File && parsed.argument.empty()) {
         *error = std::string(command->name) + " needs" + command->arguments;
         return false;
     }
@@ -531,6 +624,31 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     }
     if (parsed.all && !parsed.devices.empty()) {
         *error = "--all and --device do not go together";
+        return false;
+    }
+    if (command->words == Words::Device && parsed.devices.size() > 1) {
+        *error = std::string(command->name) +
+                 " looks at one stick: " + std::to_string(parsed.devices.size()) + " were named";
+        return false;
+    }
+    if (parsed.json && parsed.progressJson) {
+        *error =
+            "--json and --progress json both want standard output: --report FILE writes "
+            "the report to a file";
+        return false;
+    }
+    if (parsed.dryRun && (parsed.all || parsed.devices.size() > 1 || !parsed.reportDir.empty() ||
+                          parsed.retireGiven)) {
+        *error =
+            "--dry-run looks at one stick, and goes with none of --all, --report-dir and "
+            "--retire-above";
+        return false;
+    }
+    if (parsed.dryRun && (parsed.json || parsed.progressJson || !parsed.reportPath.empty() ||
+                          !parsed.mapPath.empty())) {
+        *error =
+            "--dry-run tells what a format would do in words; 'brevant check' gives the "
+            "same look as a report (--json, --report, --map)";
         return false;
     }
     const bool simOnly =
@@ -559,6 +677,8 @@ bool HelpText(const std::string& topic, std::string* text) {
         all += "  help [COMMAND]        show the help of a command\n";
         all += "\nOptions of every command:\n";
         all += OptionLines(kEveryCommand, true);
+        all += "\nOptions of every command that reaches a stick (all but history):\n";
+        all += OptionLines(kStickCommands, true);
         all += "\nSee 'brevant help COMMAND' for a command's own options.\n\n";
         all += kExitStatus;
         *text = all;

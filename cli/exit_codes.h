@@ -9,4 +9,10 @@ enum ExitCode {
     kExitNoDisk = 4,     // nothing to format: no rights, no reader, not ready, write-protected
     kExitCompleteUnmarkable = 5,  // complete, but bad blocks whose mark did not hold: the stick
                                   // may use them again and is not to be trusted
+    // A check's verdict other than healthy, each its own status so that a script can act on it
+    // as on smartctl's health bit. `format --retire-above` leaving a stick unformatted ends with
+    // kExitRetire as well.
+    kExitWorn = 6,
+    kExitRetire = 7,
+    kExitCounterfeit = 8,
 };

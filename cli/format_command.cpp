@@ -11,24 +11,31 @@
 #include "cli/backup_folder.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/health_text.h"
+#include "cli/history_text.h"
 #include "cli/machine.h"
+#include "cli/monotonic_clock.h"
 #include "cli/output_file.h"
 #include "cli/prompt.h"
 #include "cli/report_files.h"
+#include "cli/restore_hint.h"
+#include "cli/run_history.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/settings_check.h"
 #include "cli/soft_replug.h"
+#include "cli/state_folder.h"
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_run.h"
-#include "cli/worker_status.h"
+#include "cli/verdict_text.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "format/cis_backup.h"
 #include "format/device_access.h"
 #include "format/disk_probe.h"
 #include "format/fat_geometry.h"
+#include "format/health_scan.h"
 #include "format/run_sequence.h"
 #include "reader/port_command.h"
 
@@ -49,13 +56,13 @@ std::string LogPathOf(const CliOptions& options, const FormatSettings& settings)
 }
 
 // The log of the command line keeps every run: the run's lines are added to it at the end, with
-// where the old pages wait when they could not be written back. A log that cannot be written is
-// warned of; the run's outcome stands.
-void WriteRunLog(const std::string& path, const FormatLog& log, const std::string& lostPages) {
+// the command that puts the old pages back when they could not be written back. A log that
+// cannot be written is warned of; the run's outcome stands.
+void WriteRunLog(const std::string& path, const FormatLog& log, const RunReport& report) {
     if (path.empty() || log.Text() == nullptr) return;
     std::string text(log.Text(), log.Used() < FormatLog::kBufferSize ? log.Used() : 0);
-    if (!lostPages.empty()) {
-        text += "Old CIS/Vendor page not written back: brevant restore-cis " + lostPages + "\n";
+    if (!report.restoreCommand.empty()) {
+        text += "Old CIS/Vendor page not written back: " + report.restoreCommand + "\n";
     }
     std::string reason;
     if (!AppendToFile(path, text, &reason)) {
@@ -94,8 +101,9 @@ int ExitCodeOf(FormatResult result, const RunRecord& record) {
     return kExitFailed;
 }
 
-// What the run learnt, as the report and the summary tell it.
-void AddRecord(RunReport* report, const RunRecord& record, const std::string& message) {
+// What the run learnt, as the report and the summary tell it. `label`: the volume's, as typed.
+void AddRecord(RunReport* report, const RunRecord& record, const std::string& message,
+               const std::string& label) {
     report->record = record;
     report->result = ResultName(record.end);
     std::string plain = message;
@@ -114,6 +122,7 @@ void AddRecord(RunReport* report, const RunRecord& record, const std::string& me
         VolumeGeometry volume;
         if (ComputeVolumeGeometry(record.volumeSectors, &volume)) {
             report->volume.present = true;
+            report->volume.label = label;
             report->volume.fat16 = volume.fatType == FatType::Fat16;
             report->volume.sectors = volume.volumeSectors;
             report->volume.sectorsPerCluster = volume.sectorsPerCluster;
@@ -135,12 +144,64 @@ DamagedAnswer DamagedAnswerOf(const CliOptions& options) {
     return options.assumeYes ? DamagedAnswer::Abort : DamagedAnswer::Ask;
 }
 
+// The sizes the stick announces, from a look before the run: the verdict at its end holds them
+// against the flash the run found.
+AnnouncedSizes AnnouncedBy(const HealthScan& look) {
+    AnnouncedSizes announced;
+    if (look.capacityRead) announced.readCapacity = look.logicalSectors;
+    if (look.cisPage >= 0 && look.cisDecoded) announced.cisPage = look.cis.sectors;
+    return announced;
+}
+
+// The station's rule (--retire-above): every block read first, and the stick left as it is when
+// it has more bad blocks than the rule allows. True (with the report filled in as a run that
+// retired the stick) when it is to be retired.
+bool RetiredByRule(const CliOptions& options, std::FILE* out, ProgressEvents& events,
+                   RunReport* report) {
+    const double started = MonotonicSeconds();
+    const HealthScan scan = LookAtEveryBlock(
+        out, options.verbosity < 0 || options.json || options.progressJson, events);
+    if (!scan.banksKnown || scan.stopped) return false;  // the format finds out for itself
+    std::uint32_t bad = 0;
+    for (const BankRecord& bank : scan.banks) bad += static_cast<std::uint32_t>(bank.bad.size());
+    const std::optional<std::uint32_t> before =
+        report->previous ? std::optional<std::uint32_t>(report->previous->badBlocks) : std::nullopt;
+    const std::string reason = RetireReason(options.retireAbove, bad, before);
+    if (reason.empty()) return false;
+    FillCheckReport(scan, report);
+    report->health = JudgeHealth(HealthFactsOfScan(scan));
+    report->elapsedSeconds = MonotonicSeconds() - started;
+    report->result = "retired";
+    report->message = reason + " (--retire-above): left unformatted";
+    report->exitCode = kExitRetire;
+    return true;
+}
+
+// The stick's figures before the question: its size, what the history knows of it, and a
+// counterfeit said plainly before anything is erased.
+void ShowStick(const CliOptions& options, const ChosenStick& stick, const RunReport& report,
+               const HealthJudgement& look, std::FILE* out) {
+    const std::string size = report.capacityBeforeKnown
+                                 ? SizeText(report.capacityBeforeSectors)
+                                 : std::string("not formatted (no size reported)");
+    const DeviceIdentity& id = stick.identity;
+    std::fprintf(
+        out, "Device: %s  %s %s %s%s\nCapacity: %s\nFormat: %s%s\n", id.node.c_str(),
+        id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
+        id.serial.empty() ? "" : ("  serial " + id.serial).c_str(), size.c_str(),
+        options.mode == FormatMode::Full ? "Full" : "Quick",
+        options.label.empty() ? "" : (", label " + LabelText(VolumeLabelOf(options))).c_str());
+    std::fprintf(out, "%s\n", PreviousRunText(report.previous).c_str());
+    const std::string counterfeit = CounterfeitText(look);
+    if (!counterfeit.empty()) std::fprintf(out, "Warning: %s\n", counterfeit.c_str());
+    std::fflush(out);
+}
+
 // The format itself, from choosing the stick to its report; the caller writes the log and the
-// exports.
+// exports. `ran`: whether anything was done to the stick (the history keeps those runs).
 int FormatWithSettings(const CliOptions& options, const FormatSettings& settings, FormatLog& log,
-                       BackupFolder& backups, Machine& machine, std::FILE* out, std::FILE* status,
-                       RunReport& report) {
-    const long long startedAt = static_cast<long long>(std::time(nullptr));
+                       BackupFolder& backups, RunHistory& history, Machine& machine, std::FILE* out,
+                       ProgressEvents& events, long long startedAt, RunReport& report, bool* ran) {
     report.command = "format";
     report.hasMode = true;
     report.mode = options.mode;
@@ -152,44 +213,56 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     ChosenStick stick;
     if (!ChooseStick(machine, options, "format", true, &stick, &exitCode)) return exitCode;
     report.device = stick.identity;
+    report.previous = history.Previous(stick.identity);
+    *ran = true;
 
-    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, true);
+    // The write-protect probe writes a sector back: a stick the station's rule may leave alone is
+    // looked at first, and probed only when it is to be formatted.
+    DiskState state = ProbeDisk(ReaderDeviceAccess(), kMediaUsbDisk, !options.retireGiven);
     if (state.ready && state.capacityRead) {
         report.capacityBeforeKnown = true;
         report.capacityBeforeSectors = state.lastBlock + 1;
     }
-    const std::string size = report.capacityBeforeKnown
-                                 ? SizeText(report.capacityBeforeSectors)
-                                 : std::string("not formatted (no size reported)");
-    if (!state.ready || state.writeProtected) {
+    auto refuse = [&](bool ready) {
         Complain(stick.unit.node +
-                 (state.ready ? ": the stick is write-protected"
-                              : ": the stick is not ready (no medium, or it "
-                                "needs to be plugged in again)") +
+                 (ready ? ": the stick is write-protected"
+                        : ": the stick is not ready (no medium, or it needs to be plugged in "
+                          "again)") +
                  "; nothing was done");
-        report.result = state.ready ? "write-protected" : "failed";
+        report.result = ready ? "write-protected" : "failed";
         report.exitCode = kExitNoDisk;
         WriteReportFiles(options, report);
         return kExitNoDisk;
-    }
+    };
+    if (!state.ready || state.writeProtected) return refuse(state.ready);
+    // A few reading commands tell a stick that announces more than its flash can hold.
+    const HealthScan look = LookWithoutBlocks(kMediaUsbDisk);
+    const HealthJudgement lookJudgement = JudgeHealth(HealthFactsOfScan(look));
+    if (options.verbosity >= 0) ShowStick(options, stick, report, lookJudgement, out);
 
-    if (options.verbosity >= 0) {
-        std::fprintf(
-            out, "Device: %s  %s %s %s%s\nCapacity: %s\nFormat: %s\n", stick.unit.node.c_str(),
-            stick.identity.vendor.c_str(), stick.identity.product.c_str(),
-            stick.identity.revision.c_str(),
-            stick.identity.serial.empty() ? "" : ("  serial " + stick.identity.serial).c_str(),
-            size.c_str(), options.mode == FormatMode::Full ? "Full" : "Quick");
-    }
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
+    if (options.retireGiven) {
+        if (RetiredByRule(options, out, events, &report)) {
+            report.commands = CommandsSent() - commandsBefore;
+            std::fprintf(out, "Retired: %s.\n", report.message.c_str());
+            if (report.health && options.verbosity >= 0) {
+                std::fputs(VerdictLines(*report.health).c_str(), out);
+            }
+            std::fflush(out);
+            WriteReportFiles(options, report);
+            return report.exitCode;
+        }
+        if (ReaderDeviceAccess().IsWriteProtected(kMediaUsbDisk)) return refuse(true);
+    }
     const bool confirmed =
         options.assumeYes ||
-        AskYesNo(options.json ? stderr : out,
-                 "Everything on " + stick.unit.node + " will be erased. Format it?", 0);
+        AskYesNo(out, "Everything on " + stick.unit.node + " will be erased. Format it?", 0);
     if (!confirmed || (!options.assumeYes && StopSignalCount() != 0)) {
         std::fprintf(out, "Nothing was changed.\n");
+        *ran = false;
+        report.result = "cancelled";
         return kExitCancelled;
     }
 
@@ -207,11 +280,13 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         backup.saved = report.started;
         return backups.Keep(backup, stickName, startedAt, where, reason);
     };
-    const bool showProgress = options.verbosity >= 0 && !options.json;
+    const bool showProgress = options.verbosity >= 0 && !options.json && !options.progressJson;
     TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
                     DamagedAnswerOf(options), keep);
-    run.SetStatusOut(status);
+    run.SetEventsOut(options.progressJson ? stdout : nullptr);
+    run.SetLabel(VolumeLabelOf(options));
     if (options.verbosity >= 1) run.SetDetailOut(stderr);
+    if (options.verbosity < 0) run.SetQuiet();
     if (showProgress) {
         std::fprintf(out, "Formatting... press Ctrl-C to stop.\n");
         std::fflush(out);
@@ -223,22 +298,32 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     run.EndProgressLine();
 
     report.elapsedSeconds = run.ElapsedSeconds();
-    AddRecord(&report, run.Record(), run.RunMessage());
+    AddRecord(&report, run.Record(), run.RunMessage(), LabelText(VolumeLabelOf(options)));
     report.backupFile = run.BackupFile();
+    if (PagesLost(report) && !report.backupFile.empty()) {
+        report.restoreCommand = RestoreCommandLine(options, stick.unit.node, report.backupFile);
+    }
+    if (!report.record.banks.empty()) {
+        HealthFacts facts = HealthFactsOfRun(report.record);
+        facts.announced = AnnouncedBy(look);
+        report.health = JudgeHealth(facts);
+    }
     report.commands = CommandsSent() - commandsBefore;
     report.exitCode = ExitCodeOf(result, run.Record());
     if (!run.KeepFailure().empty()) {
         // A fault of this machine's files, not of the stick: said as such, and the stick is as
         // it was.
         Complain("the old CIS page could not be kept: " + run.KeepFailure() +
-                 "; nothing was erased");
+                 "; nothing was erased (--backup-dir DIR keeps the old pages elsewhere)");
         report.exitCode = kExitNoDisk;
         std::fprintf(out, "Nothing was changed.\n");
         std::fflush(out);
         WriteReportFiles(options, report);
         return report.exitCode;
     }
-    if (!options.json) std::fputs(FormatSummary(report, run.BackupFile()).c_str(), out);
+    if (!options.json && !(options.progressJson && options.verbosity < 0)) {
+        std::fputs(FormatSummary(report).c_str(), out);
+    }
     std::fflush(out);
     if (report.record.end == RunEnd::Unresponsive) {
         // The kernel's own look at a stick that does not answer would wait out its time-outs,
@@ -247,7 +332,8 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         Complain("the stick does not answer: plug it out and in again");
     } else if (report.record.end != RunEnd::Removed) {
         // The system still has the stick as it was before the run (a pulled one it has let go).
-        FinishAfterRun(machine, stick, options.replug, report.record.changedFlash, out);
+        FinishAfterRun(machine, stick, options.replug, report.record.changedFlash,
+                       options.verbosity >= 0 ? out : nullptr);
     }
     if (!WriteReportFiles(options, report) && report.exitCode == kExitComplete) {
         return kExitFailed;
@@ -255,23 +341,15 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     return report.exitCode;
 }
 
-// The file the old pages wait in when the run could not write them back; empty when they are
-// where they were.
-std::string LostPagesFile(const RunReport& report) {
-    const RunRecord& r = report.record;
-    const bool lost = r.cisFate == PageFate::Lost || r.vendorFate == PageFate::Lost;
-    return lost && r.end != RunEnd::Complete ? report.backupFile : std::string();
-}
-
 }  // namespace
 
 int RunFormatCommand(const CliOptions& options) {
-    const bool station = options.workerStatus < 0 &&
-                         (options.all || options.devices.size() > 1 || !options.reportDir.empty());
+    const bool station = options.all || options.devices.size() > 1 || !options.reportDir.empty();
     if (station) return RunStationFormat(options);
     FormatSettings settings;
     std::string settingsPath;
     if (!LoadRunSettings(options, &settings, &settingsPath)) return kExitUsage;
+    if (options.dryRun) return RunFormatDryRun(options, settings);
     if (!options.assumeYes && !InputIsTerminal()) {
         Complain("no terminal to ask for confirmation on: pass --yes to format without asking");
         return kExitUsage;
@@ -287,34 +365,36 @@ int RunFormatCommand(const CliOptions& options) {
     const std::string folder =
         options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     if (!backups.Open(folder, &error)) {
-        Complain(error + "; the old CIS pages cannot be kept there: nothing was done");
+        Complain(error +
+                 "; the old CIS pages cannot be kept there (--backup-dir DIR names another "
+                 "folder): nothing was done");
         return kExitUsage;
     }
     // The log's lines are gathered while the run goes and added to its file at the end.
     FormatLog log;
     log.Open(logPath.empty() ? 0 : 1, logPath, FormatLog::FileMode::Memory);
     log.NameBanks(true);
-    // A station's worker tells its parent how it goes, on the descriptor it was given.
-    std::FILE* status = options.workerStatus >= 0 ? ::fdopen(options.workerStatus, "w") : nullptr;
+    RunHistory history;
+    // --progress json: standard output holds the events alone.
+    ProgressEvents events(options.progressJson ? stdout : nullptr);
     RunReport report;
+    bool ran = false;
     // With --json standard output holds the report alone; the words go to standard error.
-    int code = FormatWithSettings(options, settings, log, backups, *machine,
-                                  options.json ? stderr : stdout, status, report);
-    const std::string lostPages = LostPagesFile(report);
-    WriteRunLog(logPath, log, lostPages);
+    const long long startedAt = static_cast<long long>(std::time(nullptr));
+    int code = FormatWithSettings(options, settings, log, backups, history, *machine,
+                                  options.json || options.progressJson ? stderr : stdout, events,
+                                  startedAt, report, &ran);
+    WriteRunLog(logPath, log, report);
     log.Flush();
+    if (ran) history.Record(report, startedAt);
     // The simulated machine's exports are written however the run ended: the trace of a refused
     // run shows what was (not) sent.
     if (!machine->WriteExports(options, &error)) {
         Complain(error);
         if (code == kExitComplete) code = kExitFailed;
     }
-    if (status != nullptr) {
-        if (!lostPages.empty()) WriteLostPagesLine(status, lostPages);
-        WriteEndLine(status, code, report.result.empty() ? "failed" : report.result,
-                     report.record.badBlocks, report.record.unmarkableBlocks,
-                     report.capacityAfterKnown, report.capacityAfterSectors, report.message);
-        std::fclose(status);
-    }
+    report.command = "format";
+    report.exitCode = code;
+    events.End(report);
     return code;
 }

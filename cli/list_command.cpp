@@ -3,12 +3,15 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/json_values.h"
 #include "cli/machine.h"
 #include "cli/reader_session.h"
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/stick_choice.h"
+#include "cli/verdict_text.h"
 #include "format/disk_probe.h"
+#include "format/health_scan.h"
 #include "reader/sgio_nodes.h"
 
 namespace {
@@ -52,17 +55,85 @@ void ReportNoReader(Machine& machine, const CliOptions& options) {
 
 namespace {
 
-// What the line about write protection says: what the system knows, or what a probe found.
-std::string Protection(const Machine& machine, const FoundUnit& unit, const DiskState& state,
-                       bool inUse) {
-    if (state.writeProtectionProbed) {
-        return state.writeProtected ? "yes (a write was refused as protected)"
-                                    : "no (a write went through)";
+constexpr int kListSchemaVersion = 1;
+
+// What list tells of one unit.
+struct ListedUnit {
+    FoundUnit unit;
+    DeviceIdentity identity;
+    bool flashDisk = false;
+    DiskState state;
+    bool inUse = false;
+    std::string protection;   // as the text says it; empty for a unit not asked
+    int writeProtected = -1;  // 1 yes, 0 no, -1 not known
+    std::string serial;
+    std::string usbPort;   // where it is plugged in: tells identical sticks apart
+    HealthJudgement look;  // a few reading commands: a counterfeit is told
+};
+
+// What is known of the unit's write protection: what a probe found, or what the system says.
+void LearnProtection(const Machine& machine, ListedUnit* u) {
+    if (u->state.writeProtectionProbed) {
+        u->writeProtected = u->state.writeProtected ? 1 : 0;
+        u->protection = u->state.writeProtected ? "yes (a write was refused as protected)"
+                                                : "no (a write went through)";
+        return;
     }
-    const int flag = machine.Simulated() ? -1 : ReadOnlyFlagOfNode(unit.node);
-    if (flag == 1) return "yes (the system has it read-only)";
-    if (flag == 0) return "no, as the system sees it (--probe-write-protect to try a write)";
-    return inUse ? "not probed (in use)" : "not probed (--probe-write-protect to try a write)";
+    const int flag = machine.Simulated() ? -1 : ReadOnlyFlagOfNode(u->unit.node);
+    u->writeProtected = flag;
+    if (flag == 1) {
+        u->protection = "yes (the system has it read-only)";
+    } else if (flag == 0) {
+        u->protection = "no, as the system sees it (--probe-write-protect to try a write)";
+    } else {
+        u->protection =
+            u->inUse ? "not probed (in use)" : "not probed (--probe-write-protect to try a write)";
+    }
+}
+
+void PrintText(const ListedUnit& u) {
+    std::printf("%s: %s, %s %s %s\n", u.unit.node.c_str(), MediumName(u.unit.key).c_str(),
+                u.identity.vendor.c_str(), u.identity.product.c_str(), u.identity.revision.c_str());
+    const std::string size = !u.state.ready ? "no medium, or not ready"
+                             : u.state.capacityRead
+                                 ? SizeText(u.state.lastBlock + 1)
+                                 : std::string("not formatted (no size reported)");
+    std::printf("  size: %s\n", size.c_str());
+    if (u.flashDisk && u.state.ready) {
+        std::printf("  write-protected: %s\n", u.protection.c_str());
+    }
+    // The serial tells sticks apart; the USB port tells identical ones apart by where they are
+    // plugged in.
+    if (!u.serial.empty()) {
+        std::printf("  serial: %s%s\n", u.serial.c_str(),
+                    u.usbPort.empty() ? "" : ("  USB port " + u.usbPort).c_str());
+    } else if (!u.usbPort.empty()) {
+        std::printf("  USB port: %s\n", u.usbPort.c_str());
+    }
+    if (u.inUse) std::printf("  in use: a file system, swap or volume on it, or another program\n");
+    const std::string counterfeit = CounterfeitText(u.look);
+    if (!counterfeit.empty()) std::printf("  %s\n", counterfeit.c_str());
+}
+
+Json UnitJson(const ListedUnit& u) {
+    const bool counterfeit = u.look.judged && u.look.verdict == Verdict::Counterfeit;
+    return {
+        {"node", u.unit.node},
+        {"medium", MediumName(u.unit.key)},
+        {"flash_disk", u.flashDisk},
+        {"vendor", u.identity.vendor},
+        {"product", u.identity.product},
+        {"revision", u.identity.revision},
+        {"serial", NullIfEmpty(u.serial)},
+        {"usb_port", NullIfEmpty(u.usbPort)},
+        {"ready", u.state.ready},
+        {"size_sectors", NullUnless(u.state.ready && u.state.capacityRead, u.state.lastBlock + 1)},
+        {"write_protected", u.writeProtected < 0 ? Json(nullptr) : Json(u.writeProtected == 1)},
+        {"write_protection_probed", u.state.writeProtectionProbed},
+        {"in_use", u.inUse},
+        {"counterfeit", counterfeit ? Json{{"announced_sectors", u.look.announced.Largest()},
+                                           {"flash_holds_sectors", u.look.flashHoldsSectors}}
+                                    : Json(nullptr)}};
 }
 
 }  // namespace
@@ -76,59 +147,76 @@ int RunListCommand(const CliOptions& options) {
         Complain("the SCSI transport cannot start");
         return kExitFailed;
     }
-    if (units.empty()) {
+    if (units.empty() && !options.json) {
         ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
-    for (const FoundUnit& unit : units) {
+    Json listed = Json::array();
+    for (const FoundUnit& found : units) {
         // Each unit is looked at over its own node, as discovery found it.
-        ReaderSession session(machine->Port(), {unit.place});
+        ReaderSession session(machine->Port(), {found.place});
         if (!session.Open() || session.Units().empty()) continue;
-        const bool flashDisk = IsFlashDiskKey(unit.key);
+        ListedUnit u;
+        u.unit = found;
+        u.flashDisk = IsFlashDiskKey(found.key);
         // Write protection is only learnt by writing back what was read: that is done when
         // asked, on the controller's own flash disk, and never on a disk in use (the sector
         // written back could undo what its file system wrote meanwhile).
-        bool inUse = !machine->Simulated() && !DiskUsers(unit.node).empty();
+        u.inUse = !machine->Simulated() && !DiskUsers(found.node).empty();
         // The probe writes: the stick is kept from everybody else for its two commands, and a
         // stick somebody holds (a mount in another namespace too) is not probed.
         std::unique_ptr<StickClaim> claim;
-        const bool probe = options.probeWriteProtect && flashDisk && !inUse;
+        const bool probe = options.probeWriteProtect && u.flashDisk && !u.inUse;
         if (probe) {
             std::string reason;
             bool busy = false;
-            if (!machine->Claim(unit.place, StickClaim::Scope::Exclusive, &claim, &reason, &busy)) {
-                inUse = true;
+            if (!machine->Claim(found.place, StickClaim::Scope::Exclusive, &claim, &reason,
+                                &busy)) {
+                u.inUse = true;
             }
         }
-        const DiskState state = ProbeDisk(ReaderDeviceAccess(), unit.key, probe && !inUse);
-        const DeviceIdentity identity = IdentityOfInquiry(unit.node, unit.inquiry);
-        std::printf("%s: %s, %s %s %s\n", unit.node.c_str(), MediumName(unit.key).c_str(),
-                    identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str());
-        const std::string size = !state.ready ? "no medium, or not ready"
-                                 : state.capacityRead
-                                     ? SizeText(state.lastBlock + 1)
-                                     : std::string("not formatted (no size reported)");
-        std::printf("  size: %s\n", size.c_str());
-        if (flashDisk && state.ready) {
-            std::printf("  write-protected: %s\n",
-                        Protection(*machine, unit, state, inUse).c_str());
+        u.state = ProbeDisk(ReaderDeviceAccess(), found.key, probe && !u.inUse);
+        u.identity = IdentityOfInquiry(found.node, found.inquiry);
+        u.serial = machine->UsbSerial(found.place);
+        u.usbPort = machine->Simulated() ? "" : machine->UsbPort(found.place);
+        if (u.flashDisk && u.state.ready) {
+            LearnProtection(*machine, &u);
+            u.look = JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(found.key)));
         }
-        // The serial tells sticks apart; the USB port tells identical ones apart by where
-        // they are plugged in.
-        const std::string serial = machine->UsbSerial(unit.place);
-        const std::string port = machine->Simulated() ? "" : machine->UsbPort(unit.place);
-        if (!serial.empty()) {
-            std::printf("  serial: %s%s\n", serial.c_str(),
-                        port.empty() ? "" : ("  USB port " + port).c_str());
-        } else if (!port.empty()) {
-            std::printf("  USB port: %s\n", port.c_str());
+        if (options.json) {
+            listed.push_back(UnitJson(u));
+        } else {
+            PrintText(u);
         }
-        if (inUse)
-            std::printf("  in use: a file system, swap or volume on it, or another program\n");
     }
+    // Sticks another program holds for a run of its own are there, and named.
+    Json held = Json::array();
     for (const std::string& node : machine->BusyNodes()) {
-        std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere, WhereFrom(node).c_str());
+        if (options.json) {
+            held.push_back({{"node", node},
+                            {"serial", NullIfEmpty(UsbSerialOfNode(node))},
+                            {"usb_port", NullIfEmpty(UsbPortOfNode(node))}});
+        } else {
+            std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere, WhereFrom(node).c_str());
+        }
+    }
+    if (options.json) {
+        const Json json = {
+            {"schema", kListSchemaVersion}, {"units", listed}, {"held_elsewhere", held}};
+        std::fputs(
+            (json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(),
+            stdout);
     }
     std::fflush(stdout);
-    return kExitComplete;
+    int code = kExitComplete;
+    if (units.empty()) {
+        ReportNoReader(*machine, options);
+        code = kExitNoDisk;
+    }
+    std::string error;
+    if (!machine->WriteExports(options, &error)) {
+        Complain(error);
+        if (code == kExitComplete) code = kExitFailed;
+    }
+    return code;
 }

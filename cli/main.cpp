@@ -23,6 +23,8 @@ int RunCommand(const CliOptions& options) {
             return RunCheckCommand(options);
         case CliCommand::RestoreCis:
             return RunRestoreCisCommand(options);
+        case CliCommand::History:
+            return RunHistoryCommand(options);
         case CliCommand::Version:
             std::fputs(VersionText().c_str(), stdout);
             return kExitComplete;

@@ -153,6 +153,17 @@ int MakeTemporary(int folder, std::string* name, int* error, mode_t mode = 0666)
     return -1;
 }
 
+// Hands a folder just made to its owner, through the folder itself: a link put in its place
+// meanwhile is not followed.
+bool HandOverFolder(const std::string& folder, const FileOwner& owner, std::string* reason) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool handed = fd >= 0 && ::fchown(fd, owner.uid, owner.gid) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (!handed) *reason = folder + ": cannot give the folder to its user: " + SystemReason(error);
+    return handed;
+}
+
 }  // namespace
 
 int OpenOutputFolder(const std::string& folder, std::string* reason) {
@@ -170,7 +181,8 @@ bool CheckOutputFolder(const std::string& folder, std::string* reason) {
     return fd >= 0;
 }
 
-bool MakeFolders(const std::string& folder, std::string* reason) {
+bool MakeFolders(const std::string& folder, std::string* reason,
+                 const std::optional<FileOwner>& owner) {
     if (folder.empty()) {
         *reason = "an empty folder name";
         return false;
@@ -178,17 +190,21 @@ bool MakeFolders(const std::string& folder, std::string* reason) {
     // Each step of the path in turn, from the first: "a", "a/b", "a/b/c".
     for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
         const std::string step = folder.substr(0, end);
-        if (!step.empty() && step.back() != '/' && ::mkdir(step.c_str(), 0700) != 0 &&
-            errno != EEXIST) {
-            *reason = step + ": cannot make the folder: " + SystemReason(errno);
-            return false;
+        if (!step.empty() && step.back() != '/') {
+            if (::mkdir(step.c_str(), 0700) == 0) {
+                if (owner && !HandOverFolder(step, *owner, reason)) return false;
+            } else if (errno != EEXIST) {
+                *reason = step + ": cannot make the folder: " + SystemReason(errno);
+                return false;
+            }
         }
         if (end == std::string::npos) return true;
     }
 }
 
 bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
-                  const std::string& bytes, std::string* name, std::string* reason) {
+                  const std::string& bytes, std::string* name, std::string* reason,
+                  const std::optional<FileOwner>& owner) {
     std::string temporary;
     int error = 0;
     const int fd = MakeTemporary(folder, &temporary, &error, 0600);
@@ -197,6 +213,10 @@ bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
         return false;
     }
     bool written = WriteAll(fd, bytes, &error);
+    if (written && owner && ::fchown(fd, owner->uid, owner->gid) != 0) {
+        error = errno;
+        written = false;
+    }
     if (written && ::fsync(fd) != 0) {
         error = errno;
         written = false;

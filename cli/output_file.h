@@ -1,5 +1,8 @@
 #pragma once
+#include <sys/types.h>
+
 #include <functional>
+#include <optional>
 #include <string>
 
 // The files the command line writes: reports, maps, the log, traces and exports. It runs as
@@ -30,15 +33,25 @@ bool CheckOutputFolder(const std::string& folder, std::string* reason);
 // The same, and the folder kept open for WriteNewFile: its descriptor, or -1 with the reason.
 int OpenOutputFolder(const std::string& folder, std::string* reason);
 
-// Makes the folder and every missing folder above it, each readable by its owner only. A folder
-// that is there already is left as it is: its rights are never changed. False with the reason.
-bool MakeFolders(const std::string& folder, std::string* reason);
+// Whom a file or folder made for a user is handed to: run as root under sudo, the files of the
+// user's own state folder are the user's, not root's.
+struct FileOwner {
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
 
-// Writes `bytes` as a new file in the open folder (mode 0600), synced to the disk before it gets
-// its name: the first of nameFor(1), nameFor(2), ... that is free. No file is ever replaced.
-// `name` gets the name used. False with the reason.
+// Makes the folder and every missing folder above it, each readable by its owner only, and
+// handed to `owner` when one is given. A folder that is there already is left as it is: its
+// rights and its owner are never changed. False with the reason.
+bool MakeFolders(const std::string& folder, std::string* reason,
+                 const std::optional<FileOwner>& owner = std::nullopt);
+
+// Writes `bytes` as a new file in the open folder (mode 0600, handed to `owner` when one is
+// given), synced to the disk before it gets its name: the first of nameFor(1), nameFor(2), ...
+// that is free. No file is ever replaced. `name` gets the name used. False with the reason.
 bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
-                  const std::string& bytes, std::string* name, std::string* reason);
+                  const std::string& bytes, std::string* name, std::string* reason,
+                  const std::optional<FileOwner>& owner = std::nullopt);
 
 // Writes `bytes` as the whole file. False with the reason; then nothing of it is left behind.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* reason);

@@ -136,6 +136,12 @@ int TerminalWidth(std::FILE* out) {
     return 80;
 }
 
+int TerminalRows(std::FILE* out) {
+    winsize size = {};
+    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+    return 24;
+}
+
 ProgressView::ProgressView(std::FILE* out, bool terminal, bool quiet)
     : out_(out), terminal_(terminal), quiet_(quiet) {
     if (terminal_ && !quiet_) WatchResizes();

@@ -34,6 +34,8 @@ std::string ProgressText(const ProgressFigures& figures);
 
 // The terminal's width in columns (TIOCGWINSZ), 80 when it cannot tell.
 int TerminalWidth(std::FILE* out);
+// Its height in rows, 24 when it cannot tell.
+int TerminalRows(std::FILE* out);
 
 class ProgressView {
   public:

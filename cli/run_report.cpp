@@ -1,15 +1,15 @@
 #include "cli/run_report.h"
 
 #include <ctime>
-#include <nlohmann/json.hpp>
+
+#include "cli/json_values.h"
+#include "cli/verdict_text.h"
 
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
 #endif
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 std::string InquiryText(const std::array<std::uint8_t, kInquiryLength>& inquiry, std::size_t from,
                         std::size_t length) {
@@ -22,10 +22,6 @@ std::string InquiryText(const std::array<std::uint8_t, kInquiryLength>& inquiry,
     if (first == std::string::npos) return std::string();
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
-
-Json OrNull(bool known, std::uint32_t value) { return known ? Json(value) : Json(nullptr); }
-
-Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
 Json Settings(const FormatSettings& settings) {
     Json json = Json::object();
@@ -87,7 +83,8 @@ Json Cis(const RunReport& report) {
         json["old_vendor_page"] = r.oldVendorPage >= 0 ? Json(r.oldVendorPage) : Json(nullptr);
         json["old_cis_page_fate"] = FateName(r.cisFate);
         json["old_vendor_page_fate"] = FateName(r.vendorFate);
-        json["backup_file"] = TextOrNull(report.backupFile);
+        json["backup_file"] = NullIfEmpty(report.backupFile);
+        json["restore_command"] = NullIfEmpty(report.restoreCommand);
     } else {
         json["vendor_page"] = cis.hasVendorPage;
     }
@@ -97,6 +94,7 @@ Json Cis(const RunReport& report) {
 Json Volume(const ReportVolume& volume) {
     if (!volume.present) return Json(nullptr);
     return {{"type", volume.fat16 ? "FAT16" : "FAT12"},
+            {"label", volume.label},
             {"sectors", volume.sectors},
             {"sectors_per_cluster", volume.sectorsPerCluster},
             {"clusters", volume.clusters}};
@@ -112,6 +110,12 @@ DeviceIdentity IdentityOfInquiry(const std::string& node,
     identity.product = InquiryText(inquiry, 16, 16);
     identity.revision = InquiryText(inquiry, 32, 4);
     return identity;
+}
+
+bool PagesLost(const RunReport& report) {
+    const RunRecord& r = report.record;
+    return r.end != RunEnd::Complete &&
+           (r.cisFate == PageFate::Lost || r.vendorFate == PageFate::Lost);
 }
 
 const char* ResultName(RunEnd end) {
@@ -178,19 +182,33 @@ std::string ReportJson(const RunReport& report) {
                       {"vendor", report.device.vendor},
                       {"product", report.device.product},
                       {"revision", report.device.revision},
-                      {"serial", TextOrNull(report.device.serial)}};
+                      {"serial", NullIfEmpty(report.device.serial)}};
     json["result"] = report.result;
     json["exit_code"] = report.exitCode;
     json["message"] = report.message;
     json["capacity_before_sectors"] =
-        OrNull(report.capacityBeforeKnown, report.capacityBeforeSectors);
-    json["capacity_after_sectors"] = OrNull(report.capacityAfterKnown, report.capacityAfterSectors);
+        NullUnless(report.capacityBeforeKnown, report.capacityBeforeSectors);
+    json["capacity_after_sectors"] =
+        NullUnless(report.capacityAfterKnown, report.capacityAfterSectors);
     json["bad_blocks"] = report.record.badBlocks;
     json["unmarkable_blocks"] = report.record.unmarkableBlocks;
+    json["erased_blocks"] = report.record.erasedBlocks;
     json["banks"] = Banks(report);
     json["cis"] = Cis(report);
     json["volume"] = Volume(report.volume);
     json["commands"] = report.commands;
+    if (report.health) {
+        AddVerdictJson(*report.health, &json);
+    } else {
+        json["verdict"] = nullptr;
+        json["verdict_reasons"] = Json::array();
+        json["health"] = nullptr;
+    }
+    json["previous_run"] = report.previous
+                               ? Json{{"started", IsoLocalTime(report.previous->started)},
+                                      {"command", report.previous->command},
+                                      {"bad_blocks", report.previous->badBlocks}}
+                               : Json(nullptr);
     // Replacement of invalid UTF-8 keeps a stick's odd bytes from breaking the whole report.
     return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

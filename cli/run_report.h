@@ -1,18 +1,24 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/history_store.h"
 #include "core/format_settings.h"
 #include "core/format_types.h"
+#include "format/health_verdict.h"
 #include "format/run_record.h"
 #include "reader/units.h"
 
 // The report of one run of `format` or `check`, as a script reads it: JSON after the schema in
 // cli/report.schema.json. Everything a run may not have learnt is null rather than made up.
 
-constexpr int kReportSchemaVersion = 1;
+// 2: a check's exit code tells its verdict; the verdict, its reasons and figures, the blocks a
+// run erased, the stick's previous run, the volume's label and the command that puts lost pages
+// back were added.
+constexpr int kReportSchemaVersion = 2;
 
 struct DeviceIdentity {
     std::string node;
@@ -29,6 +35,7 @@ DeviceIdentity IdentityOfInquiry(const std::string& node,
 
 struct ReportVolume {
     bool present = false;
+    std::string label;  // as the boot sector has it, blanks trimmed ("NO NAME" for none)
     bool fat16 = false;
     std::uint32_t sectors = 0;
     std::uint32_t sectorsPerCluster = 0;
@@ -51,7 +58,8 @@ struct RunReport {
     std::string started;  // ISO 8601 with the offset from UTC
     double elapsedSeconds = 0;
     DeviceIdentity device;
-    std::string result;  // complete, failed, cancelled, removed, unresponsive, write-protected
+    // complete, failed, cancelled, removed, unresponsive, write-protected, retired
+    std::string result;
     int exitCode = 0;
     std::string message;
     bool capacityBeforeKnown = false;
@@ -60,11 +68,20 @@ struct RunReport {
     std::uint32_t capacityAfterSectors = 0;
     RunRecord record;        // banks, old pages, blocks
     std::string backupFile;  // format: the file the old pages were kept in; empty: none
+    // format: the command that puts the old pages back, when the run could not; empty otherwise
+    std::string restoreCommand;
     std::vector<std::uint32_t> blocksHoldingData;  // check: per bank
     ReportCis cis;
     ReportVolume volume;
     std::uint64_t commands = 0;
+    // The verdict on the stick's health, when the run learnt enough for one (see health_verdict.h).
+    std::optional<HealthJudgement> health;
+    // The stick's previous whole run, as the history has it.
+    std::optional<HistoryEntry> previous;
 };
+
+// Whether the run's old pages are gone from the stick and wait in its backup file.
+bool PagesLost(const RunReport& report);
 
 // The result word of a format's end.
 const char* ResultName(RunEnd end);

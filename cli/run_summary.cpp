@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <map>
 
+#include "cli/history_text.h"
+#include "cli/verdict_text.h"
+
 namespace {
 
 // A bank's bad blocks listed one by one up to this many; the report has them all.
@@ -50,17 +53,27 @@ std::string ResultLine(const RunReport& report) {
     return "failed";
 }
 
-std::string OldPagesLine(const RunRecord& r, const std::string& backupFile) {
+// What a run that did not complete did to the data: how many blocks it erased.
+std::string ErasedLine(const RunRecord& r) {
+    if (r.end == RunEnd::Complete || r.end == RunEnd::NotStarted) return std::string();
+    if (r.erasedBlocks == 0) return "Nothing was erased.\n";
+    return "Erased: " + std::to_string(r.erasedBlocks) +
+           (r.erasedBlocks == 1 ? " block" : " blocks") +
+           " before the run ended; the data they held is gone.\n";
+}
+
+std::string OldPagesLine(const RunReport& report) {
+    const RunRecord& r = report.record;
     if (r.oldCisPage < 0 || r.end == RunEnd::Complete || r.end == RunEnd::NotStarted) {
         return std::string();
     }
     const bool vendor = r.oldVendorPage >= 0;
     const std::string pages = vendor ? "The old CIS and vendor pages" : "The old CIS page";
-    if (r.cisFate == PageFate::Lost || r.vendorFate == PageFate::Lost) {
+    if (PagesLost(report)) {
         std::string line = pages + " could not be written back.";
-        if (!backupFile.empty()) {
-            line += " They are kept in " + backupFile + ": put them back with 'brevant " +
-                    "restore-cis " + backupFile + "'.";
+        if (!report.backupFile.empty()) {
+            line += " They are kept in " + report.backupFile +
+                    ".\nPut them back with: " + report.restoreCommand;
         }
         return line + "\n";
     }
@@ -82,7 +95,7 @@ std::string SizeText(std::uint32_t sectors) {
     return text;
 }
 
-std::string FormatSummary(const RunReport& report, const std::string& backupFile) {
+std::string FormatSummary(const RunReport& report) {
     const RunRecord& r = report.record;
     std::string text = "Result: " + ResultLine(report) + "\n";
     if (!report.message.empty() && r.end != RunEnd::Complete) {
@@ -139,6 +152,9 @@ std::string FormatSummary(const RunReport& report, const std::string& backupFile
     if (r.end == RunEnd::Complete && r.vendorFate == PageFate::Lost) {
         text += "Warning: the vendor page could not be moved behind the new CIS page.\n";
     }
-    text += OldPagesLine(r, backupFile);
+    text += ErasedLine(r);
+    text += OldPagesLine(report);
+    text += PreviousRunText(report.previous) + "\n";
+    if (report.health) text += VerdictLines(*report.health);
     return text;
 }

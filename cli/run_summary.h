@@ -11,6 +11,7 @@
 // "61.0 MiB (125056 sectors)": MiB with one decimal, truncated as the dialog shows it.
 std::string SizeText(std::uint32_t sectors);
 
-// The summary's lines, each ending in a line feed. backupFile: where the old pages were kept
-// (empty when none was written).
-std::string FormatSummary(const RunReport& report, const std::string& backupFile);
+// The summary's lines, each ending in a line feed: the result, the bad blocks, the capacities;
+// for a run that did not complete, what it erased and what became of the old pages (with the
+// command that puts them back when they are lost); the stick's previous run; the verdict.
+std::string FormatSummary(const RunReport& report);

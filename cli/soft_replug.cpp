@@ -112,10 +112,12 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
 bool FinishAfterRun(Machine& machine, ChosenStick& stick, bool replug, bool wrote, std::FILE* out) {
     if (!wrote) return true;
     if (!replug) {
-        std::fprintf(out,
-                     "The system sees the stick as it was until it is plugged out and in again "
-                     "(or use --replug).\n");
-        std::fflush(out);
+        if (out != nullptr) {
+            std::fprintf(out,
+                         "The system sees the stick as it was until it is plugged out and in "
+                         "again (or use --replug).\n");
+            std::fflush(out);
+        }
         return true;
     }
     const std::string usbDevice =
@@ -140,10 +142,12 @@ bool FinishAfterRun(Machine& machine, ChosenStick& stick, bool replug, bool wrot
                  "; plug it out and in again by hand");
         return false;
     }
-    std::fprintf(out, "Plugged in again: %s%s, %s as the system sees it.\n",
-                 again.genericNode.c_str(),
-                 again.diskNode.empty() ? "" : (" (" + again.diskNode + ")").c_str(),
-                 SizeText(static_cast<std::uint32_t>(again.sectors)).c_str());
-    std::fflush(out);
+    if (out != nullptr) {
+        std::fprintf(out, "Plugged in again: %s%s, %s as the system sees it.\n",
+                     again.genericNode.c_str(),
+                     again.diskNode.empty() ? "" : (" (" + again.diskNode + ")").c_str(),
+                     SizeText(static_cast<std::uint32_t>(again.sectors)).c_str());
+        std::fflush(out);
+    }
     return true;
 }

@@ -30,7 +30,8 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
 
 // The end of a run that wrote to the stick (`wrote`): with `replug`, the stick is given back and
 // plugged in again in software, and shown as the system sees it now, on `out`; without, `out`
-// is told that the system sees the stick as it was until it is plugged in again. Either way the
-// stick's claim is given up. Nothing more for a run that wrote nothing. False when a re-plug
-// that was asked for did not bring the stick back.
+// is told that the system sees the stick as it was until it is plugged in again (`out` null:
+// nothing is said but trouble, on standard error). Either way the stick's claim is given up.
+// Nothing more for a run that wrote nothing. False when a re-plug that was asked for did not
+// bring the stick back.
 bool FinishAfterRun(Machine& machine, ChosenStick& stick, bool replug, bool wrote, std::FILE* out);

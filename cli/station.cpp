@@ -19,15 +19,16 @@
 #include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 #include "cli/reader_session.h"
+#include "cli/run_history.h"
 #include "cli/run_summary.h"
 #include "cli/stop_signals.h"
+#include "cli/verdict_text.h"
 #include "format/device_access.h"
 #include "format/disk_probe.h"
+#include "format/health_scan.h"
 
 namespace {
 
-// The worker's status pipe is this descriptor in the worker.
-constexpr int kWorkerStatusFd = 3;
 // A worker's last lines on standard error kept for the table, and how long one may be.
 constexpr std::size_t kWordsKept = 8;
 constexpr std::size_t kLongestWord = 400;
@@ -60,7 +61,7 @@ std::string ProgramPath() {
 }
 
 // Takes the whole lines of `bytes` out of `pending` to `take`. A worker gone mad cannot make
-// the parent hold a line without end.
+// the parent hold a line without end: no event is near this long.
 template <typename Take>
 void TakeLines(std::string* pending, const char* bytes, std::size_t count, Take take) {
     pending->append(bytes, count);
@@ -69,7 +70,7 @@ void TakeLines(std::string* pending, const char* bytes, std::size_t count, Take 
         take(pending->substr(0, end));
         pending->erase(0, end + 1);
     }
-    if (pending->size() > 4096) pending->clear();
+    if (pending->size() > 65536) pending->clear();
 }
 
 // A line of a worker's standard error, kept without the program's name before it.
@@ -134,10 +135,9 @@ std::string Station::UniqueFileName(const DeviceIdentity& identity) {
 
 std::vector<std::string> Station::WorkerArguments(const StationStick& stick) const {
     const std::string& name = stick.fileName;
-    std::vector<std::string> args = {program_,          "format",
-                                     "--yes",           "--quiet",
-                                     "--device",        stick.identity.node,
-                                     "--worker-status", std::to_string(kWorkerStatusFd)};
+    std::vector<std::string> args = {program_,     "format",   "--yes",
+                                     "--quiet",    "--device", stick.identity.node,
+                                     "--progress", "json"};
     if (options_.mode == FormatMode::Full) args.push_back("--full");
     // A shop's sticks come back from their runs as the system will see them from now on.
     if (!options_.noReplug) args.push_back("--replug");
@@ -154,6 +154,11 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
     if (options_.onDamaged == CliOptions::OnDamaged::Continue) pass("--on-damaged", "continue");
     if (options_.onDamaged == CliOptions::OnDamaged::Abort) pass("--on-damaged", "abort");
     pass("--backup-dir", options_.backupDir);
+    pass("--label", options_.label);
+    if (options_.retireGiven) {
+        pass("--retire-above",
+             (options_.retireAbove.growth ? "+" : "") + std::to_string(options_.retireAbove.limit));
+    }
     pass("--export-image", PerStick(options_.exportImage, name));
     pass("--export-pages", PerStick(options_.exportPages, name));
     pass("--trace", PerStick(options_.tracePath, name));
@@ -197,17 +202,16 @@ bool Station::Start(StationStick* stick, std::string* error) {
         return false;
     }
     if (pid == 0) {
-        // The worker: its status to fd 3, its words (warnings, errors) to the parent, its output
-        // nowhere (its report and log hold it). It is stopped by the parent alone: a group of
-        // its own keeps the terminal's Ctrl-C from it, and whatever the parent did with the
-        // stop signals it starts with them as they should be.
+        // The worker: its events (--progress json, on its standard output) and its words
+        // (warnings, errors) to the parent; its report and log hold the rest. It is stopped by
+        // the parent alone: a group of its own keeps the terminal's Ctrl-C from it, and whatever
+        // the parent did with the stop signals it starts with them as they should be.
         ::setpgid(0, 0);
         ResetStopSignalsForChild();
-        ::dup2(status[1], kWorkerStatusFd);
+        ::dup2(status[1], STDOUT_FILENO);
         ::dup2(words[1], STDERR_FILENO);
-        const int null = ::open("/dev/null", O_RDWR);
+        const int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, STDIN_FILENO);
-        ::dup2(null, STDOUT_FILENO);
         std::vector<char*> argv;
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -245,7 +249,7 @@ void Station::Follow(std::vector<StationStick>& sticks, int milliseconds, int wa
         StationStick* stick = owners[i];
         if (fds[i].fd == stick->statusFd) {
             ReadPipe(&stick->statusFd, &stick->pending,
-                     [stick](const std::string& line) { ReadStatusLine(line, &stick->status); });
+                     [stick](const std::string& line) { ReadProgressEvent(line, &stick->status); });
         } else {
             ReadPipe(&stick->wordsFd, &stick->wordsPending,
                      [stick, echo](const std::string& line) { KeepWord(stick, line, echo); });
@@ -301,42 +305,56 @@ std::string WorkersWords(const std::vector<StationStick>& sticks) {
 std::string StationTable(const std::vector<StationStick>& sticks) {
     std::string table;
     char row[256];
-    std::snprintf(row, sizeof row, "%-16s %-16s %5s  %-28s %8s\n", "STICK", "RESULT", "BAD",
-                  "CAPACITY AFTER", "TIME");
+    std::snprintf(row, sizeof row, "%-16s %-16s %5s %5s  %-10s %-11s %8s\n", "STICK", "RESULT",
+                  "BAD", "LAST", "CAPACITY", "VERDICT", "TIME");
     table += row;
     for (const StationStick& stick : sticks) {
         const WorkerStatus& s = stick.status;
-        const std::string capacity = s.capacityKnown ? SizeText(s.capacitySectors) : "-";
+        // The capacity in MiB alone: the report has the sectors.
+        std::string capacity = s.capacityKnown ? SizeText(s.capacitySectors) : "-";
+        capacity = capacity.substr(0, capacity.find(" ("));
+        const std::string last = stick.previousBad ? std::to_string(*stick.previousBad) : "-";
         const long seconds = static_cast<long>(stick.seconds + 0.5);
         std::string result = ResultOf(stick);
         if (s.ended && s.unmarkable != 0) result += " (unmarkable)";
-        std::snprintf(row, sizeof row, "%-16s %-16s %5u  %-28s %8s\n",
+        std::snprintf(row, sizeof row, "%-16s %-16s %5u %5s  %-10s %-11s %8s\n",
                       stick.identity.node.substr(0, 16).c_str(), result.substr(0, 16).c_str(),
-                      s.badBlocks, capacity.c_str(), ShortDuration(seconds).c_str());
+                      s.badBlocks, last.c_str(), capacity.c_str(),
+                      s.verdict.empty() ? "-" : s.verdict.c_str(), ShortDuration(seconds).c_str());
         table += row;
         if (!stick.words.empty()) table += "  " + stick.words.back() + "\n";
-        if (!s.lostPagesFile.empty()) {
-            table += "  the old pages are kept in " + s.lostPagesFile +
-                     ": put them back with 'brevant restore-cis " + s.lostPagesFile + "'\n";
+        if (!stick.counterfeit.empty()) table += "  " + stick.counterfeit + "\n";
+        if (s.ended && s.result != "complete" && s.erasedBlocks != 0) {
+            table += "  " + std::to_string(s.erasedBlocks) +
+                     " blocks were erased before it ended: the data they held is gone\n";
+        }
+        if (s.pagesLost && !s.backupFile.empty()) {
+            table += "  the old pages are kept in " + s.backupFile + "; put them back with: " +
+                     (s.restoreCommand.empty() ? "brevant restore-cis " + s.backupFile
+                                               : s.restoreCommand) +
+                     "\n";
         }
     }
     return table;
 }
 
 int StationExitCode(const std::vector<StationStick>& sticks) {
-    bool failed = false, noDisk = false, cancelled = false, unmarkable = false;
+    bool failed = false, noDisk = false, cancelled = false, unmarkable = false, retired = false;
     for (const StationStick& stick : sticks) {
         const int code = stick.status.ended ? stick.status.exitCode : stick.exitCode;
-        failed = failed || (code != kExitComplete && code != kExitNoDisk &&
-                            code != kExitCancelled && code != kExitCompleteUnmarkable);
+        failed =
+            failed || (code != kExitComplete && code != kExitNoDisk && code != kExitCancelled &&
+                       code != kExitCompleteUnmarkable && code != kExitRetire);
         noDisk = noDisk || code == kExitNoDisk;
         cancelled = cancelled || code == kExitCancelled;
         unmarkable = unmarkable || code == kExitCompleteUnmarkable;
+        retired = retired || code == kExitRetire;
     }
     if (failed) return kExitFailed;
     if (noDisk) return kExitNoDisk;
     if (cancelled) return kExitCancelled;
     if (unmarkable) return kExitCompleteUnmarkable;
+    if (retired) return kExitRetire;
     return kExitComplete;
 }
 
@@ -352,6 +370,7 @@ bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
     for (const FoundUnit& unit : units) {
         if (!IsFlashDiskKey(unit.key)) continue;
         StationStick stick;
+        stick.place = unit.place;
         stick.identity = IdentityOfInquiry(unit.node, unit.inquiry);
         stick.identity.serial = machine.UsbSerial(unit.place);
         stick.identity.usbPort = machine.UsbPort(unit.place);
@@ -365,4 +384,14 @@ bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
         sticks->push_back(stick);
     }
     return true;
+}
+
+void LookCloser(Machine& machine, RunHistory& history, StationStick* stick) {
+    if (const auto previous = history.Previous(stick->identity)) {
+        stick->previousBad = previous->badBlocks;
+    }
+    ReaderSession session(machine.Port(), {stick->place});
+    if (!session.Open() || session.Units().empty()) return;
+    stick->counterfeit =
+        CounterfeitText(JudgeHealth(HealthFactsOfScan(LookWithoutBlocks(kMediaUsbDisk))));
 }

@@ -2,21 +2,28 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/progress_stream.h"
 #include "cli/run_report.h"
-#include "cli/worker_status.h"
 
 // A shop's station: many sticks formatted at once, each by a worker process of its own (one
-// `brevant format --device NODE` each). The format engine keeps its state per process by
-// design, and a stick that hangs or a worker that crashes cannot hold up or hurt the others.
+// `brevant format --device NODE --progress json` each, whose events the parent reads). The
+// format engine keeps its state per process by design, and a stick that hangs or a worker that
+// crashes cannot hold up or hurt the others.
+
+class RunHistory;
 
 struct StationStick {
     DeviceIdentity identity;
-    std::string sizeText;  // its size before, as the confirmation names it
+    std::uint32_t place = 0;  // the machine port's place of its node
+    std::string sizeText;     // its size before, as the confirmation names it
+    std::string counterfeit;  // "counterfeit: announces ..., its flash holds ...", or empty
+    std::optional<std::uint32_t> previousBad;  // bad blocks at its last whole run (history)
     std::string fileName;  // its files' name, unique in the session (StickFileName, -2, -3...)
     pid_t pid = -1;
     int statusFd = -1;
@@ -66,9 +73,10 @@ bool WorkerHeard(const StationStick& stick);
 // phase, bad blocks, or the result once ended.
 std::string StickLine(const StationStick& stick, int width);
 
-// The table at the end: stick, result, bad blocks, capacity after, time; under a stick's row,
-// the worker's last words and, when its old pages could not be written back, the file that
-// holds them and the command that puts them back.
+// The table at the end: stick, result, bad blocks now and at its last run, capacity after,
+// verdict, time; under a stick's row, the worker's last words, a counterfeit's sizes, the
+// blocks a run that did not complete erased and, when its old pages could not be written back,
+// the file that holds them and the command that puts them back.
 std::string StationTable(const std::vector<StationStick>& sticks);
 
 // Every line a worker wrote on its standard error, each after the program's name and the
@@ -77,7 +85,8 @@ std::string WorkersWords(const std::vector<StationStick>& sticks);
 
 // The exit status of a station: 0 when every stick completed; else 1 when one failed (or was
 // pulled, or stopped answering), else 4 when one was write-protected or not ready, else 3 when
-// one was stopped, else 5 when one completed over blocks whose mark did not hold.
+// one was stopped, else 5 when one completed over blocks whose mark did not hold, else 7 when
+// one was retired by --retire-above.
 int StationExitCode(const std::vector<StationStick>& sticks);
 
 // "sg3" for "/dev/sg3", "sim_E" for "sim:E": a name for the stick's files; the serial when known.
@@ -90,3 +99,7 @@ class Machine;
 // worker is busy there). False when the transport cannot start.
 bool FindSticks(Machine& machine, const std::vector<std::string>& skip,
                 std::vector<StationStick>* sticks);
+
+// A closer look at a stick FindSticks found, before it is formatted: a stick that announces more
+// than its flash can hold (a few reading commands), and its bad blocks at its last whole run.
+void LookCloser(Machine& machine, RunHistory& history, StationStick* stick);

@@ -13,7 +13,9 @@
 #include "cli/machine.h"
 #include "cli/output_file.h"
 #include "cli/prompt.h"
+#include "cli/run_history.h"
 #include "cli/settings_check.h"
+#include "cli/state_folder.h"
 #include "cli/station.h"
 #include "cli/station_view.h"
 #include "cli/stick_choice.h"
@@ -35,9 +37,13 @@ bool CheckInputs(const CliOptions& options, std::string* settingsPath) {
         options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     for (const std::string* folder : {&options.reportDir, &backups}) {
         std::string reason;
-        if (!folder->empty() &&
-            (!MakeFolders(*folder, &reason) || !CheckOutputFolder(*folder, &reason))) {
-            Complain(reason + "; nothing was done");
+        if (!folder->empty() && (!MakeFolders(*folder, &reason, OwnerOfStateFiles(*folder)) ||
+                                 !CheckOutputFolder(*folder, &reason))) {
+            Complain(reason +
+                     (folder == &backups ? "; the old CIS pages cannot be kept there "
+                                           "(--backup-dir DIR names another folder)"
+                                         : std::string()) +
+                     "; nothing was done");
             return false;
         }
     }
@@ -84,10 +90,11 @@ void RunToTheEnd(Station& station, std::vector<StationStick>& sticks, StationVie
 }  // namespace
 
 int RunStationFormat(const CliOptions& options) {
-    if (options.json || !options.reportPath.empty() || !options.mapPath.empty()) {
+    if (options.json || options.progressJson || !options.reportPath.empty() ||
+        !options.mapPath.empty()) {
         Complain(
-            "--report, --map and --json are for one stick: with several, --report-dir DIR "
-            "gets a report of each");
+            "--report, --map, --json and --progress json are for one stick: with several, "
+            "--report-dir DIR gets a report of each");
         return kExitUsage;
     }
     std::string settingsPath;
@@ -129,14 +136,20 @@ int RunStationFormat(const CliOptions& options) {
         ReportNoReader(*machine, options);
         return kExitNoDisk;
     }
+    RunHistory history;
+    for (StationStick& stick : sticks) LookCloser(*machine, history, &stick);
     std::printf("%zu stick(s) to format (%s):\n", sticks.size(),
                 options.mode == FormatMode::Full ? "full" : "quick");
     for (const StationStick& stick : sticks) {
         const DeviceIdentity& id = stick.identity;
-        std::printf("  %s  %s %s %s%s  %s\n", id.node.c_str(), id.vendor.c_str(),
+        const std::string last = stick.previousBad
+                                     ? "  last run " + std::to_string(*stick.previousBad) + " bad"
+                                     : std::string();
+        std::printf("  %s  %s %s %s%s  %s%s\n", id.node.c_str(), id.vendor.c_str(),
                     id.product.c_str(), id.revision.c_str(),
                     id.serial.empty() ? "" : ("  serial " + id.serial).c_str(),
-                    stick.sizeText.c_str());
+                    stick.sizeText.c_str(), last.c_str());
+        if (!stick.counterfeit.empty()) std::printf("    %s\n", stick.counterfeit.c_str());
     }
     InstallStopSignals();
     if (!options.assumeYes &&
@@ -174,6 +187,7 @@ int RunWatchCommand(const CliOptions& options) {
     }
     std::vector<StationStick> session;  // every stick of the session, in the order it came
     Station station(options, settingsPath);
+    RunHistory history;
     StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
     StickWatch watch(ParentOptions(options));
     for (bool first = true; StopSignalCount() == 0; first = false) {
@@ -182,13 +196,19 @@ int RunWatchCommand(const CliOptions& options) {
             for (const StationStick& stick : session) {
                 if (!stick.exited) busy.push_back(stick.identity.node);
             }
+            // A stick there before the watch began is left alone, unless --all-present.
+            const bool formatThem = !first || options.allPresent;
+            const StickWatch::Meet meet = [&history, formatThem](Machine& machine,
+                                                                 StationStick* stick) {
+                if (formatThem) LookCloser(machine, history, stick);
+            };
             std::vector<StationStick> arrived;
-            if (!watch.Look(busy, &arrived, &error)) {
+            if (!watch.Look(busy, meet, &arrived, &error)) {
                 if (!error.empty()) Complain(error);
                 return kExitFailed;
             }
             for (StationStick& stick : arrived) {
-                if (first && !options.allPresent) continue;  // there before the watch began
+                if (!formatThem) continue;
                 session.push_back(stick);
                 if (!station.Start(&session.back(), &error)) {
                     Complain(stick.identity.node + ": " + error);
@@ -211,9 +231,9 @@ int RunWatchCommand(const CliOptions& options) {
         }
         view.Show(shown);
     }
+    // The workers' ends are drawn as everything before them: in place on a terminal.
     station.StopAll(session);
-    StationView ending(stdout, false);
-    RunToTheEnd(station, session, ending);
+    RunToTheEnd(station, session, view);
     std::printf("The watch ended.\n");
     ShowTheEnd(session);
     return session.empty() ? kExitComplete : StationExitCode(session);

@@ -1,13 +1,11 @@
 #include "cli/station_view.h"
 
-#include <ctime>
+#include <algorithm>
 
 #include "cli/monotonic_clock.h"
 #include "cli/progress_view.h"
 
 namespace {
-
-constexpr double kPlainPeriodSeconds = 5;
 
 std::string StateWord(const StationStick& stick) {
     if (stick.status.ended) return "end " + stick.status.result;
@@ -17,29 +15,80 @@ std::string StateWord(const StationStick& stick) {
 
 }  // namespace
 
-StationView::StationView(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+StickStanding StandingOf(const StationStick& stick) {
+    if (stick.status.ended) {
+        if (stick.status.result == "complete") return StickStanding::Complete;
+        if (stick.status.result == "retired") return StickStanding::Retired;
+        return StickStanding::Failed;
+    }
+    return stick.exited ? StickStanding::Failed : StickStanding::Running;
+}
+
+StationView::StationView(std::FILE* out, bool terminal, double plainPeriodSeconds)
+    : out_(out), terminal_(terminal), plainPeriod_(plainPeriodSeconds) {}
+
+std::vector<ScreenStick> StationView::ScreenSticks(const std::vector<StationStick>& sticks) {
+    std::vector<ScreenStick> screen;
+    const double now = MonotonicSeconds();
+    for (const StationStick& stick : sticks) {
+        Seen& seen = seen_[stick.identity.node];
+        const std::string state = StateWord(stick);
+        if (state != seen.state) {
+            seen.state = state;
+            seen.changed = ++changes_;
+        }
+        ScreenStick s;
+        s.line = StickLine(stick, 0);
+        s.standing = StandingOf(stick);
+        s.changed = seen.changed;
+        if (s.standing == StickStanding::Running) {
+            ProgressFigures figures;
+            figures.blocksDone = stick.status.blocksDone;
+            figures.totalBlocks = stick.status.totalBlocks;
+            figures.elapsedSeconds = now - stick.started;
+            s.secondsLeft = SecondsLeft(figures);
+        }
+        screen.push_back(s);
+    }
+    return screen;
+}
 
 void StationView::Show(const std::vector<StationStick>& sticks, bool force) {
+    const std::vector<ScreenStick> screen = ScreenSticks(sticks);
     if (terminal_) {
-        const int width = TerminalWidth(out_);
-        // Back up over the last drawing and write every line again in its place.
-        if (drawn_ > 0) std::fprintf(out_, "\033[%zuA", drawn_);
-        for (const StationStick& stick : sticks) {
-            std::fprintf(out_, "\r%s\033[K\n", StickLine(stick, width).c_str());
-        }
-        std::fputs("\033[J", out_);  // whatever the last drawing had below, gone
-        drawn_ = sticks.size();
+        const int rows = TerminalRows(out_);
+        const int columns = TerminalWidth(out_);
+        const std::vector<std::string> frame = StationFrame(screen, rows, columns);
+        // Back up over the last drawing (no further than the screen's top) and write every line
+        // again in its place; whatever the last drawing had below goes. After a resize the same
+        // clears what the old frame left.
+        const std::size_t up = std::min<std::size_t>(drawn_, static_cast<std::size_t>(rows));
+        if (up > 0) std::fprintf(out_, "\033[%zuA", up);
+        if (rows != rows_ || columns != columns_) std::fputs("\r\033[J", out_);
+        for (const std::string& line : frame) std::fprintf(out_, "\r%s\033[K\n", line.c_str());
+        std::fputs("\033[J", out_);
+        drawn_ = frame.size();
+        rows_ = rows;
+        columns_ = columns;
         std::fflush(out_);
         return;
     }
-    said_.resize(sticks.size());
-    const bool all = force || MonotonicSeconds() - lastAll_ >= kPlainPeriodSeconds;
+    // Off a terminal each line stays where it was written: a stick's line when its phase or its
+    // result changes, and every few seconds, while sticks run, the totals and the running
+    // sticks' figures. A stick that has ended is not told again, however long the watch goes on.
+    const bool running = std::any_of(screen.begin(), screen.end(), [](const ScreenStick& s) {
+        return s.standing == StickStanding::Running;
+    });
+    const bool periodic = force || (running && MonotonicSeconds() - lastAll_ >= plainPeriod_);
+    if (periodic) std::fprintf(out_, "%s\n", StationTotals(screen).c_str());
     for (std::size_t i = 0; i < sticks.size(); ++i) {
         const std::string state = StateWord(sticks[i]);
-        if (!all && state == said_[i]) continue;
-        said_[i] = state;
-        std::fprintf(out_, "%s\n", StickLine(sticks[i], 0).c_str());
+        const bool again = periodic && screen[i].standing == StickStanding::Running;
+        std::string& said = seen_[sticks[i].identity.node].said;
+        if (!again && state == said) continue;
+        said = state;
+        std::fprintf(out_, "%s\n", screen[i].line.c_str());
     }
-    if (all) lastAll_ = MonotonicSeconds();
+    if (periodic) lastAll_ = MonotonicSeconds();
     std::fflush(out_);
 }

@@ -30,10 +30,10 @@ bool StickWatch::Due() {
     return ++looksSkipped_ % kUnheardLookEvery == 0;
 }
 
-bool StickWatch::Look(const std::vector<std::string>& busy, std::vector<StationStick>* arrived,
-                      std::string* error) {
-    return options_.simulate.empty() ? LookAtSysfs(arrived, error)
-                                     : LookAtSimulation(busy, arrived, error);
+bool StickWatch::Look(const std::vector<std::string>& busy, const Meet& meet,
+                      std::vector<StationStick>* arrived, std::string* error) {
+    return options_.simulate.empty() ? LookAtSysfs(meet, arrived, error)
+                                     : LookAtSimulation(busy, meet, arrived, error);
 }
 
 bool StickWatch::StillThere(const std::string& node) const {
@@ -44,7 +44,8 @@ bool StickWatch::StillThere(const std::string& node) const {
     return key != keyOfNode_.end() && known_.count(key->second) != 0;
 }
 
-bool StickWatch::LookAtSysfs(std::vector<StationStick>* arrived, std::string* error) {
+bool StickWatch::LookAtSysfs(const Meet& meet, std::vector<StationStick>* arrived,
+                             std::string* error) {
     if (::geteuid() != 0) {
         int exitCode = 0;
         Machine::Open(options_, &exitCode);  // says why
@@ -73,13 +74,14 @@ bool StickWatch::LookAtSysfs(std::vector<StationStick>* arrived, std::string* er
         }
         for (StationStick& stick : found) {
             keyOfNode_[stick.identity.node] = key;
+            if (meet) meet(*machine, &stick);
             arrived->push_back(stick);
         }
     }
     return true;
 }
 
-bool StickWatch::LookAtSimulation(const std::vector<std::string>& busy,
+bool StickWatch::LookAtSimulation(const std::vector<std::string>& busy, const Meet& meet,
                                   std::vector<StationStick>* arrived, std::string* error) {
     // A fresh look at the simulated machine's nodes: sticks plugged in get nodes of their own.
     int exitCode = 0;
@@ -98,6 +100,7 @@ bool StickWatch::LookAtSimulation(const std::vector<std::string>& busy,
         const std::string& node = stick.identity.node;
         now.push_back(node);
         if (std::find(present_.begin(), present_.end(), node) == present_.end()) {
+            if (meet) meet(*machine, &stick);
             arrived->push_back(stick);
         }
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -7,6 +8,8 @@
 #include "cli/cli_options.h"
 #include "cli/station.h"
 #include "cli/uevent_monitor.h"
+
+class Machine;
 
 // What a watch sees of the sticks that come and go. On this machine it looks when the kernel
 // announces a change (UeventMonitor; every two seconds when it cannot listen), finds the
@@ -20,11 +23,14 @@ class StickWatch {
 
     // Whether it is time for a look (news from the kernel, or the time between looks).
     bool Due();
-    // The flash disks that came since the last look (all of them at the first look, when
-    // `count` receives how many are there). `busy` names the nodes a worker holds. False with
-    // the reason when the machine cannot be looked at.
-    bool Look(const std::vector<std::string>& busy, std::vector<StationStick>* arrived,
-              std::string* error);
+    // What the caller does with a stick that came while the machine it was found on is open
+    // (a closer look before its worker starts).
+    using Meet = std::function<void(Machine& machine, StationStick* stick)>;
+    // The flash disks that came since the last look (all of them at the first look), each
+    // handed to `meet` first (when given). `busy` names the nodes a worker holds. False with the
+    // reason when the machine cannot be looked at.
+    bool Look(const std::vector<std::string>& busy, const Meet& meet,
+              std::vector<StationStick>* arrived, std::string* error);
     // Whether the stick a look found at `node` is still plugged in.
     bool StillThere(const std::string& node) const;
     // Whether the kernel's announcements are heard (else it looks every two seconds).
@@ -34,9 +40,9 @@ class StickWatch {
     int NewsFd() const { return options_.simulate.empty() ? uevents_.Fd() : -1; }
 
   private:
-    bool LookAtSysfs(std::vector<StationStick>* arrived, std::string* error);
-    bool LookAtSimulation(const std::vector<std::string>& busy, std::vector<StationStick>* arrived,
-                          std::string* error);
+    bool LookAtSysfs(const Meet& meet, std::vector<StationStick>* arrived, std::string* error);
+    bool LookAtSimulation(const std::vector<std::string>& busy, const Meet& meet,
+                          std::vector<StationStick>* arrived, std::string* error);
 
     CliOptions options_;
     UeventMonitor uevents_;

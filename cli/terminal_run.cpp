@@ -2,8 +2,8 @@
 
 #include "cli/monotonic_clock.h"
 #include "cli/prompt.h"
+#include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
-#include "cli/worker_status.h"
 #include "core/string_table.h"
 
 namespace {
@@ -31,15 +31,7 @@ void TerminalRun::NotePhase(const char* phase) {
     }
     phase_ = phase;
     if (!stopRequested_) view_.Update(Figures(), true);
-    ReportStatus(true);
-}
-
-void TerminalRun::ReportStatus(bool force) {
-    if (status_ == nullptr) return;
-    // A few lines a second are plenty for the parent's display.
-    if (!force && SecondsSince(lastStatus_) < 0.25) return;
-    lastStatus_ = MonotonicSeconds();
-    WriteProgressLine(status_, blocksDone_, totalBlocks_, badBlocks_, phase_);
+    events_.Progress(Figures(), true);
 }
 
 double TerminalRun::ElapsedSeconds() const { return SecondsSince(started_); }
@@ -50,10 +42,12 @@ bool TerminalRun::KeepOldPages(const CisBackup& pages, std::string* reason) {
         keepFailure_ = *reason;
         return false;
     }
+    events_.Backup(backupFile_);
+    if (quiet_) return true;
     view_.Break();
-    std::fprintf(out_, "The old CIS page%s kept in %s\n",
-                 pages.vendorPage >= 0 ? " and vendor page are" : " is", backupFile_.c_str());
-    std::fflush(out_);
+    Complain(std::string("the old CIS page") +
+             (pages.vendorPage >= 0 ? " and vendor page are" : " is") + " kept in " + backupFile_ +
+             " (--backup-dir DIR keeps them elsewhere)");
     return true;
 }
 
@@ -81,7 +75,7 @@ void TerminalRun::PumpOneMessage() {
         return;
     }
     if (!stopRequested_) view_.Update(Figures());
-    ReportStatus(false);
+    events_.Progress(Figures());
 }
 
 void TerminalRun::ResetProgress() {

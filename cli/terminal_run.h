@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "cli/progress_stream.h"
 #include "cli/progress_view.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
@@ -44,9 +45,13 @@ class TerminalRun final : public RunInterface {
     const FormatSettings& Settings() override { return settings_; }
     bool KeepOldPages(const CisBackup& pages, std::string* reason) override;
     void NoteRunRecord(const RunRecord& record) override { record_ = record; }
+    FatLabel VolumeLabel() override { return label_; }
 
-    // A station's worker: the progress also goes to the parent, as status lines.
-    void SetStatusOut(std::FILE* status) { status_ = status; }
+    // --progress json: the progress also goes out as events (see progress_stream.h).
+    void SetEventsOut(std::FILE* events) { events_ = ProgressEvents(events); }
+    void SetLabel(const FatLabel& label) { label_ = label; }
+    // -q: the file the old pages are kept in is not told (the report and the events have it).
+    void SetQuiet() { quiet_ = true; }
     // -v: each phase as it begins, on a line of its own.
     void SetDetailOut(std::FILE* detail) { detail_ = detail; }
 
@@ -66,8 +71,6 @@ class TerminalRun final : public RunInterface {
 
   private:
     ProgressFigures Figures() const;
-    void ReportStatus(bool force);
-    // Asks the engine to stop, notes why (cause) and says so on its own line.
 
     const FormatSettings& settings_;
     FormatLog& log_;
@@ -89,8 +92,9 @@ class TerminalRun final : public RunInterface {
     std::string backupFile_;
     std::string keepFailure_;
     const char* phase_ = "preparing";
-    std::FILE* status_ = nullptr;
+    ProgressEvents events_;
     std::FILE* detail_ = nullptr;
-    double lastStatus_ = -1;
+    FatLabel label_ = NoNameLabel();
+    bool quiet_ = false;
     RunRecord record_;
 };

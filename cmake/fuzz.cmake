@@ -2,12 +2,13 @@
 # LLVMFuzzerTestOneInput. Like the tests they see every layer, and the command line's sources
 # as well (all but its main).
 find_package(Threads REQUIRED)
+find_package(SQLite3 REQUIRED)
 
 brevant_sources(CLI_SOURCES cli)
 list(FILTER CLI_SOURCES EXCLUDE REGEX "/cli/main\\.cpp$")
 add_library(brevant_cli_parts STATIC ${CLI_SOURCES})
 target_link_libraries(brevant_cli_parts PUBLIC brevant_sim brevant_format brevant_core
-    brevant_reader)
+    brevant_reader SQLite::SQLite3)
 brevant_view(brevant_cli_parts cli sim format core reader res)
 
 file(GLOB FUZZ_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp")

@@ -1,6 +1,8 @@
 # Native (Linux) targets: the command line, the tests and the benchmarks.
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+# The command line keeps every stick's runs in a SQLite database (libsqlite3-dev).
+find_package(SQLite3 REQUIRED)
 enable_testing()
 include(GoogleTest)
 
@@ -8,7 +10,8 @@ include(GoogleTest)
 brevant_sources(CLI_SOURCES cli)
 list(FILTER CLI_SOURCES EXCLUDE REGEX "/cli/main\\.cpp$")
 add_library(brevant_cli STATIC ${CLI_SOURCES})
-target_link_libraries(brevant_cli PUBLIC brevant_sim brevant_format brevant_core brevant_reader)
+target_link_libraries(brevant_cli PUBLIC brevant_sim brevant_format brevant_core brevant_reader
+    SQLite::SQLite3)
 brevant_view(brevant_cli cli sim format core reader res)
 target_compile_definitions(brevant_cli PRIVATE BREVANT_VERSION="${PROJECT_VERSION}")
 add_executable(brevant ${CMAKE_SOURCE_DIR}/cli/main.cpp)

@@ -1,16 +1,18 @@
 # bash completion for brevant                                     -*- shell-script -*-
 
 _brevant_options_of() {
-    local common="--device --simulate --export-image --export-pages --trace --sim-latency
-        --verbose --quiet --help --version"
+    local common="--verbose --quiet --help --version"
+    local stick="--device --simulate --export-image --export-pages --trace --sim-latency"
     case $1 in
-        list) echo "$common --probe-write-protect" ;;
-        format) echo "$common --all --report-dir --full --yes --settings --log --on-damaged
-                --backup-dir --report --json --map --replug --no-replug" ;;
-        check) echo "$common --report --json --map" ;;
-        watch) echo "$common --all-present --report-dir --full --yes --settings --on-damaged
-                --backup-dir --no-replug" ;;
-        restore-cis) echo "$common --yes --force --replug" ;;
+        list) echo "$common $stick --probe-write-protect --json" ;;
+        format) echo "$common $stick --all --report-dir --full --yes --settings --log --on-damaged
+                --backup-dir --report --json --map --progress --dry-run --label
+                --retire-above --replug --no-replug" ;;
+        check) echo "$common $stick --report --json --map --progress" ;;
+        watch) echo "$common $stick --all-present --report-dir --full --yes --settings
+                --on-damaged --backup-dir --label --retire-above --no-replug" ;;
+        restore-cis) echo "$common $stick --yes --force --replug" ;;
+        history) echo "$common --json" ;;
         *) echo "--help --version" ;;
     esac
 }
@@ -27,11 +29,11 @@ _brevant() {
     local cur prev words cword
     _init_completion || return
 
-    local commands="list format check watch restore-cis help"
+    local commands="list format check watch restore-cis history help"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            list | format | check | watch | restore-cis | help)
+            list | format | check | watch | restore-cis | history | help)
                 command=${words[i]}
                 break
                 ;;
@@ -56,7 +58,11 @@ _brevant() {
             COMPREPLY=($(compgen -W "abort continue" -- "$cur"))
             return
             ;;
-        --sim-latency | --worker-status)
+        --progress)
+            COMPREPLY=($(compgen -W "json text" -- "$cur"))
+            return
+            ;;
+        --sim-latency | --label | --retire-above)
             return
             ;;
     esac
@@ -79,6 +85,14 @@ _brevant() {
                 COMPREPLY=($(compgen -W "$(_brevant_options_of restore-cis)" -- "$cur"))
             else
                 _filedir cis
+            fi
+            ;;
+        list | format | check)
+            # The device may follow the command as a word of its own.
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "$(_brevant_options_of "$command")" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "$(_brevant_nodes)" -- "$cur"))
             fi
             ;;
         *)

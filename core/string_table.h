@@ -3,9 +3,8 @@
 
 #include "res/resource.h"
 
-// The program's own user texts by string-table number. res/brevant.rc carries the same table for
-// the Windows program; the texts are kept here as well so that the dialog logic reads the same
-// words on every platform.
+// The program's own user texts by string-table number: the STRINGTABLE of res/brevant.rc, the
+// one place they are written, as the dialog logic reads them on every platform.
 struct AppStringEntry {
     int id;
     const char* text;

@@ -149,7 +149,7 @@ bool WriteCisAndVolume(RunInterface& run, MediaType unit, const FlashGeometry& b
     }
 
     const std::uint32_t volumeSectors = totals[bankCount - 1];
-    switch (WriteFatVolumeNoMbr(unit, volumeSectors)) {
+    switch (WriteFatVolumeNoMbr(unit, volumeSectors, run.VolumeLabel())) {
         case FatVolumeResult::Written:
             if (record != nullptr) record->volumeSectors = volumeSectors;
             return true;

@@ -73,7 +73,7 @@ SectorImage MakeImage() {
     Put16(s, boot::kHeads, 32);
     s[boot::kDriveNumber] = 0x80;
     s[boot::kExtendedSignature] = 0x29;
-    std::memcpy(&s[boot::kVolumeLabel], "NO NAME    ", 11);
+    std::memcpy(&s[boot::kVolumeLabel], NoNameLabel().data(), NoNameLabel().size());
     std::memcpy(&s[boot::kFileSystemType], "FAT16   ", 8);
     std::memcpy(&s[boot::kLoader], kLoaderCode, sizeof kLoaderCode);
     std::memcpy(&s[kInvalidDisk], kInvalidDiskText, sizeof kInvalidDiskText);
@@ -91,7 +91,8 @@ const SectorImage& BootSectorImage() {
     return image;
 }
 
-SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial) {
+SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial,
+                            const FatLabel& label) {
     SectorImage s = BootSectorImage();
     s[boot::kSectorsPerCluster] = static_cast<std::uint8_t>(geometry.sectorsPerCluster);
     Put16(s, boot::kRootEntries, geometry.rootEntries);
@@ -104,7 +105,7 @@ SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& 
     Put32(s, boot::kHiddenSectors, 0);
     Put32(s, boot::kTotalSectors32, fits16 ? 0 : geometry.volumeSectors);
     std::memcpy(&s[boot::kVolumeSerial], serial.data(), serial.size());
-    std::memcpy(&s[boot::kVolumeLabel], "NO NAME    ", 11);
+    std::memcpy(&s[boot::kVolumeLabel], label.data(), label.size());
     s[boot::kFileSystemType + 4] = geometry.fatType == FatType::Fat12 ? '2' : '6';
     return s;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "format/fat_geometry.h"
+#include "format/fat_label.h"
 
 using SectorImage = std::array<std::uint8_t, 512>;
 
@@ -39,7 +40,8 @@ constexpr std::size_t kSignature = 0x1FE;
 const SectorImage& BootSectorImage();
 
 // The image with the volume's own fields filled in.
-SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial);
+SectorImage BuildBootSector(const VolumeGeometry& geometry, const VolumeSerial& serial,
+                            const FatLabel& label = NoNameLabel());
 
 // The first bytes of both FATs: media descriptor F8 and the end-of-chain entry of cluster 1.
 std::array<std::uint8_t, 4> FatStartBytes(FatType type);

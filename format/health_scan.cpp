@@ -42,10 +42,7 @@ void LookAtCisPage(MediaType unit, HealthScan* scan) {
     }
 }
 
-}  // namespace
-
-HealthScan ScanHealth(MediaType unit,
-                      const std::function<bool(std::uint32_t, std::uint32_t)>& progress) {
+HealthScan Look(MediaType unit, bool readBlocks, const LookProgress& progress) {
     HealthScan scan;
     GetSenseStatus(unit);  // clears whatever an earlier command left pending
     scan.ready = TestUnitReady(unit) == 1 || GetSenseStatus(unit) == SenseUnitAttention;
@@ -78,7 +75,8 @@ HealthScan ScanHealth(MediaType unit,
     scan.banksKnown = true;
 
     std::uint32_t done = 0;
-    for (std::uint8_t bank = 0; bank < scan.bankCount && !scan.stopped; ++bank) {
+    std::uint32_t bad = 0;
+    for (std::uint8_t bank = 0; readBlocks && bank < scan.bankCount && !scan.stopped; ++bank) {
         SelectBank(unit, bank);
         const FlashGeometry& g = *geometry[bank];
         BankRecord& record = scan.banks[bank];
@@ -87,10 +85,11 @@ HealthScan ScanHealth(MediaType unit,
             ReadPageWithSpare(unit, block * g.pagesPerBlock, g.pagesPerBlock, page.data());
             if (!IsAllFF(&page[kBadMarkOffset], kBadMarkBytes)) {
                 record.bad.push_back(BadBlock{block, BadReason::Marked});
+                ++bad;
             } else if (HoldsData(page)) {
                 record.holdingData.push_back(block);
             }
-            if (progress && !progress(++done, total)) {
+            if (progress && !progress(++done, total, bad)) {
                 scan.stopped = true;
                 break;
             }
@@ -105,3 +104,11 @@ HealthScan ScanHealth(MediaType unit,
     }
     return scan;
 }
+
+}  // namespace
+
+HealthScan ScanHealth(MediaType unit, const LookProgress& progress) {
+    return Look(unit, true, progress);
+}
+
+HealthScan LookWithoutBlocks(MediaType unit) { return Look(unit, false, nullptr); }

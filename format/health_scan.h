@@ -32,7 +32,14 @@ struct HealthScan {
     bool stopped = false;  // the caller asked to stop before every block was read
 };
 
-// Looks at the unit. `progress` is told of every block read (blocks done, blocks in all) and
-// may answer false to stop the look there.
-HealthScan ScanHealth(MediaType unit,
-                      const std::function<bool(std::uint32_t, std::uint32_t)>& progress);
+// What a look tells of its progress after every block it reads: blocks done, blocks in all, and
+// the bad blocks found so far. Answering false stops the look there.
+using LookProgress = std::function<bool(std::uint32_t, std::uint32_t, std::uint32_t)>;
+
+// Looks at the unit, telling `progress` (which may be empty) of every block read.
+HealthScan ScanHealth(MediaType unit, const LookProgress& progress);
+
+// The same look without reading the blocks (no bank counts as scanned): the banks' geometry, the
+// logical size, the CIS page and the boot sector, in a few dozen commands. Enough to tell a
+// stick that announces more than its flash holds before anything is erased.
+HealthScan LookWithoutBlocks(MediaType unit);

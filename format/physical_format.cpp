@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/string_table.h"
+#include "format/block_groups.h"
 #include "format/block_probes.h"
 #include "format/cis_backup.h"
 #include "format/cis_pages.h"
@@ -17,10 +18,6 @@
 #include "reader/unit_command.h"
 
 namespace {
-
-// Blocks a group can offer at most, and the blocks of every group kept back as reserve.
-constexpr std::uint8_t kMaxDataBlocksPerGroup = 250;
-constexpr std::uint8_t kReserveBlocksPerGroup = 3;
 
 // Commands in a row that get no answer at all before the stick counts as gone quiet. A single
 // time-out is a block's failure like any other; flash that fails answers with a status and its
@@ -268,10 +265,7 @@ FormatResult Start(FormatRun& f) {
 void CloseGroup(FormatRun& f, std::uint8_t bank, std::uint32_t group,
                 const FlashGeometry& geometry) {
     std::uint8_t& entry = f.groups[bank][group];
-    if (f.freeInGroup > kReserveBlocksPerGroup) {
-        entry =
-            std::min<std::uint8_t>(f.freeInGroup - kReserveBlocksPerGroup, kMaxDataBlocksPerGroup);
-    }
+    entry = GroupDataBlocks(f.freeInGroup);
     f.freeInGroup = 0;
     f.totals[bank] += std::uint32_t{entry} * geometry.pagesPerBlock;
 }
@@ -383,6 +377,7 @@ BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
             return BlockVerdict::WriteProtected;
         }
         f.erasedAny = true;  // the tests erase too; what failed after that may have erased
+        ++f.record.erasedBlocks;
         const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
         // The block failed by the stick's own answer; a mark that went astray on the way is not
         // looked for again (its outcome counts for nothing).
@@ -394,6 +389,7 @@ BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     if (link != BlockVerdict::Next) return link;
 
     f.erasedAny = true;
+    ++f.record.erasedBlocks;
     if (!lastOfGroup) ++f.freeInGroup;
     if (bank == 0 && f.cis.targetCisPage == kNoPage) {
         f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);

@@ -6,6 +6,7 @@
 #include "core/format_settings.h"
 #include "core/message_box.h"
 #include "format/cis_backup.h"
+#include "format/fat_label.h"
 #include "format/run_record.h"
 
 // Everything the format engine needs from the front end that runs it (the dialog, the command
@@ -59,6 +60,9 @@ class RunInterface {
     // "no such device"). The dialog leaves that to the system's device notice, whose rescan stops
     // the run as Stop does.
     virtual bool EndsRunOnRemoval() const { return true; }
+    // The label of the FAT volume the run lays down; "NO NAME" (no label) unless the front end
+    // was given one.
+    virtual FatLabel VolumeLabel() { return NoNameLabel(); }
     // What the run learnt and how it ended, handed over once as it returns.
     virtual void NoteRunRecord(const RunRecord& /*record*/) {}
 };

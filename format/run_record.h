@@ -66,6 +66,9 @@ struct RunRecord {
     std::uint32_t volumeSectors = 0;
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
+    // Blocks the run erased, or tried to, or wrote test patterns into: what they held is gone,
+    // whether or not the run completed.
+    std::uint32_t erasedBlocks = 0;
     RunEnd end = RunEnd::NotStarted;
     // Whether the run erased (or tested, or marked) a block: what the system read of the stick
     // before is stale, however the run ended.

@@ -6,7 +6,7 @@ set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev dosfstools mtools
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 wine64 xvfb imagemagick fonts-dejavu-core clang-format
-      librsvg2-bin nlohmann-json3-dev python3-jsonschema bash-completion man-db groff-base
+      librsvg2-bin libxml2-utils nlohmann-json3-dev libsqlite3-dev python3-jsonschema bash-completion man-db groff-base
       clang libclang-rt-14-dev  # clang's libFuzzer and sanitizer runtimes come with the latter
       qemu-system-x86 busybox-static kmod cpio python3 sg3-utils)  # the kernel rig
 missing=()

@@ -1,7 +1,7 @@
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
-
-#include "sim/sim_flash_disk.h"
 
 // Opcodes the simulated devices answer and the sense codes they report.
 
@@ -53,6 +53,16 @@ constexpr std::uint8_t kAscResetOccurred = 0x29;  // power on, reset or bus devi
 constexpr std::uint8_t kAscFormatCorrupted = 0x31;
 constexpr std::uint8_t kAscMediumNotPresent = 0x3A;
 constexpr std::uint8_t kAscEraseFailure = 0x51;
+
+// A sense key with its additional sense code and qualifier.
+struct SenseCode {
+    std::uint8_t key = 0;
+    std::uint8_t asc = 0;
+    std::uint8_t ascq = 0;
+};
+
+constexpr std::size_t kSenseBytes = 18;
+using SenseBytes = std::array<std::uint8_t, kSenseBytes>;
 
 // Fixed-format sense data (response code 70h, 10 additional bytes).
 inline SenseBytes FormatSense(const SenseCode& code) {

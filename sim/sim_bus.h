@@ -9,6 +9,7 @@
 
 #include "sim/sim_command.h"
 #include "sim/sim_link.h"
+#include "sim/sim_trace.h"
 
 // The simulated flash disk: a model of the reader (and of the foreign drives beside it) written
 // from what the program relies on at the device side. The whole simulated machine is a SimBus:
@@ -167,8 +168,9 @@ class SimBus {
     // The wall clock the schedule reads, in milliseconds (tests set their own); time 0 of the
     // schedule is the clock's value when it is set.
     void SetClock(std::function<std::uint64_t()> nowMilliseconds);
-    // Follows a control folder (sim_control.h) while the machine runs: it is looked into at most
-    // every `pollMilliseconds`, when a command comes or a face asks whether a drive is there.
+    // Follows a control folder (machine/control_folder.h) while the machine runs: it is looked into
+    // at most every `pollMilliseconds`, when a command comes or a face asks whether a drive is
+    // there.
     void FollowControlFolder(const std::string& folder, std::uint32_t pollMilliseconds = 5);
 
     // Any unit by its device and LUN, for a face with an addressing of its own (SimPort).

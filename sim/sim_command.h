@@ -1,10 +1,14 @@
 #pragma once
 #include <cstdint>
-#include <string>
+#include <memory>
+#include <utility>
+#include <vector>
 
 // One command on its way from a face (ASPI, pass-through, a port) to a unit of the simulated
-// machine, and the interface of everything that can take one: the devices themselves and the
-// faults of the link in front of them (sim_link.h), stacked one around the other.
+// machine, and the interface of everything that can take one: the devices themselves, the
+// faults of the link in front of them (sim_link.h) and the trace (sim_trace.h), stacked one
+// around the other. A command enters at the outermost one and goes down; the outcome comes back
+// up through each of them.
 
 namespace sim {
 
@@ -16,14 +20,6 @@ enum class Outcome {
     CheckCondition,  // completed, SCSI status CHECK CONDITION; sense data is pending
     NoDevice,        // nothing answers at this address (absent, or the stick was pulled)
     Hung,            // the command never completes
-};
-
-struct TraceEntry {
-    std::string device;    // "reader 0 lun 1", "foreign C", ...
-    std::uint8_t cdb[12];  // the command bytes as received
-    Direction direction;
-    std::uint32_t length;  // data phase length as requested
-    Outcome outcome;
 };
 
 class SimDevice;
@@ -44,6 +40,27 @@ class CommandTarget {
   public:
     virtual ~CommandTarget() = default;
     virtual Outcome Execute(const UnitCommand& command) = 0;
+};
+
+// A decorator: does its part and hands the command to the next target down the stack.
+class CommandDecorator : public CommandTarget {
+  protected:
+    explicit CommandDecorator(CommandTarget& next) : next_(next) {}
+    CommandTarget& next_;
+};
+
+// A stack of decorators owned together; the last one added is the way in.
+class CommandStack {
+  public:
+    template <typename Stage, typename... Args>
+    CommandTarget& Add(Args&&... args) {
+        stages_.emplace_back(new Stage(std::forward<Args>(args)...));
+        return *stages_.back();
+    }
+    CommandTarget& Front() { return *stages_.back(); }
+
+  private:
+    std::vector<std::unique_ptr<CommandTarget>> stages_;
 };
 
 }  // namespace sim

@@ -1,66 +1,24 @@
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
-#include "sim/sim_bus.h"
+#include "sim/disk/sector_store.h"
+#include "sim/flash/block_faults.h"
+#include "sim/flash/flash_geometry.h"
+#include "sim/scsi_codes.h"
+#include "sim/sim_command.h"
 
 // The controller's own flash disk as the simulator models it: one to many NAND banks behind the
 // vendor commands, and the logical disk (the FAT volume's sectors) behind READ(10)/WRITE(10).
-//
-// The NAND behaves like the real thing where the program depends on it: erase sets a block to
-// 0xFF, programming can only clear bits (new = old AND written), and faulty blocks misbehave in
-// the ways real sticks do. Blocks are stored compactly: a block whose every byte (data and spare)
-// holds one value costs a couple of bytes; only blocks with mixed contents keep their pages.
+// It is put together from three parts, each in a folder of its own: the NAND with its faults
+// (flash/), the controller's firmware that runs the commands (firmware/), and the logical
+// disk's sectors with the exports (disk/). This is the face the machine, the tests and the
+// programs see.
 
 namespace sim {
-
-constexpr std::size_t kPageDataBytes = 512;
-constexpr std::size_t kPageSpareBytes = 16;
-constexpr std::size_t kPageImageBytes = kPageDataBytes + kPageSpareBytes;  // 528
-constexpr std::size_t kSectorBytes = 512;
-constexpr std::size_t kSenseBytes = 18;
-constexpr std::uint32_t kNoPage = 0xFFFFFFFFu;
-
-using PageBytes = std::array<std::uint8_t, kPageImageBytes>;
-using SenseBytes = std::array<std::uint8_t, kSenseBytes>;
-
-// What the firmware knows about a flash part from its device code.
-struct BankGeometry {
-    std::uint8_t deviceCode = 0;
-    bool known = false;  // false: a code the program's table does not have (default geometry)
-    std::uint16_t pageDataBytes = 512;
-    std::uint8_t spareBytesPerPage = 16;  // bytes per page that F3h returns
-    std::uint8_t pagesPerBlock = 16;
-    std::uint16_t blocksPerBank = 256;
-
-    std::uint32_t PagesPerBank() const {
-        return static_cast<std::uint32_t>(pagesPerBlock) * blocksPerBank;
-    }
-};
-
-// The geometry the simulated firmware gives a device code. Codes outside the known table get a
-// small default part (16 pages of 512 + 16 bytes, 256 blocks) with known = false.
-BankGeometry GeometryForDeviceCode(std::uint8_t deviceCode);
-
-// A block whose cells are stuck: the bits of `mask` read 0 at byte `byteOffset` (0..527) of page
-// `pageInBlock`, whatever is programmed or erased.
-struct StuckBits {
-    std::uint8_t pageInBlock = 1;
-    std::uint16_t byteOffset = 256;
-    std::uint8_t mask = 0x10;
-};
-
-// Standard sense codes the disk reports.
-struct SenseCode {
-    std::uint8_t key = 0;
-    std::uint8_t asc = 0;
-    std::uint8_t ascq = 0;
-};
 
 class SimFlashDisk {
   public:

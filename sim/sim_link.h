@@ -1,52 +1,18 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
-#if !defined(_WIN32)
-#include <mutex>
-#endif
 
 #include "sim/sim_command.h"
+#include "sim/sim_mutex.h"
 
-// The link between the host and a device, as the simulator plays it: a stack of small
-// decorators around the device, each adding one thing a real link does or suffers (a pause per
-// command, a command that never completes, a pulled plug, a record of what went by). A command
-// enters at the outermost one and goes down; the outcome comes back up through each of them.
+// The link between the host and a device, as the simulator plays it: small decorators around
+// the device (sim_command.h), each adding one thing a real link does or suffers (a pause per
+// command, a command that never completes, a pulled plug, one command at a time).
 //
 // The fault decorators read and count in a SimLink: the machine has one for faults of the whole
 // machine, and every reader (stick) one of its own. Several stacks may share one link.
 
 namespace sim {
-
-// Commands to different readers may run on different threads at once. The simulator's
-// WNASPI32.DLL takes one lock around every call itself, so inside it no lock is needed (and the
-// Windows tool chain has no std::mutex).
-#if defined(_WIN32)
-class SimMutex {
-  public:
-    void lock() {}
-    void unlock() {}
-};
-#else
-using SimMutex = std::mutex;
-#endif
-
-// Holds a SimMutex for its scope (std::lock_guard is not there on that tool chain either).
-class SimLockGuard {
-  public:
-    explicit SimLockGuard(SimMutex& mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~SimLockGuard() { mutex_.unlock(); }
-    SimLockGuard(const SimLockGuard&) = delete;
-    SimLockGuard& operator=(const SimLockGuard&) = delete;
-
-  private:
-    SimMutex& mutex_;
-};
 
 // What a link is set to and where its counters stand. Every member may be used while commands
 // run on other threads.
@@ -101,13 +67,6 @@ class SimLink {
     std::atomic<bool> lockedUp_{false};
     std::atomic<bool> plugged_{true};
     std::atomic<std::uint64_t> commands_{0};
-};
-
-// A decorator: does its part and hands the command to the next target down the stack.
-class CommandDecorator : public CommandTarget {
-  protected:
-    explicit CommandDecorator(CommandTarget& next) : next_(next) {}
-    CommandTarget& next_;
 };
 
 // The end of every stack: the device executes the command on the addressed LUN.
@@ -174,82 +133,6 @@ class SerialDecorator final : public CommandDecorator {
 
   private:
     SimMutex& mutex_;
-};
-
-// Where the trace of a machine goes: nowhere unless asked. Kept in memory for tests that look at
-// the entries, and/or streamed to a file one line per command as they come (no memory grows).
-class TraceRecorder {
-  public:
-    TraceRecorder() = default;
-    ~TraceRecorder();
-    TraceRecorder(const TraceRecorder&) = delete;
-    TraceRecorder& operator=(const TraceRecorder&) = delete;
-
-    // Whether anything is recorded at all.
-    bool Active() const { return active_.load(std::memory_order_relaxed); }
-    void Record(const UnitCommand& command, Outcome outcome);
-
-    void Keep(bool keep);
-    const std::vector<TraceEntry>& Entries() const { return entries_; }
-    void Clear();
-
-    // Starts writing the lines to a new file at `path` (an earlier stream is ended first). False
-    // with a reason when the file cannot be created. With eachLine every line reaches the file
-    // as its command completes, before the outcome goes back to the host, so that a reader of
-    // the file sees every command a host has had an answer to; else the lines are buffered.
-    bool StreamTo(const std::string& path, std::string* error, bool eachLine = false);
-    // The same into a stream the caller opened; the recorder closes it when the stream ends.
-    void StreamTo(std::FILE* file, bool eachLine = false);
-    // A line of the face's own between the commands (a USB reset, a refused command block); it
-    // goes only to the stream.
-    void Note(const std::string& line);
-    // Flushes and closes the stream; true when every line reached the file (also when there was
-    // no stream).
-    bool EndStream();
-
-  private:
-    void UpdateActive();
-    void WriteLine(const std::string& text);  // with the mutex held and a stream open
-
-    SimMutex mutex_;
-    std::atomic<bool> active_{false};
-    bool keep_ = false;
-    std::vector<TraceEntry> entries_;
-    std::FILE* stream_ = nullptr;
-    bool streamEachLine_ = false;
-    bool streamFailed_ = false;
-};
-
-// One trace line: "reader 0 lun 0: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good".
-std::string FormatTraceLine(const TraceEntry& entry);
-
-// Records every command that comes through, with its outcome, when the recorder is active.
-class TraceDecorator final : public CommandDecorator {
-  public:
-    TraceDecorator(CommandTarget& next, TraceRecorder& recorder)
-        : CommandDecorator(next), recorder_(recorder) {}
-    Outcome Execute(const UnitCommand& command) override;
-
-  private:
-    TraceRecorder& recorder_;
-};
-
-// The name a unit has in the trace: "<device name> lun <n>" for readers, the device's name for
-// foreign drives.
-std::string TraceUnitName(const SimDevice& device, std::uint8_t lun);
-
-// A stack of decorators owned together; the last one added is the way in.
-class CommandStack {
-  public:
-    template <typename Stage, typename... Args>
-    CommandTarget& Add(Args&&... args) {
-        stages_.emplace_back(new Stage(std::forward<Args>(args)...));
-        return *stages_.back();
-    }
-    CommandTarget& Front() { return *stages_.back(); }
-
-  private:
-    std::vector<std::unique_ptr<CommandTarget>> stages_;
 };
 
 }  // namespace sim

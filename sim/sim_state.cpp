@@ -1,5 +1,6 @@
 #include "sim/sim_state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>

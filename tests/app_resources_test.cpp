@@ -1,5 +1,6 @@
-// The Windows program's resource script must carry the same string table as the dialog logic,
-// and the controls the logic drives.
+// The Windows program's resource script: its string table, read here on its own, is the table the
+// dialog logic reads (the build makes one from the other), and it carries the controls the logic
+// drives.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -94,6 +94,35 @@ TEST(BlockMap, TheTitleIsTextNotMarkup) {
     }
 }
 
+TEST(BlockMap, EveryBadBlockAndTheCisBlockCarryATitleInValidSvg) {
+    BlockMap map = TwoBanks();
+    for (std::uint32_t b = 100; b <= 103; ++b) map.banks[0].blocks[b] = BlockState::Marked;
+    const std::string svg = RenderBlockMapSvg(map);
+    for (const char* title :
+         {"bank 0, block 0: CIS and vendor page", "bank 0, block 37: marked bad",
+          "bank 0, blocks 100-103: marked bad", "bank 0, block 812: failed erase",
+          "bank 0, block 2077: failed 0x55 test", "bank 0, block 4095: bad, mark did not hold"}) {
+        EXPECT_NE(svg.find(std::string("<title>") + title + "</title>"), std::string::npos)
+            << title;
+    }
+    // Nothing else: good blocks and those not scanned are not pointed at one by one.
+    std::size_t titles = 0;
+    for (std::size_t at = svg.find("<title>"); at != std::string::npos;
+         at = svg.find("<title>", at + 1)) {
+        ++titles;
+    }
+    EXPECT_EQ(titles, 6u);
+    // The legend counts the blocks of each state.
+    EXPECT_NE(svg.find(">marked bad: 5<"), std::string::npos);
+    EXPECT_NE(svg.find(">good: " + std::to_string(4096 - 9 + 1023) + "<"), std::string::npos);
+    EXPECT_NE(svg.find(">failed 0xAA test: 0<"), std::string::npos);
+
+    TempDir dir;
+    const std::string path = dir.Path() + "/map.svg";
+    std::ofstream(path) << svg;
+    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0);
+}
+
 TEST(BlockMap, AOneGibiByteDiskStaysSmall) {
     BlockMap clean;
     clean.title = "1 GiB";
@@ -110,7 +139,12 @@ TEST(BlockMap, AOneGibiByteDiskStaysSmall) {
         for (std::size_t i = 0; i < bank.blocks.size(); i += 16)
             bank.blocks[i] = BlockState::Marked;
     }
-    EXPECT_LT(RenderBlockMapSvg(worn).size(), 500u * 1024);
+    const std::string svg = RenderBlockMapSvg(worn);
+    EXPECT_LT(svg.size(), 500u * 1024);
+    TempDir dir;
+    const std::string path = dir.Path() + "/worn.svg";
+    std::ofstream(path) << svg;
+    EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0);
 }
 
 }  // namespace

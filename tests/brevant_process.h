@@ -28,6 +28,9 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 3;
 constexpr int kExitNoDisk = 4;
 constexpr int kExitCompleteUnmarkable = 5;
+constexpr int kExitWorn = 6;
+constexpr int kExitRetire = 7;
+constexpr int kExitCounterfeit = 8;
 
 // One run of the program: standard input and output on a pipe (input from /dev/null) or on a
 // pseudo-terminal, standard error with standard output.
@@ -37,8 +40,10 @@ class Brevant {
         std::string dir = "/";
         bool terminal = false;
         int columns = 0;          // the terminal's width, when not the default
+        int rows = 0;             // the terminal's height, when not the default (24)
         bool asNobody = false;    // drop root before running
         bool errorsOnly = false;  // read standard error alone; standard output goes nowhere
+        bool outputOnly = false;  // read standard output alone; standard error goes nowhere
         std::string program;      // another copy of the program to run; empty: the built one
         long fileSizeLimit = 0;   // the bytes a file may grow to (RLIMIT_FSIZE); 0: no limit
     };
@@ -49,10 +54,11 @@ class Brevant {
             fd_ = posix_openpt(O_RDWR | O_NOCTTY);
             if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) return;
             childEnd = open(ptsname(fd_), O_RDWR | O_NOCTTY);
-            if (options.columns > 0) {
+            if (options.columns > 0 || options.rows > 0) {
                 winsize size = {};
-                size.ws_col = static_cast<unsigned short>(options.columns);
-                size.ws_row = 24;
+                size.ws_col =
+                    static_cast<unsigned short>(options.columns > 0 ? options.columns : 80);
+                size.ws_row = static_cast<unsigned short>(options.rows > 0 ? options.rows : 24);
                 ioctl(childEnd, TIOCSWINSZ, &size);
             }
         } else {
@@ -78,7 +84,12 @@ class Brevant {
             } else {
                 dup2(childEnd, 1);
             }
-            dup2(childEnd, 2);
+            if (options.outputOnly) {
+                int null = open("/dev/null", O_WRONLY);
+                dup2(null, 2);
+            } else {
+                dup2(childEnd, 2);
+            }
             if (chdir(options.dir.c_str()) != 0) _exit(120);
             if (options.fileSizeLimit > 0) {
                 const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -128,6 +139,13 @@ class Brevant {
         (void)written;
     }
     void Signal(int sig) { kill(pid_, sig); }
+    // The terminal takes a new size (the program is told by SIGWINCH, as a window's resize does).
+    void Resize(int rows, int columns) {
+        winsize size = {};
+        size.ws_row = static_cast<unsigned short>(rows);
+        size.ws_col = static_cast<unsigned short>(columns);
+        ioctl(fd_, TIOCSWINSZ, &size);
+    }
     // Stops reading: the program's output has nowhere to go any more.
     void CloseOutput() {
         close(fd_);
@@ -205,6 +223,20 @@ inline std::vector<std::string> TraceOf(const std::string& trace, const std::str
         if (line.compare(0, device.size() + 1, device + ":") == 0) lines.push_back(line);
     }
     return lines;
+}
+
+// Whether a line of a trace is a command that only reads: INQUIRY, TEST UNIT READY, REQUEST
+// SENSE, READ CAPACITY, READ(10) and the flash reads (bank count, select bank, device code, CIS
+// page number, page with spare, redundant area, block data).
+inline bool IsReadingCommand(const std::string& traceLine) {
+    const std::size_t colon = traceLine.find(": ");
+    if (colon == std::string::npos) return false;
+    const std::string op = traceLine.substr(colon + 2, 2);
+    for (const char* allowed :
+         {"12", "00", "03", "25", "28", "C2", "FB", "F7", "C3", "E8", "F3", "FA"}) {
+        if (op == allowed) return true;
+    }
+    return false;
 }
 
 inline bool HaveTool(const char* name) {

@@ -8,7 +8,7 @@
 #include "format/block_probes.h"
 #include "format/fat_volume.h"
 #include "format/physical_format.h"
-#include "sim/sim_description.h"
+#include "sim/machine/factory_image.h"
 #include "tests/engine_test_support.h"
 
 namespace {

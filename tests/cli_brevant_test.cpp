@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -84,6 +85,19 @@ const char kSmallDisk[] =
     "cis page=0\n"
     "vendor-page text=\"TEST VENDOR PAGE\"\n";
 
+// What -vv tells once the erase of block 0 (page 0) came back: into the scan, the old CIS page's
+// block is erased.
+const char kBlockZeroErased[] = "ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good";
+
+// Whether a progress line of a terminal's output counts at least `blocks` blocks ("  12/1024").
+bool BlocksShown(const std::string& output, unsigned blocks) {
+    static const std::regex figure(R"(%  (\d+)/\d+)");
+    for (std::sregex_iterator it(output.begin(), output.end(), figure), end; it != end; ++it) {
+        if (std::stoul((*it)[1].str()) >= blocks) return true;
+    }
+    return false;
+}
+
 // ---- Complete runs ----
 
 TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
@@ -109,7 +123,8 @@ TEST_F(CliFormat, QuickFormatShowsProgressAndTheResultAndLeavesACleanVolume) {
     EXPECT_NE(run.output.find("Capacity after: "), std::string::npos);
     // The old pages were kept in a file before the scan.
     ASSERT_EQ(Backups().size(), 1u);
-    EXPECT_NE(run.output.find("The old CIS page and vendor page are kept in " + Backups()[0]),
+    EXPECT_NE(run.output.find("brevant: the old CIS page and vendor page are kept in " +
+                              Backups()[0] + " (--backup-dir DIR keeps them elsewhere)"),
               std::string::npos)
         << run.output;
 
@@ -181,11 +196,11 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
     sim::PageBytes vendor = original->FlashDisk(0)->ReadPage(0, 1);
     ASSERT_EQ(std::memcmp(cis.data(), "USBC", 4), 0);
 
-    Brevant process({"format", "--yes", "--simulate", description, "--sim-latency", "1000",
+    // -vv tells each command as it comes back: stopped once the old CIS page's block is erased.
+    Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000",
                      "--export-pages", Path("pages.bin"), "--trace", Path("trace.txt")},
                     InDir());
-    ASSERT_TRUE(process.WaitFor("progress:")) << process.Output();
-    usleep(300 * 1000);  // into the scan: the old CIS page's block is erased by now
+    ASSERT_TRUE(process.WaitFor(kBlockZeroErased)) << process.Output();
     process.Signal(SIGINT);
     int code = process.Finish();
     EXPECT_EQ(code, kExitCancelled) << process.Output();
@@ -195,6 +210,14 @@ TEST_F(CliFormat, CtrlCStopsAndWritesTheOldCisAndVendorPagesBack) {
 
     // Block 0 (the old CIS page's) was erased during the scan, and written back at the stop.
     std::string trace = ReadFile(Path("trace.txt"));
+    // The summary says how many blocks the run erased: as many as the stick was told to erase.
+    const int erased = Count(trace, ": F2 ");
+    EXPECT_GT(erased, 0);
+    EXPECT_NE(process.Output().find("Erased: " + std::to_string(erased) +
+                                    (erased == 1 ? " block" : " blocks") +
+                                    " before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << process.Output();
     EXPECT_NE(trace.find(": F2 00 00 00 00 00 00 00 00 00 00 00 none 0 good"), std::string::npos);
     std::string pages = ReadFile(Path("pages.bin"));
     ASSERT_GE(pages.size(), 2 * sim::kPageImageBytes);
@@ -232,6 +255,14 @@ TEST_F(CliFormat, DiskPulledMidRunFailsPlainly) {
                               "kept in "),
               std::string::npos)
         << run.output;
+    // What the run did before the stick went, and the command that undoes it.
+    EXPECT_NE(run.output.find(" blocks before the run ended; the data they held is gone.\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Put them back with: brevant restore-cis --simulate " + description +
+                              " --device sim:E " + Backups()[0] + "\n"),
+              std::string::npos)
+        << run.output;
     EXPECT_EQ(run.output.find("complete"), std::string::npos);
 }
 
@@ -255,19 +286,6 @@ TEST_F(CliFormat, StickPulledThroughTheControlFolderEndsTheRun) {
 }
 
 // ---- A look that changes nothing ----
-
-// The opcodes a look may send: INQUIRY, TEST UNIT READY, REQUEST SENSE, READ CAPACITY, READ(10)
-// and the flash reads.
-bool IsReadingCommand(const std::string& traceLine) {
-    const std::size_t colon = traceLine.find(": ");
-    if (colon == std::string::npos) return false;
-    const std::string op = traceLine.substr(colon + 2, 2);
-    for (const char* allowed :
-         {"12", "00", "03", "25", "28", "C2", "FB", "F7", "C3", "E8", "F3", "FA"}) {
-        if (op == allowed) return true;
-    }
-    return false;
-}
 
 TEST_F(CliFormat, CheckSendsOnlyReadingCommandsAndTellsWhatIsThere) {
     struct Disk {
@@ -382,11 +400,10 @@ TEST_F(CliFormat, AFormatsReportAgreesWithTheSimulatorsTruth) {
     EXPECT_NE(ReadFile(Path("map.svg")).find("<svg"), std::string::npos);
 
     // A stopped run leaves a report too, and it validates.
-    Brevant stopped({"format", "--yes", "--simulate", disk, "--sim-latency", "1000", "--report",
-                     Path("stopped.json")},
+    Brevant stopped({"format", "--yes", "-vv", "--simulate", disk, "--sim-latency", "1000",
+                     "--report", Path("stopped.json")},
                     InDir());
-    ASSERT_TRUE(stopped.WaitFor("progress:")) << stopped.Output();
-    usleep(300 * 1000);
+    ASSERT_TRUE(stopped.WaitFor(kBlockZeroErased)) << stopped.Output();
     stopped.Signal(SIGINT);
     EXPECT_EQ(stopped.Finish(), kExitCancelled);
     const std::string partial = ReadFile(Path("stopped.json"));
@@ -412,8 +429,7 @@ TEST_F(CliFormat, AKilledFormatIsUndoneFromTheKeptPages) {
     Brevant process({"format", "--yes", "-vv", "--simulate", description, "--sim-latency", "1000"},
                     InDir());
     // Killed once the state file holds the stick with its old CIS page's block erased.
-    ASSERT_TRUE(process.WaitFor("ERASE F2 00 00 00 00 00 00 00 00 00 00 00: good"))
-        << process.Output();
+    ASSERT_TRUE(process.WaitFor(kBlockZeroErased)) << process.Output();
     ASSERT_TRUE(process.WaitUntil([&](const std::string&) {
         auto saved = sim::SimBus::Load(description, &error);
         return saved && sim::LoadDiskState(*saved->FlashDisk(0), Path("stick.state"), &error) &&
@@ -630,8 +646,9 @@ TEST_F(CliFormat, TheProgressLineFitsTheTerminalAndSaysWhatIsDone) {
     Brevant stopped({"format", "--yes", "--simulate", Describe("disk.txt", kSmallDisk),
                      "--sim-latency", "1000"},
                     narrow);
-    ASSERT_TRUE(stopped.WaitFor("blocks")) << stopped.Output();
-    usleep(300 * 1000);
+    // Into the scan: the progress counts block 1, so block 0 (the old CIS page's) is erased.
+    ASSERT_TRUE(stopped.WaitUntil([](const std::string& output) { return BlocksShown(output, 2); }))
+        << stopped.Output();
     stopped.Signal(SIGINT);
     EXPECT_EQ(stopped.Finish(), kExitCancelled) << stopped.Output();
     EXPECT_NE(stopped.Output().find("The old CIS and vendor pages are back."), std::string::npos)
@@ -851,7 +868,8 @@ TEST_F(CliFormat, BadCommandLines) {
         {"format", "--device"},
         {"format", "--device="},
         {"list", "--full"},
-        {"list", "format"},
+        {"list", "sim:E", "sim:F"},  // list looks at one node, or at all
+        {"watch", "sim:E"},
         {"format", "--yes=1"},
         {"format", "--export-image", "x.img"},  // only for the simulated disk
         {"format", "--simulate", "x.txt", "--sim-latency", "fast"},
@@ -882,11 +900,15 @@ TEST_F(CliFormat, OptionsAsTheEcosystemWritesThem) {
     EXPECT_EQ(bundled.exitCode, kExitComplete) << bundled.output;
     EXPECT_NE(bundled.output.find("Format: Full"), std::string::npos) << bundled.output;
 
-    // After --, a word that looks like an option is a word.
+    // After --, a word that looks like an option is a word: a device to format.
     Finished ended = RunBrevant({"format", "--yes", "--simulate", disk, "--", "--full"}, InDir());
-    EXPECT_EQ(ended.exitCode, kExitUsage);
-    EXPECT_NE(ended.output.find("format takes no argument --full"), std::string::npos)
+    EXPECT_EQ(ended.exitCode, kExitNoDisk);
+    EXPECT_NE(ended.output.find("brevant: --full: no such device"), std::string::npos)
         << ended.output;
+    Finished watched = RunBrevant({"watch", "--yes", "--simulate", disk, "--", "--full"}, InDir());
+    EXPECT_EQ(watched.exitCode, kExitUsage);
+    EXPECT_NE(watched.output.find("watch takes no argument --full"), std::string::npos)
+        << watched.output;
 
     // An option of another command is named with the command it belongs to.
     Finished misplaced = RunBrevant({"list", "-y", "--simulate", disk}, InDir());

@@ -20,7 +20,7 @@ namespace {
 using brevant_test::kBrevant;
 
 const std::string kSource = BREVANT_SOURCE_DIR;
-const char* const kCommands[] = {"list", "format", "check", "watch", "restore-cis"};
+const char* const kCommands[] = {"list", "format", "check", "watch", "restore-cis", "history"};
 
 struct Shell {
     std::string output;
@@ -95,21 +95,20 @@ TEST(CliPackaging, TheManualPageRendersCleanAndNamesEveryCommandAndOption) {
         EXPECT_NE(page.output.find(std::string("brevant ") + command), std::string::npos)
             << command;
         for (const auto& option : OptionsInHelp(command)) {
-            if (option == "--worker-status") continue;  // the station's own, not a user's
             EXPECT_NE(page.output.find(option), std::string::npos) << option << " of " << command;
         }
     }
 }
 
 TEST(CliPackaging, TheCompletionOffersEachCommandsOwnOptions) {
-    EXPECT_EQ(Completions("brevant "),
-              (std::set<std::string>{"list", "format", "check", "watch", "restore-cis", "help"}));
+    EXPECT_EQ(Completions("brevant "), (std::set<std::string>{"list", "format", "check", "watch",
+                                                              "restore-cis", "history", "help"}));
     EXPECT_EQ(Completions("brevant fo"), std::set<std::string>{"format"});
     EXPECT_EQ(Completions("brevant -y format --on-damaged "),
               (std::set<std::string>{"abort", "continue"}));
+    EXPECT_EQ(Completions("brevant check --progress "), (std::set<std::string>{"json", "text"}));
     for (const char* command : kCommands) {
-        std::set<std::string> inHelp = OptionsInHelp(command);
-        inHelp.erase("--worker-status");
+        const std::set<std::string> inHelp = OptionsInHelp(command);
         ASSERT_FALSE(inHelp.empty()) << command;
         EXPECT_EQ(Joined(Completions(std::string("brevant ") + command + " --")), Joined(inHelp))
             << command;

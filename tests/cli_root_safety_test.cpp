@@ -473,15 +473,19 @@ TEST_F(Restore, OntoItsOwnStickThePagesGoBackByteForByte) {
     ASSERT_EQ(format.exitCode, kExitFailed) << format.output;
     ASSERT_EQ(Backups().size(), 1u);
     const std::string backup = Backups()[0];
-    EXPECT_NE(format.output.find("put them back with 'brevant restore-cis " + backup + "'"),
+    // The command as it is to be typed: the machine, the stick and the file.
+    const std::string command =
+        "brevant restore-cis --simulate " + locksUp + " --device sim:sa " + backup;
+    EXPECT_NE(format.output.find("They are kept in " + backup +
+                                 ".\nPut them back with: " + command + "\n"),
               std::string::npos)
         << format.output;
     const auto report = nlohmann::json::parse(ReadFile(Path("report.json")));
     EXPECT_EQ(report["result"], "unresponsive");
     EXPECT_EQ(report["cis"]["old_cis_page_fate"], "lost");
     EXPECT_EQ(report["cis"]["backup_file"], backup);
-    EXPECT_NE(ReadFile(Path("run.log")).find("brevant restore-cis " + backup + "\n"),
-              std::string::npos);
+    EXPECT_EQ(report["cis"]["restore_command"], command);
+    EXPECT_NE(ReadFile(Path("run.log")).find(command + "\n"), std::string::npos);
     std::string error;
     auto after = sim::SimBus::Load(alone, &error);
     ASSERT_TRUE(after) << error;

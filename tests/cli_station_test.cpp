@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "tests/brevant_process.h"
 #include "tests/cli_fixture.h"
 #include "tests/report_schema.h"
+#include "tests/screen_model.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -131,7 +133,9 @@ TEST_F(Station, EightSticksEachEndTheirOwnWayWithoutHoldingUpTheOthers) {
         ASSERT_TRUE(json["cis"]["backup_file"].is_string()) << reports[i];
         const std::string backup = json["cis"]["backup_file"];
         EXPECT_TRUE(fs::exists(backup)) << backup;
-        const std::string restore = "brevant restore-cis " + backup;
+        const std::string restore = "brevant restore-cis --simulate " + machine + " --device " +
+                                    expected[i].first + " " + backup;
+        EXPECT_EQ(json["cis"]["restore_command"], restore);
         EXPECT_NE(ReadFile(logs[i]).find(restore), std::string::npos) << logs[i];
         const std::size_t row = run.output.rfind("\n" + expected[i].first + " ");
         const std::size_t next = run.output.find("\nsim:", row + 1);
@@ -317,20 +321,30 @@ TEST_F(Station, WatchFormatsEachStickOnceAsItIsPluggedIn) {
         }
         return n;
     };
-    auto waitForReport = [&](const std::string& stick) {
-        for (int tries = 0; tries < 300 && reportsFor(stick) == 0; ++tries) usleep(50 * 1000);
-        // The report is written as the worker ends; give it the time to write it whole.
-        usleep(300 * 1000);
-        return reportsFor(stick);
+    // A stick's line with its result comes once its worker has told its end, which it does
+    // after writing its report.
+    auto waitForEnd = [&](const std::string& stick) {
+        return watch.WaitFor("sim:" + stick + "  complete", 60);
+    };
+    // Every few looks at its workers the watch opens the machine anew, which takes away a
+    // control file it finds: a replug of s1, which is in, and nothing else changes.
+    auto waitForLook = [&] {
+        const std::string file = control + "/replug-s1";
+        WriteFile(file, "");
+        return watch.WaitUntil([&](const std::string&) { return !fs::exists(file); }, 20);
     };
     fs::remove(control + "/pulled-s2");  // s2 plugged in
-    EXPECT_EQ(waitForReport("s2"), 1) << watch.Output();
+    ASSERT_TRUE(waitForEnd("s2")) << watch.Output();
+    EXPECT_EQ(reportsFor("s2"), 1) << watch.Output();
     WriteFile(control + "/pulled-s2", "");  // and pulled
     fs::remove(control + "/pulled-s3");     // s3 and s4 plugged in together
     fs::remove(control + "/pulled-s4");
-    EXPECT_EQ(waitForReport("s3"), 1) << watch.Output();
-    EXPECT_EQ(waitForReport("s4"), 1) << watch.Output();
-    usleep(1500 * 1000);  // some more looks: nothing is formatted twice meanwhile
+    ASSERT_TRUE(waitForEnd("s3")) << watch.Output();
+    ASSERT_TRUE(waitForEnd("s4")) << watch.Output();
+    EXPECT_EQ(reportsFor("s3"), 1) << watch.Output();
+    EXPECT_EQ(reportsFor("s4"), 1) << watch.Output();
+    // Some more looks, each begun after the last stick ended: nothing is formatted twice.
+    for (int look = 0; look < 3; ++look) ASSERT_TRUE(waitForLook()) << "look " << look;
     watch.Signal(SIGINT);
     EXPECT_EQ(watch.Finish(60), kExitComplete) << watch.Output();
     EXPECT_EQ(reportsFor("s1"), 0);  // there before the watch began
@@ -346,6 +360,82 @@ TEST_F(Station, WatchFormatsEachStickOnceAsItIsPluggedIn) {
     }
     EXPECT_EQ(rows.find("sim:s1 "), std::string::npos);
     EXPECT_EQ(Count(rows, " complete "), 3) << rows;
+}
+
+// 32 sticks on a terminal of 20 rows: the screen is drawn in place and never scrolls, with a line
+// of totals; what a user can scroll back over at the end holds the last frame and the table
+// once, not the frames before them.
+TEST_F(Station, ThirtyTwoSticksOnATwentyRowTerminalNeverScroll) {
+    constexpr int kRows = 20;
+    constexpr int kColumns = 100;
+    const std::string machine = Describe("thirty-two.txt", SticksWithPages(32));
+    Brevant::Options terminal = InDir();
+    terminal.terminal = true;
+    terminal.rows = kRows;
+    terminal.columns = kColumns;
+    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "300"},
+                terminal);
+    ASSERT_EQ(run.Finish(180), kExitComplete) << run.Output();
+    const std::string& output = run.Output();
+    // The frames were drawn again and again while the sticks ran...
+    EXPECT_GE(Count(output, "32 sticks: "), 3) << output;
+    ScreenModel screen(kRows, kColumns);
+    screen.Feed(output);
+    EXPECT_EQ(screen.wraps, 0);
+    // ... each over the last: of them all, only the last is there to scroll back to.
+    const std::vector<std::string> seen = screen.Seen();
+    auto linesStarting = [&seen](const std::string& start) {
+        int n = 0;
+        for (const std::string& line : seen) n += line.rfind(start, 0) == 0 ? 1 : 0;
+        return n;
+    };
+    EXPECT_EQ(linesStarting("32 sticks: "), 1);
+    EXPECT_EQ(linesStarting("32 sticks: 0 running, 32 complete, 0 failed, 0 retired"), 1);
+    EXPECT_EQ(linesStarting("STICK "), 1);
+    for (int i = 1; i <= 32; ++i) {
+        const std::string node = "sim:s" + std::to_string(i) + " ";
+        // Once in the confirmation; perhaps in the last frame, and in the table's row.
+        EXPECT_EQ(linesStarting("  " + node), 1) << node;
+        EXPECT_LE(linesStarting(node), 2) << node;
+        EXPECT_GE(linesStarting(node), 1) << node;
+    }
+}
+
+// A terminal made smaller while the sticks run: every frame after it fits the new height.
+TEST_F(Station, TheScreenFitsATerminalMadeSmaller) {
+    const std::string machine = Describe("twelve.txt", SticksWithPages(12));
+    Brevant::Options terminal = InDir();
+    terminal.terminal = true;
+    terminal.rows = 30;
+    terminal.columns = 100;
+    Brevant run({"format", "--all", "--yes", "--simulate", machine, "--sim-latency", "1000"},
+                terminal);
+    // A frame of all twelve sticks is up; then the window shrinks to 8 rows.
+    ASSERT_TRUE(run.WaitUntil([](const std::string& out) { return Count(out, "  scan  ") >= 12; }))
+        << run.Output();
+    const std::size_t before = run.Output().size();
+    run.Resize(8, 100);
+    ASSERT_EQ(run.Finish(180), kExitComplete) << run.Output();
+    // The frames drawn after the resize, each from a cursor-up over the last to the next; the
+    // first may still be one drawn for 30 rows, the later ones have at most 7 lines.
+    const std::string after = run.Output().substr(before, run.Output().rfind("STICK ") - before);
+    const std::regex up("\033\\[[0-9]+A");
+    std::vector<std::size_t> starts;
+    std::vector<std::size_t> ends;
+    for (auto it = std::sregex_iterator(after.begin(), after.end(), up);
+         it != std::sregex_iterator(); ++it) {
+        if (!starts.empty()) ends.push_back(static_cast<std::size_t>(it->position()));
+        starts.push_back(static_cast<std::size_t>(it->position() + it->length()));
+    }
+    ends.push_back(after.size());
+    std::vector<std::string> frames;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        frames.push_back(after.substr(starts[i], ends[i] - starts[i]));
+    }
+    ASSERT_GE(frames.size(), 3u) << after;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_LE(Count(frames[i], "\n"), 7) << frames[i];
+    }
 }
 
 }  // namespace

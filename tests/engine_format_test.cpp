@@ -77,6 +77,25 @@ TEST_F(EngineFormat, QuickFormatOfAFreshDisk) {
     ExpectUsableVolume();
 }
 
+TEST_F(EngineFormat, TheRecordCountsTheBlocksWhoseDataIsGone) {
+    // Marked blocks are left alone; a block whose erase fails was still sent the erase.
+    Disk().SetFactoryBad(0, 5);
+    Disk().SetFactoryBad(0, 1500);
+    Disk().SetEraseFails(0, 40);
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::CompleteReplug);
+    EXPECT_EQ(run_.record.erasedBlocks, 2048u - 2);
+    EXPECT_EQ(run_.record.erasedBlocks, Count(0xF2));  // one erase a block in a Quick run
+}
+
+TEST_F(EngineFormat, AStoppedRunSaysHowManyBlocksItErased) {
+    Disk().SetFactoryBad(0, 5);
+    run_.StopWhenBlocksDone(100);  // block 99 is entered, then the stop is seen
+    EXPECT_EQ(Run(FormatMode::Quick), FormatResult::Cancelled);
+    EXPECT_EQ(run_.record.end, RunEnd::Stopped);
+    EXPECT_EQ(run_.record.erasedBlocks, 99u - 1);
+    EXPECT_EQ(Count(0xF2), 99u - 1);
+}
+
 TEST_F(EngineFormat, FullFormatRunsTheDefaultTestsOnEveryBlock) {
     ASSERT_EQ(Run(FormatMode::Full), FormatResult::CompleteReplug);
     // Per block: good test, 0x55 (4), 0xAA (4), erase, erase verification (2).

@@ -13,7 +13,7 @@
 #include "format/block_probes.h"
 #include "format/physical_format.h"
 #include "reader/port_command.h"
-#include "sim/sim_description.h"
+#include "sim/machine/factory_image.h"
 #include "tests/engine_test_support.h"
 
 namespace {

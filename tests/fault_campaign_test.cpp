@@ -17,7 +17,7 @@
 #include "format/media_decode.h"
 #include "format/physical_format.h"
 #include "reader/port_command.h"
-#include "sim/sim_description.h"
+#include "sim/machine/factory_image.h"
 #include "tests/engine_test_support.h"
 #include "tests/fat_image_check.h"
 #include "tests/temp_dir.h"

@@ -6,7 +6,7 @@
 #include "format/flash_geometry.h"
 #include "format/page_image.h"
 #include "reader/commands.h"
-#include "sim/sim_description.h"
+#include "sim/machine/factory_image.h"
 #include "tests/format_sim_disk.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include "reader/commands.h"
 #include "reader/sense.h"
 #include "reader_fixture.h"
+#include "sim/machine/factory_image.h"
 #include "sim/scsi_codes.h"
-#include "sim/sim_description.h"
 #include "sim/sim_flash_disk.h"
 
 namespace {

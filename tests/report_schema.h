@@ -6,13 +6,15 @@
 
 #include "tests/temp_dir.h"
 
-// Checks a report's JSON text against the schema in the repository with a real JSON Schema
-// validator (Python's jsonschema). Returns "" when it validates, else the validator's words.
-inline std::string SchemaErrors(const std::string& json) {
+// Checks JSON text against a schema in the repository (the report's unless named) with a real
+// JSON Schema validator (Python's jsonschema). Returns "" when it validates, else the
+// validator's words.
+inline std::string SchemaErrors(const std::string& json,
+                                const std::string& schemaFile = "cli/report.schema.json") {
     TempDir dir;
     const std::string path = dir.Path() + "/report.json";
     std::ofstream(path) << json;
-    const std::string schema = std::string(BREVANT_SOURCE_DIR) + "/cli/report.schema.json";
+    const std::string schema = std::string(BREVANT_SOURCE_DIR) + "/" + schemaFile;
     const std::string command =
         "python3 -c 'import json, sys, jsonschema\n"
         "try:\n"

@@ -57,7 +57,7 @@ TEST(RunReport, AFormatReportValidatesAndSaysWhatHappened) {
     const std::string text = ReportJson(FormatReport());
     EXPECT_EQ(SchemaErrors(text), "");
     const auto json = nlohmann::json::parse(text);
-    EXPECT_EQ(json["schema"], 1);
+    EXPECT_EQ(json["schema"], 2);
     EXPECT_EQ(json["program"]["name"], "brevant");
     EXPECT_EQ(json["mode"], "full");
     EXPECT_EQ(json["settings"]["55PtnTest"], 1);

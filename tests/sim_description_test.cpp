@@ -1,5 +1,3 @@
-#include "sim/sim_description.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/sim_bus.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 #include "tests/sim_parse.h"

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "sim/sim_description.h"
+#include "sim/machine/factory_image.h"
 #include "tests/temp_dir.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/sim_device.h"
+#include "sim/sim_trace.h"
 
 namespace {
 

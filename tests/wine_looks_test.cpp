@@ -373,8 +373,10 @@ TEST_F(WineLooksTest, DpiChangeMovesTheWindowToTheSuggestedRectangle) {
                      std::to_string(suggested.bottom), "10000"}),
               "ok");
     EXPECT_EQ(RectOf(kTitle, "window"), suggested);
-    // The banner is fitted again by a message the notice posts.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The banner is fitted again by a message the notice posts. A window takes the messages sent
+    // to it before its next posted one: once it has answered two sent after the notice, it has
+    // handled the posted one between them.
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(Drive({"send", kTitle, "0", "0", "0", "10000"}), "ok 0");
     const Rect client = RectOf(kTitle, "client");
     const Rect banner = RectOf(kTitle, "bitmap");
     EXPECT_GE(banner.left, client.left);

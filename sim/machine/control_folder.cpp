@@ -1,4 +1,4 @@
-#include "sim/sim_control.h"
+#include "sim/machine/control_folder.h"
 
 #include <algorithm>
 #include <filesystem>
