@@ -45,8 +45,9 @@ struct FormatRun {
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     bool damageBoxSuppressed = false;
-    bool erasedAny = false;               // whether a block of the stick has been erased yet
-    std::uint64_t hostErrorsSettled = 0;  // host-side errors looked into so far
+    bool erasedAny = false;  // whether a block of the stick may have been erased yet
+    std::uint64_t lastErased = ~std::uint64_t{0};  // the block noted last (bank << 32 | block)
+    std::uint64_t hostErrorsSettled = 0;           // host-side errors looked into so far
     RunRecord record;
     // Blocks counted bad while the commands went unanswered: not bad, only not heard.
     std::vector<std::pair<std::uint8_t, std::uint32_t>> badWhileSilent;
@@ -262,6 +263,16 @@ FormatResult Start(FormatRun& f) {
     return FormatResult::CompleteReplug;
 }
 
+// A block whose tests or erase went to the stick: the run has (or may have) erased, and the block
+// counts once among those whose data is gone, however often it is looked at.
+void NoteErased(FormatRun& f, std::uint8_t bank, std::uint32_t block) {
+    f.erasedAny = true;
+    const std::uint64_t key = std::uint64_t{bank} << 32 | block;
+    if (f.lastErased == key) return;
+    f.lastErased = key;
+    ++f.record.erasedBlocks;
+}
+
 void CloseGroup(FormatRun& f, std::uint8_t bank, std::uint32_t group,
                 const FlashGeometry& geometry) {
     std::uint8_t& entry = f.groups[bank][group];
@@ -371,25 +382,28 @@ BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     const Reclaim reclaimed = ReclaimBlock(f, bank, block, geometry);
     if (!reclaimed.good) {
         const BlockVerdict link = LinkVerdict(f, mayRedo);
-        if (link != BlockVerdict::Next) return link;
+        if (link != BlockVerdict::Next) {
+            // The answer was lost on the way (the stick pulled, a reset): what went out may have
+            // erased the block, the old pages' with it.
+            NoteErased(f, bank, block);
+            return link;
+        }
         // A stick that refuses writes as protected has nothing to gain from the rest.
         if (reclaimed.wrote && RefusedAsWriteProtected(f.unit)) {
             return BlockVerdict::WriteProtected;
         }
-        f.erasedAny = true;  // the tests erase too; what failed after that may have erased
-        ++f.record.erasedBlocks;
+        NoteErased(f, bank, block);  // the tests erase too; what failed after that may have
         const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
         // The block failed by the stick's own answer; a mark that went astray on the way is not
         // looked for again (its outcome counts for nothing).
         const BlockVerdict after = LinkVerdict(f);
         return after != BlockVerdict::Next && after != BlockVerdict::Again ? after : marked;
     }
+    NoteErased(f, bank, block);
     // Steps whose outcome counts for nothing may have met the way's failure.
     const BlockVerdict link = LinkVerdict(f);
     if (link != BlockVerdict::Next) return link;
 
-    f.erasedAny = true;
-    ++f.record.erasedBlocks;
     if (!lastOfGroup) ++f.freeInGroup;
     if (bank == 0 && f.cis.targetCisPage == kNoPage) {
         f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);

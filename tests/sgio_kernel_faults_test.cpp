@@ -127,6 +127,32 @@ TEST_F(KernelFaults, APullWhoseCommandsFirstEndWithHostErrorsCountsNoBlockBad) {
     }
 }
 
+// The erase of the old CIS page's block reaches the stick, its answer is lost to the pull: the
+// block may be erased, and the record must not say the old pages were left untouched.
+TEST_F(KernelFaults, AnEraseWhoseAnswerAPullTookIsNotTakenForNothingDone) {
+    Start(kStick);
+    ASSERT_EQ(Format(), FormatResult::CompleteReplug) << run_->runMessage;
+    const auto& clean = bus_->Trace();
+    const auto firstErase =
+        std::find_if(clean.begin(), clean.end(), [](const auto& e) { return e.cdb[0] == 0xF2; });
+    ASSERT_NE(firstErase, clean.end());
+    const auto at = static_cast<std::uint32_t>(firstErase - clean.begin());
+
+    Start(std::string(kStick) + "unplug-after " + std::to_string(executedBefore_ + at + 1) + "\n");
+    kernel_->HostErrorOnCommand(at + 1, kSgHostError, true);
+    Format();
+    EXPECT_EQ(run_->record.end, RunEnd::Removed) << run_->runMessage;
+    // The last command the stick carried out was the erase; the rest met no device.
+    const auto& trace = bus_->Trace();
+    const auto lastTaken = std::find_if(trace.rbegin(), trace.rend(), [](const auto& e) {
+        return e.outcome != sim::Outcome::NoDevice;
+    });
+    ASSERT_NE(lastTaken, trace.rend());
+    EXPECT_EQ(lastTaken->cdb[0], 0xF2);
+    EXPECT_NE(run_->record.cisFate, PageFate::Untouched);
+    EXPECT_EQ(Disk().CisPageNumber(), sim::kNoPage);  // it did erase the old page's block
+}
+
 // ---- Host errors on a stick that is still there ----------------------------------------------
 
 TEST_F(KernelFaults, AHostErrorOnAStickThatIsStillThereMakesNoBadBlock) {
