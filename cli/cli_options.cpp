@@ -51,6 +51,8 @@ enum class Opt {
     All,
     ReportDir,
     AllPresent,
+    Replug,
+    NoReplug,
 };
 
 struct OptionEntry {
@@ -70,6 +72,13 @@ const OptionEntry kOptions[] = {
     {Opt::ReportDir, "report-dir", 0, "DIR", kFormat | kWatch,
      "write a report and a log for every stick into DIR, named by its serial (or node) and "
      "the time"},
+    {Opt::Replug, "replug", 0, nullptr, kFormat | kRestore,
+     "after a run that wrote to the stick, plug it out and in again in software (its USB "
+     "device re-enumerated, the port untouched) and show the size the system sees then; on "
+     "by default for several sticks and in a watch"},
+    {Opt::NoReplug, "no-replug", 0, nullptr, kFormat | kWatch,
+     "several sticks or a watch: leave the sticks as they are after their runs (they are then "
+     "to be plugged out and in by hand)"},
     {Opt::Progress, "progress", 0, "json|text", kFormat | kCheck,
      "json: instead of the progress line, one JSON object a line on standard output (the "
      "phase, blocks done and in all, bad blocks so far, the rate; at the end the result), for a "
@@ -159,8 +168,9 @@ const CommandEntry kCommands[] = {
      "show the reader units found and their media",
      "Shows every unit of this controller family's readers (or the one at NODE): the node, the "
      "medium, the vendor, product and revision it names, its size, what is known of its write "
-     "protection, where the system knows it its USB serial number, and a stick that announces "
-     "more than its flash can hold as counterfeit. Nothing is written unless "
+     "protection, where the system knows them its USB serial number and the USB port it is "
+     "plugged into, and a stick that announces more than its flash can hold as counterfeit. A "
+     "node another program holds is named as in use. Nothing is written unless "
      "--probe-write-protect asks for it. Other drives are only asked who they are."},
     {CliCommand::Format, "format", kFormat, Words::Devices, " [NODE]...",
      "low-level format a USB flash disk (erases everything on it)",
@@ -362,6 +372,12 @@ bool Apply(const GivenOption& option, CliOptions* parsed, std::string* error) {
             return true;
         case Opt::AllPresent:
             parsed->allPresent = true;
+            return true;
+        case Opt::Replug:
+            parsed->replug = true;
+            return true;
+        case Opt::NoReplug:
+            parsed->noReplug = true;
             return true;
         case Opt::ReportDir:
             parsed->reportDir = option.value;
@@ -601,6 +617,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             return false;
         }
         if (!Apply(option, &parsed, error)) return false;
+    }
+    if (parsed.replug && parsed.noReplug) {
+        *error = "--replug and --no-replug do not go together";
+        return false;
     }
     if (parsed.all && !parsed.devices.empty()) {
         *error = "--all and --device do not go together";

@@ -45,11 +45,27 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
     stick->identity.serial = machine.UsbSerial(stick->unit.place);
     stick->identity.usbPort = machine.UsbPort(stick->unit.place);
 
+    std::string reason;
+    if (!machine.Simulated() && !MayCarryVendorCommands(stick->unit.node, &reason)) {
+        Complain(reason + "; nothing was done");
+        *exitCode = kExitNoDisk;
+        return false;
+    }
     if (refuseInUse && !machine.Simulated()) {
         const std::vector<std::string> users = DiskUsers(stick->unit.node);
         if (!users.empty()) {
             for (const auto& user : users) Complain("in use: " + user);
             Complain(stick->unit.node + " is in use: unmount it first; nothing was done");
+            *exitCode = kExitNoDisk;
+            return false;
+        }
+        // The mounts of other namespaces, and every other holder, show in the claim.
+        bool busy = false;
+        if (!machine.Claim(stick->unit.place, StickClaim::Scope::DriverOff, &stick->claim, &reason,
+                           &busy)) {
+            Complain(
+                reason + "; nothing was done" +
+                (stick->identity.serial.empty() ? "" : " (serial " + stick->identity.serial + ")"));
             *exitCode = kExitNoDisk;
             return false;
         }

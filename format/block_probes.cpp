@@ -103,8 +103,8 @@ bool TestBlockPattern(MediaType unit, std::uint32_t block, const FlashGeometry& 
 
 namespace {
 
-// The last command to the unit got no status at all (time-out, or no device).
-bool Unanswered(MediaType unit) { return LastUnitOutcome(unit).Silent(); }
+// Nothing was heard of the last command to the unit (time-out, no device, or the host's error).
+bool Unanswered(MediaType unit) { return LastUnitOutcome(unit).Unheard(); }
 
 // Block reads in a row without an answer after which the raw probe stops.
 constexpr std::uint32_t kUnansweredReadsBeforeGivingUp = 3;

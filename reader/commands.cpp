@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "reader/byte_order.h"
 #include "reader/unit_command.h"
@@ -52,6 +53,25 @@ int DataOut(MediaType unit, const Cdb& cdb, const void* buffer, std::uint32_t le
                            kTimeout);
 }
 
+// A transfer of `count` items of `itemBytes` each, in as few commands as the unit's largest
+// transfer allows (one, but where the system takes less than the reader's commands carry):
+// send(first, n) sends items first to first + n - 1 and says whether they came through. A
+// transfer beyond what any command may carry is no caller's to make: it goes as one command,
+// which the command path refuses unsent.
+int InPieces(MediaType unit, std::uint32_t count, std::uint32_t itemBytes,
+             const std::function<int(std::uint32_t first, std::uint32_t n)>& send) {
+    if (std::uint64_t{count} * itemBytes > kMaxTransfer) return send(0, count);
+    const std::uint32_t perCommand =
+        itemBytes == 0 ? count : std::max<std::uint32_t>(1, UnitMaxTransfer(unit) / itemBytes);
+    std::uint32_t done = 0;
+    do {
+        const std::uint32_t n = std::min(perCommand, count - done);
+        if (send(done, n) != 1) return 0;
+        done += n;
+    } while (done < count);
+    return 1;
+}
+
 }  // namespace
 
 int TestUnitReady(MediaType unit) { return NoData(unit, Cdb(kTestUnitReady), kShortTimeout); }
@@ -74,17 +94,21 @@ int RequestSense(MediaType unit, std::uint8_t* buf, std::uint8_t len) {
 }
 
 int ReadSectors(MediaType unit, std::uint32_t lba, std::uint16_t count, std::uint8_t* buf) {
-    Cdb cdb(kRead10);
-    PutBe32(cdb.bytes + 2, lba);
-    PutBe16(cdb.bytes + 7, count);
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(count) * kSectorSize);
+    return InPieces(unit, count, kSectorSize, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kRead10);
+        PutBe32(cdb.bytes + 2, lba + first);
+        PutBe16(cdb.bytes + 7, static_cast<std::uint16_t>(n));
+        return DataIn(unit, cdb, buf + first * kSectorSize, n * kSectorSize);
+    });
 }
 
 int WriteSectors(MediaType unit, std::uint32_t lba, std::uint16_t count, const std::uint8_t* buf) {
-    Cdb cdb(kWrite10);
-    PutBe32(cdb.bytes + 2, lba);
-    PutBe16(cdb.bytes + 7, count);
-    return DataOut(unit, cdb, buf, static_cast<std::uint32_t>(count) * kSectorSize);
+    return InPieces(unit, count, kSectorSize, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kWrite10);
+        PutBe32(cdb.bytes + 2, lba + first);
+        PutBe16(cdb.bytes + 7, static_cast<std::uint16_t>(n));
+        return DataOut(unit, cdb, buf + first * kSectorSize, n * kSectorSize);
+    });
 }
 
 int EraseBlock(MediaType unit, std::uint32_t block, std::uint8_t pagesPerBlock) {
@@ -102,19 +126,23 @@ int MarkBlockBad(MediaType unit, std::uint32_t block, std::uint8_t pagesPerBlock
 
 int ReadRedundantArea(MediaType unit, std::uint32_t page, std::uint8_t pageCount,
                       std::uint8_t spareBytes, std::uint8_t* buf) {
-    Cdb cdb(kReadRedundant);
-    PutLe24(cdb.bytes + 2, page);
-    cdb.bytes[5] = pageCount;
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(pageCount) * spareBytes);
+    return InPieces(unit, pageCount, spareBytes, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kReadRedundant);
+        PutLe24(cdb.bytes + 2, page + first);
+        cdb.bytes[5] = static_cast<std::uint8_t>(n);
+        return DataIn(unit, cdb, buf + first * spareBytes, n * spareBytes);
+    });
 }
 
 int ReadBlockData(MediaType unit, std::uint32_t page, std::uint8_t pageCount,
                   std::uint8_t pagesPerBlock, std::uint16_t bytesPerPage, std::uint8_t* buf) {
-    Cdb cdb(kReadBlock);
-    cdb.bytes[1] = pagesPerBlock;
-    PutLe24(cdb.bytes + 2, page);
-    cdb.bytes[5] = pageCount;
-    return DataIn(unit, cdb, buf, static_cast<std::uint32_t>(pageCount) * bytesPerPage);
+    return InPieces(unit, pageCount, bytesPerPage, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kReadBlock);
+        cdb.bytes[1] = pagesPerBlock;
+        PutLe24(cdb.bytes + 2, page + first);
+        cdb.bytes[5] = static_cast<std::uint8_t>(n);
+        return DataIn(unit, cdb, buf + first * bytesPerPage, n * bytesPerPage);
+    });
 }
 
 int ReadPageWithSpare(MediaType unit, std::uint32_t page, std::uint8_t pagesPerBlock,

@@ -23,6 +23,13 @@ class ForwardingPort : public ScsiPort {
     }
     bool SenseComesWithStatus() const override { return base_.SenseComesWithStatus(); }
     void FirstReaderFound(std::uint32_t place) override { base_.FirstReaderFound(place); }
+    std::uint32_t MaxTransfer(std::uint32_t place) const override {
+        return base_.MaxTransfer(place);
+    }
+    bool ResetsAfterTimeOut() const override { return base_.ResetsAfterTimeOut(); }
+    PlacePresence AwaitPresence(std::uint32_t place, std::uint32_t milliseconds) override {
+        return base_.AwaitPresence(place, milliseconds);
+    }
 
   protected:
     ScsiPort& base_;

@@ -43,6 +43,14 @@ class PlaceSubsetPort final : public ScsiPort {
     void FirstReaderFound(std::uint32_t place) override {
         if (place < places_.size()) base_.FirstReaderFound(places_[place]);
     }
+    bool ResetsAfterTimeOut() const override { return base_.ResetsAfterTimeOut(); }
+    std::uint32_t MaxTransfer(std::uint32_t place) const override {
+        return place < places_.size() ? base_.MaxTransfer(places_[place]) : kMaxTransfer;
+    }
+    PlacePresence AwaitPresence(std::uint32_t place, std::uint32_t milliseconds) override {
+        return place < places_.size() ? base_.AwaitPresence(places_[place], milliseconds)
+                                      : PlacePresence::Unknown;
+    }
 
   private:
     ScsiPort& base_;

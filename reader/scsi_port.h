@@ -22,6 +22,11 @@ enum class CommandStatus : std::uint8_t {
     NoDevice,        // nothing answers there (absent, or the stick was pulled)
     TimedOut,        // no answer within the time-out
     Refused,         // not sent: the request could not be made (no such place, bad arguments)
+    // The host's side of the way to the device failed (its adapter, the bus, the driver): the
+    // command may or may not have reached the device, and nothing was heard from it. It says
+    // nothing about the device, which may be gone; Linux ends the commands of a stick being
+    // pulled so before it says the stick is gone.
+    HostError,
 };
 
 constexpr std::size_t kMaxSenseBytes = 32;
@@ -37,6 +42,19 @@ struct CommandOutcome {
     bool Silent() const {
         return status == CommandStatus::TimedOut || status == CommandStatus::NoDevice;
     }
+    // Nothing was heard from the device, for whatever reason.
+    bool Unheard() const { return Silent() || status == CommandStatus::HostError; }
+};
+
+// The largest transfer any command makes (the Windows buffered pass-through request carries no
+// more); a port may take less.
+constexpr std::uint32_t kMaxTransfer = 65536;
+
+// What the system knows of the device at a place without asking the device.
+enum class PlacePresence {
+    Unknown,  // the system does not say (every port but Linux's)
+    There,    // the system has the device, attached and running
+    Gone,     // the system has let the device go (pulled, or taken offline)
 };
 
 enum class PortShape {
@@ -83,4 +101,20 @@ class ScsiPort {
     // Told once per process, by discovery, of the first drive that identified itself as the
     // reader's (the pass-through port tries its direct request there).
     virtual void FirstReaderFound(std::uint32_t /*place*/) {}
+
+    // Whether the system resets a device whose command timed out, to end the command (Linux's
+    // SCSI error handling does): the device then reports the reset, and what the command did is
+    // not known.
+    virtual bool ResetsAfterTimeOut() const { return false; }
+
+    // The largest data phase one command may carry to or from the place (the system's limit for
+    // the device; at most kMaxTransfer).
+    virtual std::uint32_t MaxTransfer(std::uint32_t /*place*/) const { return kMaxTransfer; }
+
+    // Waits up to `milliseconds` for the system to let the device at the place go, and says
+    // what it knows then: Gone as soon as it is gone. A port that cannot tell returns Unknown
+    // at once, without waiting.
+    virtual PlacePresence AwaitPresence(std::uint32_t /*place*/, std::uint32_t /*milliseconds*/) {
+        return PlacePresence::Unknown;
+    }
 };

@@ -39,9 +39,6 @@ constexpr std::uint32_t kAspiRequestBlockSize = 256;
 constexpr std::uint32_t kPassThroughHeaderSize = 48;  // the 44-byte request, padded
 constexpr std::uint32_t kPassThroughWorkBufferSize = 65536 + 52;
 
-// The largest transfer any command makes (the buffered pass-through request carries no more).
-constexpr std::uint32_t kMaxTransfer = 65536;
-
 struct ScsiTransport {
     std::int32_t startCount = 0;        // OpenTransport calls not yet matched by CloseTransport
     ScsiPort* port = nullptr;           // the active port while the transport is open

@@ -1,6 +1,7 @@
 #include "reader/unit_command.h"
 
 #include "reader/port_command.h"
+#include "reader/transport_state.h"
 #include "reader/units.h"
 
 int SendUnitCommand(MediaType key, const std::uint8_t* cdb, void* buffer, std::uint32_t length,
@@ -17,4 +18,23 @@ CommandOutcome LastUnitOutcome(MediaType key) {
     PortAddress address;
     if (!AddressOfUnit(key, &address)) return CommandOutcome{};
     return LastOutcomeAt(address);
+}
+
+bool UnitResetAfterTimeOut(MediaType key) {
+    PortAddress address;
+    ScsiPort* port = ActivePort();
+    return port != nullptr && AddressOfUnit(key, &address) && port->ResetsAfterTimeOut();
+}
+
+std::uint32_t UnitMaxTransfer(MediaType key) {
+    PortAddress address;
+    ScsiPort* port = ActivePort();
+    if (port == nullptr || !AddressOfUnit(key, &address)) return kMaxTransfer;
+    return port->MaxTransfer(address.place);
+}
+
+LinkAfterHostError SettleUnitAfterHostError(MediaType key) {
+    PortAddress address;
+    if (!AddressOfUnit(key, &address)) return LinkAfterHostError::Gone;
+    return SettleAfterHostError(address);
 }
