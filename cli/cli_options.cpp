@@ -77,6 +77,15 @@ const OptionEntry kOptions[] = {
      "write a report and a log for every stick into DIR, named by its serial (or node) and "
      "the time",
      Text<&CliOptions::reportDir>},
+    {"replug", 0, nullptr, kFormat | kRestore,
+     "after a run that wrote to the stick, plug it out and in again in software (its USB "
+     "device re-enumerated, the port untouched) and show the size the system sees then; on "
+     "by default for several sticks and in a watch",
+     Switch<&CliOptions::replug>},
+    {"no-replug", 0, nullptr, kFormat | kWatch,
+     "several sticks or a watch: leave the sticks as they are after their runs (they are then "
+     "to be plugged out and in by hand)",
+     Switch<&CliOptions::noReplug>},
     {"progress", 0, "json|text", kFormat | kCheck,
      "json: instead of the progress line, one JSON object a line on standard output (the "
      "phase, blocks done and in all, bad blocks so far, the rate; at the end the result), for a "
@@ -248,8 +257,9 @@ const CommandEntry kCommands[] = {
      "show the reader units found and their media",
      "Shows every unit of this controller family's readers (or the one at NODE): the node, the "
      "medium, the vendor, product and revision it names, its size, what is known of its write "
-     "protection, where the system knows it its USB serial number, and a stick that announces "
-     "more than its flash can hold as counterfeit. Nothing is written unless "
+     "protection, where the system knows them its USB serial number and the USB port it is "
+     "plugged into, and a stick that announces more than its flash can hold as counterfeit. A "
+     "node another program holds is named as in use. Nothing is written unless "
      "--probe-write-protect asks for it. Other drives are only asked who they are."},
     {CliCommand::Format, "format", kFormat, Words::Devices, " [NODE]...",
      "low-level format a USB flash disk (erases everything on it)",
@@ -569,6 +579,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
             parsed.workerArguments.push_back(Spelling(*option.entry));
             if (option.entry->value != nullptr) parsed.workerArguments.push_back(option.value);
         }
+    }
+    if (parsed.replug && parsed.noReplug) {
+        *error = "--replug and --no-replug do not go together";
+        return false;
     }
     if (parsed.all && !parsed.devices.empty()) {
         *error = "--all and --device do not go together";

@@ -37,6 +37,8 @@ struct CliOptions {
     bool all = false;                  // format --all: every flash disk found
     std::string reportDir;             // --report-dir DIR: a report and a log per stick
     bool allPresent = false;           // watch --all-present: sticks there at the start too
+    bool replug = false;    // --replug: a soft re-plug after a run that wrote to the stick
+    bool noReplug = false;  // --no-replug: none after the runs of several sticks or a watch
     enum class OnDamaged { Ask, Abort, Continue };
     OnDamaged onDamaged = OnDamaged::Ask;   // --on-damaged abort|continue
     bool dryRun = false;                    // format --dry-run: read and tell, change nothing

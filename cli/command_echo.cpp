@@ -1,6 +1,7 @@
 #include "cli/command_echo.h"
 
 #include "cli/messages.h"
+#include "reader/sense.h"
 
 namespace {
 
@@ -54,10 +55,15 @@ std::string OutcomeText(const CommandOutcome& outcome) {
         case CommandStatus::Good:
             return "good";
         case CommandStatus::CheckCondition: {
-            if (outcome.senseLength < 14) return "check condition";
+            // Only the fields the sense that came reaches: "6/29/00", "3/11/--", "2/--/--".
+            const SenseFields fields = DecodeSense(outcome.sense.data(), outcome.senseLength);
+            if (!fields.keyKnown) return "check condition";
+            char asc[4] = "--", ascq[4] = "--";
+            if (fields.ascKnown) std::snprintf(asc, sizeof asc, "%02X", fields.asc);
+            if (fields.ascqKnown) std::snprintf(ascq, sizeof ascq, "%02X", fields.ascq);
             char text[48];
-            std::snprintf(text, sizeof text, "check condition, sense %X/%02X/%02X",
-                          outcome.sense[2] & 0x0F, outcome.sense[12], outcome.sense[13]);
+            std::snprintf(text, sizeof text, "check condition, sense %X/%s/%s", fields.key, asc,
+                          ascq);
             return text;
         }
         case CommandStatus::Failed:
@@ -68,6 +74,8 @@ std::string OutcomeText(const CommandOutcome& outcome) {
             return "timed out";
         case CommandStatus::Refused:
             return "not sent";
+        case CommandStatus::HostError:
+            return "host error (the way to the device failed)";
     }
     return "?";
 }

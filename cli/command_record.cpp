@@ -12,6 +12,8 @@ const char* StatusName(CommandStatus status) {
             return "failed";
         case CommandStatus::NoDevice:
             return "no-device";
+        case CommandStatus::HostError:
+            return "host-error";
         case CommandStatus::TimedOut:
         case CommandStatus::Refused:
             break;

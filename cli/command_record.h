@@ -11,7 +11,8 @@
 //   /dev/sg2: E8 20 60 00 00 01 00 00 00 00 00 00 in 528 good
 //
 // The command bytes are always shown as twelve (a shorter block padded with zeros, as the
-// controller receives it); the outcome is good, check-condition, failed, no-device or timed-out.
+// controller receives it); the outcome is good, check-condition, failed, no-device, host-error or
+// timed-out.
 // Each line reaches the file before the command's outcome goes back up, so a record cut short by a
 // kill still holds every command that reached the device. brevant --trace on real devices, so that
 // what a stick received can be held against what the program sent.

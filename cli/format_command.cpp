@@ -24,6 +24,7 @@
 #include "cli/run_report.h"
 #include "cli/run_summary.h"
 #include "cli/settings_check.h"
+#include "cli/soft_replug.h"
 #include "cli/state_folder.h"
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
@@ -328,6 +329,16 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         std::fputs(FormatSummary(report).c_str(), out);
     }
     std::fflush(out);
+    if (report.record.end == RunEnd::Unresponsive) {
+        // The kernel's own look at a stick that does not answer would wait out its time-outs,
+        // for minutes: the stick gets its disk driver back when it is plugged in again.
+        stick.session->End(false);
+        Complain("the stick does not answer: plug it out and in again");
+    } else if (report.record.end != RunEnd::Removed) {
+        // The system still has the stick as it was before the run (a pulled one it has let go).
+        FinishAfterRun(machine, stick, options.replug, report.record.changedFlash,
+                       options.verbosity >= 0 ? out : nullptr);
+    }
     *reported = true;
     return report.exitCode;
 }

@@ -29,6 +29,7 @@ struct ListedUnit {
     std::string protection;   // as the text says it; empty for a unit not asked
     int writeProtected = -1;  // 1 yes, 0 no, -1 not known
     std::string serial;
+    std::string usbPort;   // where it is plugged in: tells identical sticks apart
     HealthJudgement look;  // a few reading commands: a counterfeit is told
 };
 
@@ -63,8 +64,15 @@ void PrintText(const ListedUnit& u) {
     if (u.flashDisk && u.state.ready) {
         std::printf("  write-protected: %s\n", u.protection.c_str());
     }
-    if (!u.serial.empty()) std::printf("  serial: %s\n", u.serial.c_str());
-    if (u.inUse) std::printf("  in use: a file system, swap or volume on it\n");
+    // The serial tells sticks apart; the USB port tells identical ones apart by where they are
+    // plugged in.
+    if (!u.serial.empty()) {
+        std::printf("  serial: %s%s\n", u.serial.c_str(),
+                    u.usbPort.empty() ? "" : ("  USB port " + u.usbPort).c_str());
+    } else if (!u.usbPort.empty()) {
+        std::printf("  USB port: %s\n", u.usbPort.c_str());
+    }
+    if (u.inUse) std::printf("  in use: a file system, swap or volume on it, or another program\n");
     const std::string counterfeit = CounterfeitText(u.look);
     if (!counterfeit.empty()) std::printf("  %s\n", counterfeit.c_str());
 }
@@ -79,6 +87,7 @@ Json UnitJson(const ListedUnit& u) {
         {"product", u.identity.product},
         {"revision", u.identity.revision},
         {"serial", NullIfEmpty(u.serial)},
+        {"usb_port", NullIfEmpty(u.usbPort)},
         {"ready", u.state.ready},
         {"size_sectors", NullUnless(u.state.ready && u.state.capacityRead, u.state.lastBlock + 1)},
         {"write_protected", u.writeProtected < 0 ? Json(nullptr) : Json(u.writeProtected == 1)},
@@ -116,10 +125,22 @@ int RunListCommand(const CliOptions& options) {
         // asked, on the controller's own flash disk, and never on a disk in use (the sector
         // written back could undo what its file system wrote meanwhile).
         u.inUse = !machine->Simulated() && !DiskUsers(found.node).empty();
-        u.state =
-            ProbeDisk(device, found.key, options.probeWriteProtect && u.flashDisk && !u.inUse);
+        // The probe writes: the stick is kept from everybody else for its two commands, and a
+        // stick somebody holds (a mount in another namespace too) is not probed.
+        std::unique_ptr<StickClaim> claim;
+        const bool probe = options.probeWriteProtect && u.flashDisk && !u.inUse;
+        if (probe) {
+            std::string reason;
+            bool busy = false;
+            if (!machine->Claim(found.place, StickClaim::Scope::Exclusive, &claim, &reason,
+                                &busy)) {
+                u.inUse = true;
+            }
+        }
+        u.state = ProbeDisk(device, found.key, probe && !u.inUse);
         u.identity = IdentityOfInquiry(found.node, found.inquiry);
         u.serial = machine->UsbSerial(found.place);
+        u.usbPort = machine->Simulated() ? "" : machine->UsbPort(found.place);
         if (u.flashDisk && u.state.ready) {
             LearnProtection(*machine, &u);
             ReaderUnit disk(session->GetReader(), found.key);
@@ -131,8 +152,20 @@ int RunListCommand(const CliOptions& options) {
             PrintText(u);
         }
     }
+    // Sticks another program holds for a run of its own are there, and named.
+    Json held = Json::array();
+    for (const std::string& node : machine->BusyNodes()) {
+        if (options.json) {
+            held.push_back({{"node", node},
+                            {"serial", NullIfEmpty(UsbSerialOfNode(node))},
+                            {"usb_port", NullIfEmpty(UsbPortOfNode(node))}});
+        } else {
+            std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere, WhereFrom(node).c_str());
+        }
+    }
     if (options.json) {
-        const Json json = {{"schema", kListSchemaVersion}, {"units", listed}};
+        const Json json = {
+            {"schema", kListSchemaVersion}, {"units", listed}, {"held_elsewhere", held}};
         std::fputs(
             (json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(),
             stdout);

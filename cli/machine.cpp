@@ -45,6 +45,20 @@ std::vector<std::string> Machine::Nodes() {
 
 int Machine::PermissionDenials() const { return sgioPort_ ? sgioPort_->PermissionDenials() : 0; }
 
+std::vector<std::string> Machine::BusyNodes() const {
+    return sgioPort_ ? sgioPort_->BusyNodes() : std::vector<std::string>();
+}
+
+bool Machine::Claim(std::uint32_t place, StickClaim::Scope scope,
+                    std::unique_ptr<StickClaim>* claim, std::string* reason, bool* busy) {
+    *busy = false;
+    if (!sgioPort_) return true;
+    auto taken = std::make_unique<StickClaim>();
+    if (!taken->Take(*sgioPort_, place, scope, reason, busy)) return false;
+    *claim = std::move(taken);
+    return true;
+}
+
 std::string Machine::UsbSerial(std::uint32_t place) {
     if (simPort_) {
         const sim::SimDevice* device = simPort_->DeviceAt(place);
@@ -56,6 +70,21 @@ std::string Machine::UsbSerial(std::uint32_t place) {
 std::string Machine::UsbPort(std::uint32_t place) {
     if (simPort_) return simPort_->PlaceName(place);
     return UsbPortOfNode(Port().PlaceName(place));
+}
+
+bool Machine::SimulatedReplug(std::uint32_t place, std::uint64_t* sectors) {
+    if (!simPort_) return false;
+    const sim::SimDevice* device = simPort_->DeviceAt(place);
+    for (std::size_t reader = 0; device != nullptr && reader < bus_->ReaderCount(); ++reader) {
+        if (bus_->Reader(reader) != device) continue;
+        bus_->UnplugReader(reader);
+        bus_->ReplugReader(reader);
+        const sim::SimUnit* unit = simPort_->UnitAt(place);
+        const sim::SimFlashDisk* disk = unit != nullptr ? unit->FlashDisk() : nullptr;
+        *sectors = disk != nullptr ? disk->SectorCount() : 0;
+        return true;
+    }
+    return false;
 }
 
 bool Machine::StickNode(const std::string& argument, std::string* node, std::string* error) {
@@ -107,6 +136,8 @@ bool ResolveDeviceNode(const std::string& argument, std::string* node, std::stri
         return false;
     }
     *node = resolved.string();
+    const std::string generic = GenericNodeOfDisk(*node);
+    if (!generic.empty()) *node = generic;
     return true;
 }
 
@@ -187,7 +218,7 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
         }
         nodes = {node};
     } else {
-        nodes = FindScsiNodes();
+        nodes = FindStickNodes();
     }
     machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
     machine->places_ = AllPlaces(*machine->sgioPort_);

@@ -8,6 +8,7 @@
 #include "cli/command_echo.h"
 #include "cli/command_record.h"
 #include "cli/output_file.h"
+#include "cli/stick_claim.h"
 #include "reader/scsi_port.h"
 #include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
@@ -34,6 +35,14 @@ class Machine {
     sim::SimBus* Bus() { return bus_.get(); }
     // How many nodes could not be opened for lack of rights.
     int PermissionDenials() const;
+    // The nodes that could not be opened because another program holds them.
+    std::vector<std::string> BusyNodes() const;
+
+    // Keeps the stick at a place for a run (StickClaim); `claim` receives it. A simulated stick
+    // needs none: nothing else on the machine reaches it. False with the reason (and `busy` when
+    // something else holds it) when it cannot be had.
+    bool Claim(std::uint32_t place, StickClaim::Scope scope, std::unique_ptr<StickClaim>* claim,
+               std::string* reason, bool* busy);
 
     // What the system knows of the stick at a place besides its INQUIRY reply: the USB serial
     // number it announced, and the USB port it is plugged into ("1-1.2"; for a simulated stick,
@@ -45,6 +54,10 @@ class Machine {
     // /dev/sdb of the same device, or for a link to either. Nodes the walk does not know are kept
     // as the argument resolves. False with a reason when the argument leads to no node.
     bool StickNode(const std::string& argument, std::string* node, std::string* error);
+
+    // A simulated stick plugged out and in again (its reader power-cycled), and the size its
+    // disk has then. False when the place is not a simulated reader's.
+    bool SimulatedReplug(std::uint32_t place, std::uint64_t* sectors);
 
     // The simulated machine's exports the options ask for (image, pages, trace). True when
     // every one was written.
@@ -71,5 +84,7 @@ class Machine {
 };
 
 // The node a --device argument names, resolved (symbolic links such as /dev/disk/by-id/...
-// followed). False with a reason when it is not a SCSI generic node or a whole SCSI disk.
+// followed), and a disk node taken to the generic node of its device where it has one: the
+// commands go there, and the disk node can be freed of its driver for a run. False with a
+// reason when it is not a SCSI generic node or a whole SCSI disk.
 bool ResolveDeviceNode(const std::string& argument, std::string* node, std::string* error);

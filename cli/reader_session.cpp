@@ -20,6 +20,11 @@ bool ReaderSession::Open() {
     return true;
 }
 
+void ReaderSession::End(bool bindDriver) {
+    while (reader_.StartCount() > 0) reader_.CloseTransport();
+    if (claim_) claim_->Release(bindDriver);
+}
+
 bool ReaderSession::StillPresent() {
     return reader_.Port() != nullptr && reader_.UnitsStillPresent() == 1;
 }

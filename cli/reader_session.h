@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/stick_claim.h"
 #include "reader/media_type.h"
 #include "reader/port_subset.h"
 #include "reader/reader.h"
@@ -20,7 +21,9 @@ struct FoundUnit {
 };
 
 // A reader of its own over some places of the machine's port: its transport opened and its units
-// discovered once. Sessions share nothing, so several may be open at a time.
+// discovered once, and, for a run, the claim that keeps its stick from the rest of the machine
+// (held from before the run's first command until the reader has sent its last). Sessions share
+// nothing, so several may be open at a time.
 class ReaderSession {
   public:
     ReaderSession(ScsiPort& port, std::vector<std::uint32_t> places);
@@ -35,7 +38,15 @@ class ReaderSession {
     // The session's reader, for the commands to its units.
     Reader& GetReader() { return reader_; }
 
+    // Keeps the claim on the session's stick for as long as the session is open.
+    void Keep(std::unique_ptr<StickClaim> claim) { claim_ = std::move(claim); }
+    // Ends the session before its time: the reader's transport closed, then the claim given up
+    // (the disk driver bound to the stick again unless `bindDriver` is false: a soft re-plug
+    // follows, which makes a new device of the stick).
+    void End(bool bindDriver);
+
   private:
+    std::unique_ptr<StickClaim> claim_;  // declared first: it is given up after the reader closes
     PlaceSubsetPort port_;
     Reader reader_;
     std::vector<FoundUnit> units_;

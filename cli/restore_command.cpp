@@ -9,6 +9,7 @@
 #include "cli/machine.h"
 #include "cli/messages.h"
 #include "cli/prompt.h"
+#include "cli/soft_replug.h"
 #include "cli/stick_choice.h"
 #include "cli/stop_signals.h"
 #include "core/quoted_text.h"
@@ -260,8 +261,10 @@ int Restore(const CliOptions& options, const CisBackup& backup, Machine& machine
                  " could not be written back (it does not read back as saved)");
         return kExitFailed;
     }
-    std::printf("The old CIS page%s back on %s. Unplug the stick and plug it in again.\n",
-                vendor ? " and vendor page are" : " is", node.c_str());
+    std::printf("The old CIS page%s back on %s.\n", vendor ? " and vendor page are" : " is",
+                node.c_str());
+    // The stick takes its old pages up again when it starts afresh.
+    FinishAfterRun(machine, stick, options.replug, true, stdout);
     return kExitComplete;
 }
 

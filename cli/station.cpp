@@ -128,6 +128,8 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
                                      "--progress", "json"};
     // The format's own switches as the parent was given them (the option table says which).
     args.insert(args.end(), options_.workerArguments.begin(), options_.workerArguments.end());
+    // A shop's sticks come back from their runs as the system will see them from now on.
+    if (!options_.noReplug) args.push_back("--replug");
     // Files of the stick's own, and the settings file the parent checked.
     auto pass = [&args](const char* option, const std::string& value) {
         if (value.empty()) return;
@@ -203,7 +205,7 @@ bool Station::Start(StationStick* stick, std::string* error) {
     return true;
 }
 
-void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
+void Station::Follow(std::vector<StationStick>& sticks, int milliseconds, int wake) {
     std::vector<pollfd> fds;
     std::vector<StationStick*> owners;
     for (StationStick& stick : sticks) {
@@ -213,13 +215,14 @@ void Station::Follow(std::vector<StationStick>& sticks, int milliseconds) {
             owners.push_back(&stick);
         }
     }
+    if (wake >= 0) fds.push_back(pollfd{wake, POLLIN, 0});  // the last, with no owner
     if (!fds.empty()) {
         ::poll(fds.data(), fds.size(), milliseconds);
     } else if (milliseconds > 0) {
         ::usleep(static_cast<useconds_t>(milliseconds) * 1000u);
     }
     const bool echo = options_.verbosity >= 1;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    for (std::size_t i = 0; i < owners.size(); ++i) {
         if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         StationStick* stick = owners[i];
         if (fds[i].fd == stick->statusFd) {

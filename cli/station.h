@@ -29,7 +29,8 @@ class Station {
     // Starts a worker for the stick. False with the reason when it cannot be started.
     bool Start(StationStick* stick, std::string* error);
     // Waits up to `milliseconds` for news of the workers (status lines, ends), and takes it in.
-    void Follow(std::vector<StationStick>& sticks, int milliseconds);
+    // A descriptor `wake` (-1: none) that becomes readable ends the wait too; it is not read.
+    void Follow(std::vector<StationStick>& sticks, int milliseconds, int wake = -1);
     // Passes a stop on to every worker still running (as Stop does: each puts its old pages back).
     void StopAll(std::vector<StationStick>& sticks);
 

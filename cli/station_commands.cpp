@@ -20,15 +20,13 @@
 #include "cli/station.h"
 #include "cli/station_view.h"
 #include "cli/stick_choice.h"
+#include "cli/stick_watch.h"
 #include "cli/stop_signals.h"
 
 namespace {
 
 // Between looks for news of the workers (and, watching, for sticks that came or went).
 constexpr int kLookMilliseconds = 200;
-// How often a watch looks for sticks plugged in or pulled: a bounded poll of the nodes, which
-// needs nothing of the system but the nodes themselves.
-constexpr int kWatchLooksPerScan = 3;
 
 // The problems a user can mend are told before anything is asked or started: the settings file
 // every worker will read, the folders the reports and the old pages go to, the question's
@@ -88,12 +86,6 @@ void RunToTheEnd(Station& station, std::vector<StationStick>& sticks, StationVie
         if (done) break;
     }
     view.Show(sticks, true);
-}
-
-std::vector<std::string> NodesOf(const std::vector<StationStick>& sticks) {
-    std::vector<std::string> nodes;
-    for (const StationStick& stick : sticks) nodes.push_back(stick.identity.node);
-    return nodes;
 }
 
 }  // namespace
@@ -186,7 +178,6 @@ int RunWatchCommand(const CliOptions& options) {
     std::string settingsPath;
     if (!CheckInputs(options, &settingsPath)) return kExitUsage;
     std::string error;
-    int exitCode = kExitFailed;
     InstallStopSignals();
     if (!options.assumeYes &&
         (!AskYesNo(stdout,
@@ -196,61 +187,48 @@ int RunWatchCommand(const CliOptions& options) {
         return kExitCancelled;
     }
     std::vector<StationStick> session;  // every stick of the session, in the order it came
-    std::vector<std::string> present;   // the nodes of sticks there now
     Station station(options, settingsPath);
     RunHistory history;
     StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
-    bool first = true;
-    for (int look = 0; StopSignalCount() == 0; ++look) {
-        if (look % kWatchLooksPerScan == 0) {
-            // A fresh look at the nodes each time: sticks plugged in get nodes of their own.
-            auto machine = Machine::Open(ParentOptions(options), &exitCode);
-            if (!machine) return exitCode;
+    StickWatch watch(ParentOptions(options));
+    for (bool first = true; StopSignalCount() == 0; first = false) {
+        if (first || watch.Due()) {
             std::vector<std::string> busy;
             for (const StationStick& stick : session) {
                 if (!stick.exited) busy.push_back(stick.identity.node);
             }
-            std::vector<StationStick> found;
-            if (!FindSticks(*machine, busy, &found)) {
-                Complain("the SCSI transport cannot start");
+            // A stick there before the watch began is left alone, unless --all-present.
+            const bool formatThem = !first || options.allPresent;
+            const StickWatch::Meet meet = [&history, formatThem](Machine& machine,
+                                                                 StationStick* stick) {
+                if (formatThem) LookCloser(machine, history, stick);
+            };
+            std::vector<StationStick> arrived;
+            if (!watch.Look(busy, meet, &arrived, &error)) {
+                if (!error.empty()) Complain(error);
                 return kExitFailed;
             }
-            std::vector<StationStick> fresh;  // the sticks plugged in since the last look
-            for (StationStick& stick : found) {
-                const std::string& node = stick.identity.node;
-                if (std::find(present.begin(), present.end(), node) != present.end()) continue;
-                if (first && !options.allPresent) continue;  // there before the watch began
-                LookCloser(*machine, history, &stick);
-                fresh.push_back(stick);
-            }
-            machine.reset();
-            std::vector<std::string> now = NodesOf(found);
-            now.insert(now.end(), busy.begin(), busy.end());
-            for (StationStick& stick : fresh) {
-                const std::string& node = stick.identity.node;
+            for (StationStick& stick : arrived) {
+                if (!formatThem) continue;
                 session.push_back(stick);
                 if (!station.Start(&session.back(), &error)) {
-                    Complain(node + ": " + error);
+                    Complain(stick.identity.node + ": " + error);
                     session.back().exited = true;
                 }
             }
-            present = now;
             if (first) {
                 // Said once the sticks already there are known: from here on, a stick is new.
                 std::printf("Watching for sticks (%zu there already%s); Ctrl-C ends the watch.\n",
-                            found.size(), options.allPresent ? ", formatted too" : ", left alone");
+                            arrived.size(),
+                            options.allPresent ? ", formatted too" : ", left alone");
                 std::fflush(stdout);
             }
-            first = false;
         }
-        station.Follow(session, kLookMilliseconds);
+        station.Follow(session, kLookMilliseconds, watch.NewsFd());
         // A stick that is gone is shown no more; its result stays in the session's table.
         std::vector<StationStick> shown;
         for (const StationStick& stick : session) {
-            if (!stick.exited ||
-                std::find(present.begin(), present.end(), stick.identity.node) != present.end()) {
-                shown.push_back(stick);
-            }
+            if (!stick.exited || watch.StillThere(stick.identity.node)) shown.push_back(stick);
         }
         view.Show(shown);
     }

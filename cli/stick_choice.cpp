@@ -6,7 +6,22 @@
 #include "cli/messages.h"
 #include "reader/sgio_nodes.h"
 
+std::string WhereFrom(const std::string& node) {
+    const std::string serial = UsbSerialOfNode(node);
+    const std::string port = UsbPortOfNode(node);
+    std::string text;
+    if (!serial.empty()) text += "serial " + serial;
+    if (!port.empty()) text += (text.empty() ? "" : ", ") + std::string("USB port ") + port;
+    return text.empty() ? text : " (" + text + ")";
+}
+
 void ReportNoReader(Machine& machine, const CliOptions& options) {
+    // Sticks another program holds for a run of its own are there, and named.
+    const std::vector<std::string> busy = machine.BusyNodes();
+    for (const std::string& node : busy) {
+        Complain(node + WhereFrom(node) + ": " + kHeldElsewhere + "; nothing was done");
+    }
+    if (!busy.empty()) return;
     int denied = machine.PermissionDenials();
     if (denied > 0) {
         Complain("no reader found: " + std::to_string(denied) +
@@ -61,6 +76,12 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
     stick->identity.serial = machine.UsbSerial(stick->unit.place);
     stick->identity.usbPort = machine.UsbPort(stick->unit.place);
 
+    std::string reason;
+    if (!machine.Simulated() && !MayCarryVendorCommands(stick->unit.node, &reason)) {
+        Complain(reason + "; nothing was done");
+        *exitCode = kExitNoDisk;
+        return false;
+    }
     if (refuseInUse && !machine.Simulated()) {
         const std::vector<std::string> users = DiskUsers(stick->unit.node);
         if (!users.empty()) {
@@ -69,6 +90,18 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
             *exitCode = kExitNoDisk;
             return false;
         }
+        // The mounts of other namespaces, and every other holder, show in the claim.
+        bool busy = false;
+        std::unique_ptr<StickClaim> claim;
+        if (!machine.Claim(stick->unit.place, StickClaim::Scope::DriverOff, &claim, &reason,
+                           &busy)) {
+            Complain(
+                reason + "; nothing was done" +
+                (stick->identity.serial.empty() ? "" : " (serial " + stick->identity.serial + ")"));
+            *exitCode = kExitNoDisk;
+            return false;
+        }
+        stick->session->Keep(std::move(claim));
     }
     return true;
 }

@@ -21,10 +21,17 @@ struct ChosenStick {
 };
 
 // What the command will do to the stick, for the messages: "format", "check", "restore".
-// refuseInUse: a stick with a mounted file system (or swap, or a volume built on it) is refused.
+// refuseInUse: the command writes: a stick with a mounted file system (or swap, or a volume built
+// on it) is refused, and the stick is claimed for the run (StickClaim, the disk driver off it).
 // False, with the reason shown and the exit code, when there is no such stick to work on.
 bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, bool refuseInUse,
                  ChosenStick* stick, int* exitCode);
 
-// Says that discovery found no unit, and the likeliest reason.
+// Says that discovery found no unit, and the likeliest reason: among them the nodes another
+// program holds.
 void ReportNoReader(Machine& machine, const CliOptions& options);
+
+// Said of a node another program holds for a run of its own.
+constexpr char kHeldElsewhere[] = "in use by another program (another brevant at work on it?)";
+// What the system knows of the stick behind a node: " (serial S, USB port P)", or "".
+std::string WhereFrom(const std::string& node);

@@ -41,6 +41,8 @@ gtest_discover_tests(brevant_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
 # Programs the kernel rig copies into its guest (scripts/kernel-rig.sh takes every *_guest).
 add_executable(default_signals_guest ${CMAKE_SOURCE_DIR}/tests/kernel/default_signals_guest.cpp)
+add_executable(pty_guest ${CMAKE_SOURCE_DIR}/tests/kernel/pty_guest.cpp)
+add_executable(exclusive_open_guest ${CMAKE_SOURCE_DIR}/tests/kernel/exclusive_open_guest.cpp)
 
 # Scenarios on a real Linux kernel (scripts/kernel-rig.sh), label "kernel": each batch is one boot
 # of the rig that runs several scenarios (tests/kernel/BATCH.sh); each scenario is a test of its
@@ -71,11 +73,18 @@ if(NOT BREVANT_SANITIZE)
     brevant_kernel_scenario(demo full)
 
     brevant_kernel_batch(interrupt tests/kernel/interrupt.txt)
-    brevant_kernel_scenario(interrupt pull fault
-        "a pull counts as bad blocks: commands that end with DID_ERROR before the node goes are taken for failed erases")
     brevant_kernel_scenario(interrupt ctrl-c)
-    brevant_kernel_scenario(interrupt stop-continue fault
-        "an SG_IO broken off by a stop (Ctrl-Z, a freezer) is sent again when the process continues")
+    brevant_kernel_scenario(interrupt stop-continue)
+    brevant_kernel_scenario(interrupt pulls)
+
+    brevant_kernel_batch(claim tests/kernel/claim.txt)
+    brevant_kernel_scenario(claim kept)
+    brevant_kernel_scenario(claim held)
+    brevant_kernel_scenario(claim replug)
+    brevant_kernel_scenario(claim reset)
+    brevant_kernel_scenario(claim sense)
+    brevant_kernel_scenario(claim transfers)
+    brevant_kernel_scenario(claim silent)
 
     brevant_kernel_batch(station tests/kernel/station.txt)
     brevant_kernel_scenario(station format-all)

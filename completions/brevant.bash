@@ -7,11 +7,11 @@ _brevant_options_of() {
         list) echo "$common $stick --probe-write-protect --json" ;;
         format) echo "$common $stick --all --report-dir --full --yes --settings --log --on-damaged
                 --backup-dir --report --json --map --progress --dry-run --label
-                --retire-above" ;;
+                --retire-above --replug --no-replug" ;;
         check) echo "$common $stick --report --json --map --progress" ;;
         watch) echo "$common $stick --all-present --report-dir --full --yes --settings
-                --on-damaged --backup-dir --label --retire-above" ;;
-        restore-cis) echo "$common $stick --yes --force" ;;
+                --on-damaged --backup-dir --label --retire-above --no-replug" ;;
+        restore-cis) echo "$common $stick --yes --force --replug" ;;
         history) echo "$common --json" ;;
         *) echo "--help --version" ;;
     esac

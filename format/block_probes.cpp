@@ -125,9 +125,10 @@ bool ProbeRawBlocks(ReaderUnit& unit) {
         const CommandOutcome read =
             unit.ReadPageWithSpare(page, geometry->pagesPerBlock, image.data());
         if (!read.Good()) {
-            // A few reads in a row without any answer: the stick is gone or has locked up, and
+            // A few reads in a row without any answer (time-out, no device, or the host's error):
+            // the stick is gone or has locked up, and
             // asking the rest of its blocks would only wait out a time-out for each.
-            unansweredInARow = read.Silent() ? unansweredInARow + 1 : 0;
+            unansweredInARow = read.Unheard() ? unansweredInARow + 1 : 0;
             if (unansweredInARow == kUnansweredReadsBeforeGivingUp) return false;
             continue;
         }

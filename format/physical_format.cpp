@@ -23,6 +23,12 @@ namespace {
 // stick or its bridge has stopped, and going on would only mark good blocks bad for days.
 constexpr std::uint32_t kSilentCommandLimit = 8;
 
+// Times a block is looked at anew after the way to the stick failed under it (a host-side error,
+// the stick still there), or after a time-out the system ended by resetting the stick. Errors
+// that keep coming mean a link that cannot carry a format; a time-out that keeps coming is the
+// block's own failure.
+constexpr int kBlockRedos = 2;
+
 // The working record of one run.
 struct FormatRun {
     RunInterface& run;
@@ -37,7 +43,9 @@ struct FormatRun {
     std::uint32_t badBlocks = 0;
     std::uint32_t unmarkableBlocks = 0;
     bool damageBoxSuppressed = false;
-    bool erasedAny = false;  // whether a block of the stick has been erased yet
+    bool erasedAny = false;  // whether a block of the stick may have been erased yet
+    std::uint64_t lastErased = ~std::uint64_t{0};  // the block noted last (bank << 32 | block)
+    std::uint64_t hostErrorsSettled = 0;           // host-side errors looked into so far
     RunRecord record;
     // Blocks counted bad while the commands went unanswered: not bad, only not heard.
     std::vector<std::pair<std::uint8_t, std::uint32_t>> badWhileSilent;
@@ -45,7 +53,16 @@ struct FormatRun {
     const FlashGeometry& Bank0() const { return *geometry[0]; }
 };
 
-enum class BlockVerdict { Next, Stop, Abort, Removed, Unresponsive, WriteProtected };
+enum class BlockVerdict {
+    Next,
+    Again,     // the way to the stick failed under the block, the stick is there: look anew
+    BankLost,  // the block's bank could not be selected again after such a failure
+    Stop,
+    Abort,
+    Removed,
+    Unresponsive,
+    WriteProtected,
+};
 
 // Selects the bank and reads its device code into a cleared reply: a failed read gives code 0,
 // which no part has. False when the bank could not be selected (the code would be another's).
@@ -57,10 +74,26 @@ bool ReadBankGeometry(ReaderUnit& unit, std::uint8_t bank, const FlashGeometry**
     return true;
 }
 
-// Whether the stick can still be talked to, by what the run's last commands came to: gone (the
+// Whether the stick can still be talked to, by what the run's own commands came to: gone (the
 // system says there is no device), quiet (too many commands in a row without an answer), or
-// there.
-BlockVerdict LinkVerdict(const FormatRun& f) {
+// there. A command that ended with an error of the host's side says nothing of the stick or its
+// block: whether the stick is still there is settled first (Again when it is: what failed is to be
+// done anew). So does, where the caller may do a block anew (`mayRedo`), a time-out that the
+// system ended by resetting the stick: what the command did is not known, and the stick answering
+// again says so.
+BlockVerdict LinkVerdict(FormatRun& f, bool mayRedo = false) {
+    if (f.unit.HostErrors() != f.hostErrorsSettled) {
+        const LinkAfterHostError link = f.unit.SettleAfterHostError();
+        f.hostErrorsSettled = f.unit.HostErrors();
+        switch (link) {
+            case LinkAfterHostError::Gone:
+                return f.run.EndsRunOnRemoval() ? BlockVerdict::Removed : BlockVerdict::Next;
+            case LinkAfterHostError::Quiet:
+                return BlockVerdict::Unresponsive;
+            case LinkAfterHostError::There:
+                return BlockVerdict::Again;
+        }
+    }
     const CommandStatus last = f.unit.LastOutcome().status;
     if (last == CommandStatus::NoDevice) {
         // The dialog hears of a pulled stick from the system, whose rescan stops the run.
@@ -69,6 +102,11 @@ BlockVerdict LinkVerdict(const FormatRun& f) {
     if (last == CommandStatus::TimedOut && f.unit.SilentInARow() >= kSilentCommandLimit) {
         return BlockVerdict::Unresponsive;
     }
+    if (last == CommandStatus::TimedOut && mayRedo && f.unit.ResetsAfterTimeOut()) {
+        const std::uint64_t resets = f.unit.Resets();
+        if (f.unit.TestUnitReady().Good() || f.unit.Resets() != resets) return BlockVerdict::Again;
+        return LinkVerdict(f);
+    }
     return BlockVerdict::Next;
 }
 
@@ -76,6 +114,7 @@ BlockVerdict LinkVerdict(const FormatRun& f) {
 // format: after a command that timed out, TEST UNIT READY is asked until the stick answers or
 // the commands without an answer reach the limit. A single time-out there must not pass for the
 // failure of a step, nor a stick that has locked up for a stick that failed a step.
+// Outside the scan a step that failed on the way to a stick that is still there stays failed.
 BlockVerdict SettledLinkVerdict(FormatRun& f) {
     BlockVerdict verdict = LinkVerdict(f);
     while (verdict == BlockVerdict::Next &&
@@ -83,7 +122,7 @@ BlockVerdict SettledLinkVerdict(FormatRun& f) {
         f.unit.TestUnitReady();
         verdict = LinkVerdict(f);
     }
-    return verdict;
+    return verdict == BlockVerdict::Again ? BlockVerdict::Next : verdict;
 }
 
 // After a command that wrote to the stick failed: true when the stick refused it as
@@ -223,6 +262,16 @@ FormatResult Start(FormatRun& f) {
     return FormatResult::CompleteReplug;
 }
 
+// A block whose tests or erase went to the stick: the run has (or may have) erased, and the block
+// counts once among those whose data is gone, however often it is looked at.
+void NoteErased(FormatRun& f, std::uint8_t bank, std::uint32_t block) {
+    f.erasedAny = true;
+    const std::uint64_t key = std::uint64_t{bank} << 32 | block;
+    if (f.lastErased == key) return;
+    f.lastErased = key;
+    ++f.record.erasedBlocks;
+}
+
 void CloseGroup(FormatRun& f, std::uint8_t bank, std::uint32_t group,
                 const FlashGeometry& geometry) {
     std::uint8_t& entry = f.groups[bank][group];
@@ -314,6 +363,54 @@ BlockVerdict MarkBad(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     return verdict;
 }
 
+// Tests, erases and counts one block, after its entry into the scan; `mayRedo`: it may be looked
+// at anew once more.
+BlockVerdict JudgeBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
+                        const FlashGeometry& geometry, bool lastOfGroup, bool mayRedo) {
+    RunInterface& run = f.run;
+    if (!IsBlockGood(f.unit, block, geometry)) {
+        // A block whose read went unanswered is not judged: the stick is gone or quiet.
+        const BlockVerdict link = LinkVerdict(f, mayRedo);
+        if (link != BlockVerdict::Next) return link;
+        run.Log().AppendBlockLine(texts::kLogBadBlock, static_cast<std::int32_t>(block), bank);
+        if (run.Settings().ForceTestBad == 0) {
+            CountBad(f, bank, block, BadReason::Marked);
+            return BlockVerdict::Next;
+        }
+    }
+    const Reclaim reclaimed = ReclaimBlock(f, bank, block, geometry);
+    if (!reclaimed.good) {
+        const BlockVerdict link = LinkVerdict(f, mayRedo);
+        if (link != BlockVerdict::Next) {
+            // The answer was lost on the way (the stick pulled, a reset): what went out may have
+            // erased the block, the old pages' with it.
+            NoteErased(f, bank, block);
+            return link;
+        }
+        // A stick that refuses writes as protected has nothing to gain from the rest.
+        if (reclaimed.wrote && RefusedAsWriteProtected(f.unit)) {
+            return BlockVerdict::WriteProtected;
+        }
+        NoteErased(f, bank, block);  // the tests erase too; what failed after that may have
+        const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
+        // The block failed by the stick's own answer; a mark that went astray on the way is not
+        // looked for again (its outcome counts for nothing).
+        const BlockVerdict after = LinkVerdict(f);
+        return after != BlockVerdict::Next && after != BlockVerdict::Again ? after : marked;
+    }
+    NoteErased(f, bank, block);
+    // Steps whose outcome counts for nothing may have met the way's failure.
+    const BlockVerdict link = LinkVerdict(f);
+    if (link != BlockVerdict::Next) return link;
+
+    if (!lastOfGroup) ++f.freeInGroup;
+    if (bank == 0 && f.cis.targetCisPage == kNoPage) {
+        f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);
+        if (!lastOfGroup) --f.freeInGroup;  // the CIS block holds no data
+    }
+    return BlockVerdict::Next;
+}
+
 BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
                        const FlashGeometry& geometry) {
     RunInterface& run = f.run;
@@ -324,39 +421,22 @@ BlockVerdict ScanBlock(FormatRun& f, std::uint8_t bank, std::uint32_t block,
     // A group's count covers its first 255 blocks: it is closed before its last one is looked at.
     if (lastOfGroup) CloseGroup(f, bank, block / kBlocksPerGroup, geometry);
 
-    if (!IsBlockGood(f.unit, block, geometry)) {
-        // A block whose read went unanswered is not judged: the stick is gone or quiet.
-        const BlockVerdict link = LinkVerdict(f);
-        if (link != BlockVerdict::Next) return link;
-        run.Log().AppendBlockLine(texts::kLogBadBlock, static_cast<std::int32_t>(block), bank);
-        if (run.Settings().ForceTestBad == 0) {
-            CountBad(f, bank, block, BadReason::Marked);
-            return BlockVerdict::Next;
+    for (int redo = 0;; ++redo) {
+        // A time-out that keeps coming back once the stick is reset is the block's own failure.
+        const BlockVerdict verdict =
+            JudgeBlock(f, bank, block, geometry, lastOfGroup, redo < kBlockRedos);
+        if (verdict != BlockVerdict::Again) return verdict;
+        if (redo == kBlockRedos) return BlockVerdict::Unresponsive;
+        // Whatever failed on the way may have reset the stick: its bank is selected again
+        // before the block is looked at anew.
+        const FlashGeometry* again = nullptr;
+        if (!ReadBankGeometry(f.unit, bank, &again)) {
+            const BlockVerdict link = LinkVerdict(f);
+            return link != BlockVerdict::Next && link != BlockVerdict::Again
+                       ? link
+                       : BlockVerdict::BankLost;
         }
     }
-    const Reclaim reclaimed = ReclaimBlock(f, bank, block, geometry);
-    if (!reclaimed.good) {
-        const BlockVerdict link = LinkVerdict(f);
-        if (link != BlockVerdict::Next) return link;
-        // A stick that refuses writes as protected has nothing to gain from the rest.
-        if (reclaimed.wrote && RefusedAsWriteProtected(f.unit)) {
-            return BlockVerdict::WriteProtected;
-        }
-        f.erasedAny = true;  // the tests erase too; what failed after that may have erased
-        ++f.record.erasedBlocks;
-        const BlockVerdict marked = MarkBad(f, bank, block, geometry, reclaimed.reason);
-        const BlockVerdict after = LinkVerdict(f);
-        return after != BlockVerdict::Next ? after : marked;
-    }
-
-    f.erasedAny = true;
-    ++f.record.erasedBlocks;
-    if (!lastOfGroup) ++f.freeInGroup;
-    if (bank == 0 && f.cis.targetCisPage == kNoPage) {
-        f.cis.targetCisPage = static_cast<std::int32_t>(block * geometry.pagesPerBlock);
-        if (!lastOfGroup) --f.freeInGroup;  // the CIS block holds no data
-    }
-    return BlockVerdict::Next;
 }
 
 // Puts the old pages back, when the scan may have erased them, and notes what became of them.
@@ -483,7 +563,10 @@ FormatResult Scan(FormatRun& f) {
                     return UnresponsivePath(f);
                 case BlockVerdict::WriteProtected:
                     return WriteProtectedPath(f);
+                case BlockVerdict::BankLost:
+                    return BankSwitchFailedPath(f, bank);
                 case BlockVerdict::Next:
+                case BlockVerdict::Again:  // settled in ScanBlock
                     break;
             }
         }
@@ -546,6 +629,7 @@ FormatResult RunPhysicalFormat(RunInterface& run, Reader& reader, MediaType unit
     f.record.badBlocks = f.badBlocks;
     f.record.unmarkableBlocks = f.unmarkableBlocks;
     if (f.record.end == RunEnd::NotStarted && f.erasedAny) f.record.end = RunEnd::Failed;
+    f.record.changedFlash = f.erasedAny;
     run.NoteRunRecord(f.record);
     return result;
 }

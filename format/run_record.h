@@ -70,4 +70,7 @@ struct RunRecord {
     // whether or not the run completed.
     std::uint32_t erasedBlocks = 0;
     RunEnd end = RunEnd::NotStarted;
+    // Whether the run erased (or tested, or marked) a block: what the system read of the stick
+    // before is stale, however the run ended.
+    bool changedFlash = false;
 };

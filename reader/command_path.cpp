@@ -3,14 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reader/sense.h"
+
 namespace {
 
 constexpr std::uint8_t kInquiryOpcode = 0x12;
+constexpr std::uint8_t kSelectBankOpcode = 0xFB;
 // The controller's signature in an INQUIRY reply.
 constexpr std::uint32_t kSignatureOffset = 36;
 
 bool IsQuestion(const std::uint8_t* cdb, DataPhase phase) {
     return cdb[0] == kInquiryOpcode && phase != DataPhase::Out;
+}
+
+bool AnswersAReset(const CommandOutcome& outcome) {
+    return outcome.status == CommandStatus::CheckCondition &&
+           IsResetNotice(DecodeSense(outcome.sense.data(), outcome.senseLength));
 }
 
 }  // namespace
@@ -30,14 +38,55 @@ void CommandPath::SetIdentified(std::uint32_t place, bool identified) {
     if (!identified && it != identified_.end()) identified_.erase(it);
 }
 
-void CommandPath::Remember(const PortAddress& address, const CommandOutcome& outcome) {
+CommandPath::AddressRecord& CommandPath::Remember(const PortAddress& address,
+                                                  const CommandOutcome& outcome) {
     AddressRecord* record = RecordOf(address);
     if (record == nullptr) {
-        addresses_.push_back(AddressRecord{address, outcome, false});
-        return;
+        AddressRecord fresh;
+        fresh.address = address;
+        addresses_.push_back(fresh);
+        record = &addresses_.back();
     }
     record->last = outcome;
     record->senseTaken = false;
+    return *record;
+}
+
+CommandOutcome CommandPath::Carry(const PortAddress& address, const std::uint8_t* cdb,
+                                  std::uint8_t cdbLength, DataPhase phase, void* buffer,
+                                  std::uint32_t length, std::uint16_t timeoutSeconds) {
+    ++sent_;
+    CommandOutcome outcome =
+        port_->Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+    outcome.requested = length;
+    if (outcome.status == CommandStatus::HostError) ++hostErrors_;
+    AddressRecord& record = Remember(address, outcome);
+    if (cdb[0] == kSelectBankOpcode && outcome.Good()) {
+        record.bankSelected = true;
+        record.selectBank.fill(0);
+        std::memcpy(record.selectBank.data(), cdb, cdbLength);
+    }
+    return outcome;
+}
+
+// A bank that cannot be selected again is the command's failure: it would reach another bank.
+CommandOutcome CommandPath::AgainAfterReset(const PortAddress& address, const std::uint8_t* cdb,
+                                            std::uint8_t cdbLength, DataPhase phase, void* buffer,
+                                            std::uint32_t length, std::uint16_t timeoutSeconds) {
+    ++resets_;
+    const AddressRecord* record = RecordOf(address);
+    if (record != nullptr && record->bankSelected && cdb[0] != kSelectBankOpcode) {
+        const std::array<std::uint8_t, kMaxCommandLength> select = record->selectBank;
+        CommandOutcome selected = Carry(address, select.data(), kMaxCommandLength, DataPhase::None,
+                                        nullptr, 0, timeoutSeconds);
+        if (!selected.Good()) {
+            selected.afterReset = true;
+            return selected;
+        }
+    }
+    CommandOutcome again = Carry(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+    again.afterReset = true;
+    return again;
 }
 
 CommandOutcome CommandPath::Execute(const PortAddress& address, const std::uint8_t* cdb,
@@ -56,11 +105,10 @@ CommandOutcome CommandPath::Execute(const PortAddress& address, const std::uint8
         return refused;
     }
 
-    ++sent_;
-    CommandOutcome outcome =
-        port_->Execute(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
-    outcome.requested = length;
-    Remember(address, outcome);
+    CommandOutcome outcome = Carry(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+    if (port_->SenseComesWithStatus() && AnswersAReset(outcome)) {
+        outcome = AgainAfterReset(address, cdb, cdbLength, phase, buffer, length, timeoutSeconds);
+    }
 
     if (cdb[0] == kInquiryOpcode && outcome.Good()) {
         const auto* reply = static_cast<const std::uint8_t*>(buffer);
@@ -74,16 +122,16 @@ CommandOutcome CommandPath::Execute(const PortAddress& address, const std::uint8
 }
 
 KeptSense CommandPath::TakeKeptSense(const PortAddress& address, std::uint8_t* sense,
-                                     std::uint8_t senseBytes) {
+                                     std::uint8_t* length) {
     AddressRecord* record = RecordOf(address);
     if (record == nullptr || record->senseTaken) return KeptSense::Nothing;
-    if (record->last.Silent()) return KeptSense::Silent;
+    // Nothing was heard from the device: it has no sense to hand over for that command.
+    if (record->last.Unheard()) return KeptSense::Silent;
     if (record->last.status != CommandStatus::CheckCondition || record->last.senseLength == 0) {
         return KeptSense::Nothing;
     }
-    std::memset(sense, 0, senseBytes);
-    std::memcpy(sense, record->last.sense.data(),
-                std::min<std::size_t>(senseBytes, record->last.senseLength));
+    *length = std::min<std::uint8_t>(record->last.senseLength, kMaxSenseBytes);
+    std::memcpy(sense, record->last.sense.data(), *length);
     record->senseTaken = true;
     return KeptSense::Bytes;
 }

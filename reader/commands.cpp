@@ -2,6 +2,7 @@
 // its length and its time-out.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "reader/byte_order.h"
 #include "reader/reader.h"
@@ -39,6 +40,31 @@ struct Cdb {
     explicit Cdb(std::uint8_t code) { bytes[0] = code; }
 };
 
+// A transfer of `count` items of `itemBytes` each, in as few commands as the unit's largest
+// transfer allows (one, but where the system takes less than the reader's commands carry):
+// send(first, n) sends items first to first + n - 1. A transfer beyond what any command may carry
+// is no caller's to make: it goes as one command, which the command path refuses unsent. The
+// outcome is the last command's (the one that failed, if one did), with the bytes of all of them.
+CommandOutcome InPieces(
+    std::uint32_t maxTransfer, std::uint32_t count, std::uint32_t itemBytes,
+    const std::function<CommandOutcome(std::uint32_t first, std::uint32_t n)>& send) {
+    if (std::uint64_t{count} * itemBytes > kMaxTransfer) return send(0, count);
+    const std::uint32_t perCommand =
+        itemBytes == 0 ? count : std::max<std::uint32_t>(1, maxTransfer / itemBytes);
+    std::uint32_t done = 0;
+    std::uint32_t moved = 0;
+    CommandOutcome outcome;
+    do {
+        const std::uint32_t n = std::min(perCommand, count - done);
+        outcome = send(done, n);
+        moved += outcome.transferred;
+        done += n;
+    } while (outcome.Good() && done < count);
+    outcome.requested = count * itemBytes;
+    outcome.transferred = moved;
+    return outcome;
+}
+
 }  // namespace
 
 CommandOutcome ReaderUnit::Send(const std::uint8_t* cdb, DataPhase phase, void* buffer,
@@ -52,6 +78,8 @@ CommandOutcome ReaderUnit::Send(const std::uint8_t* cdb, DataPhase phase, void* 
         last_.requested = phase == DataPhase::None ? 0 : length;
     }
     silentInARow_ = last_.Silent() ? silentInARow_ + 1 : 0;
+    if (last_.status == CommandStatus::HostError) ++hostErrors_;
+    if (last_.afterReset) ++resets_;
     return last_;
 }
 
@@ -81,20 +109,24 @@ CommandOutcome ReaderUnit::RequestSense(std::uint8_t* buf, std::uint8_t len) {
 }
 
 CommandOutcome ReaderUnit::ReadSectors(std::uint32_t lba, std::uint16_t count, std::uint8_t* buf) {
-    Cdb cdb(kRead10);
-    PutBe32(cdb.bytes + 2, lba);
-    PutBe16(cdb.bytes + 7, count);
-    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{count} * kSectorSize, kTimeout);
+    return InPieces(MaxTransfer(), count, kSectorSize, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kRead10);
+        PutBe32(cdb.bytes + 2, lba + first);
+        PutBe16(cdb.bytes + 7, static_cast<std::uint16_t>(n));
+        return Send(cdb.bytes, DataPhase::In, buf + first * kSectorSize, n * kSectorSize, kTimeout);
+    });
 }
 
 CommandOutcome ReaderUnit::WriteSectors(std::uint32_t lba, std::uint16_t count,
                                         const std::uint8_t* buf) {
-    Cdb cdb(kWrite10);
-    PutBe32(cdb.bytes + 2, lba);
-    PutBe16(cdb.bytes + 7, count);
-    // The back-ends only read an outgoing buffer.
-    return Send(cdb.bytes, DataPhase::Out, const_cast<std::uint8_t*>(buf),
-                std::uint32_t{count} * kSectorSize, kTimeout);
+    return InPieces(MaxTransfer(), count, kSectorSize, [&](std::uint32_t first, std::uint32_t n) {
+        Cdb cdb(kWrite10);
+        PutBe32(cdb.bytes + 2, lba + first);
+        PutBe16(cdb.bytes + 7, static_cast<std::uint16_t>(n));
+        // The back-ends only read an outgoing buffer.
+        return Send(cdb.bytes, DataPhase::Out, const_cast<std::uint8_t*>(buf) + first * kSectorSize,
+                    n * kSectorSize, kTimeout);
+    });
 }
 
 CommandOutcome ReaderUnit::EraseBlock(std::uint32_t block, std::uint8_t pagesPerBlock) {
@@ -112,20 +144,28 @@ CommandOutcome ReaderUnit::MarkBlockBad(std::uint32_t block, std::uint8_t pagesP
 
 CommandOutcome ReaderUnit::ReadRedundantArea(std::uint32_t page, std::uint8_t pageCount,
                                              std::uint8_t spareBytes, std::uint8_t* buf) {
-    Cdb cdb(kReadRedundant);
-    PutLe24(cdb.bytes + 2, page);
-    cdb.bytes[5] = pageCount;
-    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{pageCount} * spareBytes, kTimeout);
+    return InPieces(MaxTransfer(), pageCount, spareBytes,
+                    [&](std::uint32_t first, std::uint32_t n) {
+                        Cdb cdb(kReadRedundant);
+                        PutLe24(cdb.bytes + 2, page + first);
+                        cdb.bytes[5] = static_cast<std::uint8_t>(n);
+                        return Send(cdb.bytes, DataPhase::In, buf + first * spareBytes,
+                                    n * spareBytes, kTimeout);
+                    });
 }
 
 CommandOutcome ReaderUnit::ReadBlockData(std::uint32_t page, std::uint8_t pageCount,
                                          std::uint8_t pagesPerBlock, std::uint16_t bytesPerPage,
                                          std::uint8_t* buf) {
-    Cdb cdb(kReadBlock);
-    cdb.bytes[1] = pagesPerBlock;
-    PutLe24(cdb.bytes + 2, page);
-    cdb.bytes[5] = pageCount;
-    return Send(cdb.bytes, DataPhase::In, buf, std::uint32_t{pageCount} * bytesPerPage, kTimeout);
+    return InPieces(MaxTransfer(), pageCount, bytesPerPage,
+                    [&](std::uint32_t first, std::uint32_t n) {
+                        Cdb cdb(kReadBlock);
+                        cdb.bytes[1] = pagesPerBlock;
+                        PutLe24(cdb.bytes + 2, page + first);
+                        cdb.bytes[5] = static_cast<std::uint8_t>(n);
+                        return Send(cdb.bytes, DataPhase::In, buf + first * bytesPerPage,
+                                    n * bytesPerPage, kTimeout);
+                    });
 }
 
 CommandOutcome ReaderUnit::ReadPageWithSpare(std::uint32_t page, std::uint8_t pagesPerBlock,

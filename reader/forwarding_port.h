@@ -33,6 +33,13 @@ class ForwardingPort : public ScsiPort {
     }
     bool SenseComesWithStatus() const override { return base_.SenseComesWithStatus(); }
     void ReaderFound(std::uint32_t place) override { base_.ReaderFound(BasePlace(place)); }
+    bool ResetsAfterTimeOut() const override { return base_.ResetsAfterTimeOut(); }
+    std::uint32_t MaxTransfer(std::uint32_t place) const override {
+        return base_.MaxTransfer(BasePlace(place));
+    }
+    PlacePresence AwaitPresence(std::uint32_t place, std::uint32_t milliseconds) override {
+        return base_.AwaitPresence(BasePlace(place), milliseconds);
+    }
 
   protected:
     ScsiPort& base_;

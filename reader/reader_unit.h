@@ -18,12 +18,19 @@ constexpr std::uint8_t kRequestSenseLength = 18;
 // gets nothing sent and a Refused outcome. No operation retries.
 //
 // A caller that runs several commands as one step (a block probe, the CIS pages, the volume)
-// judges the step afterwards by what the unit saw of its own commands: the last outcome, and how
-// many in a row went unanswered. That memory belongs to this object; another ReaderUnit of the
-// same key starts with none.
+// judges the step afterwards by what the unit saw of its own commands: the last outcome, how many
+// in a row went unanswered, how many met an error of the host's side or a reset of the device.
+// That memory belongs to this object; another ReaderUnit of the same key starts with none.
 //
 // Page numbers are absolute within the selected bank (block * pagesPerBlock for the first page
 // of a block). Transfers stay at or below 65536 bytes.
+// What the device of a unit came to after a command of it ended with a host-side error.
+enum class LinkAfterHostError {
+    There,  // it answers with a status: the error was the way's, not the device's
+    Gone,   // the system let it go, or says there is no device
+    Quiet,  // neither within a second or so: errors go on, or it stopped answering
+};
+
 class ReaderUnit {
   public:
     ReaderUnit(Reader& reader, MediaType key) : reader_(reader), key_(key) {}
@@ -79,6 +86,20 @@ class ReaderUnit {
     const CommandOutcome& LastOutcome() const { return last_; }
     // Commands of this object in a row, up to the last one, that got no answer at all.
     std::uint32_t SilentInARow() const { return silentInARow_; }
+    // Commands of this object that ended with an error of the host's side (HostError), and
+    // that the device answered first with a reset notice.
+    std::uint64_t HostErrors() const { return hostErrors_; }
+    std::uint64_t Resets() const { return resets_; }
+
+    // What the way to the unit's device allows and does, as the system says.
+    // The most bytes one command may carry (kMaxTransfer for a key not in the table).
+    std::uint32_t MaxTransfer() const;
+    // Whether the system resets the device after a command of it timed out
+    // (ScsiPort::ResetsAfterTimeOut).
+    bool ResetsAfterTimeOut() const;
+    // After a host-side error: asks the system, and the device with TEST UNIT READY, until one of
+    // them says whether the device is still there (Gone for a key that is not in the table).
+    LinkAfterHostError SettleAfterHostError();
 
   private:
     CommandOutcome Send(const std::uint8_t* cdb, DataPhase phase, void* buffer,
@@ -88,4 +109,6 @@ class ReaderUnit {
     MediaType key_;
     CommandOutcome last_;
     std::uint32_t silentInARow_ = 0;
+    std::uint64_t hostErrors_ = 0;
+    std::uint64_t resets_ = 0;
 };

@@ -22,6 +22,11 @@ enum class CommandStatus : std::uint8_t {
     NoDevice,        // nothing answers there (absent, or the stick was pulled)
     TimedOut,        // no answer within the time-out
     Refused,         // not sent: the request could not be made (no such place, bad arguments)
+    // The host's side of the way to the device failed (its adapter, the bus, the driver): the
+    // command may or may not have reached the device, and nothing was heard from it. It says
+    // nothing about the device, which may be gone; Linux ends the commands of a stick being
+    // pulled so before it says the stick is gone.
+    HostError,
 };
 
 constexpr std::size_t kMaxSenseBytes = 32;
@@ -32,12 +37,17 @@ struct CommandOutcome {
     std::uint32_t transferred = 0;  // data bytes moved
     std::uint8_t senseLength = 0;   // sense bytes that came back with a CHECK CONDITION
     std::array<std::uint8_t, kMaxSenseBytes> sense{};
+    // The device answered the command first with a reset notice (UNIT ATTENTION 29h), and it
+    // was sent again: this is the outcome of the second sending.
+    bool afterReset = false;
 
     bool Good() const { return status == CommandStatus::Good; }
     // No status at all: the device did not answer (time-out) or is not there.
     bool Silent() const {
         return status == CommandStatus::TimedOut || status == CommandStatus::NoDevice;
     }
+    // Nothing was heard from the device, for whatever reason.
+    bool Unheard() const { return Silent() || status == CommandStatus::HostError; }
     // The data bytes that were to move and did not.
     std::uint32_t Residual() const { return requested > transferred ? requested - transferred : 0; }
 };
@@ -45,6 +55,13 @@ struct CommandOutcome {
 // The largest transfer any command makes (the Windows buffered pass-through request carries no
 // more); a port may take less.
 constexpr std::uint32_t kMaxTransfer = 65536;
+
+// What the system knows of the device at a place without asking the device.
+enum class PlacePresence {
+    Unknown,  // the system does not say (every port but Linux's)
+    There,    // the system has the device, attached and running
+    Gone,     // the system has let the device go (pulled, or taken offline)
+};
 
 enum class PortShape {
     ReaderLuns,  // a place is a target; its units are LUNs 0, 1, 2 (ASPI)
@@ -90,4 +107,20 @@ class ScsiPort {
     // Told by discovery of every drive that identifies itself as the reader's (the pass-through
     // port tries its direct request on the first one).
     virtual void ReaderFound(std::uint32_t /*place*/) {}
+
+    // Whether the system resets a device whose command timed out, to end the command (Linux's
+    // SCSI error handling does): the device then reports the reset, and what the command did is
+    // not known.
+    virtual bool ResetsAfterTimeOut() const { return false; }
+
+    // The largest data phase one command may carry to or from the place (the system's limit for
+    // the device; at most kMaxTransfer).
+    virtual std::uint32_t MaxTransfer(std::uint32_t /*place*/) const { return kMaxTransfer; }
+
+    // Waits up to `milliseconds` for the system to let the device at the place go, and says
+    // what it knows then: Gone as soon as it is gone. A port that cannot tell returns Unknown
+    // at once, without waiting.
+    virtual PlacePresence AwaitPresence(std::uint32_t /*place*/, std::uint32_t /*milliseconds*/) {
+        return PlacePresence::Unknown;
+    }
 };

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,23 +14,45 @@ namespace {
 
 class KernelSgDeviceIo final : public SgDeviceIo {
   public:
-    int Open(const char* path) override {
-        // O_NONBLOCK lets a removable disk without a medium be opened at all; SG_IO itself
-        // still waits for each command.
-        int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int Open(const char* path, bool exclusive) override {
+        // O_NONBLOCK lets a removable disk without a medium be opened at all, and makes a
+        // generic node that another holds exclusively refuse at once (EBUSY) instead of waiting;
+        // the commands themselves are still waited for.
+        const int flags = O_NONBLOCK | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+        int fd = ::open(path, O_RDWR | flags);
         // The disk driver refuses to open a write-protected stick for writing; SG_IO does not
         // need the file to be writable, and the program must still be able to tell the user
         // that the stick is protected.
-        if (fd < 0 && errno == EROFS) fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && errno == EROFS) fd = ::open(path, O_RDONLY | flags);
         return fd >= 0 ? fd : -errno;
     }
     int SgIo(int fd, sg_io_hdr_t* header) override {
-        return WithStopSignalsHeld([fd, header] {
-            // An interrupted request has reached the device all the same: sending it again
-            // would carry out a write or an erase twice, so EINTR is a failure like any other.
-            int rc = ::ioctl(fd, SG_IO, header);
-            return rc >= 0 ? 0 : -errno;
-        });
+        return ::ioctl(fd, SG_IO, header) >= 0 ? 0 : -errno;
+    }
+    int Submit(int fd, sg_io_hdr_t* header) override {
+        const ssize_t written = ::write(fd, header, sizeof *header);
+        if (written < 0) return -errno;
+        return written == static_cast<ssize_t>(sizeof *header) ? 0 : -EIO;
+    }
+    int Collect(int fd, sg_io_hdr_t* header) override {
+        // The node is non-blocking: the wait is poll's, which a signal breaks off and which is
+        // then simply begun again.
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) < 0) return -errno;
+        const ssize_t got = ::read(fd, header, sizeof *header);
+        if (got < 0) return -errno;
+        return got == static_cast<ssize_t>(sizeof *header) ? 0 : -EIO;
+    }
+    std::uint32_t MaxTransfer(int fd, bool generic) override {
+        // The generic driver answers in bytes, the disk driver in 512-byte sectors.
+        if (generic) {
+            int bytes = 0;
+            return ::ioctl(fd, BLKSECTGET, &bytes) == 0 && bytes > 0
+                       ? static_cast<std::uint32_t>(bytes)
+                       : 0;
+        }
+        unsigned short sectors = 0;
+        return ::ioctl(fd, BLKSECTGET, &sectors) == 0 ? std::uint32_t{sectors} * 512u : 0;
     }
     void Close(int fd) override { ::close(fd); }
 };
@@ -66,8 +90,9 @@ const sigset_t& StopSignalSet() {
 }
 
 int WithStopSignalsHeld(const std::function<int()>& call) {
-    // The generic driver gives up waiting for a command when a signal arrives and leaves it
-    // running on the device; held back, Ctrl-C is seen once the command has finished.
+    // A stop signal that ended the process in the middle of a command would leave it running on
+    // the device with nobody to hear how it ended; held back, Ctrl-C is seen once the command
+    // has finished, at most one command's time later.
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &StopSignalSet(), &previous);
     int result = call();
@@ -101,17 +126,31 @@ void BuildSgIoHeader(const std::uint8_t* cdb, std::uint8_t cdbLength, void* buff
     header->usr_ptr = nullptr;
 }
 
-CommandStatus ClassifySgIoReply(int ioctlResult, const sg_io_hdr_t& header) {
-    if (ioctlResult < 0) {
-        int error = -ioctlResult;
+CommandStatus ClassifySgIoReply(int result, const sg_io_hdr_t& header) {
+    if (result < 0) {
+        int error = -result;
         // ENODEV and ENXIO are what the kernel answers once a USB disk has been pulled.
         if (error == ENODEV || error == ENXIO) return CommandStatus::NoDevice;
         if (error == ETIMEDOUT) return CommandStatus::TimedOut;
+        // Commands the system lets only some callers send: nothing reached the device.
+        if (error == EPERM || error == EACCES) return CommandStatus::Refused;
         return CommandStatus::Failed;
     }
-    if (header.host_status == kSgHostNoConnect) return CommandStatus::NoDevice;
-    if (header.host_status == kSgHostTimeOut) return CommandStatus::TimedOut;
-    if (header.host_status != 0) return CommandStatus::Failed;
+    switch (header.host_status) {
+        case 0:
+            break;
+        case kSgHostNoConnect:
+        case kSgHostBadTarget:
+            return CommandStatus::NoDevice;
+        case kSgHostTimeOut:
+            return CommandStatus::TimedOut;
+        case kSgHostTargetFailure:
+        case kSgHostMediumError:
+            return CommandStatus::Failed;  // what the device itself said
+        default:
+            // DID_ERROR, DID_RESET, DID_SOFT_ERROR and the rest: the way to the device failed.
+            return CommandStatus::HostError;
+    }
     std::uint16_t driver = header.driver_status & 0x0F;  // the upper bits are suggestions
     if (driver == kSgDriverTimeOut) return CommandStatus::TimedOut;
     if (driver != 0 && driver != kSgDriverSense) return CommandStatus::Failed;
@@ -120,15 +159,33 @@ CommandStatus ClassifySgIoReply(int ioctlResult, const sg_io_hdr_t& header) {
     return CommandStatus::Good;
 }
 
-CommandOutcome SgioExecute(SgDeviceIo& io, int fd, const std::uint8_t* cdb, std::uint8_t cdbLength,
-                           void* buffer, std::uint32_t length, DataPhase phase,
-                           std::uint16_t timeoutSeconds, int* error) {
+namespace {
+
+// The generic driver's request: handed over once, then waited for until its reply is there,
+// however often a signal breaks the wait off.
+int SubmitAndCollect(SgDeviceIo& io, int fd, sg_io_hdr_t* header) {
+    int rc = io.Submit(fd, header);
+    if (rc < 0) return rc;
+    do {
+        rc = io.Collect(fd, header);
+    } while (rc == -EINTR || rc == -EAGAIN);
+    return rc;
+}
+
+}  // namespace
+
+CommandOutcome SgioExecute(SgDeviceIo& io, int fd, SgRoute route, const std::uint8_t* cdb,
+                           std::uint8_t cdbLength, void* buffer, std::uint32_t length,
+                           DataPhase phase, std::uint16_t timeoutSeconds, int* error) {
     CommandOutcome outcome;
     if (error != nullptr) *error = 0;
     sg_io_hdr_t header;
     BuildSgIoHeader(cdb, cdbLength, buffer, length, phase, timeoutSeconds, outcome.sense.data(),
                     &header);
-    int rc = io.SgIo(fd, &header);
+    const int rc = WithStopSignalsHeld([&] {
+        return route == SgRoute::WriteRead ? SubmitAndCollect(io, fd, &header)
+                                           : io.SgIo(fd, &header);
+    });
     outcome.status = ClassifySgIoReply(rc, header);
     if (rc < 0) {
         if (error != nullptr) *error = -rc;

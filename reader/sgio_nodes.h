@@ -14,6 +14,22 @@
 std::vector<std::string> FindScsiNodes(const std::string& devDir = "/dev",
                                        const std::string& sysDir = "/sys");
 
+// The nodes worth asking who they are: those of FindScsiNodes whose device sysfs does not show
+// to be something else than a USB-attached disk (peripheral type 0 under a USB device). A
+// node sysfs knows nothing of is kept. Nothing is sent to any device here either.
+std::vector<std::string> FindStickNodes(const std::string& devDir = "/dev",
+                                        const std::string& sysDir = "/sys");
+
+// The generic node (/dev/sgN) of the same device as a disk node (/dev/sdX); empty when it has
+// none (the sg driver is not loaded) or sysfs cannot tell. A generic node is its own.
+std::string GenericNodeOfDisk(const std::string& node, const std::string& devDir = "/dev",
+                              const std::string& sysDir = "/sys");
+
+// The first line of a sysfs attribute, without its line end; empty when it cannot be read.
+std::string SysfsLine(const std::string& file);
+// Writes `text` to a sysfs attribute (a switch of the kernel's); true when all of it was taken.
+bool WriteSysfsAttribute(const std::string& file, const std::string& text);
+
 // True for the names the walk takes: sg followed by digits, sd followed by letters.
 bool IsGenericNodeName(const std::string& name);
 bool IsDiskNodeName(const std::string& name);
@@ -45,6 +61,10 @@ std::string ScsiDeviceOfNode(const std::string& node, const std::string& sysDir 
 // port 1 of the root hub, port 2 of the hub there); empty when it is not a USB device or sysfs
 // cannot tell. Nothing is sent to the device.
 std::string UsbPortOfNode(const std::string& node, const std::string& sysDir = "/sys");
+
+// The USB device's sysfs folder above the stick behind a node (its links resolved); empty when
+// it is not a USB device or sysfs cannot tell.
+std::string UsbDeviceOfNode(const std::string& node, const std::string& sysDir = "/sys");
 
 // The system's read-only flag of the disk behind a node (a write-protect switch the kernel saw):
 // 1 read-only, 0 writable, -1 when the system does not say (no disk node, no sysfs).

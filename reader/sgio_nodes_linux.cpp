@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -9,6 +12,21 @@
 #include "reader/sgio_nodes.h"
 
 namespace fs = std::filesystem;
+
+std::string SysfsLine(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool WriteSysfsAttribute(const std::string& file, const std::string& text) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    ::close(fd);
+    return written == static_cast<ssize_t>(text.size());
+}
 
 namespace {
 
@@ -205,6 +223,10 @@ std::string UsbSerialOfNode(const std::string& node, const std::string& sysDir) 
     return Printable(serial);
 }
 
+std::string UsbDeviceOfNode(const std::string& node, const std::string& sysDir) {
+    return UsbDeviceFolder(node, sysDir).string();
+}
+
 std::string UsbPortOfNode(const std::string& node, const std::string& sysDir) {
     return Printable(UsbDeviceFolder(node, sysDir).filename().string());
 }
@@ -216,4 +238,41 @@ int ReadOnlyFlagOfNode(const std::string& node, const std::string& sysDir) {
         if (in >> flag && (flag == 0 || flag == 1)) return flag;
     }
     return -1;
+}
+
+namespace {
+
+// False when sysfs knows the node's device and it is not a disk on USB.
+bool MayBeStick(const std::string& node, const std::string& sysDir) {
+    const fs::path device = ScsiDeviceFolder(node, sysDir);
+    if (device.empty()) return true;  // sysfs cannot tell
+    const std::string type = SysfsLine(device / "type");
+    if (!type.empty() && type != "0") return false;
+    return !UsbDeviceFolder(node, sysDir).empty();
+}
+
+}  // namespace
+
+std::vector<std::string> FindStickNodes(const std::string& devDir, const std::string& sysDir) {
+    std::vector<std::string> nodes;
+    for (std::string& node : FindScsiNodes(devDir, sysDir)) {
+        if (MayBeStick(node, sysDir)) nodes.push_back(std::move(node));
+    }
+    return nodes;
+}
+
+std::string GenericNodeOfDisk(const std::string& node, const std::string& devDir,
+                              const std::string& sysDir) {
+    const std::string name = fs::path(node).filename().string();
+    if (IsGenericNodeName(name)) return node;
+    if (!IsDiskNodeName(name)) return std::string();
+    std::error_code error;
+    const fs::path generic = fs::path(sysDir) / "block" / name / "device" / "scsi_generic";
+    for (fs::directory_iterator it(generic, error), end; !error && it != end; it.increment(error)) {
+        const std::string sg = it->path().filename().string();
+        if (!IsGenericNodeName(sg)) continue;
+        const fs::path path = fs::path(devDir) / sg;
+        if (fs::exists(path, error)) return path.string();
+    }
+    return std::string();
 }

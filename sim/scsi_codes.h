@@ -49,6 +49,7 @@ constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
 constexpr std::uint8_t kAscInvalidField = 0x24;
 constexpr std::uint8_t kAscWriteProtected = 0x27;
 constexpr std::uint8_t kAscMediumChanged = 0x28;
+constexpr std::uint8_t kAscResetOccurred = 0x29;  // power on, reset or bus device reset
 constexpr std::uint8_t kAscFormatCorrupted = 0x31;
 constexpr std::uint8_t kAscMediumNotPresent = 0x3A;
 constexpr std::uint8_t kAscEraseFailure = 0x51;

@@ -122,6 +122,9 @@ class SimBus {
     void UnplugReader(std::size_t reader);
     void ReplugReader(std::size_t reader);
     bool ReaderPlugged(std::size_t reader) const;  // its own plug and the machine's
+    // The host reset a device (a USB reset, not a re-plug): each of its flash disks starts afresh
+    // (SimFlashDisk::Reset); a lock-up stays, as a controller's does that a reset cannot reach.
+    void ResetDevice(SimDevice& device);
     // The reader a name stands for: its number ("3"), or a drive letter ("E") or node name
     // ("stick07") of one of its units; kNoReader when none.
     static constexpr std::size_t kNoReader = static_cast<std::size_t>(-1);
@@ -145,10 +148,10 @@ class SimBus {
     // The n-th command from now and every later one never complete, until a re-plug.
     void HangFromCommand(std::uint32_t n);
     // The n-th command from now ends with CHECK CONDITION without reaching the device; the
-    // REQUEST SENSE after it answers this sense key and additional sense code (and qualifier).
-    // 0 cancels.
+    // REQUEST SENSE after it answers this sense key and additional sense code (and qualifier),
+    // saying it carries `additionalLength` bytes after its eighth. 0 cancels.
     void FailOnCommand(std::uint32_t n, std::uint8_t senseKey = 0x03, std::uint8_t asc = 0x11,
-                       std::uint8_t ascq = 0x00);
+                       std::uint8_t ascq = 0x00, std::uint8_t additionalLength = 10);
     // Commands that reached a reader since the bus was built.
     std::uint64_t ReaderCommandCount() const;
 

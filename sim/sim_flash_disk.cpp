@@ -122,6 +122,7 @@ void SimFlashDisk::RaiseUnitAttention() { impl_->firmware.RaiseUnitAttention(); 
 bool SimFlashDisk::UnitAttentionPending() const { return impl_->firmware.UnitAttentionPending(); }
 bool SimFlashDisk::Stopped() const { return impl_->firmware.Stopped(); }
 void SimFlashDisk::PowerCycle() { impl_->firmware.PowerCycle(); }
+void SimFlashDisk::Reset() { impl_->firmware.Reset(); }
 
 // --- CIS page and logical disk -------------------------------------------------------------------
 

@@ -84,10 +84,14 @@ class SimFlashDisk {
     // The next command (but INQUIRY and REQUEST SENSE) fails with UNIT ATTENTION 6/28h.
     void RaiseUnitAttention();
     bool UnitAttentionPending() const;
-    // After START STOP UNIT (stop) the disk answers NOT READY 2/04h until re-plugged.
+    // After START STOP UNIT (stop) the disk answers NOT READY 2/04h (an initializing command
+    // required) until a START STOP UNIT (start), a reset or a re-plug.
     bool Stopped() const;
     // A re-plug: the disk comes back up and reports a unit attention (medium changed).
     void PowerCycle();
+    // The host reset the controller (a USB reset): it starts afresh as after power on, on bank
+    // 0, and reports a unit attention (power on, reset: 6/29h). The flash keeps what it holds.
+    void Reset();
 
     // --- CIS page and logical disk ------------------------------------------------------------
     // What C3h reports: the first page of a block of bank 0 that starts with "USBC" and carries

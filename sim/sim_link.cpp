@@ -22,8 +22,9 @@ void SimLink::UnplugAfterCommands(std::uint32_t count) { unplugAfter_.store(coun
 void SimLink::HangOnCommand(std::uint32_t n) { hangOn_.store(n); }
 void SimLink::HangFromCommand(std::uint32_t n) { hangFrom_.store(n); }
 void SimLink::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
-                            std::uint8_t ascq) {
-    failSense_.store(std::uint32_t{senseKey} << 16 | std::uint32_t{asc} << 8 | ascq);
+                            std::uint8_t ascq, std::uint8_t additionalLength) {
+    failSense_.store(std::uint32_t{additionalLength} << 24 | std::uint32_t{senseKey} << 16 |
+                     std::uint32_t{asc} << 8 | ascq);
     failOn_.store(n);
 }
 
@@ -81,10 +82,11 @@ Outcome FailDecorator::Execute(const UnitCommand& command) {
     if (pending_ && command.lun == pendingLun_ && command.cdb[0] != kOpInquiry) {
         pending_ = false;
         if (command.cdb[0] == kOpRequestSense && command.direction == Direction::In) {
-            const SenseBytes sense =
-                FormatSense(SenseCode{static_cast<std::uint8_t>(pendingSense_ >> 16),
+            SenseBytes sense =
+                FormatSense(SenseCode{static_cast<std::uint8_t>(pendingSense_ >> 16 & 0x0F),
                                       static_cast<std::uint8_t>(pendingSense_ >> 8),
                                       static_cast<std::uint8_t>(pendingSense_)});
+            sense[7] = static_cast<std::uint8_t>(pendingSense_ >> 24);  // the length it states
             std::copy(sense.begin(),
                       sense.begin() + std::min<std::uint32_t>(command.length, kSenseBytes),
                       command.buffer);

@@ -35,9 +35,11 @@ class SimLink {
     // The n-th command from now (1: the next one) does not reach the device: it ends with CHECK
     // CONDITION, and the REQUEST SENSE that follows it on that unit hands over fixed-format
     // sense data with this key, additional sense code and qualifier (default: MEDIUM ERROR,
-    // unrecovered read error 3/11h). 0 cancels. Later commands complete as usual.
+    // unrecovered read error 3/11h). 0 cancels. Later commands complete as usual. The sense
+    // data says it carries `additionalLength` bytes after its eighth (byte 7; 10 reaches the
+    // qualifier): a device may say less and still send the bytes after, which then mean nothing.
     void FailOnCommand(std::uint32_t n, std::uint8_t senseKey = 0x03, std::uint8_t asc = 0x11,
-                       std::uint8_t ascq = 0x00);
+                       std::uint8_t ascq = 0x00, std::uint8_t additionalLength = 10);
 
     // While pulled, nothing behind the link answers (Outcome::NoDevice). SimBus's re-plug sets
     // this too and power-cycles the disks behind it; use that to plug a link back in.
@@ -61,7 +63,7 @@ class SimLink {
     std::atomic<std::uint32_t> hangOn_{0};
     std::atomic<std::uint32_t> hangFrom_{0};
     std::atomic<std::uint32_t> failOn_{0};
-    std::atomic<std::uint32_t> failSense_{0};  // key << 16 | asc << 8 | ascq
+    std::atomic<std::uint32_t> failSense_{0};  // length << 24 | key << 16 | asc << 8 | ascq
     std::atomic<bool> lockedUp_{false};
     std::atomic<bool> plugged_{true};
     std::atomic<std::uint64_t> commands_{0};

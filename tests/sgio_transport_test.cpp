@@ -13,6 +13,7 @@
 
 #include "reader/reader.h"
 #include "reader/reader_unit.h"
+#include "reader/scsi_port.h"
 #include "reader/sense.h"
 #include "reader/sgio.h"
 #include "reader/sgio_nodes.h"
@@ -22,8 +23,8 @@
 
 namespace {
 
-// Stands in for the kernel: records every SG_IO request as it arrived and answers it from a
-// script.
+// Stands in for the kernel: records every request as it arrived (by SG_IO, or by the generic
+// driver's write) and answers it from a script.
 class FakeSgDevice final : public SgDeviceIo {
   public:
     struct Seen {
@@ -31,30 +32,60 @@ class FakeSgDevice final : public SgDeviceIo {
         sg_io_hdr_t header;
         std::vector<std::uint8_t> cdb;
         std::vector<std::uint8_t> dataOut;  // what a data-out command carried
+        SgRoute route;
     };
-    // Fills the reply fields (and data-in bytes, sense bytes) and returns the ioctl result.
+    // Fills the reply fields (and data-in bytes, sense bytes) and returns the request's result.
     using Reply = std::function<int(sg_io_hdr_t*)>;
 
-    std::map<std::string, int> nodes;  // path -> fd, or -errno for a failing open
+    std::map<std::string, int> nodes;                  // path -> fd, or -errno for a failing open
+    std::vector<std::pair<std::string, bool>> opened;  // path, exclusive
     std::vector<Seen> seen;
     std::vector<int> closed;
     Reply reply = [](sg_io_hdr_t*) { return 0; };
+    int interrupts = 0;  // waits for a reply that a signal breaks off first
+    int collects = 0;
+    std::uint32_t maxTransfer = 0;
 
-    int Open(const char* path) override {
+    int Open(const char* path, bool exclusive) override {
+        opened.emplace_back(path, exclusive);
         auto it = nodes.find(path);
         return it == nodes.end() ? -ENOENT : it->second;
     }
     int SgIo(int fd, sg_io_hdr_t* header) override {
-        Seen s{fd, *header, {}, {}};
-        s.cdb.assign(header->cmdp, header->cmdp + header->cmd_len);
-        if (header->dxfer_direction == SG_DXFER_TO_DEV && header->dxferp != nullptr) {
-            auto* p = static_cast<std::uint8_t*>(header->dxferp);
-            s.dataOut.assign(p, p + header->dxfer_len);
-        }
-        seen.push_back(s);
+        Record(fd, *header, SgRoute::Ioctl);
         return reply(header);
     }
+    int Submit(int fd, sg_io_hdr_t* header) override {
+        Record(fd, *header, SgRoute::WriteRead);
+        pending_ = *header;
+        pendingResult_ = reply(&pending_);
+        // A write the kernel refuses hands nothing over.
+        return pendingResult_ < 0 ? pendingResult_ : 0;
+    }
+    int Collect(int, sg_io_hdr_t* header) override {
+        ++collects;
+        if (interrupts > 0) {
+            --interrupts;
+            return -EINTR;
+        }
+        *header = pending_;
+        return 0;
+    }
+    std::uint32_t MaxTransfer(int, bool) override { return maxTransfer; }
     void Close(int fd) override { closed.push_back(fd); }
+
+  private:
+    void Record(int fd, const sg_io_hdr_t& header, SgRoute route) {
+        Seen s{fd, header, {}, {}, route};
+        s.cdb.assign(header.cmdp, header.cmdp + header.cmd_len);
+        if (header.dxfer_direction == SG_DXFER_TO_DEV && header.dxferp != nullptr) {
+            auto* p = static_cast<std::uint8_t*>(header.dxferp);
+            s.dataOut.assign(p, p + header.dxfer_len);
+        }
+        seen.push_back(s);
+    }
+    sg_io_hdr_t pending_{};
+    int pendingResult_ = 0;
 };
 
 // A reply that completes the command; data-in commands receive `bytes` (then zeros).
@@ -111,7 +142,7 @@ TEST(SgioRealDevice, StopSignalWaitsUntilTheRequestHasFinished) {
 
 TEST(SgioRealDevice, ANodeWithoutSgioIsRefusedNotRetried) {
     SgDeviceIo& io = RealSgDeviceIo();
-    int fd = io.Open("/dev/null");
+    int fd = io.Open("/dev/null", false);
     ASSERT_GE(fd, 0);
     std::uint8_t sense[kSgSenseBufferSize] = {};
     std::uint8_t data[56] = {};
@@ -121,7 +152,7 @@ TEST(SgioRealDevice, ANodeWithoutSgioIsRefusedNotRetried) {
     io.Close(fd);
     EXPECT_LT(rc, 0);
     EXPECT_EQ(ClassifySgIoReply(rc, header), CommandStatus::Failed);
-    EXPECT_EQ(io.Open("/dev/brevant-no-such-node"), -ENOENT);
+    EXPECT_EQ(io.Open("/dev/brevant-no-such-node", false), -ENOENT);
 }
 
 // ---- The request itself ----
@@ -203,7 +234,18 @@ TEST(SgioRequest, ReplyClassification) {
     EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::NoDevice);
     h.host_status = kSgHostTimeOut;
     EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::TimedOut);
-    h.host_status = 0x07;  // DID_ERROR
+    // The host's side failed: nothing is known of the device, which may be gone.
+    for (std::uint16_t host : {kSgHostError, kSgHostReset, kSgHostSoftError, std::uint16_t{0x02},
+                               std::uint16_t{0x05}, std::uint16_t{0x0E}}) {
+        h.host_status = host;
+        EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::HostError) << host;
+    }
+    h.host_status = kSgHostBadTarget;
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::NoDevice);
+    // What the device itself said, the host only passing it on.
+    h.host_status = kSgHostMediumError;
+    EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
+    h.host_status = kSgHostTargetFailure;
     EXPECT_EQ(ClassifySgIoReply(0, h), CommandStatus::Failed);
 
     h = {};
@@ -220,7 +262,10 @@ TEST(SgioRequest, ReplyClassification) {
     EXPECT_EQ(ClassifySgIoReply(-ENXIO, h), CommandStatus::NoDevice);
     EXPECT_EQ(ClassifySgIoReply(-ETIMEDOUT, h), CommandStatus::TimedOut);
     EXPECT_EQ(ClassifySgIoReply(-EINVAL, h), CommandStatus::Failed);
-    EXPECT_EQ(ClassifySgIoReply(-EPERM, h), CommandStatus::Failed);
+    // Refused for lack of rights (vendor commands through a disk node need CAP_SYS_RAWIO):
+    // nothing was sent.
+    EXPECT_EQ(ClassifySgIoReply(-EPERM, h), CommandStatus::Refused);
+    EXPECT_EQ(ClassifySgIoReply(-EACCES, h), CommandStatus::Refused);
 }
 
 TEST(SgioExecute, CheckConditionHandsOverTheSense) {
@@ -228,7 +273,7 @@ TEST(SgioExecute, CheckConditionHandsOverTheSense) {
     dev.reply = CheckConditionReply(7, 0x27);
     std::uint8_t cdb[12] = {0x2A};
     std::uint8_t data[512] = {1, 2, 3};
-    CommandOutcome r = SgioExecute(dev, 5, cdb, 12, data, 512, DataPhase::Out, 2);
+    CommandOutcome r = SgioExecute(dev, 5, SgRoute::Ioctl, cdb, 12, data, 512, DataPhase::Out, 2);
     EXPECT_EQ(r.status, CommandStatus::CheckCondition);
     ASSERT_EQ(r.senseLength, 18);
     EXPECT_EQ(r.sense[2], 7);
@@ -246,14 +291,14 @@ TEST(SgioExecute, SenseIsKeptOnlyOnCheckConditionAndNeverOverruns) {
         return 0;
     };
     std::uint8_t cdb[12] = {0x00};
-    CommandOutcome r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1);
+    CommandOutcome r = SgioExecute(dev, 3, SgRoute::Ioctl, cdb, 12, nullptr, 0, DataPhase::None, 1);
     EXPECT_EQ(r.senseLength, kSgSenseBufferSize);
 
     dev.reply = [](sg_io_hdr_t* h) {
         h->sb_len_wr = 18;  // sense beside a GOOD status is not a failure to report
         return 0;
     };
-    r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1);
+    r = SgioExecute(dev, 3, SgRoute::Ioctl, cdb, 12, nullptr, 0, DataPhase::None, 1);
     EXPECT_EQ(r.status, CommandStatus::Good);
     EXPECT_EQ(r.senseLength, 0);
 }
@@ -271,7 +316,8 @@ TEST(SgioExecute, ShortReadClearsTheTail) {
     std::memset(reply, 0, sizeof reply);
     reply[36] = 'Q';
     reply[37] = 'Z';
-    CommandOutcome r = SgioExecute(dev, 3, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
+    CommandOutcome r =
+        SgioExecute(dev, 3, SgRoute::Ioctl, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
     EXPECT_EQ(r.status, CommandStatus::Good);
     EXPECT_EQ(r.transferred, 36u);
     EXPECT_EQ(reply[35], 'S');
@@ -283,7 +329,7 @@ TEST(SgioExecute, ShortReadClearsTheTail) {
         h->resid = 1000;  // beyond the transfer: nothing counts as moved
         return 0;
     };
-    r = SgioExecute(dev, 3, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
+    r = SgioExecute(dev, 3, SgRoute::Ioctl, kInquiryCdb, 12, reply, 56, DataPhase::In, 2);
     EXPECT_EQ(r.transferred, 0u);
     EXPECT_EQ(reply[0], 0);
 }
@@ -293,7 +339,8 @@ TEST(SgioExecute, RefusedIoctlKeepsItsErrno) {
     dev.reply = [](sg_io_hdr_t*) { return -ENODEV; };
     std::uint8_t cdb[12] = {0x00};
     int error = 0;
-    CommandOutcome r = SgioExecute(dev, 3, cdb, 12, nullptr, 0, DataPhase::None, 1, &error);
+    CommandOutcome r =
+        SgioExecute(dev, 3, SgRoute::Ioctl, cdb, 12, nullptr, 0, DataPhase::None, 1, &error);
     EXPECT_EQ(r.status, CommandStatus::NoDevice);
     EXPECT_EQ(error, ENODEV);
 }
@@ -570,6 +617,182 @@ TEST_F(SgioPortUnits, FailuresMapToStatuses) {
     EXPECT_EQ(reader.UnitsStillPresent(), 1);
 }
 
+// ---- A command reaches the device once, whatever signals come ----
+
+TEST(SgioExecute, AGenericNodesWaitIsBegunAgainAfterEverySignalAndTheCommandGoesOnce) {
+    FakeSgDevice dev;
+    dev.reply = GoodReply({0x11, 0x22});
+    dev.interrupts = 3;  // a stop and continue, a resized terminal, a timer
+    std::uint8_t cdb[12] = {0xE8, 0x20, 0x60, 0, 0, 1};
+    std::uint8_t page[528] = {};
+    const CommandOutcome r =
+        SgioExecute(dev, 4, SgRoute::WriteRead, cdb, 12, page, sizeof page, DataPhase::In, 2);
+    EXPECT_EQ(r.status, CommandStatus::Good);
+    ASSERT_EQ(dev.seen.size(), 1u);  // handed over once
+    EXPECT_EQ(dev.seen[0].route, SgRoute::WriteRead);
+    EXPECT_EQ(dev.collects, 4);  // three waits broken off, the fourth got the reply
+    EXPECT_EQ(page[1], 0x22);
+
+    // A write the driver refuses is no command: nothing is waited for.
+    dev.seen.clear();
+    dev.collects = 0;
+    dev.reply = [](sg_io_hdr_t*) { return -ENODEV; };
+    EXPECT_EQ(SgioExecute(dev, 4, SgRoute::WriteRead, cdb, 12, page, sizeof page, DataPhase::In, 2)
+                  .status,
+              CommandStatus::NoDevice);
+    EXPECT_EQ(dev.collects, 0);
+}
+
+TEST_F(SgioPortTest, GenericNodesGoByWriteAndReadDiskNodesBySgio) {
+    dev.reply = GoodReply();
+    OpenReader(0);
+    OpenReader(2);
+    std::uint8_t tur[12] = {0x00};
+    ASSERT_TRUE(Send(0, tur, nullptr, 0, DataPhase::None).Good());
+    ASSERT_TRUE(Send(2, tur, nullptr, 0, DataPhase::None).Good());
+    ASSERT_EQ(dev.seen.size(), 2u);
+    EXPECT_EQ(dev.seen[0].route, SgRoute::WriteRead);
+    EXPECT_EQ(dev.seen[1].route, SgRoute::Ioctl);
+}
+
+// ---- The stick held for a run ----
+
+TEST_F(SgioPortTest, AHeldNodeIsOpenedExclusivelyAndKeptOpenUntilReleased) {
+    ASSERT_TRUE(port.Open(0));  // the program's own look at it first
+    ASSERT_EQ(port.Hold(0), 0);
+    ASSERT_EQ(dev.opened.size(), 2u);
+    EXPECT_FALSE(dev.opened[0].second);
+    EXPECT_TRUE(dev.opened[1].second);
+    ASSERT_EQ(dev.closed.size(), 1u);  // its own open closed first: the driver counts it
+    port.Close(0);                     // a session's end: the node stays held
+    EXPECT_EQ(dev.closed.size(), 1u);
+    port.Release(0);
+    EXPECT_EQ(dev.closed.size(), 2u);
+
+    // Another program holds a node: its open is refused as busy, and the node is named.
+    dev.nodes["/dev/sg1"] = -EBUSY;
+    EXPECT_EQ(port.Hold(1), EBUSY);
+    EXPECT_FALSE(port.Open(1));
+    EXPECT_EQ(port.BusyNodes(), std::vector<std::string>{"/dev/sg1"});
+    EXPECT_EQ(port.PermissionDenials(), 0);
+}
+
+TEST_F(SgioPortTest, TheKernelsTransferLimitIsTheNodes) {
+    dev.maxTransfer = 4096;
+    ASSERT_TRUE(port.Open(0));
+    EXPECT_EQ(port.MaxTransfer(0), 4096u);
+    dev.maxTransfer = 0;  // the kernel does not say
+    ASSERT_TRUE(port.Open(1));
+    EXPECT_EQ(port.MaxTransfer(1), kMaxTransfer);
+    dev.maxTransfer = 1u << 20;  // more than any command carries
+    ASSERT_TRUE(port.Open(2));
+    EXPECT_EQ(port.MaxTransfer(2), kMaxTransfer);
+}
+
+// ---- Sense as far as it came ----
+
+TEST(SgioSense, FieldsPastTheLengthOrTheAdditionalLengthAreUnknown) {
+    // UNIT ATTENTION whose bytes 12 and 13 say "reset", behind additional lengths of 10, 4, 0.
+    std::uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
+    SenseFields f = DecodeSense(sense, 18);
+    EXPECT_TRUE(f.keyKnown && f.ascKnown && f.ascqKnown);
+    EXPECT_TRUE(IsResetNotice(f));
+    for (std::uint8_t additional : {0, 4}) {
+        sense[7] = additional;
+        f = DecodeSense(sense, 18);
+        EXPECT_TRUE(f.keyKnown);
+        EXPECT_EQ(f.key, 6);
+        EXPECT_FALSE(f.ascKnown) << int(additional);
+        EXPECT_FALSE(f.ascqKnown);
+        EXPECT_FALSE(IsResetNotice(f));  // a unit attention, not known to be a reset
+        EXPECT_EQ(ClassifySenseFields(f), SenseUnitAttention);
+    }
+    // The code, but not its qualifier.
+    sense[7] = 5;
+    f = DecodeSense(sense, 18);
+    EXPECT_TRUE(f.ascKnown);
+    EXPECT_FALSE(f.ascqKnown);
+    // Cut short by the length the kernel wrote, whatever the additional length says.
+    sense[7] = 10;
+    EXPECT_FALSE(DecodeSense(sense, 12).ascKnown);
+    EXPECT_TRUE(DecodeSense(sense, 13).ascKnown);
+    EXPECT_FALSE(DecodeSense(sense, 2).keyKnown);
+    EXPECT_EQ(ClassifySenseFields(DecodeSense(sense, 2)), SenseFailed);
+    EXPECT_EQ(ClassifySenseFields(DecodeSense(sense, 0)), SenseFailed);
+
+    // ILLEGAL REQUEST with its code cut off matches no code of the table; with it, it does.
+    std::uint8_t illegal[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0x20};
+    EXPECT_EQ(ClassifySenseFields(DecodeSense(illegal, 18)), SenseNone);
+    illegal[7] = 10;
+    EXPECT_EQ(ClassifySenseFields(DecodeSense(illegal, 18)), SenseInvalidOpcode);
+
+    // Descriptor format: key, code and qualifier in bytes 1 to 3.
+    const std::uint8_t descriptor[8] = {0x72, 0x06, 0x29, 0x01, 0, 0, 0, 0};
+    f = DecodeSense(descriptor, 8);
+    EXPECT_TRUE(IsResetNotice(f));
+    EXPECT_EQ(f.ascq, 1);
+    EXPECT_FALSE(DecodeSense(descriptor, 2).ascKnown);
+    const std::uint8_t protect[4] = {0x73, 0x07, 0x27, 0x00};
+    EXPECT_EQ(ClassifySenseFields(DecodeSense(protect, 4)), SenseDataProtect);
+}
+
+// The kernel's sense, cut short: classified by what came, and a unit attention whose code is
+// not there is no reset to send a command again for.
+TEST_F(SgioPortUnits, ShortSenseFromTheKernelIsClassifiedByWhatCame) {
+    auto unitAttention = [](std::uint8_t additional, std::uint8_t written) {
+        return [additional, written](sg_io_hdr_t* h) {
+            std::uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, additional, 0, 0, 0, 0, 0x29};
+            std::memcpy(h->sbp, sense, sizeof sense);
+            h->sb_len_wr = written;
+            h->status = kScsiStatusCheckCondition;
+            h->driver_status = kSgDriverSense;
+            return 0;
+        };
+    };
+    for (std::uint8_t additional : {0, 4}) {
+        dev.seen.clear();
+        dev.reply = unitAttention(additional, 18);
+        EXPECT_FALSE(disk.TestUnitReady().Good());
+        EXPECT_EQ(dev.seen.size(), 1u) << "sent again for a reset nobody reported";
+        EXPECT_EQ(disk.GetSenseStatus(), SenseUnitAttention);
+    }
+    // Only eight bytes written: the same.
+    dev.seen.clear();
+    dev.reply = unitAttention(10, 8);
+    EXPECT_FALSE(disk.TestUnitReady().Good());
+    EXPECT_EQ(dev.seen.size(), 1u);
+    EXPECT_EQ(disk.GetSenseStatus(), SenseUnitAttention);
+    // Two bytes: not even the key.
+    dev.reply = unitAttention(10, 2);
+    EXPECT_FALSE(disk.TestUnitReady().Good());
+    EXPECT_EQ(disk.GetSenseStatus(), SenseFailed);
+}
+
+TEST_F(SgioPortUnits, AResetReportedInFullSendsTheCommandAgainAfterItsBank) {
+    int calls = 0;
+    dev.reply = [&calls](sg_io_hdr_t* h) {
+        if (++calls != 2) return 0;
+        // The second command meets the reset the first one's time-out brought.
+        std::uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29};
+        std::memcpy(h->sbp, sense, sizeof sense);
+        h->sb_len_wr = 18;
+        h->status = kScsiStatusCheckCondition;
+        h->driver_status = kSgDriverSense;
+        return 0;
+    };
+    ASSERT_TRUE(disk.SelectBank(1).Good());
+    const CommandOutcome erased = disk.EraseBlock(7, 32);
+    ASSERT_TRUE(erased.Good());
+    ASSERT_EQ(dev.seen.size(), 4u);
+    EXPECT_EQ(dev.seen[1].cdb[0], 0xF2);  // met the reset
+    EXPECT_EQ(dev.seen[2].cdb[0], 0xFB);  // the bank again
+    EXPECT_EQ(dev.seen[2].cdb[1], 1);
+    EXPECT_EQ(dev.seen[3].cdb, dev.seen[1].cdb);  // and the erase, now carried out
+    EXPECT_TRUE(erased.afterReset);               // the outcome says so
+    EXPECT_EQ(disk.Resets(), 1u);
+    EXPECT_EQ(reader.Commands().ResetNoticeCount(), 1u);
+}
+
 TEST_F(SgioPortUnits, ClosingTheTransportReleasesTheDescriptor) {
     reader.CloseTransport();
     ASSERT_EQ(dev.closed.size(), 1u);
@@ -625,6 +848,30 @@ TEST(SgioNodes, TheUsbSerialAndPortAreTheUsbDevicesAboveTheScsiDevice) {
     EXPECT_EQ(ScsiDeviceOfNode("/dev/sg9", sys.string()), "");  // sysfs cannot tell
 }
 
+// After a host-side error the port waits for the system to let a pulled stick go, and says so
+// as soon as it has; a stick the system keeps running is there once the wait is over.
+TEST(SgioNodes, PresenceIsWhatTheSystemSaysOfTheScsiDevice) {
+    TempDir tmp;
+    const std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
+    const std::filesystem::path scsi = sys / "devices/usb1/1-1/1-1:1.0/host2/target2:0:0/2:0:0:0";
+    std::filesystem::create_directories(scsi);
+    std::ofstream(scsi / "state") << "running\n";
+    std::filesystem::create_directories(sys / "class/scsi_generic/sg1");
+    std::filesystem::create_directory_symlink(scsi, sys / "class/scsi_generic/sg1/device");
+    FakeSgDevice dev;
+    dev.nodes = {{"/dev/sg1", 7}, {"/dev/sg2", 8}};
+    SgioPort port(dev, {"/dev/sg1", "/dev/sg2"}, sys.string());
+    ASSERT_TRUE(port.Open(0));
+    ASSERT_TRUE(port.Open(1));
+    EXPECT_EQ(port.AwaitPresence(0, 20), PlacePresence::There);
+    EXPECT_EQ(port.AwaitPresence(1, 20), PlacePresence::Unknown);  // sysfs does not know sg2
+    std::ofstream(scsi / "state") << "offline\n";
+    EXPECT_EQ(port.AwaitPresence(0, 20), PlacePresence::Gone);
+    std::ofstream(scsi / "state") << "running\n";
+    std::filesystem::remove_all(scsi);
+    EXPECT_EQ(port.AwaitPresence(0, 1000), PlacePresence::Gone);
+}
+
 TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {
     TempDir tmp;
     ASSERT_FALSE(tmp.Path().empty());
@@ -656,6 +903,45 @@ TEST(SgioNodes, GenericNodesFirstAndEachDeviceOnce) {
                                          (dev / "sg10").string(), (dev / "sdc").string(),
                                          (dev / "sdaa").string()};
     EXPECT_EQ(nodes, expected);
+}
+
+// Only USB disks are worth asking who they are: the system disk on its own bus, a DVD drive and
+// an enclosure's processor are left alone; a node sysfs knows nothing of is asked.
+TEST(SgioNodes, StickCandidatesAreTheUsbDisksAndWhatSysfsCannotTell) {
+    TempDir tmp;
+    const std::filesystem::path dev = std::filesystem::path(tmp.Path()) / "dev";
+    const std::filesystem::path sys = std::filesystem::path(tmp.Path()) / "sys";
+    auto scsi = [&](const std::string& at, const char* type) {
+        const std::filesystem::path d = sys / "devices" / at;
+        std::filesystem::create_directories(d);
+        std::ofstream(d / "type") << type << "\n";
+        return d;
+    };
+    auto generic = [&](const char* sg, const std::filesystem::path& device) {
+        Touch(dev / sg);
+        std::filesystem::create_directories(sys / "class/scsi_generic" / sg);
+        std::filesystem::create_directory_symlink(device,
+                                                  sys / "class/scsi_generic" / sg / "device");
+    };
+    for (const char* port : {"1-1", "1-2"}) {  // the USB devices
+        std::filesystem::create_directories(sys / "devices/usb1" / port);
+        std::ofstream(sys / "devices/usb1" / port / "idVendor") << "1d6b\n";
+    }
+    generic("sg0", scsi("ata1/host0/target0:0:0/0:0:0:0", "0"));              // the system disk
+    generic("sg1", scsi("usb1/1-1/1-1:1.0/host1/target1:0:0/1:0:0:0", "0"));  // a stick
+    generic("sg2", scsi("usb1/1-2/1-2:1.0/host2/target2:0:0/2:0:0:0", "5"));  // a DVD drive
+    Touch(dev / "sg3");  // sysfs knows nothing of it
+    const std::vector<std::string> expected = {(dev / "sg1").string(), (dev / "sg3").string()};
+    EXPECT_EQ(FindStickNodes(dev.string(), sys.string()), expected);
+
+    // A disk node named by the user goes to its generic node.
+    std::filesystem::create_directories(sys / "block/sdb/device/scsi_generic/sg1");
+    Touch(dev / "sdb");
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sdb").string(), dev.string(), sys.string()),
+              (dev / "sg1").string());
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sdc").string(), dev.string(), sys.string()), "");
+    EXPECT_EQ(GenericNodeOfDisk((dev / "sg2").string(), dev.string(), sys.string()),
+              (dev / "sg2").string());
 }
 
 TEST(SgioNodes, WithoutSysfsBothKindsAreKept) {

@@ -206,6 +206,17 @@ TEST(SimDescription, FailOnEndsACommandWithTheSenseGiven) {
     EXPECT_EQ(0x04, sense[2]);
     EXPECT_EQ(0x3E, sense[12]);
     EXPECT_EQ(0x01, sense[13]);
+    EXPECT_EQ(10, sense[7]);
+
+    // length=: the sense says it carries fewer bytes, and the bytes after are sent all the same.
+    const auto cut = ParseOk("reader\nunit DS drive=E\nbanks 73\nfail-on 1 sense=6/29 length=0\n");
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(sim::Outcome::CheckCondition,
+              cut->ExecuteDrive('E', testUnitReady, sim::Direction::None, nullptr, 0));
+    cut->ExecuteDrive('E', requestSense, sim::Direction::In, sense, sizeof sense);
+    EXPECT_EQ(0x06, sense[2]);
+    EXPECT_EQ(0, sense[7]);
+    EXPECT_EQ(0x29, sense[12]);
 }
 
 TEST(SimDescription, CountedBlockFaults) {
@@ -290,6 +301,8 @@ TEST(SimDescription, BrokenInputNamesTheLine) {
         {"fail-on 3 sense=10/11\n", "line 1: sense 10 is too large"},
         {"fail-on 3 sense=3/zz\n", "line 1: sense \"zz\" is not a number"},
         {"hang-on 3 sense=3/11\n", "line 1: \"hang-on\" has no option \"sense\""},
+        {"hang-on 3 length=4\n", "line 1: \"hang-on\" has no option \"length\""},
+        {"fail-on 3 length=11\n", "line 1: sense length 11 is too large"},
         {"fail-on\n", "line 1: \"fail-on\" needs a command count"},
         {"reader\nunit DS\nbanks 73 x=1 x=2\n", "line 3: option \"x\" is given twice"},
         {"reader\nunit DS\nbanks 256x73\n", "line 3: bank repeat count 256 is too large"},

@@ -559,6 +559,26 @@ TEST_F(SimFlashDiskTest, NotReadyUnitAttentionAndStop) {
     EXPECT_EQ(Outcome::Good, Run(Cdb{0x00}));
 }
 
+// A stopped disk asks for an initializing command (2/04/02); START UNIT is that command. A reset
+// of the controller by the host brings it back too, and is reported as one (6/29h), on bank 0.
+TEST_F(SimFlashDiskTest, AStoppedDiskStartsOnStartUnitOrAReset) {
+    ASSERT_EQ(Outcome::Good, Run(Cdb{0x1B}));
+    EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0x00}));
+    ASSERT_EQ(Outcome::Good, Run(Cdb{0x1B, 0x01, 0, 0, 0x01}));  // START, immediate
+    EXPECT_FALSE(disk.Stopped());
+    EXPECT_EQ(Outcome::Good, Run(Cdb{0x00}));
+
+    ASSERT_EQ(Outcome::Good, Run(Cdb{0x1B}));
+    disk.Reset();
+    EXPECT_FALSE(disk.Stopped());
+    EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0x00}));
+    EXPECT_EQ(std::make_pair(6, 0x29), Sense());
+    EXPECT_EQ(Outcome::Good, Run(Cdb{0x00}));  // reported once
+    disk.PowerCycle();                         // a re-plug is a new medium as before
+    EXPECT_EQ(Outcome::CheckCondition, Run(Cdb{0x00}));
+    EXPECT_EQ(std::make_pair(6, 0x28), Sense());
+}
+
 TEST_F(SimFlashDiskTest, StartStopAndVendorFE) {
     ASSERT_EQ(Outcome::Good, Run(Cdb{0x1B, 0, 0, 0, 0x01}));  // START = 1 keeps it running
     EXPECT_FALSE(disk.Stopped());

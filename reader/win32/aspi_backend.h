@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
+#include "reader/win32/os_layer.h"
 #include "reader/win32/transport_state.h"
 
 // The ASPI for Win32 back-end: one command to the reader at the stored host adapter and target,

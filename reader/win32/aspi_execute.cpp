@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/win32/request_layouts.h"
 #include "reader/win32/aspi_backend.h"
+#include "reader/win32/request_layouts.h"
 
 // The ASPI back-end's command: the SRB_ExecSCSICmd request block of 32-bit Windows, completed
 // by polling its status byte (no posting routine, no event).

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <string>
 
-#include "reader/win32/request_layouts.h"
 #include "reader/win32/aspi_backend.h"
+#include "reader/win32/request_layouts.h"
 
 namespace {
 

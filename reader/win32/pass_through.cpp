@@ -1,8 +1,8 @@
 #include <cstring>
 
 #include "reader/byte_order.h"
-#include "reader/win32/request_layouts.h"
 #include "reader/win32/pass_through_backend.h"
+#include "reader/win32/request_layouts.h"
 
 // The pass-through back-end's command: the SCSI_PASS_THROUGH (buffered) and
 // SCSI_PASS_THROUGH_DIRECT requests of 32-bit Windows, 44 bytes each, sent synchronously on a

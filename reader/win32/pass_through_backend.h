@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
+#include "reader/win32/os_layer.h"
 #include "reader/win32/transport_state.h"
 
 // The Windows SCSI pass-through back-end: one command on a drive handle, in the buffered

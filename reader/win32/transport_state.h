@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
+#include "reader/win32/os_layer.h"
 
 // The state of the two Windows back-ends (the ASPI library and its request block, the
 // pass-through work buffer), held by the back-ends of one reader for its life.

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "reader/back_end.h"
-#include "reader/win32/os_layer.h"
 #include "reader/scsi_port.h"
+#include "reader/win32/os_layer.h"
 #include "reader/win32/transport_state.h"
 
 // The two Windows back-ends of a reader, exactly one of them active while its transport is

@@ -7,6 +7,10 @@ export PATH=/usr/local/bin:/bin:/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+# Pseudo-terminals, for a program that is to run on a terminal (tests/kernel/pty_guest.cpp).
+mkdir -p /dev/pts
+mount -t devpts -o ptmxmode=0666 devpts /dev/pts
+[ -e /dev/ptmx ] || ln -s pts/ptmx /dev/ptmx
 mkdir -p /run /tmp /out
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp

@@ -39,6 +39,12 @@ void Controller::PowerCycle() {
     selectedBank_ = 0;
     sense_ = SenseCode{};
     unitAttention_ = true;
+    attentionCode_ = kAscMediumChanged;
+}
+
+void Controller::Reset() {
+    PowerCycle();
+    attentionCode_ = kAscResetOccurred;
 }
 
 Outcome Controller::Execute(const std::uint8_t* cdb, Direction direction, std::uint8_t* buffer,
@@ -52,9 +58,12 @@ Outcome Controller::Execute(const std::uint8_t* cdb, Direction direction, std::u
 
     if (unitAttention_) {
         unitAttention_ = false;
-        return Check(kSenseUnitAttention, kAscMediumChanged);
+        return Check(kSenseUnitAttention, attentionCode_);
     }
-    if (stopped_) return Check(kSenseNotReady, kAscLunNotReady, kAscqInitRequired);
+    // The initializing command the stopped disk asks for gets through.
+    if (stopped_ && cdb[0] != kOpStartStopUnit) {
+        return Check(kSenseNotReady, kAscLunNotReady, kAscqInitRequired);
+    }
     if (notReady_) return Check(kSenseNotReady, kAscMediumNotPresent);
     if (!OnlyUsedBytesSet(cdb)) return Check(kSenseIllegalRequest, kAscInvalidField);
 
@@ -95,7 +104,7 @@ Outcome Controller::RequestSense(const std::uint8_t* cdb, Direction direction, s
     // A condition that stands reports itself when nothing else is pending.
     SenseCode report = sense_;
     if (unitAttention_) {
-        report = SenseCode{kSenseUnitAttention, kAscMediumChanged, 0};
+        report = SenseCode{kSenseUnitAttention, attentionCode_, 0};
         unitAttention_ = false;
     } else if (report.key == 0 && stopped_) {
         report = SenseCode{kSenseNotReady, kAscLunNotReady, kAscqInitRequired};
@@ -117,7 +126,7 @@ Outcome Controller::Standard(const std::uint8_t* cdb, Direction direction, std::
             return Good();
         case kOpStartStopUnit:
             if (!PhaseIs(direction, length, Direction::None, 0)) break;
-            if ((cdb[4] & 0x01) == 0) stopped_ = true;
+            stopped_ = (cdb[4] & 0x01) == 0;  // START 0 stops, START 1 starts
             return Good();
         case kOpModeSense6: {
             // The operating system asks whether the medium is write-protected (all pages,

@@ -44,12 +44,19 @@ class Controller {
     void SetNotReady(bool on) { notReady_ = on; }
     bool NotReady() const { return notReady_; }
     // The next command (but INQUIRY and REQUEST SENSE) fails with UNIT ATTENTION 6/28h.
-    void RaiseUnitAttention() { unitAttention_ = true; }
+    void RaiseUnitAttention() {
+        unitAttention_ = true;
+        attentionCode_ = kAscMediumChanged;
+    }
     bool UnitAttentionPending() const { return unitAttention_; }
-    // After START STOP UNIT (stop) the disk answers NOT READY 2/04h until re-plugged.
+    // After START STOP UNIT (stop) the disk answers NOT READY 2/04h (an initializing command
+    // required) until a START STOP UNIT (start), a reset or a re-plug.
     bool Stopped() const { return stopped_; }
     // A re-plug: the disk comes back up and reports a unit attention (medium changed).
     void PowerCycle();
+    // The host reset the controller (a USB reset): it starts afresh as after power on, on bank
+    // 0, and reports a unit attention (power on, reset: 6/29h). The flash keeps what it holds.
+    void Reset();
 
   private:
     // The data phase the host set up must be the one the command needs.
@@ -79,6 +86,7 @@ class Controller {
     bool writeProtected_ = false;
     bool notReady_ = false;
     bool unitAttention_ = false;
+    std::uint8_t attentionCode_ = kAscMediumChanged;  // what the pending unit attention reports
     bool stopped_ = false;
     SenseCode sense_;
 

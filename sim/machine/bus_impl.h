@@ -61,6 +61,8 @@ struct SimBus::Impl {
     }
     // A reader that comes back: its disks come up, its lock-up is over.
     void PowerCycle(Route& route);
+    // The host reset a reader's controller (a USB reset): SimFlashDisk::Reset of each disk.
+    void Reset(Route& route);
     void Unplug();
     void Replug();
     void UnplugReader(std::size_t index);

@@ -18,6 +18,17 @@ void SimBus::Impl::PowerCycle(Route& route) {
     route.link->ClearLockUp();
 }
 
+// The host reset a reader's controller: its disks start afresh, a lock-up stays (a reset does not
+// reach a controller that has locked up).
+void SimBus::Impl::Reset(Route& route) {
+    SimLockGuard hold(route.mutex);
+    SimDevice& device = *route.device;
+    for (std::size_t i = 0; i < device.UnitCount(); ++i) {
+        SimFlashDisk* disk = device.Unit(i)->FlashDisk();
+        if (disk != nullptr) disk->Reset();
+    }
+}
+
 void SimBus::Impl::Unplug() {
     SimLockGuard hold(plugMutex);
     machine.SetPlugged(false);
@@ -50,6 +61,11 @@ void SimBus::Impl::ReplugReader(std::size_t index) {
 
 void SimBus::Unplug() { impl_->Unplug(); }
 void SimBus::Replug() { impl_->Replug(); }
+
+void SimBus::ResetDevice(SimDevice& device) {
+    Impl::Route* route = impl_->RouteOf(device);
+    if (route != nullptr) impl_->Reset(*route);
+}
 
 bool SimBus::Plugged() const {
     impl_->schedule.RunDue();
@@ -86,8 +102,8 @@ void SimBus::UnplugAfterCommands(std::uint32_t count) { impl_->machine.UnplugAft
 void SimBus::HangOnCommand(std::uint32_t n) { impl_->machine.HangOnCommand(n); }
 void SimBus::HangFromCommand(std::uint32_t n) { impl_->machine.HangFromCommand(n); }
 void SimBus::FailOnCommand(std::uint32_t n, std::uint8_t senseKey, std::uint8_t asc,
-                           std::uint8_t ascq) {
-    impl_->machine.FailOnCommand(n, senseKey, asc, ascq);
+                           std::uint8_t ascq, std::uint8_t additionalLength) {
+    impl_->machine.FailOnCommand(n, senseKey, asc, ascq, additionalLength);
 }
 std::uint64_t SimBus::ReaderCommandCount() const { return impl_->machine.Commands(); }
 

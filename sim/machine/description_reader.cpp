@@ -97,12 +97,15 @@ void DescriptionReader::LinkFault(const Line& line) {
         Link().SetLatencyMicroseconds(ParseNumber(us->second, 10000000, "latency"));
         return;
     }
-    CheckOptions(line, {"sense"}, 1);
+    CheckOptions(line, {"sense", "length"}, 1);
     if (line.words.size() != 1) throw ParseError("\"" + k + "\" needs a command count");
     const std::uint32_t n = ParseNumber(line.words[0], 0xFFFFFFFFu, "command count", 10);
     const auto sense = line.options.find("sense");
-    if (sense != line.options.end() && k != "fail-on") {
-        throw ParseError("\"" + k + "\" has no option \"sense\"");
+    const auto length = line.options.find("length");
+    for (const auto& option : {sense, length}) {
+        if (option != line.options.end() && k != "fail-on") {
+            throw ParseError("\"" + k + "\" has no option \"" + option->first + "\"");
+        }
     }
     if (k == "fail-on") {
         // sense=K/ASC or K/ASC/ASCQ, hexadecimal; MEDIUM ERROR 3/11 by default.
@@ -119,9 +122,12 @@ void DescriptionReader::LinkFault(const Line& line) {
                 parts[i] = ParseNumber(fields[i], i == 0 ? 0x0F : 0xFF, "sense", 16);
             }
         }
-        Link().FailOnCommand(n, static_cast<std::uint8_t>(parts[0]),
-                             static_cast<std::uint8_t>(parts[1]),
-                             static_cast<std::uint8_t>(parts[2]));
+        // length=L: the additional length the sense data states, 0 to 10.
+        const std::uint32_t additional =
+            length != line.options.end() ? ParseNumber(length->second, 10, "sense length") : 10;
+        Link().FailOnCommand(
+            n, static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
+            static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(additional));
     } else if (k == "unplug-after") {
         Link().UnplugAfterCommands(n);
     } else if (k == "hang-on") {

@@ -88,6 +88,11 @@ bool UsbStick::Pull(std::string* error) {
     configured_ = false;
     if (!gadget_->Unbind(error)) return false;
     Note("pulled");
+    // A command the pull cut off waits for a reset that the host of a plugged-in stick would
+    // send; gone from the bus, the stick starts afresh now. FunctionFS drops a deconfiguration
+    // it has not handed over yet when the unbinding follows at once, so the control thread may
+    // never hear of this one.
+    ResetBulk();
     return true;
 }
 
@@ -141,10 +146,13 @@ void UsbStick::ControlLoop() {
                     Note("configured");
                     break;
                 case FUNCTIONFS_DISABLE:
-                    // A port reset, a pull or a new configuration: the device starts afresh.
+                    // A port reset, a pull or a new configuration: the device starts afresh,
+                    // its controller as after power on (a stopped disk comes back, a reset is
+                    // reported once).
                     configured_ = false;
                     Note("deconfigured");
                     ResetBulk();
+                    bus_.ResetDevice(device_);
                     break;
                 case FUNCTIONFS_SETUP:
                     HandleSetup(&events[i].u.setup);

@@ -23,7 +23,9 @@
 //
 // A command that hangs gets no answer until the host resets the stick (a Bulk-Only Reset, or a
 // port reset that deconfigures it); the threads are woken from their endpoint I/O by a signal,
-// SIGUSR1, whose handler the program installs without SA_RESTART.
+// SIGUSR1, whose handler the program installs without SA_RESTART. A deconfiguration (a port
+// reset, a soft re-plug through the host's `authorized` switch) restarts the stick's controller
+// as a controller restarts on a USB reset: SimBus::ResetDevice.
 
 namespace sim::usb {
 

@@ -16,9 +16,11 @@ vendor=$(cat "$scsi/vendor" | sed 's/ *$//')
 model=$(cat "$scsi/model" | sed 's/ *$//')
 rev=$(cat "$scsi/rev" | sed 's/ *$//')
 serial=$(cat "$(rig_usb_dir "$STICK")/serial")
+port=$(basename "$(rig_usb_dir "$STICK")")
 expect "list names $sg as the kernel does: $vendor $model $rev" \
     grep -q "^$sg: USB flash disk, $vendor $model $rev\$" "$OUT/list.txt"
-expect "list shows the USB serial number $serial" grep -q "serial: $serial\$" "$OUT/list.txt"
+expect "list shows the USB serial number $serial and the USB port $port" \
+    grep -q "serial: $serial  USB port $port\$" "$OUT/list.txt"
 expect "the stick announces the serial of its description's place" [ "$serial" = "000000000003" ]
 expect "the program read the whole INQUIRY reply, signature and medium code included" \
     grep -q "^$STICK lun 0: 12 00 00 00 38 00 00 00 00 00 00 00 in 56 good\$" "$OUT/list.stick.trace"
@@ -46,11 +48,11 @@ scenario_end
 # program says it sent, each command once, and from the first GET BANK COUNT on exactly what the
 # simulated machine receives.
 format_scenario() {
-    local name=$1 mode=$2
+    local name=$1 mode=$2 extra=$3
     scenario "$name"
     sg=$(rig_sg "$STICK")
     mark=$(rig_trace_mark)
-    brevant format $mode -d "$sg" -y --backup-dir "/tmp/$name.backup" --report "$OUT/$name.json" \
+    brevant format $mode $extra -d "$sg" -y --backup-dir "/tmp/$name.backup" --report "$OUT/$name.json" \
         --trace "$OUT/$name.program.trace" > "$OUT/$name.txt" 2>&1
     expect "brevant format $mode ends with 0" [ $? = 0 ]
     tail -6 "$OUT/$name.txt"
@@ -65,14 +67,19 @@ format_scenario() {
         [ "$(bad_blocks "$OUT/$name.json")" = "$(bad_blocks "/tmp/$name.sim.json")" ]
 }
 
-format_scenario quick ""
+# The Quick format plugs the stick in again in software (--replug): the kernel's view agrees
+# without a hand on the stick.
+format_scenario quick "" --replug
 # The Must-show: from the first GET BANK COUNT (C2h) on, the stick's trace of the format is the
 # simulated machine's, the kernel's own commands aside.
-without_kernel "$OUT/quick.stick.trace" | sed -n '/: C2 /,$p' > "$OUT/quick.stick.from-c2.trace"
+without_kernel "$OUT/quick.stick.trace" | sed -n '/: C2 /,$p' | sed '/: 1B 00 /q' > "$OUT/quick.stick.from-c2.trace"
 grep "^$STICK" "$OUT/quick.simulate.trace" | sed -n '/: C2 /,$p' > "$OUT/quick.simulate.from-c2.trace"
 expect "from C2h on the stick's trace is --simulate's ($(wc -l < "$OUT/quick.stick.from-c2.trace") lines)" \
     cmp -s "$OUT/quick.stick.from-c2.trace" "$OUT/quick.simulate.from-c2.trace"
-rig_unplug "$STICK" && rig_replug "$STICK" || problem "the re-plug did not come through"
+expect "the program says the stick is back" grep -q "^Plugged in again: " "$OUT/quick.txt"
+grep "^Plugged in again: " "$OUT/quick.txt"
+rig_wait_attached "$STICK" || problem "the stick did not come back after the soft re-plug"
+echo "figure: --replug: the kernel sees $(cat "/sys/block/$(basename "$(rig_sd "$STICK")")/size") sectors after the run, the report says $(report_field "$OUT/quick.json" capacity_after_sectors)"
 kernel_view_agrees "$STICK" "$OUT/quick.json"
 scenario_end
 

@@ -71,15 +71,21 @@ wait_ops() {
         "[ \$(tail -n +$((mark + 1)) \"\$STICK_TRACE\" | grep -c ': $op ') -ge $count ]"
 }
 
+# The commands the kernel sends a stick of its own accord: TEST UNIT READY, MODE SENSE, PREVENT
+# ALLOW, READ CAPACITY, READ(10), the START UNIT of the disk driver bound to a stick the format
+# stopped, and the 36-byte INQUIRY of a stick that comes (back) in; the program asks 56 bytes.
+KERNEL_OWN='^(00|1A|1E|25|28|1B 0[01] 00 00 01|12 00 00 00 24) '
+
 # matches_record STICK_LINES PROGRAM_RECORD: the stick received exactly the commands the
 # program's record says it sent, in order and each once; usb-storage's REQUEST SENSE after a
-# failed command and commands of the kernel's own (listed in $1.kernel) aside. The program's
-# time-out is the stick's hung command. Says what differs.
+# failed command and commands of the kernel's own (KERNEL_OWN, listed in $1.kernel) aside. The
+# program's time-out is the stick's hung command.
+# Says what differs.
 matches_record() {
     : > "$1.kernel"
-    awk -v kernelFile="$1.kernel" '
+    awk -v kernelFile="$1.kernel" -v own="$KERNEL_OWN" '
         function part(line) { sub(/^[^:]*: /, "", line); sub(/ timed-out$/, " hung", line); return line }
-        function kernel_own(line) { return line ~ /^(00|1A|1E|25|28) / }
+        function kernel_own(line) { return line ~ own }
         FILENAME == ARGV[1] { record[++n] = part($0); next }
         {
             line = part($0)
@@ -95,6 +101,21 @@ matches_record() {
         }' "$2" "$1"
 }
 
+# kernel_during_run STICK_LINES PROGRAM_RECORD: the kernel's own commands (as matches_record
+# names them) the stick received between the second command of the program's record (the first
+# after the look at who it is, and after the stick was claimed) and the last one.
+kernel_during_run() {
+    awk -v own="$KERNEL_OWN" '
+        function part(line) { sub(/^[^:]*: /, "", line); sub(/ timed-out$/, " hung", line); return line }
+        function kernel_own(line) { return line ~ own }
+        FILENAME == ARGV[1] { record[++n] = part($0); next }
+        {
+            line = part($0)
+            if (i < n && line == record[i + 1]) { ++i; next }
+            if (i >= 2 && i < n && kernel_own(line)) print line
+        }' "$2" "$1"
+}
+
 # The stick's lines FILE without the kernel's own commands that matches_record listed in
 # FILE.kernel: what a comparison with --simulate's trace is about.
 without_kernel() {
@@ -104,14 +125,14 @@ without_kernel() {
 }
 
 # Bank 0's pages FIRST to FIRST+COUNT-1 of the stick at NODE, read by SG_IO through sg_raw
-# (E8h, 32 pages per block), one after the other into FILE.
+# (E8h; the stick's pages per block in hex, 20 unless PPB says), one after the other into FILE.
 read_pages() {
-    local node=$1 first=$2 count=$3 file=$4 page
+    local node=$1 first=$2 count=$3 file=$4 ppb=${5:-20} page
     : > "$file"
     sg_raw "$node" FB 00 00 00 00 00 00 00 00 00 00 00 2>/dev/null || return 1
     page=$first
     while [ "$page" -lt $((first + count)) ]; do
-        sg_raw -r 528 -o "$file.page" "$node" E8 20 $(printf '%02X %02X %02X' $((page & 255)) \
+        sg_raw -r 528 -o "$file.page" "$node" E8 "$ppb" $(printf '%02X %02X %02X' $((page & 255)) \
             $((page >> 8 & 255)) $((page >> 16 & 255))) 01 00 00 00 00 00 00 2>/dev/null || return 1
         cat "$file.page" >> "$file"
         page=$((page + 1))
