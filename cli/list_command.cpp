@@ -13,7 +13,7 @@
 #include "cli/verdict_text.h"
 #include "format/disk_probe.h"
 #include "format/health_scan.h"
-#include "reader/sgio_nodes.h"
+#include "reader/linux/sgio_nodes.h"
 
 namespace {
 

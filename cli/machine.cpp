@@ -14,7 +14,8 @@
 #include "cli/exit_codes.h"
 #include "cli/fd_output_buffer.h"
 #include "cli/messages.h"
-#include "reader/sgio_nodes.h"
+#include "cli/stop_signals.h"
+#include "reader/linux/sgio_nodes.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 
@@ -220,7 +221,9 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
     } else {
         nodes = FindStickNodes();
     }
-    machine->sgioPort_ = std::make_unique<SgioPort>(RealSgDeviceIo(), std::move(nodes));
+    // The stop signals wait while a command is with the kernel (cli/stop_signals.h).
+    machine->kernelIo_ = std::make_unique<KernelSgDeviceIo>(StopSignals());
+    machine->sgioPort_ = std::make_unique<SgioPort>(*machine->kernelIo_, std::move(nodes));
     machine->places_ = AllPlaces(*machine->sgioPort_);
     if (!options.tracePath.empty()) {
         std::FILE* stream = machine->OpenTraceStream(options.tracePath, error);

@@ -9,8 +9,8 @@
 #include "cli/command_record.h"
 #include "cli/output_file.h"
 #include "cli/stick_claim.h"
+#include "reader/linux/sgio_port.h"
 #include "reader/scsi_port.h"
-#include "reader/sgio_port.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_port.h"
 #include "sim/sim_state.h"
@@ -76,6 +76,7 @@ class Machine {
     std::unique_ptr<sim::SimBus> bus_;
     std::unique_ptr<sim::SimPort> simPort_;
     std::unique_ptr<ScsiPort> statePort_;  // the simulator's port keeping the stick's state file
+    std::unique_ptr<KernelSgDeviceIo> kernelIo_;  // before its port, which goes first
     std::unique_ptr<SgioPort> sgioPort_;
     std::unique_ptr<CommandRecordPort> recordPort_;  // --trace on real devices: what was sent
     std::unique_ptr<CommandEchoPort> echoPort_;      // -vv: every command's outcome on stderr

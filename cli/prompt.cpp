@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include "cli/stop_signals.h"
-#include "reader/sgio.h"
 
 namespace {
 
@@ -31,7 +30,8 @@ bool ReadAnswerLine(std::string* line, int stopSignalsSeen) {
     // The stop signals are held back except while waiting in ppoll, which lets them in and
     // waits in one step: between the check of the count and the wait no signal can slip by.
     sigset_t previous;
-    sigprocmask(SIG_BLOCK, &StopSignalSet(), &previous);
+    const sigset_t stops = StopSignals();
+    sigprocmask(SIG_BLOCK, &stops, &previous);
     bool answered = false;
     for (;;) {
         if (StopSignalCount() != stopSignalsSeen) break;

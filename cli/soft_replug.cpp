@@ -12,7 +12,7 @@
 #include "cli/messages.h"
 #include "cli/run_summary.h"
 #include "cli/stick_choice.h"
-#include "reader/sgio_nodes.h"
+#include "reader/linux/sgio_nodes.h"
 
 namespace fs = std::filesystem;
 

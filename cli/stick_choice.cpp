@@ -4,7 +4,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/messages.h"
-#include "reader/sgio_nodes.h"
+#include "reader/linux/sgio_nodes.h"
 
 std::string WhereFrom(const std::string& node) {
     const std::string serial = UsbSerialOfNode(node);

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <thread>
 
-#include "reader/sgio_nodes.h"
-#include "reader/sgio_port.h"
+#include "reader/linux/sgio_nodes.h"
+#include "reader/linux/sgio_port.h"
 
 namespace fs = std::filesystem;
 

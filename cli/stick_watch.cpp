@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "cli/machine.h"
-#include "reader/sgio_nodes.h"
+#include "reader/linux/sgio_nodes.h"
 
 namespace {
 

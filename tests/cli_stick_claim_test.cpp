@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/stick_claim.h"
-#include "reader/sgio_port.h"
+#include "reader/linux/sgio_port.h"
 #include "tests/temp_dir.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "format/physical_format.h"
+#include "reader/linux/sgio_port.h"
 #include "reader/reader.h"
 #include "reader/reader_unit.h"
 #include "reader/sense.h"
-#include "reader/sgio_port.h"
 #include "reader/units.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_device.h"

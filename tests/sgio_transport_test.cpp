@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "reader/linux/sgio.h"
+#include "reader/linux/sgio_nodes.h"
+#include "reader/linux/sgio_port.h"
 #include "reader/reader.h"
 #include "reader/reader_unit.h"
 #include "reader/scsi_port.h"
 #include "reader/sense.h"
-#include "reader/sgio.h"
-#include "reader/sgio_nodes.h"
-#include "reader/sgio_port.h"
 #include "reader/units.h"
 #include "tests/temp_dir.h"
 
@@ -128,7 +128,11 @@ TEST(SgioRealDevice, StopSignalWaitsUntilTheRequestHasFinished) {
     ASSERT_EQ(sigaction(SIGINT, &action, &previous), 0);
     interruptsSeen = 0;
     int seenDuringCall = -1;
-    int result = WithStopSignalsHeld([&seenDuringCall] {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    KernelSgDeviceIo io(stop);
+    int result = io.Carry([&seenDuringCall] {
         raise(SIGINT);  // Ctrl-C while the command is with the device
         seenDuringCall = interruptsSeen;
         return 7;
@@ -141,7 +145,7 @@ TEST(SgioRealDevice, StopSignalWaitsUntilTheRequestHasFinished) {
 }
 
 TEST(SgioRealDevice, ANodeWithoutSgioIsRefusedNotRetried) {
-    SgDeviceIo& io = RealSgDeviceIo();
+    KernelSgDeviceIo io;
     int fd = io.Open("/dev/null", false);
     ASSERT_GE(fd, 0);
     std::uint8_t sense[kSgSenseBufferSize] = {};

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/sgio.h"
+#include "reader/linux/sgio.h"
 #include "sim/sim_port.h"
 
 // The Linux kernel's side of SG_IO over a simulated machine: each drive of the machine is a

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "reader/sgio_nodes.h"
-#include "reader/sgio_port.h"
+#include "reader/linux/sgio_nodes.h"
+#include "reader/linux/sgio_port.h"
 
 namespace fs = std::filesystem;
 

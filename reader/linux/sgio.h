@@ -21,7 +21,7 @@
 // Everything that touches the nodes goes through SgDeviceIo, so that tests can stand in for the
 // kernel.
 
-// The system calls the back-end makes. The real one (RealSgDeviceIo) calls open, ioctl, write,
+// The system calls the back-end makes. The real one (KernelSgDeviceIo) calls open, ioctl, write,
 // poll, read and close; results are the kernel's, with errors as negative errno values.
 class SgDeviceIo {
   public:
@@ -42,19 +42,37 @@ class SgDeviceIo {
     // node, as `generic` says); 0 when it does not say.
     virtual std::uint32_t MaxTransfer(int fd, bool generic) = 0;
     virtual void Close(int fd) = 0;
+    // Runs one request, from its hand-over to its reply, and returns its result. The kernel's
+    // calls hold the program's stop signals back meanwhile (KernelSgDeviceIo); a stand-in runs
+    // it as it is.
+    virtual int Carry(const std::function<int()>& request) { return request(); }
 };
 
-SgDeviceIo& RealSgDeviceIo();
+// The calls on this machine's kernel. The signals of `heldDuringRequests` are held back while a
+// request is with the kernel: one that ended the process in the middle of a command would leave
+// the command running on the device with nobody to hear how it ended. Held back, it is seen once
+// the command has finished, at most one command's time later.
+class KernelSgDeviceIo final : public SgDeviceIo {
+  public:
+    // Holds no signal back.
+    KernelSgDeviceIo();
+    explicit KernelSgDeviceIo(const sigset_t& heldDuringRequests);
 
-// The signals by which a user (or the system) asks a run to stop: Ctrl-C, Ctrl-\ (SIGQUIT),
-// kill, a closed terminal, a timer or a CPU limit; every signal that would end the process at
-// once if nobody caught it, but for those of a fault in the program itself. They are held back
-// during each command, so that none ends the process with a command under way.
-const sigset_t& StopSignalSet();
+    int Open(const char* path, bool exclusive) override;
+    int SgIo(int fd, sg_io_hdr_t* header) override;
+    int Submit(int fd, sg_io_hdr_t* header) override;
+    int Collect(int fd, sg_io_hdr_t* header) override;
+    std::uint32_t MaxTransfer(int fd, bool generic) override;
+    void Close(int fd) override;
+    int Carry(const std::function<int()>& request) override;
 
-// Runs `call` with the stop signals held back, and returns its result; a signal that arrived
-// meanwhile is delivered afterwards.
-int WithStopSignalsHeld(const std::function<int()>& call);
+  private:
+    sigset_t held_;
+};
+
+// Runs `call` with the signals of `held` held back, and returns its result; a signal that
+// arrived meanwhile is delivered afterwards.
+int WithSignalsHeld(const sigset_t& held, const std::function<int()>& call);
 
 // Room for fixed-format sense data; the reader sends 18 bytes.
 constexpr std::uint8_t kSgSenseBufferSize = kMaxSenseBytes;

@@ -1,61 +1,9 @@
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
-#include "reader/sgio.h"
+#include "reader/linux/sgio.h"
 
 namespace {
-
-class KernelSgDeviceIo final : public SgDeviceIo {
-  public:
-    int Open(const char* path, bool exclusive) override {
-        // O_NONBLOCK lets a removable disk without a medium be opened at all, and makes a
-        // generic node that another holds exclusively refuse at once (EBUSY) instead of waiting;
-        // the commands themselves are still waited for.
-        const int flags = O_NONBLOCK | O_CLOEXEC | (exclusive ? O_EXCL : 0);
-        int fd = ::open(path, O_RDWR | flags);
-        // The disk driver refuses to open a write-protected stick for writing; SG_IO does not
-        // need the file to be writable, and the program must still be able to tell the user
-        // that the stick is protected.
-        if (fd < 0 && errno == EROFS) fd = ::open(path, O_RDONLY | flags);
-        return fd >= 0 ? fd : -errno;
-    }
-    int SgIo(int fd, sg_io_hdr_t* header) override {
-        return ::ioctl(fd, SG_IO, header) >= 0 ? 0 : -errno;
-    }
-    int Submit(int fd, sg_io_hdr_t* header) override {
-        const ssize_t written = ::write(fd, header, sizeof *header);
-        if (written < 0) return -errno;
-        return written == static_cast<ssize_t>(sizeof *header) ? 0 : -EIO;
-    }
-    int Collect(int fd, sg_io_hdr_t* header) override {
-        // The node is non-blocking: the wait is poll's, which a signal breaks off and which is
-        // then simply begun again.
-        pollfd ready{fd, POLLIN, 0};
-        if (::poll(&ready, 1, -1) < 0) return -errno;
-        const ssize_t got = ::read(fd, header, sizeof *header);
-        if (got < 0) return -errno;
-        return got == static_cast<ssize_t>(sizeof *header) ? 0 : -EIO;
-    }
-    std::uint32_t MaxTransfer(int fd, bool generic) override {
-        // The generic driver answers in bytes, the disk driver in 512-byte sectors.
-        if (generic) {
-            int bytes = 0;
-            return ::ioctl(fd, BLKSECTGET, &bytes) == 0 && bytes > 0
-                       ? static_cast<std::uint32_t>(bytes)
-                       : 0;
-        }
-        unsigned short sectors = 0;
-        return ::ioctl(fd, BLKSECTGET, &sectors) == 0 ? std::uint32_t{sectors} * 512u : 0;
-    }
-    void Close(int fd) override { ::close(fd); }
-};
 
 int DxferDirection(DataPhase phase, std::uint32_t length) {
     if (length == 0) return SG_DXFER_NONE;
@@ -71,39 +19,6 @@ int DxferDirection(DataPhase phase, std::uint32_t length) {
 }
 
 }  // namespace
-
-const sigset_t& StopSignalSet() {
-    static const sigset_t set = [] {
-        // Every signal whose default would end the process without a word, but those of a
-        // fault in the program itself (SIGSEGV, SIGBUS, SIGABRT, ...) and SIGPIPE, which the
-        // command line ignores: a reader of its output that goes away ends no format.
-        sigset_t signals;
-        sigemptyset(&signals);
-        for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                           SIGPROF, SIGIO, SIGPWR, SIGXCPU}) {
-            sigaddset(&signals, signal);
-        }
-        for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
-        return signals;
-    }();
-    return set;
-}
-
-int WithStopSignalsHeld(const std::function<int()>& call) {
-    // A stop signal that ended the process in the middle of a command would leave it running on
-    // the device with nobody to hear how it ended; held back, Ctrl-C is seen once the command
-    // has finished, at most one command's time later.
-    sigset_t previous;
-    sigprocmask(SIG_BLOCK, &StopSignalSet(), &previous);
-    int result = call();
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    return result;
-}
-
-SgDeviceIo& RealSgDeviceIo() {
-    static KernelSgDeviceIo io;
-    return io;
-}
 
 void BuildSgIoHeader(const std::uint8_t* cdb, std::uint8_t cdbLength, void* buffer,
                      std::uint32_t length, DataPhase phase, std::uint16_t timeoutSeconds,
@@ -182,7 +97,7 @@ CommandOutcome SgioExecute(SgDeviceIo& io, int fd, SgRoute route, const std::uin
     sg_io_hdr_t header;
     BuildSgIoHeader(cdb, cdbLength, buffer, length, phase, timeoutSeconds, outcome.sense.data(),
                     &header);
-    const int rc = WithStopSignalsHeld([&] {
+    const int rc = io.Carry([&] {
         return route == SgRoute::WriteRead ? SubmitAndCollect(io, fd, &header)
                                            : io.SgIo(fd, &header);
     });

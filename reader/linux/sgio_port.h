@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "reader/linux/sgio.h"
 #include "reader/scsi_port.h"
-#include "reader/sgio.h"
 
 // The SG_IO back-end as a port: the places are SCSI device nodes (/dev/sgN, /dev/sdX), as many
 // as there are. Each command is one request of the node's route (SgRoute); the sense data the

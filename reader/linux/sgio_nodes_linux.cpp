@@ -9,7 +9,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "reader/sgio_nodes.h"
+#include "reader/linux/sgio_nodes.h"
 
 namespace fs = std::filesystem;
 
