@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
-#include "cli/commands.h"
-#include "cli/exit_codes.h"
-#include "cli/messages.h"
-#include "cli/output_file.h"
+#include "cli/commands/commands.h"
+#include "cli/shared/cli_options.h"
+#include "cli/shared/exit_codes.h"
+#include "cli/shared/messages.h"
+#include "cli/shared/output_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 find_package(Threads REQUIRED)
 find_package(SQLite3 REQUIRED)
 
-brevant_sources(CLI_SOURCES cli)
+brevant_sources(CLI_SOURCES cli cli/commands cli/output cli/shared)
 list(FILTER CLI_SOURCES EXCLUDE REGEX "/cli/main\\.cpp$")
 add_library(brevant_cli_parts STATIC ${CLI_SOURCES})
 target_link_libraries(brevant_cli_parts PUBLIC brevant_sim brevant_format brevant_core

@@ -7,7 +7,7 @@ enable_testing()
 include(GoogleTest)
 
 # The command line: its parts as a library the tests link too, and the program around main().
-brevant_sources(CLI_SOURCES cli)
+brevant_sources(CLI_SOURCES cli cli/commands cli/output cli/shared)
 list(FILTER CLI_SOURCES EXCLUDE REGEX "/cli/main\\.cpp$")
 add_library(brevant_cli STATIC ${CLI_SOURCES})
 target_link_libraries(brevant_cli PUBLIC brevant_sim brevant_format brevant_core brevant_reader

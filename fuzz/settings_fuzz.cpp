@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/settings_check.h"
+#include "cli/shared/settings_check.h"
 #include "core/format_settings.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The picture of the flash: drawn as SVG, rendered by a real SVG renderer, read in its pixels.
-#include "cli/block_map.h"
+#include "cli/output/block_map.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/cli_options.h"
-#include "cli/command_record.h"
+#include "cli/shared/cli_options.h"
+#include "cli/shared/command_record.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_port.h"
 #include "tests/temp_dir.h"

@@ -171,7 +171,7 @@ TEST_F(CliHealth, ListAsJsonFitsItsSchemaAndNamesTheCounterfeit) {
     Finished json = RunBrevant(
         {"list", "--json", "--simulate", machine, "--trace", Path("list.trace")}, InDir());
     ASSERT_EQ(json.exitCode, kExitComplete) << json.output;
-    EXPECT_EQ(SchemaErrors(json.output, "cli/list.schema.json"), "") << json.output;
+    EXPECT_EQ(SchemaErrors(json.output, "cli/output/list.schema.json"), "") << json.output;
     const auto list = nlohmann::json::parse(json.output);
     ASSERT_EQ(list["units"].size(), 3u) << json.output;
     EXPECT_EQ(list["units"][0]["node"], "sim:E");

@@ -67,7 +67,7 @@ class CliHistory : public CliTest {
         outputOnly.outputOnly = true;
         Finished run = RunBrevant(args, outputOnly);
         EXPECT_EQ(run.exitCode, kExitComplete) << run.output;
-        EXPECT_EQ(SchemaErrors(run.output, "cli/history.schema.json"), "") << run.output;
+        EXPECT_EQ(SchemaErrors(run.output, "cli/output/history.schema.json"), "") << run.output;
         return nlohmann::json::parse(run.output, nullptr, false);
     }
 };

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/backup_folder.h"
-#include "cli/output_file.h"
+#include "cli/shared/backup_folder.h"
+#include "cli/shared/output_file.h"
 #include "tests/temp_dir.h"
 
 namespace {

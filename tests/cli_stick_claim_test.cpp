@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/stick_claim.h"
+#include "cli/shared/stick_claim.h"
 #include "reader/linux/sgio_port.h"
 #include "tests/temp_dir.h"
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
-#include "cli/station.h"
-#include "cli/uevent_monitor.h"
+#include "cli/commands/station.h"
+#include "cli/shared/cli_options.h"
+#include "cli/shared/uevent_monitor.h"
 
 namespace {
 

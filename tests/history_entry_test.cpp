@@ -1,6 +1,6 @@
 // A stick's runs as the history keeps them: two formats and a check of one simulated stick whose
 // block wears out between the formats.
-#include "cli/history_entry.h"
+#include "cli/output/history_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli/history_text.h"
+#include "cli/output/history_text.h"
 #include "format/health_scan.h"
 #include "format/physical_format.h"
 #include "tests/fake_run.h"
@@ -128,7 +128,7 @@ TEST(HistoryEntry, TwoFormatsAndACheckOfOneStickComeBackWithTheirCounts) {
 
     // As `history SERIAL --json` and the table show them.
     const std::string json = HistoryJson(runs);
-    EXPECT_EQ(SchemaErrors(json, "cli/history.schema.json"), "");
+    EXPECT_EQ(SchemaErrors(json, "cli/output/history.schema.json"), "");
     const auto parsed = nlohmann::json::parse(json);
     ASSERT_EQ(parsed["runs"].size(), 3u);
     EXPECT_EQ(parsed["runs"][0]["bad_blocks"], 31);

@@ -1,7 +1,7 @@
 // The history of every stick's runs: what goes in comes out, newest first with the growth of its
 // bad blocks; many writers at once lose nothing; a damaged or locked database is a reason, never
 // a crash.
-#include "cli/history_store.h"
+#include "cli/output/history_store.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

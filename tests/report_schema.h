@@ -10,7 +10,7 @@
 // JSON Schema validator (Python's jsonschema). Returns "" when it validates, else the
 // validator's words.
 inline std::string SchemaErrors(const std::string& json,
-                                const std::string& schemaFile = "cli/report.schema.json") {
+                                const std::string& schemaFile = "cli/output/report.schema.json") {
     TempDir dir;
     const std::string path = dir.Path() + "/report.json";
     std::ofstream(path) << json;

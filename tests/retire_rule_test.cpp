@@ -1,5 +1,5 @@
 // The station's rule for sticks to leave unformatted.
-#include "cli/retire_rule.h"
+#include "cli/shared/retire_rule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The JSON report of a run, checked against its schema and read back.
-#include "cli/run_report.h"
+#include "cli/output/run_report.h"
 
 #include <gtest/gtest.h>
 

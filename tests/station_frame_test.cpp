@@ -1,6 +1,6 @@
 // The station's screen: what a frame holds for a given terminal, and a run of 32 sticks drawn on
 // a 20-row pseudo-terminal, read back through a small model of the terminal's screen.
-#include "cli/station_frame.h"
+#include "cli/output/station_frame.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/station_view.h"
+#include "cli/output/station_view.h"
 #include "tests/screen_model.h"
 
 namespace {

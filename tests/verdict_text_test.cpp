@@ -1,5 +1,5 @@
 // The verdict in words and in the report's JSON.
-#include "cli/verdict_text.h"
+#include "cli/output/verdict_text.h"
 
 #include <gtest/gtest.h>
 

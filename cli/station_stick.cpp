@@ -1,5 +1,0 @@
-#include "cli/station_stick.h"
-
-bool WorkerHeard(const StationStick& stick) {
-    return stick.exited && stick.statusFd < 0 && stick.wordsFd < 0;
-}
