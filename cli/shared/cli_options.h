@@ -8,7 +8,8 @@
 #include "core/format_types.h"
 #include "format/fat_label.h"
 
-// The command line of `brevant`, parsed.
+// The command line of `brevant`, parsed. Each option is one row of the option table
+// (cli_options.cpp), which names it, says what it takes and fills its field here.
 enum class CliCommand { None, Help, Version, List, Format, Check, RestoreCis, Watch, History };
 
 struct CliOptions {

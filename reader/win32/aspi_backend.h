@@ -14,7 +14,7 @@ std::uint32_t AspiExecute(ScsiTransport& transport, OsLayer& os, std::uint8_t lu
 
 // The back-end as a port: a place is one target of one host adapter (place = adapter * 8 +
 // target), its units are LUNs. Executing on a place makes it the reader's address in the
-// transport record, as discovery's scan does.
+// back-ends' state, as discovery's scan does.
 class AspiPort final : public ScsiPort {
   public:
     static constexpr std::uint32_t kTargetsPerAdapter = 8;
