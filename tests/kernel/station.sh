@@ -48,6 +48,9 @@ for reader in 8 9; do
     # sticks, and a format going on beside would take its time from the one being measured.
     rig_wait 120 "the sticks before to be formatted" complete_reports "$formatted" ||
         problem "the watch did not format the sticks before reader $reader"
+    # ... and taken in again by the kernel after their soft re-plugs.
+    [ "$reader" = 8 ] || rig_wait_attached "reader $((reader - 1))" ||
+        problem "reader $((reader - 1)) did not come back after its run"
     formatted=$((formatted + 1))
     from=$(($(wc -c < "$STICK_TRACE") + 1))
     plugged=$(uptime_ms)
@@ -58,11 +61,12 @@ for reader in 8 9; do
         problem "the watch did not begin to format reader $reader"
     latency=$(($(uptime_ms) - plugged))
     echo "figure: reader $reader: from its plug-in to its first erase: $latency ms"
-    # The guest's processor is emulated, many times slower than a machine's: 0.7 s of this is
-    # the kernel's own taking in of the stick, and each of the program's steps (the watch's
-    # look, the worker's start, its claim and looks) costs 100 to 200 ms there.
-    expect "the watch formats reader $reader within 3 s of its plug-in on the emulated machine (got $latency ms)" \
-        [ "$latency" -le 3000 ]
+    # The guest's processor is emulated, many times slower than a machine's, and shares the
+    # host's with whatever else runs there: 0.7 s of this is the kernel's own taking in of the
+    # stick, and each of the program's steps (the watch's look, the worker's start, its claim
+    # and looks) costs 100 to 200 ms. About 1.5 s on a host at rest; the bound is for a busy one.
+    expect "the watch formats reader $reader within 5 s of its plug-in on the emulated machine (got $latency ms)" \
+        [ "$latency" -le 5000 ]
 done
 rig_wait 120 "the watch to format both sticks" complete_reports 2 ||
     problem "the watch did not format both sticks"
