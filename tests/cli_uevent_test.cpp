@@ -26,15 +26,20 @@ std::string Message(const std::string& action, const std::string& subsystem) {
     return text;
 }
 
+// A plug-in or a pull wakes the watch once its node came or went: the dozen other devices the
+// kernel announces with it (the USB device, the SCSI host and device, their drivers) do not.
 TEST(Uevents, StickComingsAndGoingsWakeTheWatch) {
-    for (const char* subsystem : {"usb", "scsi", "scsi_generic", "block"}) {
-        for (const char* action : {"add", "remove", "bind", "unbind"}) {
+    for (const char* subsystem : {"scsi_generic", "block"}) {
+        for (const char* action : {"add", "remove"}) {
             EXPECT_TRUE(Relevant(Message(action, subsystem))) << action << " " << subsystem;
         }
-        EXPECT_FALSE(Relevant(Message("change", subsystem))) << subsystem;
+        for (const char* action : {"bind", "unbind", "change"}) {
+            EXPECT_FALSE(Relevant(Message(action, subsystem))) << action << " " << subsystem;
+        }
     }
-    EXPECT_FALSE(Relevant(Message("add", "net")));
-    EXPECT_FALSE(Relevant(Message("add", "input")));
+    for (const char* subsystem : {"usb", "scsi", "net", "input"}) {
+        EXPECT_FALSE(Relevant(Message("add", subsystem))) << subsystem;
+    }
     // A message cut short or without its fields is nothing to look at.
     EXPECT_FALSE(Relevant("add@/devices/x"));
     EXPECT_FALSE(Relevant(""));

@@ -55,9 +55,9 @@ bool IsStickUevent(const char* message, std::size_t length) {
         if (text.compare(0, 10, "SUBSYSTEM=") == 0) subsystem = text.substr(10);
         at += size + 1;
     }
-    if (action != "add" && action != "remove" && action != "bind" && action != "unbind") {
-        return false;
-    }
-    return subsystem == "usb" || subsystem == "scsi" || subsystem == "scsi_generic" ||
-           subsystem == "block";
+    // A plug-in announces a dozen devices (the USB device and its interface, the SCSI host,
+    // target and device, the drivers bound to them...); a watch can only do something once the
+    // node it opens is there or gone: a generic node, or a disk node where there is no sg.
+    if (action != "add" && action != "remove") return false;
+    return subsystem == "scsi_generic" || subsystem == "block";
 }

@@ -17,8 +17,8 @@ class UeventMonitor {
     bool Listening() const { return fd_ >= 0; }
     // The socket, readable while messages wait (-1 when not listening): a wait can end on it.
     int Fd() const { return fd_; }
-    // Whether a USB device, a SCSI device, a generic node or a disk came or went since the last
-    // call; takes in everything that is waiting, and waits for nothing.
+    // Whether a generic node or a disk came or went since the last call; takes in everything
+    // that is waiting, and waits for nothing.
     bool Changed();
 
   private:
@@ -26,5 +26,5 @@ class UeventMonitor {
 };
 
 // Whether one uevent message ("add@/devices/...\0ACTION=add\0SUBSYSTEM=block\0...") is about
-// something a watch for sticks looks at.
+// something a watch for sticks looks at: a generic node or a disk that came or went.
 bool IsStickUevent(const char* message, std::size_t length);

@@ -78,21 +78,20 @@ KERNEL_OWN='^(00|1A|1E|25|28|1B 0[01] 00 00 01|12 00 00 00 24) '
 
 # matches_record STICK_LINES PROGRAM_RECORD: the stick received exactly the commands the
 # program's record says it sent, in order and each once; usb-storage's REQUEST SENSE after a
-# failed command and commands of the kernel's own (KERNEL_OWN, listed in $1.kernel, the stick's
-# other lines in $1.without-kernel) aside. The program's time-out is the stick's hung command.
+# failed command and commands of the kernel's own (KERNEL_OWN, listed in $1.kernel with their
+# line numbers in $1) aside. The program's time-out is the stick's hung command.
 # Says what differs.
 matches_record() {
     : > "$1.kernel"
-    : > "$1.without-kernel"
-    awk -v kernelFile="$1.kernel" -v rest="$1.without-kernel" -v own="$KERNEL_OWN" '
+    awk -v kernelFile="$1.kernel" -v own="$KERNEL_OWN" '
         function part(line) { sub(/^[^:]*: /, "", line); sub(/ timed-out$/, " hung", line); return line }
         function kernel_own(line) { return line ~ own }
         FILENAME == ARGV[1] { record[++n] = part($0); next }
         {
             line = part($0)
-            if (i < n && line == record[i + 1]) { ++i; last = line; print > rest; next }
-            if (line ~ /^03 00 00 00 12 / && last ~ / check-condition$/) { last = line; print > rest; next }
-            if (kernel_own(line)) { print line > kernelFile; last = line; next }
+            if (i < n && line == record[i + 1]) { ++i; last = line; next }
+            if (line ~ /^03 00 00 00 12 / && last ~ / check-condition$/) { last = line; next }
+            if (kernel_own(line)) { print FNR ": " line > kernelFile; last = line; next }
             printf "the stick received \"%s\" where the record has \"%s\"\n", line, record[i + 1]
             bad = 1; exit
         }
@@ -117,12 +116,11 @@ kernel_during_run() {
         }' "$2" "$1"
 }
 
-# The stick's lines FILE without the kernel's own commands, as matches_record told them apart
-# where they came: what a comparison with --simulate's trace is about. (Told apart by their bytes
-# alone, a READ(10) or TEST UNIT READY of the kernel's after the run would take the place of the
-# program's own of the same bytes before it.)
+# The stick's lines FILE without the kernel's own commands that matches_record listed in
+# FILE.kernel, by their places (the kernel may send what the program sends too, as READ(10) of
+# sector 0): what a comparison with --simulate's trace is about.
 without_kernel() {
-    cat "$1.without-kernel"
+    awk 'FILENAME == ARGV[1] { drop[$1 + 0] = 1; next } !(FNR in drop)' "$1.kernel" "$1"
 }
 
 # Bank 0's pages FIRST to FIRST+COUNT-1 of the stick at NODE, read by SG_IO through sg_raw

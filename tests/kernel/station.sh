@@ -36,10 +36,11 @@ rig_wait 60 "the watch to begin" grep -q "Watching for sticks" "$OUT/watch.txt" 
 # kernel says something came or went.
 look_mark=$(rig_trace_mark)
 look_start=$(uptime_ms)
-# The late sticks have never been formatted: their first GET BANK COUNT is the watch's format.
-# Only what the trace got since the plug-in is looked at: the guest has one processor, and a
-# wait that read the whole trace every 20 ms would take it from the watch it measures.
-began_formatting() { tail -c +"$2" "$STICK_TRACE" | grep -q "^reader $1 lun 0: C2 "; }
+# The late sticks have never been formatted: their first erase is the watch's format under way
+# (the watch and its worker look at a stick with reading commands before). Only what the trace
+# got since the plug-in is looked at: the guest has one processor, and a wait that read the
+# whole trace every 20 ms would take it from the watch it measures.
+began_formatting() { tail -c +"$2" "$STICK_TRACE" | grep -q "^reader $1 lun 0: F2 "; }
 complete_reports() { [ "$(grep -l '"result": "complete"' "$OUT"/watch/*.json 2>/dev/null | wc -l)" -ge "$1" ]; }
 formatted=0
 for reader in 8 9; do
@@ -47,6 +48,9 @@ for reader in 8 9; do
     # sticks, and a format going on beside would take its time from the one being measured.
     rig_wait 120 "the sticks before to be formatted" complete_reports "$formatted" ||
         problem "the watch did not format the sticks before reader $reader"
+    # ... and taken in again by the kernel after their soft re-plugs.
+    [ "$reader" = 8 ] || rig_wait_attached "reader $((reader - 1))" ||
+        problem "reader $((reader - 1)) did not come back after its run"
     formatted=$((formatted + 1))
     from=$(($(wc -c < "$STICK_TRACE") + 1))
     plugged=$(uptime_ms)
@@ -56,9 +60,13 @@ for reader in 8 9; do
     rig_wait 30 "reader $reader to be formatted" began_formatting "$reader" "$from" ||
         problem "the watch did not begin to format reader $reader"
     latency=$(($(uptime_ms) - plugged))
-    echo "figure: reader $reader: from its plug-in to its first GET BANK COUNT: $latency ms"
-    expect "the watch formats reader $reader within 2 s of its plug-in (got $latency ms)" \
-        [ "$latency" -le 2000 ]
+    echo "figure: reader $reader: from its plug-in to its first erase: $latency ms"
+    # The guest's processor is emulated, many times slower than a machine's, and shares the
+    # host's with whatever else runs there: 0.7 s of this is the kernel's own taking in of the
+    # stick, and each of the program's steps (the watch's look, the worker's start, its claim
+    # and looks) costs 100 to 200 ms. About 1.5 s on a host at rest; the bound is for a busy one.
+    expect "the watch formats reader $reader within 5 s of its plug-in on the emulated machine (got $latency ms)" \
+        [ "$latency" -le 5000 ]
 done
 rig_wait 120 "the watch to format both sticks" complete_reports 2 ||
     problem "the watch did not format both sticks"
