@@ -6,21 +6,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-echo "== source format =="
+echo "== source format (at ${SECONDS} s) =="
 bash scripts/check-format.sh
 bash scripts/build.sh native asan win32
 export BREVANT_WIN32_DIR="$PWD/build/win32"
-echo "== native tests =="
+echo "== native tests (at ${SECONDS} s) =="
 BREVANT_SKIP_WINE=1 ctest --test-dir build/native --output-on-failure -j "$(nproc)" -LE kernel
-echo "== fuzz targets =="
+echo "== fuzz targets (at ${SECONDS} s) =="
 bash scripts/fuzz.sh
-echo "== sanitizer tests =="
+echo "== sanitizer tests (at ${SECONDS} s) =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 BREVANT_SKIP_WINE=1 \
     ctest --test-dir build/asan --output-on-failure -j "$(nproc)" -LE kernel
-echo "== scenarios on a real Linux kernel =="
+echo "== scenarios on a real Linux kernel (at ${SECONDS} s) =="
 # Each batch boots Debian's kernel under QEMU (a few minutes in all); the first run fetches it.
 ctest --test-dir build/native --output-on-failure -j "$(nproc)" -L kernel
-echo "== Windows program under Wine =="
+echo "== Windows program under Wine (at ${SECONDS} s) =="
 # All Wine tests in one process: they share one Xvfb and one Wine prefix, which is booted once.
 # Screenshots of the dialogs land in build/native/wine-shots.
 timeout 1200 build/native/brevant_tests --gtest_filter='Wine*' </dev/null
+echo "== all passed in ${SECONDS} s =="
