@@ -29,6 +29,7 @@
 #include "cli/shared/prompt.h"
 #include "cli/shared/settings_check.h"
 #include "cli/shared/state_folder.h"
+#include "cli/shared/station_stop.h"
 #include "cli/shared/stick_choice.h"
 #include "cli/shared/stop_signals.h"
 #include "core/format_log.h"
@@ -249,6 +250,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
+    FollowStationStop();
     if (options.retireAbove) {
         if (RetiredByRule(options, disk, out, events, &report)) {
             report.commands = reader.Commands().CommandsSent();
