@@ -51,14 +51,16 @@ std::string PerStick(const std::string& path, const std::string& stick) {
     return (whole.parent_path() / name).string();
 }
 
-// Takes the whole lines of `bytes` out of `pending` to `take`. A worker gone mad cannot make
-// the parent hold a line without end: no event is near this long.
+// Takes the whole lines of `bytes` out of `pending` to `take`, without the carriage return a
+// Windows worker's C runtime puts before each line feed. A worker gone mad cannot make the
+// parent hold a line without end: no event is near this long.
 template <typename Take>
 void TakeLines(std::string* pending, const std::string& bytes, Take take) {
     pending->append(bytes);
     for (std::size_t end = pending->find('\n'); end != std::string::npos;
          end = pending->find('\n')) {
-        take(pending->substr(0, end));
+        const std::size_t length = end > 0 && (*pending)[end - 1] == '\r' ? end - 1 : end;
+        take(pending->substr(0, length));
         pending->erase(0, end + 1);
     }
     if (pending->size() > 65536) pending->clear();

@@ -1,0 +1,178 @@
+// The station of brevant-cli.exe under Wine, over the simulator's WNASPI32.DLL: many sticks
+// formatted at once by `format --all`, each by a worker process of its own, each stick judged
+// by what it received (the trace and the pages the library of its worker's process left).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/report_schema.h"
+#include "tests/wine/wine_session.h"
+
+namespace winetest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSoundSticks = 8;
+
+// Eight sound sticks of 4 MiB with an old CIS page and a vendor page each, then one that locks
+// up early in its format and answers nothing from then on (its worker waits out time-outs for
+// the better part of a minute).
+std::string StationMachine() {
+    std::string text;
+    for (int i = 0; i <= kSoundSticks; ++i) {
+        text += "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\nvendor-page text=\"STICK " +
+                std::to_string(i) + "\"\n";
+        if (i == kSoundSticks) text += "hang-from 60\n";
+    }
+    return text;
+}
+
+// The lines of a station's plain output whose stick has ended so ("0:3  complete, 0 bad, ...").
+std::vector<std::string> NodesEnded(const std::string& output, const std::string& result) {
+    std::vector<std::string> nodes;
+    std::istringstream lines(output);
+    const std::regex ended("^([0-9]+:[0-9]+)  " + result + ",");
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_search(line, match, ended)) nodes.push_back(match[1]);
+    }
+    std::sort(nodes.begin(), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    return nodes;
+}
+
+// "key=value" of a summary text.
+std::string Value(const std::string& summary, const std::string& key) {
+    std::istringstream lines(summary);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+class WineStation : public WineTest {
+  protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_TRUE(HaveBuildFile("brevant-cli.exe")) << "brevant-cli.exe is not in " << Win32Dir();
+        ASSERT_TRUE(CopyFromBuild("brevant-cli.exe"));
+        ASSERT_TRUE(CopyFromBuild("WNASPI32.DLL"));
+        WriteFile("brevant-sim.txt", StationMachine());
+    }
+
+    // Waits for the station's output to satisfy `done`, or for the deadline.
+    template <typename Done>
+    bool WaitForOutput(Done done, int timeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (done(OutputOf("brevant-cli.exe"))) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return done(OutputOf("brevant-cli.exe"));
+    }
+
+    // The output folders the processes of the run left ("out-<process id>").
+    std::vector<fs::path> OutputFolders() const {
+        std::vector<fs::path> folders;
+        for (const auto& entry : fs::directory_iterator(Folder())) {
+            if (entry.path().filename().string().rfind("out-", 0) == 0) {
+                folders.push_back(entry.path());
+            }
+        }
+        return folders;
+    }
+};
+
+// Eight sticks, eight workers, eight reports; the ninth stick, locked up, holds none of them up.
+TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) {
+    fs::create_directories(Folder() + "/reports");
+    ChildProcess* station =
+        Run("brevant-cli.exe",
+            {"format", "--all", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
+             "--backup-dir", WindowsPath(Folder() + "/backups")},
+            {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ASSERT_NE(station, nullptr);
+
+    // The eight sound sticks end complete while the locked-up one is still being waited for.
+    const bool eightEnded = WaitForOutput(
+        [](const std::string& output) {
+            return NodesEnded(output, "complete").size() == kSoundSticks;
+        },
+        120000);
+    const std::string output = OutputOf("brevant-cli.exe");
+    ASSERT_TRUE(eightEnded) << output;
+    EXPECT_TRUE(station->Running()) << output;
+    const std::vector<std::string> complete = NodesEnded(output, "complete");
+    const std::regex anyEnd("^[0-9]+:[0-9]+  [a-z -]+, [0-9]+ bad");
+    std::istringstream lines(output);
+    int ends = 0;
+    for (std::string line; std::getline(lines, line);) ends += std::regex_search(line, anyEnd);
+    EXPECT_EQ(ends, kSoundSticks) << "only the sound sticks have ended:\n" << output;
+    station->Kill();  // the locked-up stick's worker follows its station (not judged here)
+
+    // A report of each, validated, its stick one of those that ended complete.
+    std::map<std::string, nlohmann::json> reportOf;
+    for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
+        if (entry.path().extension() != ".json") continue;
+        const std::string text = ReadFile(entry.path().string());
+        EXPECT_EQ(SchemaErrors(text), "") << entry.path();
+        const auto report = nlohmann::json::parse(text, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << entry.path();
+        reportOf[report["device"]["node"].get<std::string>()] = report;
+    }
+    ASSERT_EQ(reportOf.size(), static_cast<std::size_t>(kSoundSticks));
+    for (const std::string& node : complete) {
+        ASSERT_EQ(reportOf.count(node), 1u) << node;
+        EXPECT_EQ(reportOf[node]["result"], "complete") << node;
+    }
+
+    // Each sound stick judged by what it received: it was erased by one process alone, which
+    // sent nothing to any other stick; its new CIS page holds the capacity its report gives.
+    std::map<int, int> erasedBy;  // flash disk number: how many processes erased it
+    for (const fs::path& folder : OutputFolders()) {
+        for (int disk = 0; disk < kSoundSticks; ++disk) {
+            const std::string summary =
+                ReadFile((folder / ("disk-" + std::to_string(disk) + ".txt")).string());
+            if (summary.empty()) continue;
+            ++erasedBy[disk];
+            const std::string node = "0:" + std::to_string(disk);
+            ASSERT_EQ(reportOf.count(node), 1u) << node << " was erased but has no report";
+            const nlohmann::json& report = reportOf[node];
+            EXPECT_EQ(Value(summary, "cis-page"), "0") << node;
+            EXPECT_EQ(Value(summary, "cis-sectors"),
+                      std::to_string(report["capacity_after_sectors"].get<long>()))
+                << node;
+            EXPECT_EQ(Value(summary, "erase-count"),
+                      std::to_string(report["erased_blocks"].get<long>()))
+                << node;
+            EXPECT_EQ(Value(summary, "bad-blocks-0"), "0") << node;
+            EXPECT_EQ(Value(summary, "stopped"), "1") << node;
+            const std::string prefix = "reader " + std::to_string(disk) + " ";
+            for (const std::string& line : SimTrace(folder.filename().string())) {
+                EXPECT_EQ(line.rfind(prefix, 0), 0u) << folder << ": " << line;
+            }
+            const std::string image = (folder / ("disk-" + std::to_string(disk) + ".img")).string();
+            const std::string check = "PATH=\"$PATH:/usr/sbin:/sbin\" fsck.fat -n '" + image +
+                                      "' > '" + Folder() + "/fsck.txt' 2>&1";
+            EXPECT_EQ(std::system(check.c_str()), 0) << node << ": " << ReadFile("fsck.txt");
+        }
+    }
+    for (int disk = 0; disk < kSoundSticks; ++disk) {
+        EXPECT_EQ(erasedBy[disk], 1) << "stick 0:" << disk;
+    }
+}
+
+}  // namespace
+}  // namespace winetest
