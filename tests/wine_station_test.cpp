@@ -83,12 +83,19 @@ class WineStation : public WineTest {
         return done(OutputOf("brevant-cli.exe"));
     }
 
-    // The output folders the processes of the run left ("out-<process id>").
-    std::vector<fs::path> OutputFolders() const {
+    // The output folders the processes of the run left ("out-<process id>") with the whole
+    // summary of a disk they erased (its last line written): the workers'.
+    std::vector<fs::path> WorkerFolders() const {
         std::vector<fs::path> folders;
         for (const auto& entry : fs::directory_iterator(Folder())) {
-            if (entry.path().filename().string().rfind("out-", 0) == 0) {
-                folders.push_back(entry.path());
+            if (entry.path().filename().string().rfind("out-", 0) != 0) continue;
+            for (const auto& file : fs::directory_iterator(entry.path())) {
+                const std::string name = file.path().filename().string();
+                if (name.rfind("disk-", 0) == 0 && file.path().extension() == ".txt" &&
+                    ReadFile(file.path().string()).find("bad-blocks-0=") != std::string::npos) {
+                    folders.push_back(entry.path());
+                    break;
+                }
             }
         }
         return folders;
@@ -141,7 +148,7 @@ TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) 
     // Each sound stick judged by what it received: it was erased by one process alone, which
     // sent nothing to any other stick; its new CIS page holds the capacity its report gives.
     std::map<int, int> erasedBy;  // flash disk number: how many processes erased it
-    for (const fs::path& folder : OutputFolders()) {
+    for (const fs::path& folder : WorkerFolders()) {
         for (int disk = 0; disk < kSoundSticks; ++disk) {
             const std::string summary =
                 ReadFile((folder / ("disk-" + std::to_string(disk) + ".txt")).string());
@@ -171,6 +178,65 @@ TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) 
     }
     for (int disk = 0; disk < kSoundSticks; ++disk) {
         EXPECT_EQ(erasedBy[disk], 1) << "stick 0:" << disk;
+    }
+}
+
+// A station that goes away (killed, its console closed) takes its workers' runs with it, each
+// ended as a stop ends it: the old pages written back, the report written.
+TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
+    std::string machine;
+    for (int i = 0; i < 2; ++i) {
+        machine += "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\nlatency us=20000\n";
+    }
+    WriteFile("brevant-sim.txt", machine);
+    fs::create_directories(Folder() + "/reports");
+    ChildProcess* station =
+        Run("brevant-cli.exe",
+            {"format", "--all", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
+             "--backup-dir", WindowsPath(Folder() + "/backups")},
+            {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ASSERT_NE(station, nullptr);
+    // Both sticks under way: blocks erased (told every five seconds off a terminal).
+    const bool scanning = WaitForOutput(
+        [](const std::string& output) {
+            return std::regex_search(output, std::regex("0:0 +[0-9]+%  [1-9][0-9]*/512")) &&
+                   std::regex_search(output, std::regex("0:1 +[0-9]+%  [1-9][0-9]*/512"));
+        },
+        60000);
+    ASSERT_TRUE(scanning) << OutputOf("brevant-cli.exe");
+    station->Kill();
+
+    // Each worker ends on its own and leaves its report: stopped, its old pages back.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<fs::path> reports;
+    while (std::chrono::steady_clock::now() < deadline) {
+        reports.clear();
+        for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
+            if (entry.path().extension() == ".json") reports.push_back(entry.path());
+        }
+        if (reports.size() == 2 && WorkerFolders().size() == 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(reports.size(), 2u);
+    ASSERT_EQ(WorkerFolders().size(), 2u);
+    for (const fs::path& path : reports) {
+        const auto report = nlohmann::json::parse(ReadFile(path.string()), nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << path;
+        EXPECT_EQ(report["result"], "cancelled") << path;
+        EXPECT_EQ(report["cis"]["old_cis_page_fate"], "restored") << path;
+    }
+    // The sticks' own word: the old page, which says 7000 sectors, is where it was.
+    for (const fs::path& folder : WorkerFolders()) {
+        int judged = 0;
+        for (int disk = 0; disk < 2; ++disk) {
+            const std::string summary =
+                ReadFile((folder / ("disk-" + std::to_string(disk) + ".txt")).string());
+            if (summary.empty()) continue;
+            ++judged;
+            EXPECT_EQ(Value(summary, "cis-page"), "0") << folder;
+            EXPECT_EQ(Value(summary, "cis-sectors"), "7000") << folder;
+        }
+        EXPECT_EQ(judged, 1) << folder;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "cli/commands/station_replug.h"
 #include "cli/output/progress_view.h"
 #include "cli/output/run_history.h"
 #include "cli/output/size_text.h"
@@ -107,7 +108,7 @@ std::vector<std::string> Station::WorkerArguments(const StationStick& stick) con
     // The format's own switches as the parent was given them (the option table says which).
     args.insert(args.end(), options_.workerArguments.begin(), options_.workerArguments.end());
     // A shop's sticks come back from their runs as the system will see them from now on.
-    if (!options_.noReplug) args.push_back("--replug");
+    if (StationReplugs(options_)) args.push_back("--replug");
     // Files of the stick's own, and the settings file the parent checked.
     auto pass = [&args](const char* option, const std::string& value) {
         if (value.empty()) return;
