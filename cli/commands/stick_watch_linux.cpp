@@ -1,10 +1,9 @@
-#include "cli/commands/stick_watch.h"
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "cli/commands/stick_watch.h"
 #include "cli/shared/machine.h"
 #include "reader/linux/sgio_nodes.h"
 

@@ -1,5 +1,3 @@
-#include "cli/commands/station.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "cli/commands/station.h"
 #include "cli/output/progress_view.h"
 #include "cli/output/run_history.h"
 #include "cli/output/size_text.h"
@@ -23,6 +22,7 @@
 #include "cli/shared/messages.h"
 #include "cli/shared/monotonic_clock.h"
 #include "cli/shared/reader_session.h"
+#include "cli/shared/stop_signal_set.h"
 #include "cli/shared/stop_signals.h"
 #include "format/device_access.h"
 #include "format/disk_probe.h"

@@ -1,0 +1,7 @@
+#include "cli/shared/local_time.h"
+
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_s(&local, &when);
+    return local;
+}
