@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +31,7 @@
 #include "cli/shared/station_stop.h"
 #include "cli/shared/stick_choice.h"
 #include "cli/shared/stop_signals.h"
+#include "cli/shared/terminal.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "format/cis_backup.h"
@@ -289,8 +289,8 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return backups.Keep(backup, stickName, startedAt, where, reason);
     };
     const bool showProgress = options.verbosity >= 0 && !options.json && !options.progressJson;
-    TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
-                    DamagedAnswerOf(options), keep);
+    TerminalRun run(settings, log, out, IsTerminal(out), !showProgress, DamagedAnswerOf(options),
+                    keep);
     run.SetEventsOut(options.progressJson ? stdout : nullptr);
     run.SetLabel(VolumeLabelOf(options));
     if (options.verbosity >= 1) run.SetDetailOut(stderr);

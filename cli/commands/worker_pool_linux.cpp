@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "cli/commands/worker_pool.h"
-#include "cli/shared/stop_signals.h"
+#include "cli/shared/stop_signal_set.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "cli/output/verdict_text.h"
 #include "cli/shared/json_values.h"
+#include "cli/shared/local_time.h"
 
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
@@ -136,8 +137,7 @@ const char* BadReasonName(BadReason reason) {
 
 std::string IsoLocalTime(long long secondsSinceEpoch) {
     const std::time_t when = static_cast<std::time_t>(secondsSinceEpoch);
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = LocalTime(when);
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
     // %z gives +0100; ISO 8601's extended form wants +01:00.

@@ -1,5 +1,3 @@
-#include "cli/shared/output_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -12,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+
+#include "cli/shared/output_file.h"
 
 namespace {
 
@@ -335,6 +335,13 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
     *reason = path + ": keeps changing; not written";
     Drop();
     return false;
+}
+
+std::FILE* OutputFile::Stream() const {
+    const int fd = fd_ >= 0 ? ::dup(fd_) : -1;
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) ::close(fd);
+    return stream;
 }
 
 bool OutputFile::Finish(std::string* reason) {
