@@ -144,8 +144,7 @@ std::vector<WorkerNews> WorkerPool::Wait(int milliseconds, int wake) {
             if (::wait4(worker.pid, &status, WNOHANG, &usage) == worker.pid) {
                 worker.reaped = true;
                 worker.peakKiB = usage.ru_maxrss;
-                worker.exitCode =
-                    WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                worker.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
         }
         // Its end is told once its last lines are in: both pipes at their end.
