@@ -240,5 +240,54 @@ TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
     }
 }
 
+// The watch on Windows looks at the readers every two seconds, each look a fresh start of the
+// library (which reads the machine's description anew, so a description that gains a reader is
+// a stick plugged in): a stick there before the watch is left alone, one that comes is
+// formatted by a worker of its own.
+TEST_F(WineStation, TheWatchFormatsAStickThatComesAndLeavesTheOneThatWasThere) {
+    const std::string stick = "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\n";
+    WriteFile("brevant-sim.txt", stick);
+    fs::create_directories(Folder() + "/reports");
+    ChildProcess* watch = Run("brevant-cli.exe",
+                              {"watch", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
+                               "--backup-dir", WindowsPath(Folder() + "/backups")},
+                              {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ASSERT_NE(watch, nullptr);
+    ASSERT_TRUE(WaitForOutput(
+        [](const std::string& output) {
+            return output.find("Watching for sticks (1 there already, left alone)") !=
+                   std::string::npos;
+        },
+        60000))
+        << OutputOf("brevant-cli.exe");
+    // A second stick plugged in: the description replaced whole, as a look may read it any time.
+    WriteFile("plugged.txt", stick + stick);
+    fs::rename(Folder() + "/plugged.txt", Folder() + "/brevant-sim.txt");
+    const bool formatted = WaitForOutput(
+        [](const std::string& output) { return !NodesEnded(output, "[a-z -]+").empty(); }, 60000);
+    const std::string output = OutputOf("brevant-cli.exe");
+    ASSERT_TRUE(formatted) << output;
+    EXPECT_EQ(NodesEnded(output, "complete"), std::vector<std::string>{"0:1"}) << output;
+    EXPECT_TRUE(watch->Running()) << output;
+    watch->Kill();
+    // Only the new stick was erased, by one worker, and its page holds what its report says.
+    ASSERT_EQ(WorkerFolders().size(), 1u);
+    const fs::path folder = WorkerFolders()[0];
+    EXPECT_FALSE(fs::exists(folder / "disk-0.txt"));
+    const std::string summary = ReadFile((folder / "disk-1.txt").string());
+    EXPECT_EQ(Value(summary, "cis-page"), "0");
+    EXPECT_EQ(Value(summary, "cis-sectors"), "8000");
+    int reports = 0;
+    for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
+        if (entry.path().extension() != ".json") continue;
+        ++reports;
+        const auto report = nlohmann::json::parse(ReadFile(entry.path().string()), nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << entry.path();
+        EXPECT_EQ(report["device"]["node"], "0:1");
+        EXPECT_EQ(report["capacity_after_sectors"], 8000);
+    }
+    EXPECT_EQ(reports, 1);
+}
+
 }  // namespace
 }  // namespace winetest
