@@ -33,8 +33,8 @@ std::string BackupPlace(const CliOptions& options, const ChosenStick& stick) {
         options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     const std::string name =
         stick.identity.serial.empty() ? stick.unit.node : stick.identity.serial;
-    std::string text =
-        folder + "/" + BackupFileBase(name, static_cast<long long>(std::time(nullptr))) + ".cis";
+    std::string text = PathInFolder(
+        folder, BackupFileBase(name, static_cast<long long>(std::time(nullptr))) + ".cis");
     std::string reason;
     std::error_code looked;
     if (!std::filesystem::exists(folder, looked)) {

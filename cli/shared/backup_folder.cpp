@@ -50,11 +50,10 @@ bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long l
         return base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".cis";
     };
     std::string file;
-    const std::string folder = path_ == "/" ? "" : path_;
     if (!WriteNewFile(fd_, nameFor, EncodeCisBackup(pages), &file, reason, owner_)) {
-        *reason = folder + "/" + *reason;
+        *reason = PathInFolder(path_, *reason);
         return false;
     }
-    *path = folder + "/" + file;
+    *path = PathInFolder(path_, file);
     return true;
 }

@@ -5,3 +5,9 @@ std::tm LocalTime(std::time_t when) {
     localtime_r(&when, &local);
     return local;
 }
+
+std::tm UtcTime(std::time_t when) {
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    return utc;
+}

@@ -5,3 +5,9 @@ std::tm LocalTime(std::time_t when) {
     localtime_s(&local, &when);
     return local;
 }
+
+std::tm UtcTime(std::time_t when) {
+    std::tm utc{};
+    gmtime_s(&utc, &when);
+    return utc;
+}

@@ -23,6 +23,10 @@
 // How a file is written: made anew, or added to (the log).
 enum class OutputUse { Whole, Appended };
 
+// The path of a name in a folder, with the system's separator ("/" on Linux, "\\" on Windows)
+// unless the folder ends with one already.
+std::string PathInFolder(const std::string& folder, const std::string& name);
+
 // Whether the path can be written as `use` says. False with the reason.
 bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason);
 

@@ -166,6 +166,10 @@ bool HandOverFolder(const std::string& folder, const FileOwner& owner, std::stri
 
 }  // namespace
 
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 int OpenOutputFolder(const std::string& folder, std::string* reason) {
     const int fd = OpenFolder(folder, folder, reason);
     if (fd < 0) return -1;

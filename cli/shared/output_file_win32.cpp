@@ -54,10 +54,6 @@ bool Split(const std::string& path, std::string* folder, std::string* name) {
     return !name->empty() && *name != "." && *name != "..";
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.empty() || IsSeparator(folder.back()) ? folder + name : folder + "\\" + name;
-}
-
 // NUL takes the output (whatever extension follows it); CON, PRN, AUX, COMn and LPTn are
 // devices, never files.
 bool IsDeviceName(const std::string& name, bool* null) {
@@ -112,7 +108,7 @@ Found Look(const std::string& folder, const std::string& name, DWORD* links, DWO
     bool null = false;
     if (IsDeviceName(name, &null)) return null ? Found::NullDevice : Found::Other;
     const HANDLE handle =
-        CreateFileA(Join(folder, name).c_str(), FILE_READ_ATTRIBUTES,
+        CreateFileA(PathInFolder(folder, name).c_str(), FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -182,7 +178,7 @@ HANDLE MakeTemporary(const std::string& folder, std::string* name, DWORD* error)
                       static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long long>(counter.QuadPart), attempt);
         *name = unique;
-        const HANDLE handle = CreateNew(Join(folder, *name));
+        const HANDLE handle = CreateNew(PathInFolder(folder, *name));
         *error = GetLastError();
         if (handle != INVALID_HANDLE_VALUE || *error != ERROR_FILE_EXISTS) return handle;
     }
@@ -198,7 +194,7 @@ std::string RoomIn(const std::string& folder, const std::string& named) {
     if (handle == INVALID_HANDLE_VALUE)
         return named + ": cannot write there: " + SystemReason(error);
     CloseHandle(handle);
-    DeleteFileA(Join(folder, probe).c_str());
+    DeleteFileA(PathInFolder(folder, probe).c_str());
     return SpaceIn(folder, named);
 }
 
@@ -225,6 +221,10 @@ int Descriptor(HANDLE handle, int flags) {
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 }  // namespace
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return !folder.empty() && IsSeparator(folder.back()) ? folder + name : folder + "\\" + name;
+}
 
 int OpenOutputFolder(const std::string& folder, std::string* reason) {
     const HANDLE handle = OpenFolder(folder, folder, reason);
@@ -295,7 +295,7 @@ bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
     for (int n = 1; written && !named && n <= 1000; ++n) {
         *name = nameFor(n);
         // Without MOVEFILE_REPLACE_EXISTING the whole file gets its name, and never over another.
-        if (MoveFileExA(Join(where, temporary).c_str(), Join(where, *name).c_str(),
+        if (MoveFileExA(PathInFolder(where, temporary).c_str(), PathInFolder(where, *name).c_str(),
                         MOVEFILE_WRITE_THROUGH)) {
             named = true;
         } else if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
@@ -304,7 +304,7 @@ bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
         }
     }
     if (!named) {
-        DeleteFileA(Join(where, temporary).c_str());
+        DeleteFileA(PathInFolder(where, temporary).c_str());
         *reason = nameFor(1) + ": cannot be written: " +
                   SystemReason(written ? static_cast<DWORD>(ERROR_FILE_EXISTS) : error);
         return false;
@@ -328,7 +328,7 @@ bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason
         // Nothing more to look at.
     } else if (use == OutputUse::Appended && found == Found::PlainFile) {
         // A log that is there is added to in place: the file must take it.
-        const HANDLE file = CreateFileA(Join(folder, name).c_str(), FILE_APPEND_DATA,
+        const HANDLE file = CreateFileA(PathInFolder(folder, name).c_str(), FILE_APPEND_DATA,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
@@ -351,8 +351,8 @@ void OutputFile::Drop() {
     fd_ = -1;
     if (folder_ >= 0) {
         const std::string where = PathOf(folder_);
-        if (!temporary_.empty()) DeleteFileA(Join(where, temporary_).c_str());
-        if (created_) DeleteFileA(Join(where, name_).c_str());
+        if (!temporary_.empty()) DeleteFileA(PathInFolder(where, temporary_).c_str());
+        if (created_) DeleteFileA(PathInFolder(where, name_).c_str());
         _close(folder_);
     }
     folder_ = -1;
@@ -394,7 +394,7 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
             handle = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
         } else if (found == Found::Nothing) {
-            handle = CreateNew(Join(where, name_));
+            handle = CreateNew(PathInFolder(where, name_));
             if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
             created_ = handle != INVALID_HANDLE_VALUE;
         } else {
@@ -454,7 +454,8 @@ bool OutputFile::Finish(std::string* reason) {
             return false;
         }
         // A link that came in its place is replaced as a name, never followed.
-        if (!MoveFileExA(Join(where, temporary_).c_str(), Join(where, name_).c_str(),
+        if (!MoveFileExA(PathInFolder(where, temporary_).c_str(),
+                         PathInFolder(where, name_).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             *reason = path_ + ": cannot be put in place: " + SystemReason(GetLastError());
             Drop();
@@ -491,7 +492,7 @@ bool AppendToFile(const std::string& path, const std::string& bytes, std::string
     if (dir == INVALID_HANDLE_VALUE) return false;
     // Opened as it is, never through a reparse point, then looked at through the handle: what is
     // written to is the file that was looked at.
-    const std::string file = Join(folder, name);
+    const std::string file = PathInFolder(folder, name);
     HANDLE handle = CreateFileA(
         file.c_str(), FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE,
         FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

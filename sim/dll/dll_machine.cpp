@@ -76,8 +76,12 @@ void DllMachine::Load(const std::string& dllFolder) {
     if (!bus_->AspiLibrary().missingEntry.empty()) {
         ReportError(description + ": missing-entry is ignored by WNASPI32.DLL");
     }
-    // The trace is written to the output folder; without one it is not kept at all.
+    // The trace is written to the output folder; without one it is not kept at all. A test that
+    // waits for a command while the program runs has it written line by line as the commands
+    // come instead (BREVANT_SIM_TRACE_STREAM), and none of it kept for the output folder.
     bus_->SetTraceEnabled(!outFolder_.empty());
+    const std::string stream = Env("BREVANT_SIM_TRACE_STREAM");
+    if (!stream.empty() && !bus_->StreamTrace(stream, &error, true)) ReportError(error);
     RestoreState();
 }
 
