@@ -18,8 +18,10 @@ const char kPlatformHelp[] =
     "the console window stop a run as Stop does. The progress line follows the\n"
     "console window's width; plain lines when output is redirected. The volume on\n"
     "a stick's drive letter is locked and dismounted for a format or a restore,\n"
-    "and the run is refused when it cannot be (files open on it). Not yet on\n"
-    "Windows: --replug, format --all, --report-dir and watch.\n";
+    "and the run is refused when it cannot be (files open on it). format --all\n"
+    "and watch run a worker process per stick as on Linux; watch asks the\n"
+    "readers not busy with a run who they are every two seconds. Not yet on\n"
+    "Windows: --replug.\n";
 const char kDevicesReached[] =
     "Devices are reached over ASPI for Win32 (WNASPI32.DLL) when it loads, else the SCSI\n"
     "pass-through requests on the drive letters, or, with --simulate, on a simulated\n"
