@@ -71,6 +71,19 @@ class WineStation : public WineTest {
         WriteFile("brevant-sim.txt", StationMachine());
     }
 
+    // Starts brevant-cli.exe with `command` (format --all, or watch), unattended, its reports
+    // in "reports" and the old pages in "backups"; each process of the run leaves what the
+    // simulator's library has to say in "out-<process id>".
+    ChildProcess* Station(std::vector<std::string> command) {
+        fs::create_directories(Folder() + "/reports");
+        const std::vector<std::string> rest = {"--yes", "--report-dir",
+                                               WindowsPath(Folder() + "/reports"), "--backup-dir",
+                                               WindowsPath(Folder() + "/backups")};
+        command.insert(command.end(), rest.begin(), rest.end());
+        return Run("brevant-cli.exe", command,
+                   {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    }
+
     // Waits for the station's output to satisfy `done`, or for the deadline.
     template <typename Done>
     bool WaitForOutput(Done done, int timeoutMs) {
@@ -104,12 +117,7 @@ class WineStation : public WineTest {
 
 // Eight sticks, eight workers, eight reports; the ninth stick, locked up, holds none of them up.
 TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) {
-    fs::create_directories(Folder() + "/reports");
-    ChildProcess* station =
-        Run("brevant-cli.exe",
-            {"format", "--all", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
-             "--backup-dir", WindowsPath(Folder() + "/backups")},
-            {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ChildProcess* station = Station({"format", "--all"});
     ASSERT_NE(station, nullptr);
 
     // The eight sound sticks end complete while the locked-up one is still being waited for.
@@ -189,12 +197,7 @@ TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
         machine += "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\nlatency us=20000\n";
     }
     WriteFile("brevant-sim.txt", machine);
-    fs::create_directories(Folder() + "/reports");
-    ChildProcess* station =
-        Run("brevant-cli.exe",
-            {"format", "--all", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
-             "--backup-dir", WindowsPath(Folder() + "/backups")},
-            {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ChildProcess* station = Station({"format", "--all"});
     ASSERT_NE(station, nullptr);
     // Both sticks under way: blocks erased (told every five seconds off a terminal).
     const bool scanning = WaitForOutput(
@@ -247,11 +250,7 @@ TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
 TEST_F(WineStation, TheWatchFormatsAStickThatComesAndLeavesTheOneThatWasThere) {
     const std::string stick = "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\n";
     WriteFile("brevant-sim.txt", stick);
-    fs::create_directories(Folder() + "/reports");
-    ChildProcess* watch = Run("brevant-cli.exe",
-                              {"watch", "--yes", "--report-dir", WindowsPath(Folder() + "/reports"),
-                               "--backup-dir", WindowsPath(Folder() + "/backups")},
-                              {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
+    ChildProcess* watch = Station({"watch"});
     ASSERT_NE(watch, nullptr);
     ASSERT_TRUE(WaitForOutput(
         [](const std::string& output) {
