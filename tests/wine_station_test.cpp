@@ -84,6 +84,16 @@ class WineStation : public WineTest {
                    {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}});
     }
 
+    // Waits for `count` workers to have ended and left their folders (a stick's end is told
+    // when its worker says so, a moment before its process ends and the library writes).
+    bool WaitForWorkerFolders(std::size_t count) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (WorkerFolders().size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return WorkerFolders().size() == count;
+    }
+
     // Waits for the station's output to satisfy `done`, or for the deadline.
     template <typename Done>
     bool WaitForOutput(Done done, int timeoutMs) {
@@ -135,6 +145,7 @@ TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) 
     int ends = 0;
     for (std::string line; std::getline(lines, line);) ends += std::regex_search(line, anyEnd);
     EXPECT_EQ(ends, kSoundSticks) << "only the sound sticks have ended:\n" << output;
+    ASSERT_TRUE(WaitForWorkerFolders(kSoundSticks));
     station->Kill();  // the locked-up stick's worker follows its station (not judged here)
 
     // A report of each, validated, its stick one of those that ended complete.
@@ -209,19 +220,14 @@ TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
     ASSERT_TRUE(scanning) << OutputOf("brevant-cli.exe");
     station->Kill();
 
-    // Each worker ends on its own and leaves its report: stopped, its old pages back.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Each worker ends on its own (its library writes as its process ends) and leaves its
+    // report, written before: stopped, its old pages back.
+    ASSERT_TRUE(WaitForWorkerFolders(2));
     std::vector<fs::path> reports;
-    while (std::chrono::steady_clock::now() < deadline) {
-        reports.clear();
-        for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
-            if (entry.path().extension() == ".json") reports.push_back(entry.path());
-        }
-        if (reports.size() == 2 && WorkerFolders().size() == 2) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
+        if (entry.path().extension() == ".json") reports.push_back(entry.path());
     }
     ASSERT_EQ(reports.size(), 2u);
-    ASSERT_EQ(WorkerFolders().size(), 2u);
     for (const fs::path& path : reports) {
         const auto report = nlohmann::json::parse(ReadFile(path.string()), nullptr, false);
         ASSERT_FALSE(report.is_discarded()) << path;
@@ -268,9 +274,9 @@ TEST_F(WineStation, TheWatchFormatsAStickThatComesAndLeavesTheOneThatWasThere) {
     ASSERT_TRUE(formatted) << output;
     EXPECT_EQ(NodesEnded(output, "complete"), std::vector<std::string>{"0:1"}) << output;
     EXPECT_TRUE(watch->Running()) << output;
-    watch->Kill();
     // Only the new stick was erased, by one worker, and its page holds what its report says.
-    ASSERT_EQ(WorkerFolders().size(), 1u);
+    ASSERT_TRUE(WaitForWorkerFolders(1));
+    watch->Kill();
     const fs::path folder = WorkerFolders()[0];
     EXPECT_FALSE(fs::exists(folder / "disk-0.txt"));
     const std::string summary = ReadFile((folder / "disk-1.txt").string());
