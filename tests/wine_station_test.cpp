@@ -37,6 +37,16 @@ std::string StationMachine() {
     return text;
 }
 
+// Sticks of 4 MiB whose old CIS page says 7000 sectors (a format writes 8000), each command
+// 20 ms: a format takes some twenty seconds.
+std::string SlowSticks(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\nlatency us=20000\n";
+    }
+    return text;
+}
+
 // The lines of a station's plain output whose stick has ended so ("0:3  complete, 0 bad, ...").
 std::vector<std::string> NodesEnded(const std::string& output, const std::string& result) {
     std::vector<std::string> nodes;
@@ -203,11 +213,7 @@ TEST_F(WineStation, FormatAllGivesEachStickAReportAndALockedUpStickHoldsUpNone) 
 // A station that goes away (killed, its console closed) takes its workers' runs with it, each
 // ended as a stop ends it: the old pages written back, the report written.
 TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
-    std::string machine;
-    for (int i = 0; i < 2; ++i) {
-        machine += "reader\nunit DS\nbanks E3\ncis page=0 sectors=7000\nlatency us=20000\n";
-    }
-    WriteFile("brevant-sim.txt", machine);
+    WriteFile("brevant-sim.txt", SlowSticks(2));
     ChildProcess* station = Station({"format", "--all"});
     ASSERT_NE(station, nullptr);
     // Both sticks under way: blocks erased (told every five seconds off a terminal).
@@ -247,6 +253,54 @@ TEST_F(WineStation, WorkersWhoseStationIsGoneStopAndPutTheirPagesBack) {
         }
         EXPECT_EQ(judged, 1) << folder;
     }
+}
+
+// Ctrl-C at the station's console (sent by console_stop.exe once the station can tell the time
+// left, some five seconds into both scans; on a pseudo-terminal: Wine gives a console only
+// there) reaches every worker through the station,
+// and each ends as a stop ends it: its old page back on its stick.
+TEST_F(WineStation, CtrlCAtTheStationStopsEveryWorkerAndEachPutsItsPagesBack) {
+    WriteFile("brevant-sim.txt", SlowSticks(2));
+    ASSERT_TRUE(CopyFromBuild("console_stop.exe"));
+    fs::create_directories(Folder() + "/reports");
+    fs::create_directories(Folder() + "/control");
+    const std::string output = WindowsPath(Folder() + "/stopped.out");
+    std::string line = "wine console_stop.exe '" + output + "' 'retired; 0:' ctrl-c '" +
+                       WindowsPath(Folder() + "/control") + "' '" + output +
+                       "' brevant-cli.exe format --all --yes --report-dir '" +
+                       WindowsPath(Folder() + "/reports") + "' --backup-dir '" +
+                       WindowsPath(Folder() + "/backups") + "'";
+    ChildProcess program;
+    std::string error;
+    ASSERT_TRUE(program.Start({"script", "-qec", line, "/dev/null"}, Folder(),
+                              WineSession::Instance().Environment(
+                                  {{"BREVANT_SIM_OUT", WindowsPath(Folder() + "/out-{pid}")}}),
+                              Folder() + "/console.out", false, &error))
+        << error;
+    int status = 0;
+    ASSERT_TRUE(program.Wait(120000, &status)) << "console_stop.exe hangs";
+    const std::string said = ReadFile("stopped.out");
+    ASSERT_TRUE(WIFEXITED(status)) << said;
+    EXPECT_EQ(WEXITSTATUS(status), 3) << said;  // stopped
+    ASSERT_TRUE(WaitForWorkerFolders(2)) << said;
+    for (const fs::path& folder : WorkerFolders()) {
+        for (int disk = 0; disk < 2; ++disk) {
+            const std::string summary =
+                ReadFile((folder / ("disk-" + std::to_string(disk) + ".txt")).string());
+            if (summary.empty()) continue;
+            EXPECT_EQ(Value(summary, "cis-page"), "0") << folder;
+            EXPECT_EQ(Value(summary, "cis-sectors"), "7000") << folder;
+        }
+    }
+    int reports = 0;
+    for (const auto& entry : fs::directory_iterator(Folder() + "/reports")) {
+        if (entry.path().extension() != ".json") continue;
+        ++reports;
+        const auto report = nlohmann::json::parse(ReadFile(entry.path().string()), nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << entry.path();
+        EXPECT_EQ(report["result"], "cancelled") << entry.path();
+    }
+    EXPECT_EQ(reports, 2);
 }
 
 // The watch on Windows looks at the readers every two seconds, each look a fresh start of the
