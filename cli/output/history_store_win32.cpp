@@ -4,6 +4,7 @@
 
 #include "cli/output/history_store.h"
 #include "cli/shared/json_values.h"
+#include "cli/shared/windows_error.h"
 
 // The history on Windows: one JSON object a line in history.jsonl, a run a line, appended while
 // the whole file is locked (LockFileEx), read under a shared lock. A line cut short by a crash
@@ -11,20 +12,6 @@
 // every field of HistoryEntry, with "v" its version (kSchemaVersion).
 
 namespace {
-
-std::string SystemReason(DWORD error) {
-    char text[256] = {};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        return "error " + std::to_string(error);
-    }
-    std::string reason = text;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
 
 template <typename T>
 void Take(const Json& line, const char* key, std::optional<T>* value) {
@@ -165,7 +152,8 @@ struct HistoryStore::Database {
         while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
             text.append(chunk, got);
         if (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_HANDLE_EOF && got != 0) {
-            *reason = "the history " + path + " cannot be read: " + SystemReason(GetLastError());
+            *reason =
+                "the history " + path + " cannot be read: " + WindowsErrorText(GetLastError());
             return false;
         }
         *endsWithLine = text.empty() || text.back() == '\n';
@@ -204,7 +192,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     BY_HANDLE_FILE_INFORMATION info = {};
     if (db->file == INVALID_HANDLE_VALUE) {
-        *reason = "the history " + path + " cannot be opened: " + SystemReason(GetLastError());
+        *reason = "the history " + path + " cannot be opened: " + WindowsErrorText(GetLastError());
         return nullptr;
     }
     if (!GetFileInformationByHandle(db->file, &info) ||
@@ -218,7 +206,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
 bool HistoryStore::Record(HistoryEntry* entry, std::string* reason) {
     const FileLock lock(db_->file, true);
     if (!lock.Locked()) {
-        *reason = "the history " + path_ + " cannot be locked: " + SystemReason(lock.Error());
+        *reason = "the history " + path_ + " cannot be locked: " + WindowsErrorText(lock.Error());
         return false;
     }
     std::vector<HistoryEntry> runs;
@@ -234,7 +222,8 @@ bool HistoryStore::Record(HistoryEntry* entry, std::string* reason) {
     DWORD written = 0;
     if (!WriteFile(db_->file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size() || !FlushFileBuffers(db_->file)) {
-        *reason = "the history " + path_ + " cannot be written: " + SystemReason(GetLastError());
+        *reason =
+            "the history " + path_ + " cannot be written: " + WindowsErrorText(GetLastError());
         return false;
     }
     return true;
@@ -247,7 +236,8 @@ bool HistoryStore::Runs(const std::string& stick, std::vector<HistoryEntry>* run
         const FileLock lock(db_->file, false);
         bool endsWithLine = true;
         if (!lock.Locked()) {
-            *reason = "the history " + path_ + " cannot be locked: " + SystemReason(lock.Error());
+            *reason =
+                "the history " + path_ + " cannot be locked: " + WindowsErrorText(lock.Error());
             return false;
         }
         if (!db_->ReadAll(path_, &all, reason, &endsWithLine)) return false;

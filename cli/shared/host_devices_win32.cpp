@@ -6,6 +6,7 @@
 
 #include "cli/shared/exit_codes.h"
 #include "cli/shared/host_devices.h"
+#include "cli/shared/windows_error.h"
 #include "reader/win32/win32_os_layer.h"
 #include "reader/win32/windows_back_ends.h"
 
@@ -21,21 +22,6 @@ struct ScsiAddress {
     UCHAR targetId;
     UCHAR lun;
 };
-
-std::string LastErrorText() {
-    char text[256] = {};
-    const DWORD error = GetLastError();
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    std::string reason = text;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
 
 HANDLE OpenVolume(char letter, DWORD access = GENERIC_READ | GENERIC_WRITE) {
     const std::string path = std::string("\\\\.\\") + letter + ":";
@@ -119,20 +105,23 @@ class WindowsDevices final : public HostDevices {
         const HANDLE volume = OpenVolume(letter);
         DWORD returned = 0;
         if (volume == INVALID_HANDLE_VALUE) {
-            *reason = std::string(1, letter) + ": cannot be opened to lock it: " + LastErrorText();
+            *reason = std::string(1, letter) +
+                      ": cannot be opened to lock it: " + WindowsErrorText(GetLastError());
             return false;
         }
         if (!DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned,
                              nullptr)) {
             *reason = std::string(1, letter) +
-                      ": in use (a program or window has files open on it): " + LastErrorText();
+                      ": in use (a program or window has files open on it): " +
+                      WindowsErrorText(GetLastError());
             *busy = true;
             CloseHandle(volume);
             return false;
         }
         if (!DeviceIoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned,
                              nullptr)) {
-            *reason = std::string(1, letter) + ": cannot be dismounted: " + LastErrorText();
+            *reason = std::string(1, letter) +
+                      ": cannot be dismounted: " + WindowsErrorText(GetLastError());
             DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned,
                             nullptr);
             CloseHandle(volume);

@@ -19,7 +19,7 @@ const char kPlatformHelp[] =
     "console window's width; plain lines when output is redirected. The volume on\n"
     "a stick's drive letter is locked and dismounted for a format or a restore,\n"
     "and the run is refused when it cannot be (files open on it). Not yet on\n"
-    "Windows: --replug, format --all, --report-dir and watch.\n";
+    "Windows: format --all, --report-dir and watch; --replug cannot be done.\n";
 const char kDevicesReached[] =
     "Devices are reached over ASPI for Win32 (WNASPI32.DLL) when it loads, else the SCSI\n"
     "pass-through requests on the drive letters, or, with --simulate, on a simulated\n"
