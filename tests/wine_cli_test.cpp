@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -111,6 +112,17 @@ class WineCliTest : public WineTest {
     // every test of the process.
     std::string BackupFolder() const { return WindowsPath(Folder() + "/cis"); }
 
+    // The history the prefix's user keeps (the state folder is the prefix's, not the test's).
+    static std::string HistoryFile() {
+        std::error_code none;
+        const std::string users = WineSession::Instance().Root() + "/prefix/drive_c/users";
+        for (const auto& user : std::filesystem::directory_iterator(users, none)) {
+            const auto file = user.path() / "AppData/Local/Brevant/history.jsonl";
+            if (std::filesystem::exists(file, none)) return file.string();
+        }
+        return std::string();
+    }
+
     std::vector<std::string> Backups() const {
         std::vector<std::string> found;
         std::error_code none;
@@ -196,8 +208,20 @@ TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
         SchemaErrors(history.substr(history.find_first_of("[{")), "cli/output/history.schema.json"),
         "");
     EXPECT_NE(history.find("\"format\""), std::string::npos) << history;
+    // A run cut off while it was adding its line leaves half a line: it is passed over, and the
+    // next run starts a line of its own.
+    const std::string historyFile = HistoryFile();
+    ASSERT_FALSE(historyFile.empty()) << "no history.jsonl in the Wine prefix";
+    std::ofstream(historyFile, std::ios::app)
+        << "{\"v\":1,\"id\":99999,\"stick\":\"0:0\",\"whole\"";
     ASSERT_EQ(Cli({"check"}, "again"), 0) << Output();
     EXPECT_NE(Output().find("Previous run: 2 bad blocks (format, "), std::string::npos) << Output();
+    EXPECT_EQ(Output().find("warning"), std::string::npos) << Output();
+    ASSERT_EQ(Cli({"history", "--json"}), 0) << Output();
+    const auto runs = nlohmann::json::parse(Output(), nullptr, false);
+    ASSERT_TRUE(runs.is_object() || runs.is_array()) << Output();
+    EXPECT_EQ(Output().find("99999"), std::string::npos);
+    EXPECT_NE(Output().find("\"check\""), std::string::npos);
 }
 
 // Ctrl-Break takes the same way through the console control handler; Wine 8 sends no

@@ -101,7 +101,10 @@ class WindowsDevices final : public HostDevices {
         const std::string name = port_->PlaceName(place);
         const char letter = DriveLetterOf(name);
         // No volume the system knows of on the stick: nothing else can reach it by a file.
-        if (letter == 0) return true;
+        if (letter == 0) {
+            *reason = name + ": no drive letter leads to it: no volume to lock for the run";
+            return true;
+        }
         const HANDLE volume = OpenVolume(letter);
         DWORD returned = 0;
         if (volume == INVALID_HANDLE_VALUE) {
