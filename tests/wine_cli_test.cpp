@@ -163,6 +163,26 @@ TEST_F(WineCliTest, ListAndCheckSendOnlyReadingCommandsAndTellWhatIsThere) {
     EXPECT_EQ(ReadFile("out/bank0.pages"), ReadFile("before/bank0.pages"));
 }
 
+TEST_F(WineCliTest, FullFormatFindsAWeakBlockAndReportsIt) {
+    PrepareFolder(std::string(kSmallDisk) + "stuck 0:7\n");
+    ASSERT_EQ(
+        Cli({"format", "--full", "--yes", "--report", "full.json", "--backup-dir", BackupFolder()}),
+        0)
+        << Output();
+    const std::string report = ReadFile("full.json");
+    EXPECT_EQ(SchemaErrors(report), "");
+    const auto json = nlohmann::json::parse(report, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << report;
+    EXPECT_EQ(json["mode"], "full");
+    EXPECT_EQ(json["result"], "complete");
+    ASSERT_EQ(json["banks"][0]["bad_blocks"].size(), 1u) << report;
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["block"], 7);
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["reason"], "pattern-0x55");
+    // The stick: the weak block marked bad, a new CIS page.
+    EXPECT_EQ(SimSummary("bad-blocks-0"), "1");
+    EXPECT_EQ(SimSummary("cis-page"), "0");
+}
+
 TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
     PrepareFolder(std::string(kSmallDisk) + "bad 0:5\nerase-fails 0:9\n");
     ASSERT_EQ(Cli({"list"}, "before"), 0) << Output();

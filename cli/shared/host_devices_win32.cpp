@@ -86,9 +86,10 @@ class WindowsDevices final : public HostDevices {
 
     ScsiPort& Port() override { return *port_; }
     std::vector<std::uint32_t> Places() const override {
+        const std::uint32_t named = named_.empty() ? port_->PlaceCount() : FindPlace(named_);
         std::vector<std::uint32_t> places;
         for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
-            if (named_.empty() || place == FindPlace(named_)) places.push_back(place);
+            if (named_.empty() || place == named) places.push_back(place);
         }
         return places;
     }
@@ -178,6 +179,14 @@ class WindowsDevices final : public HostDevices {
         for (char& c : wanted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
             if (port_->PlaceName(place) == wanted) return place;
+        }
+        // Over ASPI a drive letter leads to the target whose SCSI address its volume has.
+        const bool letter = wanted.size() == 2 && wanted[1] == ':';
+        for (std::uint32_t place = 0; letter && place < port_->PlaceCount(); ++place) {
+            if (port_->Shape() == PortShape::ReaderLuns &&
+                DriveLetterOf(port_->PlaceName(place)) == wanted[0]) {
+                return place;
+            }
         }
         return port_->PlaceCount();
     }
