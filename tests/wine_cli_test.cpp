@@ -190,6 +190,8 @@ TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
               0)
         << Output();
     EXPECT_NE(Output().find("Result: complete"), std::string::npos) << Output();
+    // Written to a file, the progress comes as plain lines.
+    EXPECT_NE(Output().find("\nprogress: 100%  1024/1024 blocks"), std::string::npos) << Output();
 
     const std::string report = ReadFile("report.json");
     EXPECT_EQ(SchemaErrors(report), "");

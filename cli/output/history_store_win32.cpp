@@ -7,9 +7,10 @@
 #include "cli/shared/windows_error.h"
 
 // The history on Windows: one JSON object a line in history.jsonl, a run a line, appended while
-// the whole file is locked (LockFileEx), read under a shared lock. A line cut short by a crash
-// or a full disk is skipped when read, and the next run starts a line of its own. The line keeps
-// every field of HistoryEntry, with "v" its version (kSchemaVersion).
+// the whole file is locked (LockFileEx), read under a shared lock; a lock held elsewhere is
+// waited for up to the store's wait, as the Linux store waits for a busy database. A line cut short
+// by a crash or a full disk is skipped when read, and the next run starts a line of its own. The
+// line keeps every field of HistoryEntry, with "v" its version (kSchemaVersion).
 
 namespace {
 
@@ -109,14 +110,26 @@ bool EntryOf(const std::string& text, HistoryEntry* e) {
     return true;
 }
 
-// The whole file locked for as long as the lock lives: shared to read, exclusive to add.
+// The whole file locked for as long as the lock lives: shared to read, exclusive to add. A lock
+// another process holds is waited for, up to `waitMilliseconds`.
 class FileLock {
   public:
-    FileLock(HANDLE file, bool exclusive) : file_(file) {
-        OVERLAPPED from = {};
-        locked_ = LockFileEx(file_, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
-                             &from) != 0;
-        error_ = GetLastError();
+    FileLock(HANDLE file, bool exclusive, int waitMilliseconds) : file_(file) {
+        constexpr DWORD kRetryMs = 10;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            OVERLAPPED from = {};
+            locked_ =
+                LockFileEx(file_,
+                           (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                           MAXDWORD, MAXDWORD, &from) != 0;
+            error_ = GetLastError();
+            if (locked_ || error_ != ERROR_LOCK_VIOLATION ||
+                GetTickCount() - start >= static_cast<DWORD>(waitMilliseconds)) {
+                return;
+            }
+            Sleep(kRetryMs);
+        }
     }
     ~FileLock() {
         OVERLAPPED from = {};
@@ -204,7 +217,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
 }
 
 bool HistoryStore::Record(HistoryEntry* entry, std::string* reason) {
-    const FileLock lock(db_->file, true);
+    const FileLock lock(db_->file, true, waitMilliseconds_);
     if (!lock.Locked()) {
         *reason = "the history " + path_ + " cannot be locked: " + WindowsErrorText(lock.Error());
         return false;
@@ -233,7 +246,7 @@ bool HistoryStore::Runs(const std::string& stick, std::vector<HistoryEntry>* run
                         std::string* reason) {
     std::vector<HistoryEntry> all;
     {
-        const FileLock lock(db_->file, false);
+        const FileLock lock(db_->file, false, waitMilliseconds_);
         bool endsWithLine = true;
         if (!lock.Locked()) {
             *reason =
