@@ -6,6 +6,10 @@ const char kNodeHelp[] =
     "only this drive (a drive letter such as E:, an ASPI address such as 1:0, or a simulated "
     "node such as sim:E); the same as naming it after the command";
 
+const char kSimulateHelp[] =
+    "use a simulated machine described in FILE instead of this one's devices (needs no "
+    "administrator rights)";
+
 const char kBackupFolderHelp[] =
     "keep the old CIS page of the stick in DIR before anything is erased (default: "
     "%LOCALAPPDATA%\\Brevant\\cis)";
