@@ -135,9 +135,32 @@ class WindowsDevices final : public HostDevices {
         return true;
     }
 
-    // Windows tells neither without the setup API's device tree walk; the INQUIRY reply names
-    // the stick.
-    std::string UsbSerial(const std::string&) override { return std::string(); }
+    // The serial number the storage stack read from the stick's USB descriptor, for a stick on
+    // a drive letter; empty otherwise.
+    std::string UsbSerial(const std::string& node) override {
+        const char letter = DriveLetterOf(node);
+        const HANDLE volume = letter == 0 ? INVALID_HANDLE_VALUE : OpenVolume(letter, 0);
+        if (volume == INVALID_HANDLE_VALUE) return std::string();
+        STORAGE_PROPERTY_QUERY query = {};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        char reply[1024] = {};
+        DWORD returned = 0;
+        const bool known =
+            DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, reply,
+                            sizeof reply - 1, &returned, nullptr) != 0;
+        CloseHandle(volume);
+        const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(reply);
+        if (!known || returned < sizeof(STORAGE_DEVICE_DESCRIPTOR) ||
+            descriptor->SerialNumberOffset == 0 || descriptor->SerialNumberOffset >= returned) {
+            return std::string();
+        }
+        std::string serial(reply + descriptor->SerialNumberOffset);
+        while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+        while (!serial.empty() && serial.front() == ' ') serial.erase(0, 1);
+        return serial;
+    }
+    // Windows does not say which USB port without the setup API's device tree walk.
     std::string UsbPort(const std::string&) override { return std::string(); }
 
     bool StickNode(const std::string& argument, std::string* node, std::string* error) override {
