@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -111,6 +112,17 @@ class WineCliTest : public WineTest {
     // every test of the process.
     std::string BackupFolder() const { return WindowsPath(Folder() + "/cis"); }
 
+    // The history the prefix's user keeps (the state folder is the prefix's, not the test's).
+    static std::string HistoryFile() {
+        std::error_code none;
+        const std::string users = WineSession::Instance().Root() + "/prefix/drive_c/users";
+        for (const auto& user : std::filesystem::directory_iterator(users, none)) {
+            const auto file = user.path() / "AppData/Local/Brevant/history.jsonl";
+            if (std::filesystem::exists(file, none)) return file.string();
+        }
+        return std::string();
+    }
+
     std::vector<std::string> Backups() const {
         std::vector<std::string> found;
         std::error_code none;
@@ -151,6 +163,26 @@ TEST_F(WineCliTest, ListAndCheckSendOnlyReadingCommandsAndTellWhatIsThere) {
     EXPECT_EQ(ReadFile("out/bank0.pages"), ReadFile("before/bank0.pages"));
 }
 
+TEST_F(WineCliTest, FullFormatFindsAWeakBlockAndReportsIt) {
+    PrepareFolder(std::string(kSmallDisk) + "stuck 0:7\n");
+    ASSERT_EQ(
+        Cli({"format", "--full", "--yes", "--report", "full.json", "--backup-dir", BackupFolder()}),
+        0)
+        << Output();
+    const std::string report = ReadFile("full.json");
+    EXPECT_EQ(SchemaErrors(report), "");
+    const auto json = nlohmann::json::parse(report, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << report;
+    EXPECT_EQ(json["mode"], "full");
+    EXPECT_EQ(json["result"], "complete");
+    ASSERT_EQ(json["banks"][0]["bad_blocks"].size(), 1u) << report;
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["block"], 7);
+    EXPECT_EQ(json["banks"][0]["bad_blocks"][0]["reason"], "pattern-0x55");
+    // The stick: the weak block marked bad, a new CIS page.
+    EXPECT_EQ(SimSummary("bad-blocks-0"), "1");
+    EXPECT_EQ(SimSummary("cis-page"), "0");
+}
+
 TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
     PrepareFolder(std::string(kSmallDisk) + "bad 0:5\nerase-fails 0:9\n");
     ASSERT_EQ(Cli({"list"}, "before"), 0) << Output();
@@ -158,6 +190,8 @@ TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
               0)
         << Output();
     EXPECT_NE(Output().find("Result: complete"), std::string::npos) << Output();
+    // Written to a file, the progress comes as plain lines.
+    EXPECT_NE(Output().find("\nprogress: 100%  1024/1024 blocks"), std::string::npos) << Output();
 
     const std::string report = ReadFile("report.json");
     EXPECT_EQ(SchemaErrors(report), "");
@@ -196,8 +230,20 @@ TEST_F(WineCliTest, QuickFormatWithAReportAsTheSimulatorSawIt) {
         SchemaErrors(history.substr(history.find_first_of("[{")), "cli/output/history.schema.json"),
         "");
     EXPECT_NE(history.find("\"format\""), std::string::npos) << history;
+    // A run cut off while it was adding its line leaves half a line: it is passed over, and the
+    // next run starts a line of its own.
+    const std::string historyFile = HistoryFile();
+    ASSERT_FALSE(historyFile.empty()) << "no history.jsonl in the Wine prefix";
+    std::ofstream(historyFile, std::ios::app)
+        << "{\"v\":1,\"id\":99999,\"stick\":\"0:0\",\"whole\"";
     ASSERT_EQ(Cli({"check"}, "again"), 0) << Output();
     EXPECT_NE(Output().find("Previous run: 2 bad blocks (format, "), std::string::npos) << Output();
+    EXPECT_EQ(Output().find("warning"), std::string::npos) << Output();
+    ASSERT_EQ(Cli({"history", "--json"}), 0) << Output();
+    const auto runs = nlohmann::json::parse(Output(), nullptr, false);
+    ASSERT_TRUE(runs.is_object() || runs.is_array()) << Output();
+    EXPECT_EQ(Output().find("99999"), std::string::npos);
+    EXPECT_NE(Output().find("\"check\""), std::string::npos);
 }
 
 // Ctrl-Break takes the same way through the console control handler; Wine 8 sends no

@@ -4,27 +4,15 @@
 
 #include "cli/output/history_store.h"
 #include "cli/shared/json_values.h"
+#include "cli/shared/windows_error.h"
 
 // The history on Windows: one JSON object a line in history.jsonl, a run a line, appended while
-// the whole file is locked (LockFileEx), read under a shared lock. A line cut short by a crash
-// or a full disk is skipped when read, and the next run starts a line of its own. The line keeps
-// every field of HistoryEntry, with "v" its version (kSchemaVersion).
+// the whole file is locked (LockFileEx), read under a shared lock; a lock held elsewhere is
+// waited for up to the store's wait, as the Linux store waits for a busy database. A line cut short
+// by a crash or a full disk is skipped when read, and the next run starts a line of its own. The
+// line keeps every field of HistoryEntry, with "v" its version (kSchemaVersion).
 
 namespace {
-
-std::string SystemReason(DWORD error) {
-    char text[256] = {};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        return "error " + std::to_string(error);
-    }
-    std::string reason = text;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
 
 template <typename T>
 void Take(const Json& line, const char* key, std::optional<T>* value) {
@@ -122,14 +110,26 @@ bool EntryOf(const std::string& text, HistoryEntry* e) {
     return true;
 }
 
-// The whole file locked for as long as the lock lives: shared to read, exclusive to add.
+// The whole file locked for as long as the lock lives: shared to read, exclusive to add. A lock
+// another process holds is waited for, up to `waitMilliseconds`.
 class FileLock {
   public:
-    FileLock(HANDLE file, bool exclusive) : file_(file) {
-        OVERLAPPED from = {};
-        locked_ = LockFileEx(file_, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
-                             &from) != 0;
-        error_ = GetLastError();
+    FileLock(HANDLE file, bool exclusive, int waitMilliseconds) : file_(file) {
+        constexpr DWORD kRetryMs = 10;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            OVERLAPPED from = {};
+            locked_ =
+                LockFileEx(file_,
+                           (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                           MAXDWORD, MAXDWORD, &from) != 0;
+            error_ = GetLastError();
+            if (locked_ || error_ != ERROR_LOCK_VIOLATION ||
+                GetTickCount() - start >= static_cast<DWORD>(waitMilliseconds)) {
+                return;
+            }
+            Sleep(kRetryMs);
+        }
     }
     ~FileLock() {
         OVERLAPPED from = {};
@@ -165,7 +165,8 @@ struct HistoryStore::Database {
         while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
             text.append(chunk, got);
         if (GetLastError() != ERROR_SUCCESS && GetLastError() != ERROR_HANDLE_EOF && got != 0) {
-            *reason = "the history " + path + " cannot be read: " + SystemReason(GetLastError());
+            *reason =
+                "the history " + path + " cannot be read: " + WindowsErrorText(GetLastError());
             return false;
         }
         *endsWithLine = text.empty() || text.back() == '\n';
@@ -204,7 +205,7 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     BY_HANDLE_FILE_INFORMATION info = {};
     if (db->file == INVALID_HANDLE_VALUE) {
-        *reason = "the history " + path + " cannot be opened: " + SystemReason(GetLastError());
+        *reason = "the history " + path + " cannot be opened: " + WindowsErrorText(GetLastError());
         return nullptr;
     }
     if (!GetFileInformationByHandle(db->file, &info) ||
@@ -216,9 +217,9 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, std::s
 }
 
 bool HistoryStore::Record(HistoryEntry* entry, std::string* reason) {
-    const FileLock lock(db_->file, true);
+    const FileLock lock(db_->file, true, waitMilliseconds_);
     if (!lock.Locked()) {
-        *reason = "the history " + path_ + " cannot be locked: " + SystemReason(lock.Error());
+        *reason = "the history " + path_ + " cannot be locked: " + WindowsErrorText(lock.Error());
         return false;
     }
     std::vector<HistoryEntry> runs;
@@ -234,7 +235,8 @@ bool HistoryStore::Record(HistoryEntry* entry, std::string* reason) {
     DWORD written = 0;
     if (!WriteFile(db_->file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size() || !FlushFileBuffers(db_->file)) {
-        *reason = "the history " + path_ + " cannot be written: " + SystemReason(GetLastError());
+        *reason =
+            "the history " + path_ + " cannot be written: " + WindowsErrorText(GetLastError());
         return false;
     }
     return true;
@@ -244,10 +246,11 @@ bool HistoryStore::Runs(const std::string& stick, std::vector<HistoryEntry>* run
                         std::string* reason) {
     std::vector<HistoryEntry> all;
     {
-        const FileLock lock(db_->file, false);
+        const FileLock lock(db_->file, false, waitMilliseconds_);
         bool endsWithLine = true;
         if (!lock.Locked()) {
-            *reason = "the history " + path_ + " cannot be locked: " + SystemReason(lock.Error());
+            *reason =
+                "the history " + path_ + " cannot be locked: " + WindowsErrorText(lock.Error());
             return false;
         }
         if (!db_->ReadAll(path_, &all, reason, &endsWithLine)) return false;

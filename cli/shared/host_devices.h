@@ -29,7 +29,8 @@ class HostDevices {
     // The nodes that could not be opened because another program holds them.
     virtual std::vector<std::string> BusyNodes() const = 0;
     // Keeps the stick at a place of Port() from the rest of the machine for a run (HeldStick).
-    // False with the reason (`busy` when something else holds it) when it cannot be had.
+    // False with the reason (`busy` when something else holds it) when it cannot be had. True
+    // with `reason` set when there was nothing to hold it by (`held` then stays empty).
     virtual bool Hold(std::uint32_t place, HeldStick::Scope scope, std::unique_ptr<HeldStick>* held,
                       std::string* reason, bool* busy) = 0;
     // What the system says of the stick at a node besides its INQUIRY reply: its USB serial

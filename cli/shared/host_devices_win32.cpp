@@ -6,6 +6,7 @@
 
 #include "cli/shared/exit_codes.h"
 #include "cli/shared/host_devices.h"
+#include "cli/shared/windows_error.h"
 #include "reader/win32/win32_os_layer.h"
 #include "reader/win32/windows_back_ends.h"
 
@@ -21,21 +22,6 @@ struct ScsiAddress {
     UCHAR targetId;
     UCHAR lun;
 };
-
-std::string LastErrorText() {
-    char text[256] = {};
-    const DWORD error = GetLastError();
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    std::string reason = text;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
 
 HANDLE OpenVolume(char letter, DWORD access = GENERIC_READ | GENERIC_WRITE) {
     const std::string path = std::string("\\\\.\\") + letter + ":";
@@ -100,9 +86,10 @@ class WindowsDevices final : public HostDevices {
 
     ScsiPort& Port() override { return *port_; }
     std::vector<std::uint32_t> Places() const override {
+        const std::uint32_t named = named_.empty() ? port_->PlaceCount() : FindPlace(named_);
         std::vector<std::uint32_t> places;
         for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
-            if (named_.empty() || place == FindPlace(named_)) places.push_back(place);
+            if (named_.empty() || place == named) places.push_back(place);
         }
         return places;
     }
@@ -115,24 +102,30 @@ class WindowsDevices final : public HostDevices {
         const std::string name = port_->PlaceName(place);
         const char letter = DriveLetterOf(name);
         // No volume the system knows of on the stick: nothing else can reach it by a file.
-        if (letter == 0) return true;
+        if (letter == 0) {
+            *reason = name + ": no drive letter leads to it: no volume to lock for the run";
+            return true;
+        }
         const HANDLE volume = OpenVolume(letter);
         DWORD returned = 0;
         if (volume == INVALID_HANDLE_VALUE) {
-            *reason = std::string(1, letter) + ": cannot be opened to lock it: " + LastErrorText();
+            *reason = std::string(1, letter) +
+                      ": cannot be opened to lock it: " + WindowsErrorText(GetLastError());
             return false;
         }
         if (!DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned,
                              nullptr)) {
             *reason = std::string(1, letter) +
-                      ": in use (a program or window has files open on it): " + LastErrorText();
+                      ": in use (a program or window has files open on it): " +
+                      WindowsErrorText(GetLastError());
             *busy = true;
             CloseHandle(volume);
             return false;
         }
         if (!DeviceIoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned,
                              nullptr)) {
-            *reason = std::string(1, letter) + ": cannot be dismounted: " + LastErrorText();
+            *reason = std::string(1, letter) +
+                      ": cannot be dismounted: " + WindowsErrorText(GetLastError());
             DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned,
                             nullptr);
             CloseHandle(volume);
@@ -142,9 +135,32 @@ class WindowsDevices final : public HostDevices {
         return true;
     }
 
-    // Windows tells neither without the setup API's device tree walk; the INQUIRY reply names
-    // the stick.
-    std::string UsbSerial(const std::string&) override { return std::string(); }
+    // The serial number the storage stack read from the stick's USB descriptor, for a stick on
+    // a drive letter; empty otherwise.
+    std::string UsbSerial(const std::string& node) override {
+        const char letter = DriveLetterOf(node);
+        const HANDLE volume = letter == 0 ? INVALID_HANDLE_VALUE : OpenVolume(letter, 0);
+        if (volume == INVALID_HANDLE_VALUE) return std::string();
+        STORAGE_PROPERTY_QUERY query = {};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        char reply[1024] = {};
+        DWORD returned = 0;
+        const bool known =
+            DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, reply,
+                            sizeof reply - 1, &returned, nullptr) != 0;
+        CloseHandle(volume);
+        const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(reply);
+        if (!known || returned < sizeof(STORAGE_DEVICE_DESCRIPTOR) ||
+            descriptor->SerialNumberOffset == 0 || descriptor->SerialNumberOffset >= returned) {
+            return std::string();
+        }
+        std::string serial(reply + descriptor->SerialNumberOffset);
+        while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+        while (!serial.empty() && serial.front() == ' ') serial.erase(0, 1);
+        return serial;
+    }
+    // Windows does not say which USB port without the setup API's device tree walk.
     std::string UsbPort(const std::string&) override { return std::string(); }
 
     bool StickNode(const std::string& argument, std::string* node, std::string* error) override {
@@ -186,6 +202,14 @@ class WindowsDevices final : public HostDevices {
         for (char& c : wanted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         for (std::uint32_t place = 0; place < port_->PlaceCount(); ++place) {
             if (port_->PlaceName(place) == wanted) return place;
+        }
+        // Over ASPI a drive letter leads to the target whose SCSI address its volume has.
+        const bool letter = wanted.size() == 2 && wanted[1] == ':';
+        for (std::uint32_t place = 0; letter && place < port_->PlaceCount(); ++place) {
+            if (port_->Shape() == PortShape::ReaderLuns &&
+                DriveLetterOf(port_->PlaceName(place)) == wanted[0]) {
+                return place;
+            }
         }
         return port_->PlaceCount();
     }

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "cli/shared/output_file.h"
+#include "cli/shared/output_refusal.h"
+#include "cli/shared/windows_error.h"
 
 // The Windows side of the output files. A folder is held open (without sharing its deletion)
 // while a file is made in it, so that it cannot be renamed or replaced meanwhile; names are never
@@ -18,20 +20,6 @@
 namespace {
 
 constexpr std::uint64_t kMinFreeBytes = 64 * 1024;
-
-std::string SystemReason(DWORD error) {
-    char text[256] = {};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr) == 0) {
-        std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    }
-    std::string reason = text;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
-}
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -78,9 +66,9 @@ HANDLE OpenFolder(const std::string& folder, const std::string& named, std::stri
     std::string why;
     BY_HANDLE_FILE_INFORMATION info = {};
     if (handle == INVALID_HANDLE_VALUE) {
-        why = SystemReason(GetLastError());
+        why = WindowsErrorText(GetLastError());
     } else if (!GetFileInformationByHandle(handle, &info)) {
-        why = SystemReason(GetLastError());
+        why = WindowsErrorText(GetLastError());
     } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         why = "a symbolic link or junction; name the folder itself";
     } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -100,8 +88,6 @@ std::string PathOf(int folder) {
     const DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
     return length == 0 || length >= sizeof path ? std::string() : std::string(path, length);
 }
-
-enum class Found { Nothing, PlainFile, NullDevice, Link, Folder, Other, Unknown };
 
 // What a name in a folder is, without following it; `links` gets its number of names.
 Found Look(const std::string& folder, const std::string& name, DWORD* links, DWORD* error) {
@@ -127,29 +113,9 @@ Found Look(const std::string& folder, const std::string& name, DWORD* links, DWO
     return type == FILE_TYPE_DISK ? Found::PlainFile : Found::Other;
 }
 
-std::string Refusal(Found found, DWORD links, DWORD error, OutputUse use, bool replaceLinks,
-                    const std::string& path) {
-    switch (found) {
-        case Found::Nothing:
-        case Found::NullDevice:
-            return std::string();
-        case Found::PlainFile:
-            if (use == OutputUse::Appended && links > 1) {
-                return path +
-                       ": has other names (hard links); the log is not added to through them";
-            }
-            return std::string();
-        case Found::Link:
-            if (replaceLinks && use == OutputUse::Whole) return std::string();
-            return path + ": a symbolic link or junction; nothing is written through one";
-        case Found::Folder:
-            return path + ": not a plain file but a folder";
-        case Found::Other:
-            return path + ": not a plain file (a device); nothing is written to one";
-        case Found::Unknown:
-            break;
-    }
-    return path + ": " + SystemReason(error);
+std::string RefusalOf(Found found, DWORD links, DWORD error, OutputUse use, bool replaceLinks,
+                      const std::string& path) {
+    return Refusal(found, links > 1, WindowsErrorText(error), use, replaceLinks, path);
 }
 
 // Whether the folder's volume has room left. Empty, or the reason.
@@ -192,7 +158,7 @@ std::string RoomIn(const std::string& folder, const std::string& named) {
     DWORD error = 0;
     const HANDLE handle = MakeTemporary(folder, &probe, &error);
     if (handle == INVALID_HANDLE_VALUE)
-        return named + ": cannot write there: " + SystemReason(error);
+        return named + ": cannot write there: " + WindowsErrorText(error);
     CloseHandle(handle);
     DeleteFileA(PathInFolder(folder, probe).c_str());
     return SpaceIn(folder, named);
@@ -265,7 +231,7 @@ bool MakeFolders(const std::string& folder, std::string* reason, const std::opti
             // The state folder is in the user's own profile; a folder made there takes its rights.
             if (!CreateDirectoryA(step.c_str(), nullptr) &&
                 GetLastError() != ERROR_ALREADY_EXISTS) {
-                *reason = step + ": cannot make the folder: " + SystemReason(GetLastError());
+                *reason = step + ": cannot make the folder: " + WindowsErrorText(GetLastError());
                 return false;
             }
         }
@@ -282,7 +248,7 @@ bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
     const HANDLE handle =
         where.empty() ? INVALID_HANDLE_VALUE : MakeTemporary(where, &temporary, &error);
     if (handle == INVALID_HANDLE_VALUE) {
-        *reason = nameFor(1) + ": cannot be written: " + SystemReason(error);
+        *reason = nameFor(1) + ": cannot be written: " + WindowsErrorText(error);
         return false;
     }
     bool written = WriteAll(handle, bytes, &error);
@@ -306,7 +272,7 @@ bool WriteNewFile(int folder, const std::function<std::string(int)>& nameFor,
     if (!named) {
         DeleteFileA(PathInFolder(where, temporary).c_str());
         *reason = nameFor(1) + ": cannot be written: " +
-                  SystemReason(written ? static_cast<DWORD>(ERROR_FILE_EXISTS) : error);
+                  WindowsErrorText(written ? static_cast<DWORD>(ERROR_FILE_EXISTS) : error);
         return false;
     }
     return true;
@@ -323,7 +289,7 @@ bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason
     DWORD links = 0;
     DWORD error = 0;
     const Found found = Look(folder, name, &links, &error);
-    *reason = Refusal(found, links, error, use, false, path);
+    *reason = RefusalOf(found, links, error, use, false, path);
     if (!reason->empty() || found == Found::NullDevice) {
         // Nothing more to look at.
     } else if (use == OutputUse::Appended && found == Found::PlainFile) {
@@ -332,7 +298,7 @@ bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            *reason = path + ": cannot be written: " + SystemReason(GetLastError());
+            *reason = path + ": cannot be written: " + WindowsErrorText(GetLastError());
         } else {
             CloseHandle(file);
             *reason = SpaceIn(folder, path);
@@ -381,7 +347,7 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
         DWORD links = 0;
         DWORD error = 0;
         const Found found = Look(where, name_, &links, &error);
-        *reason = Refusal(found, links, error, OutputUse::Whole, true, path);
+        *reason = RefusalOf(found, links, error, OutputUse::Whole, true, path);
         if (!reason->empty()) {
             Drop();
             return false;
@@ -403,7 +369,7 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
             SetLastError(error);
         }
         if (handle == INVALID_HANDLE_VALUE) {
-            *reason = path + ": cannot be written: " + SystemReason(GetLastError());
+            *reason = path + ": cannot be written: " + WindowsErrorText(GetLastError());
             Drop();
             return false;
         }
@@ -437,7 +403,7 @@ bool OutputFile::Finish(std::string* reason) {
     _close(fd_);
     fd_ = -1;
     if (!flushed) {
-        *reason = path_ + ": cannot be written: " + SystemReason(flushError);
+        *reason = path_ + ": cannot be written: " + WindowsErrorText(flushError);
         Drop();
         return false;
     }
@@ -447,8 +413,8 @@ bool OutputFile::Finish(std::string* reason) {
         DWORD error = 0;
         const Found found = Look(where, name_, &links, &error);
         *reason = found == Found::NullDevice || found == Found::Other
-                      ? path_ + ": not a plain file (a device); not replaced"
-                      : Refusal(found, links, error, OutputUse::Whole, true, path_);
+                      ? path_ + ": not a plain file (a device, pipe or socket); not replaced"
+                      : RefusalOf(found, links, error, OutputUse::Whole, true, path_);
         if (!reason->empty()) {
             Drop();
             return false;
@@ -457,7 +423,7 @@ bool OutputFile::Finish(std::string* reason) {
         if (!MoveFileExA(PathInFolder(where, temporary_).c_str(),
                          PathInFolder(where, name_).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            *reason = path_ + ": cannot be put in place: " + SystemReason(GetLastError());
+            *reason = path_ + ": cannot be put in place: " + WindowsErrorText(GetLastError());
             Drop();
             return false;
         }
@@ -473,7 +439,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
     if (!file.Open(path, reason)) return false;
     DWORD error = 0;
     if (!WriteAll(HandleOf(file.Fd()), bytes, &error)) {
-        *reason = path + ": cannot be written: " + SystemReason(error);
+        *reason = path + ": cannot be written: " + WindowsErrorText(error);
         return false;  // the file goes with `file`
     }
     return file.Finish(reason);
@@ -500,7 +466,7 @@ bool AppendToFile(const std::string& path, const std::string& bytes, std::string
     BY_HANDLE_FILE_INFORMATION info = {};
     LARGE_INTEGER before = {};
     if (handle == INVALID_HANDLE_VALUE) {
-        *reason = path + ": cannot be written: " + SystemReason(GetLastError());
+        *reason = path + ": cannot be written: " + WindowsErrorText(GetLastError());
     } else if (!GetFileInformationByHandle(handle, &info) ||
                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
                GetFileType(handle) != FILE_TYPE_DISK) {
@@ -509,12 +475,12 @@ bool AppendToFile(const std::string& path, const std::string& bytes, std::string
         *reason = path + ": has other names (hard links); the log is not added to through them";
     } else if (!GetFileSizeEx(handle, &before) ||
                !SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) {
-        *reason = path + ": cannot be written: " + SystemReason(GetLastError());
+        *reason = path + ": cannot be written: " + WindowsErrorText(GetLastError());
     }
     DWORD error = 0;
     bool written = reason->empty() && WriteAll(handle, bytes, &error);
     if (reason->empty() && !written) {
-        *reason = path + ": cannot be written: " + SystemReason(error);
+        *reason = path + ": cannot be written: " + WindowsErrorText(error);
         // What got in of the lines is taken out again: the file ends with a whole run.
         if (created) {
             FILE_DISPOSITION_INFO gone = {TRUE};

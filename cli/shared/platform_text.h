@@ -9,6 +9,8 @@
 extern const char kProgramName[];
 // What --device takes.
 extern const char kNodeHelp[];
+// What --simulate does, and that it needs no rights.
+extern const char kSimulateHelp[];
 // The default of --backup-dir.
 extern const char kBackupFolderHelp[];
 // The paragraph at the end of the help: nodes, state, stops, the progress line, in-use checks.

@@ -6,6 +6,9 @@ const char kNodeHelp[] =
     "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E); the same as "
     "naming it after the command";
 
+const char kSimulateHelp[] =
+    "use a simulated machine described in FILE instead of this one's devices (needs no root)";
+
 const char kBackupFolderHelp[] =
     "keep the old CIS page of the stick in DIR before anything is erased (default: "
     "~/.local/state/brevant/cis, the invoking user's under sudo)";

@@ -6,6 +6,10 @@ const char kNodeHelp[] =
     "only this drive (a drive letter such as E:, an ASPI address such as 1:0, or a simulated "
     "node such as sim:E); the same as naming it after the command";
 
+const char kSimulateHelp[] =
+    "use a simulated machine described in FILE instead of this one's devices (needs no "
+    "administrator rights)";
+
 const char kBackupFolderHelp[] =
     "keep the old CIS page of the stick in DIR before anything is erased (default: "
     "%LOCALAPPDATA%\\Brevant\\cis)";
@@ -20,8 +24,8 @@ const char kPlatformHelp[] =
     "a stick's drive letter is locked and dismounted for a format or a restore,\n"
     "and the run is refused when it cannot be (files open on it). format --all\n"
     "and watch run a worker process per stick as on Linux; watch asks the\n"
-    "readers not busy with a run who they are every two seconds. Not yet on\n"
-    "Windows: --replug.\n";
+    "readers not busy with a run who they are every two seconds. --replug\n"
+    "cannot be done on Windows.\n";
 const char kDevicesReached[] =
     "Devices are reached over ASPI for Win32 (WNASPI32.DLL) when it loads, else the SCSI\n"
     "pass-through requests on the drive letters, or, with --simulate, on a simulated\n"

@@ -100,6 +100,8 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
             *exitCode = kExitNoDisk;
             return false;
         }
+        // Held with nothing to hold (a stick with no volume the system knows): said at -v.
+        if (!reason.empty() && options.verbosity >= 1) Note(stderr, reason);
         stick->session->Keep(std::move(claim));
     }
     return true;
