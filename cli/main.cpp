@@ -1,4 +1,3 @@
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -9,10 +8,14 @@
 #include "cli/shared/exit_codes.h"
 #include "cli/shared/messages.h"
 #include "cli/shared/output_file.h"
+#include "cli/shared/platform_text.h"
+#include "cli/shared/stop_signals.h"
 
 namespace {
 
-constexpr char kTryHelp[] = "try 'brevant --help' for more information";
+std::string TryHelp() {
+    return std::string("try '") + kProgramName + " --help' for more information";
+}
 
 int RunCommand(const CliOptions& options) {
     switch (options.command) {
@@ -38,7 +41,7 @@ int RunCommand(const CliOptions& options) {
     std::string help;
     if (!HelpText(options.helpTopic, &help)) {
         Complain("no help for " + options.helpTopic + ": not a command");
-        Complain(kTryHelp);
+        Complain(TryHelp());
         return kExitUsage;
     }
     std::fputs(help.c_str(), stdout);
@@ -48,17 +51,13 @@ int RunCommand(const CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A reader of the output that goes away (brevant ... | head) must not end the process in
-    // the middle of a format: the run goes on and the writes to the pipe fail quietly. A file
-    // that would grow past the size limit (ulimit -f) is a write that fails, and is told so.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+    IgnoreOutputSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(args, &options, &error)) {
         Complain(error);
-        Complain(kTryHelp);
+        Complain(TryHelp());
         return kExitUsage;
     }
     // Every file the run will write is looked at before anything is sent to a device: a run is

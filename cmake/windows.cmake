@@ -10,6 +10,23 @@ if(WIN_APP_SOURCES)
     set_target_properties(Brevant PROPERTIES OUTPUT_NAME "Brevant")
 endif()
 
+# The command line for Windows: the same sources as on Linux, with the Windows files of its
+# platform seams (*_win32.cpp). brevant-cli.exe, not brevant.exe: Windows file names ignore
+# case, and it sits beside Brevant.exe. Its JSON library is header-only (nlohmann-json3-dev),
+# taken from the system's headers into its view.
+brevant_sources(WIN_CLI_SOURCES cli cli/commands cli/output cli/shared)
+add_executable(brevant-cli ${WIN_CLI_SOURCES} ${CMAKE_SOURCE_DIR}/res/brevant_cli.rc)
+target_link_libraries(brevant-cli PRIVATE brevant_sim brevant_format brevant_core brevant_reader
+    ${BREVANT_STATIC_LINK})
+brevant_view(brevant-cli cli sim format core reader res)
+find_path(BREVANT_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+    REQUIRED)
+set(cliView "${CMAKE_BINARY_DIR}/views/brevant-cli")
+if(NOT EXISTS "${cliView}/nlohmann")
+    file(CREATE_LINK "${BREVANT_JSON_INCLUDE}/nlohmann" "${cliView}/nlohmann" SYMBOLIC)
+endif()
+target_compile_definitions(brevant-cli PRIVATE BREVANT_VERSION="${PROJECT_VERSION}")
+
 # The simulated flash disk as an ASPI for Win32 library.
 brevant_sources(SIM_DLL_SOURCES sim/dll)
 if(SIM_DLL_SOURCES)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace sim {
@@ -57,7 +58,10 @@ bool SaveDiskState(const SimFlashDisk& disk_, const std::string& path) {
     PutU32(out, kEndOfList);
     out.close();
     if (!out) return false;
-    return std::rename(part.c_str(), path.c_str()) == 0;
+    // Not std::rename: the C library of Windows does not rename over a file that is there.
+    std::error_code failed;
+    std::filesystem::rename(part, path, failed);
+    return !failed;
 }
 
 bool LoadDiskState(SimFlashDisk& disk_, const std::string& path, std::string* error) {

@@ -37,7 +37,8 @@ const std::map<std::string, std::set<std::string>>& AllowedIncludes() {
          {"cli/commands", "cli/output", "cli/shared", "sim", "format", "core", "reader",
           "reader/linux", "res"}},
         {"cli/output", {"cli/output", "cli/shared", "format", "core", "reader", "res"}},
-        {"cli/shared", {"cli/shared", "sim", "format", "core", "reader", "reader/linux", "res"}},
+        {"cli/shared",
+         {"cli/shared", "sim", "format", "core", "reader", "reader/linux", "reader/win32", "res"}},
         // The simulated machine stands in for Windows under the Windows back-ends too: it is their
         // OS layer and reads their request blocks.
         {"sim", {"sim", "core", "reader", "reader/win32"}},

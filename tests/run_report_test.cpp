@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "tests/report_schema.h"
@@ -105,6 +107,32 @@ TEST(RunReport, TheSchemaRefusesWhatIsNotAReport) {
     json = nlohmann::json::parse(ReportJson(FormatReport()));
     json.erase("commands");
     EXPECT_NE(SchemaErrors(json.dump()), "");
+}
+
+// The time a run started, in the local time with its offset from UTC written out, whatever zone
+// the machine is in (worked out, not taken from %z, which Windows writes as the zone's name).
+TEST(RunReport, TheStartIsLocalTimeWithItsOffset) {
+    const char* before = std::getenv("TZ");
+    const std::string kept = before != nullptr ? before : "";
+    const struct Zone {
+        const char* tz;
+        const char* iso;
+    } zones[] = {
+        {"UTC0", "2026-12-08T09:00:00+00:00"},
+        {"IST-5:30", "2026-12-08T14:30:00+05:30"},
+        {"NST3:30", "2026-12-08T05:30:00-03:30"},
+    };
+    for (const Zone& zone : zones) {
+        setenv("TZ", zone.tz, 1);
+        tzset();
+        EXPECT_EQ(IsoLocalTime(1796720400), zone.iso) << zone.tz;
+    }
+    if (before != nullptr) {
+        setenv("TZ", kept.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 TEST(RunReport, EveryEndHasAResultWord) {

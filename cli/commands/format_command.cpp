@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,8 +28,10 @@
 #include "cli/shared/prompt.h"
 #include "cli/shared/settings_check.h"
 #include "cli/shared/state_folder.h"
+#include "cli/shared/station_stop.h"
 #include "cli/shared/stick_choice.h"
 #include "cli/shared/stop_signals.h"
+#include "cli/shared/terminal.h"
 #include "core/format_log.h"
 #include "core/format_settings.h"
 #include "format/cis_backup.h"
@@ -249,6 +250,7 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
     // From here on Ctrl-C is an answer, not the end of the process: at the question it says
     // no, during the run it stops it as the Stop button does.
     InstallStopSignals();
+    FollowStationStop();
     if (options.retireAbove) {
         if (RetiredByRule(options, disk, out, events, &report)) {
             report.commands = reader.Commands().CommandsSent();
@@ -287,8 +289,8 @@ int FormatWithSettings(const CliOptions& options, const FormatSettings& settings
         return backups.Keep(backup, stickName, startedAt, where, reason);
     };
     const bool showProgress = options.verbosity >= 0 && !options.json && !options.progressJson;
-    TerminalRun run(settings, log, out, ::isatty(::fileno(out)) == 1, !showProgress,
-                    DamagedAnswerOf(options), keep);
+    TerminalRun run(settings, log, out, IsTerminal(out), !showProgress, DamagedAnswerOf(options),
+                    keep);
     run.SetEventsOut(options.progressJson ? stdout : nullptr);
     run.SetLabel(VolumeLabelOf(options));
     if (options.verbosity >= 1) run.SetDetailOut(stderr);

@@ -1,10 +1,10 @@
 // brevant format --dry-run: what a format of the stick would do, found out with reading commands
 // alone. The stick is identified and looked at as check looks at it; nothing is written, erased,
 // marked or filled, and no write-protect probe is made (it writes a sector back).
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "cli/commands/commands.h"
@@ -33,11 +33,11 @@ std::string BackupPlace(const CliOptions& options, const ChosenStick& stick) {
         options.backupDir.empty() ? DefaultBackupFolder() : options.backupDir;
     const std::string name =
         stick.identity.serial.empty() ? stick.unit.node : stick.identity.serial;
-    std::string text =
-        folder + "/" + BackupFileBase(name, static_cast<long long>(std::time(nullptr))) + ".cis";
-    struct stat there = {};
+    std::string text = PathInFolder(
+        folder, BackupFileBase(name, static_cast<long long>(std::time(nullptr))) + ".cis");
     std::string reason;
-    if (::stat(folder.c_str(), &there) != 0) {
+    std::error_code looked;
+    if (!std::filesystem::exists(folder, looked)) {
         text += " (the folder would be made)";
     } else if (!CheckOutputFolder(folder, &reason)) {
         text += ", but " + reason +

@@ -1,7 +1,6 @@
 // brevant history [SERIAL]: the runs this machine remembers.
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,10 @@
 int RunHistoryCommand(const CliOptions& options) {
     const std::string path = HistoryPath();
     std::vector<HistoryEntry> runs;
-    struct stat there = {};
     // Asking is no reason to make a history: none there is none recorded.
-    if (::lstat(path.c_str(), &there) == 0) {
+    std::error_code looked;
+    if (std::filesystem::symlink_status(path, looked).type() !=
+        std::filesystem::file_type::not_found) {
         std::string reason;
         auto store = HistoryStore::Open(path, &reason);
         if (!store || !store->Runs(options.argument, &runs, &reason)) {

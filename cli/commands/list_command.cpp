@@ -13,7 +13,6 @@
 #include "cli/shared/stick_choice.h"
 #include "format/disk_probe.h"
 #include "format/health_scan.h"
-#include "reader/linux/sgio_nodes.h"
 
 namespace {
 
@@ -34,14 +33,14 @@ struct ListedUnit {
 };
 
 // What is known of the unit's write protection: what a probe found, or what the system says.
-void LearnProtection(const Machine& machine, ListedUnit* u) {
+void LearnProtection(Machine& machine, ListedUnit* u) {
     if (u->state.writeProtectionProbed) {
         u->writeProtected = u->state.writeProtected ? 1 : 0;
         u->protection = u->state.writeProtected ? "yes (a write was refused as protected)"
                                                 : "no (a write went through)";
         return;
     }
-    const int flag = machine.Simulated() ? -1 : ReadOnlyFlagOfNode(u->unit.node);
+    const int flag = machine.Simulated() ? -1 : machine.ReadOnlyFlag(u->unit.node);
     u->writeProtected = flag;
     if (flag == 1) {
         u->protection = "yes (the system has it read-only)";
@@ -124,16 +123,15 @@ int RunListCommand(const CliOptions& options) {
         // Write protection is only learnt by writing back what was read: that is done when
         // asked, on the controller's own flash disk, and never on a disk in use (the sector
         // written back could undo what its file system wrote meanwhile).
-        u.inUse = !machine->Simulated() && !DiskUsers(found.node).empty();
+        u.inUse = !machine->Simulated() && !machine->Users(found.node).empty();
         // The probe writes: the stick is kept from everybody else for its two commands, and a
         // stick somebody holds (a mount in another namespace too) is not probed.
-        std::unique_ptr<StickClaim> claim;
+        std::unique_ptr<HeldStick> claim;
         const bool probe = options.probeWriteProtect && u.flashDisk && !u.inUse;
         if (probe) {
             std::string reason;
             bool busy = false;
-            if (!machine->Claim(found.place, StickClaim::Scope::Exclusive, &claim, &reason,
-                                &busy)) {
+            if (!machine->Claim(found.place, HeldStick::Scope::Exclusive, &claim, &reason, &busy)) {
                 u.inUse = true;
             }
         }
@@ -157,10 +155,11 @@ int RunListCommand(const CliOptions& options) {
     for (const std::string& node : machine->BusyNodes()) {
         if (options.json) {
             held.push_back({{"node", node},
-                            {"serial", NullIfEmpty(UsbSerialOfNode(node))},
-                            {"usb_port", NullIfEmpty(UsbPortOfNode(node))}});
+                            {"serial", NullIfEmpty(machine->UsbSerialOfNode(node))},
+                            {"usb_port", NullIfEmpty(machine->UsbPortOfNode(node))}});
         } else {
-            std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere, WhereFrom(node).c_str());
+            std::printf("%s: %s%s\n", node.c_str(), kHeldElsewhere,
+                        WhereFrom(*machine, node).c_str());
         }
     }
     if (options.json) {

@@ -28,6 +28,11 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(15000),
                 const std::string& devDir = "/dev");
 
+// The platform's re-plug of a real stick after a run: the stick's session ended and the stick
+// plugged in again in software, and what the system sees of it then. False with the reason when
+// it did not come back, or when the system has no way to do it.
+bool ReplugRealStick(ChosenStick& stick, StickAgain* again, std::string* reason);
+
 // The end of a run that wrote to the stick (`wrote`): with `replug`, the stick is given back and
 // plugged in again in software, and shown as the system sees it now, on `out`; without, `out`
 // is told that the system sees the stick as it was until it is plugged in again (`out` null:

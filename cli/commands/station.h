@@ -1,18 +1,18 @@
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "cli/commands/worker_pool.h"
 #include "cli/output/station_stick.h"
 #include "cli/shared/cli_options.h"
 #include "cli/shared/device_identity.h"
 
 // A shop's station: many sticks formatted at once, each by a worker process of its own (one
-// `brevant format --device NODE --progress json` each, whose events the parent reads). The engine
+// `brevant format --device NODE --progress json` each, whose events the parent reads; the
+// processes are the platform's, WorkerPool). The engine
 // could run every stick in one process (each reader is an object of its own, and readers share
 // nothing); a process per stick is chosen because a stick can hang a command in the kernel for
 // as long as it likes, and a worker that waits there, or crashes, holds up or hurts no other
@@ -29,7 +29,8 @@ class Station {
     // Starts a worker for the stick. False with the reason when it cannot be started.
     bool Start(StationStick* stick, std::string* error);
     // Waits up to `milliseconds` for news of the workers (status lines, ends), and takes it in.
-    // A descriptor `wake` (-1: none) that becomes readable ends the wait too; it is not read.
+    // A descriptor `wake` (Linux; -1: none) that becomes readable ends the wait too; it is not
+    // read.
     void Follow(std::vector<StationStick>& sticks, int milliseconds, int wake = -1);
     // Passes a stop on to every worker still running (as Stop does: each puts its old pages back).
     void StopAll(std::vector<StationStick>& sticks);
@@ -41,7 +42,7 @@ class Station {
     std::string UniqueFileName(const DeviceIdentity& identity);
     const CliOptions& options_;
     std::string settingsPath_;
-    std::string program_;
+    WorkerPool workers_;
     std::set<std::string> namesTaken_;
 };
 

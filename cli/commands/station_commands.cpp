@@ -1,7 +1,5 @@
 // brevant format --all (or --device given several times, or --report-dir), and brevant watch:
 // the station's two ways of formatting many sticks, each by a worker of its own.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -11,6 +9,7 @@
 #include "cli/commands/station.h"
 #include "cli/commands/stick_watch.h"
 #include "cli/output/run_history.h"
+#include "cli/output/screen_in_place.h"
 #include "cli/output/station_view.h"
 #include "cli/shared/backup_folder.h"
 #include "cli/shared/exit_codes.h"
@@ -168,7 +167,7 @@ int RunStationFormat(const CliOptions& options) {
             stick.exited = true;
         }
     }
-    StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
+    StationView view(stdout, ScreenInPlace(stdout));
     RunToTheEnd(station, sticks, view);
     ShowTheEnd(sticks);
     return StationExitCode(sticks);
@@ -189,7 +188,7 @@ int RunWatchCommand(const CliOptions& options) {
     std::vector<StationStick> session;  // every stick of the session, in the order it came
     Station station(options, settingsPath);
     RunHistory history;
-    StationView view(stdout, ::isatty(STDOUT_FILENO) == 1);
+    StationView view(stdout, ScreenInPlace(stdout));
     StickWatch watch(ParentOptions(options));
     for (bool first = true; StopSignalCount() == 0; first = false) {
         if (first || watch.Due()) {

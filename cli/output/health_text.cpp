@@ -1,7 +1,5 @@
 #include "cli/output/health_text.h"
 
-#include <unistd.h>
-
 #include "cli/output/progress_view.h"
 #include "cli/output/size_text.h"
 #include "cli/shared/monotonic_clock.h"
@@ -59,7 +57,7 @@ std::string FlashLine(const HealthJudgement& j) {
 
 HealthScan LookAtEveryBlock(ReaderUnit& stick, std::FILE* out, bool quiet, ProgressEvents& events) {
     const double started = MonotonicSeconds();
-    ProgressView view(out, ::isatty(::fileno(out)) == 1, quiet);
+    ProgressView view(out, IsTerminal(out), quiet);
     const HealthScan scan =
         ScanHealth(stick, [&](std::uint32_t done, std::uint32_t all, std::uint32_t bad) {
             ProgressFigures figures;

@@ -1,8 +1,32 @@
 #include "cli/output/history_entry.h"
 
 #include <algorithm>
+#include <map>
 
 #include "cli/output/verdict_text.h"
+
+std::string HistoryStickKey(const std::string& serial, const std::string& usbPath,
+                            const std::string& node) {
+    if (!serial.empty()) return serial;
+    return usbPath.empty() ? node : usbPath;
+}
+
+void OrderWithGrowth(std::vector<HistoryEntry>* runs) {
+    std::stable_sort(runs->begin(), runs->end(), [](const HistoryEntry& a, const HistoryEntry& b) {
+        return a.started != b.started ? a.started < b.started : a.id < b.id;
+    });
+    // In the order each stick's runs happened: each whole run against the one before it.
+    std::map<std::string, std::uint32_t> lastWhole;
+    for (HistoryEntry& e : *runs) {
+        if (!e.whole) continue;
+        auto before = lastWhole.find(e.stick);
+        if (before != lastWhole.end()) {
+            e.growth = static_cast<std::int64_t>(e.badBlocks) - before->second;
+        }
+        lastWhole[e.stick] = e.badBlocks;
+    }
+    std::reverse(runs->begin(), runs->end());
+}
 
 HistoryEntry HistoryEntryOfReport(const RunReport& report, long long startedSeconds,
                                   const HealthJudgement* judgement, const std::string& usbPath,

@@ -74,6 +74,10 @@ struct HistoryEntry {
 std::string HistoryStickKey(const std::string& serial, const std::string& usbPath,
                             const std::string& node);
 
+// Puts the runs in the order the history shows them, newest first (by start, then by the order
+// they were recorded in), each whole run with its growth over the stick's whole run before it.
+void OrderWithGrowth(std::vector<HistoryEntry>* runs);
+
 class HistoryStore {
   public:
     static constexpr int kSchemaVersion = 1;

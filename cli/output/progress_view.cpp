@@ -1,10 +1,5 @@
 #include "cli/output/progress_view.h"
 
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <vector>
 
@@ -14,21 +9,6 @@ constexpr auto kTerminalPeriod = std::chrono::milliseconds(200);
 constexpr auto kPlainPeriod = std::chrono::seconds(5);
 constexpr int kWidestBar = 30;
 constexpr int kNarrowestBar = 10;
-
-// Set by SIGWINCH: the next update redraws at once, at the new width.
-volatile std::sig_atomic_t resized = 0;
-extern "C" void OnResize(int) { resized = 1; }
-
-void WatchResizes() {
-    static const bool installed = [] {
-        struct sigaction action = {};
-        action.sa_handler = OnResize;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        return sigaction(SIGWINCH, &action, nullptr) == 0;
-    }();
-    (void)installed;
-}
 
 std::string Rate(const ProgressFigures& f) {
     if (f.elapsedSeconds < 1 || f.blocksDone == 0) return "-- blocks/s";
@@ -130,18 +110,6 @@ std::string ProgressLine(const ProgressFigures& f, int width) {
     return line.substr(0, room > 0 ? static_cast<std::size_t>(room) : 0);
 }
 
-int TerminalWidth(std::FILE* out) {
-    winsize size = {};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-int TerminalRows(std::FILE* out) {
-    winsize size = {};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
-    return 24;
-}
-
 ProgressView::ProgressView(std::FILE* out, bool terminal, bool quiet)
     : out_(out), terminal_(terminal), quiet_(quiet) {
     if (terminal_ && !quiet_) WatchResizes();
@@ -152,13 +120,11 @@ void ProgressView::Update(const ProgressFigures& figures, bool force) {
     const auto now = std::chrono::steady_clock::now();
     const auto period = terminal_ ? std::chrono::steady_clock::duration(kTerminalPeriod)
                                   : std::chrono::steady_clock::duration(kPlainPeriod);
-    const bool redraw = terminal_ && resized != 0;
+    const bool redraw = terminal_ && TakeResize();
     if (!force && !redraw && shownOnce_ && now - last_ < period) return;
-    resized = 0;
     if (terminal_) {
-        // \r and clearing to the end of the line: what a longer previous line left goes.
         const std::string line = ProgressLine(figures, TerminalWidth(out_));
-        std::fprintf(out_, "\r%s\033[K", line.c_str());
+        RewriteLine(out_, line);
         lineOpen_ = true;
         lastText_ = line;
     } else {

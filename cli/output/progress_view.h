@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/shared/terminal.h"
+
 // The progress of a run on the terminal: a line that redraws itself in place, fitted to the
 // terminal's width at every update so that it never wraps, or plain lines (at most one every
 // few seconds) when the output goes to a file or a pipe.
@@ -31,11 +33,6 @@ std::string ShortDuration(long seconds);
 std::string ProgressLine(const ProgressFigures& figures, int width);
 // The plain line, all parts: "37%  1516/4096 blocks  512 blocks/s  scan  3 bad  0:05 left".
 std::string ProgressText(const ProgressFigures& figures);
-
-// The terminal's width in columns (TIOCGWINSZ), 80 when it cannot tell.
-int TerminalWidth(std::FILE* out);
-// Its height in rows, 24 when it cannot tell.
-int TerminalRows(std::FILE* out);
 
 class ProgressView {
   public:

@@ -1,9 +1,11 @@
 #include "cli/output/run_report.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "cli/output/verdict_text.h"
 #include "cli/shared/json_values.h"
+#include "cli/shared/local_time.h"
 
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
@@ -136,14 +138,16 @@ const char* BadReasonName(BadReason reason) {
 
 std::string IsoLocalTime(long long secondsSinceEpoch) {
     const std::time_t when = static_cast<std::time_t>(secondsSinceEpoch);
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = LocalTime(when);
     char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-    // %z gives +0100; ISO 8601's extended form wants +01:00.
-    std::string iso = text;
-    if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
-    return iso;
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    // ISO 8601's extended form of the offset, +01:00 (Windows' %z gives the zone's name).
+    const long offset = UtcOffsetSeconds(when);
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char zone[48];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return std::string(text) + zone;
 }
 
 std::string ReportJson(const RunReport& report) {

@@ -1,5 +1,3 @@
 #include "cli/output/station_stick.h"
 
-bool WorkerHeard(const StationStick& stick) {
-    return stick.exited && stick.statusFd < 0 && stick.wordsFd < 0;
-}
+bool WorkerHeard(const StationStick& stick) { return stick.exited; }

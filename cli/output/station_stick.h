@@ -1,6 +1,4 @@
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,15 +15,13 @@ struct StationStick {
     std::string sizeText;     // its size before, as the confirmation names it
     std::string counterfeit;  // "counterfeit: announces ..., its flash holds ...", or empty
     std::optional<std::uint32_t> previousBad;  // bad blocks at its last whole run (history)
-    std::string fileName;  // its files' name, unique in the session (StickFileName, -2, -3...)
-    pid_t pid = -1;
-    int statusFd = -1;
-    std::string pending;  // a status line not yet whole
-    int wordsFd = -1;     // the worker's standard error
-    std::string wordsPending;
+    std::string fileName;      // its files' name, unique in the session (StickFileName, -2, -3...)
+    int worker = -1;           // its worker's number in the station's WorkerPool
+    std::string pending;       // a status line not yet whole
+    std::string wordsPending;  // a line of the worker's standard error not yet whole
     std::vector<std::string> words;  // the last lines the worker wrote on it
     WorkerStatus status;
-    bool exited = false;
+    bool exited = false;  // its worker ended (or never started) and all it said is in
     int exitCode = -1;
     long peakKiB = 0;  // the worker's peak memory
     double started = 0;
@@ -33,6 +29,6 @@ struct StationStick {
     std::string reportFile;
 };
 
-// Whether everything the stick's worker said has been read: it has ended and its pipes are at
-// their end. Until then its last lines may still be on their way.
+// Whether everything the stick's worker said has been read: it has ended and its last lines
+// are in.
 bool WorkerHeard(const StationStick& stick);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "cli/shared/local_time.h"
 #include "cli/shared/output_file.h"
 #include "cli/shared/state_folder.h"
 
@@ -18,8 +19,7 @@ std::string BackupFileBase(const std::string& stick, long long when) {
     while (!name.empty() && name.front() == '_') name.erase(0, 1);
     if (name.empty()) name = "stick";
     const std::time_t at = static_cast<std::time_t>(when);
-    std::tm local{};
-    localtime_r(&at, &local);
+    const std::tm local = LocalTime(at);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     return name.substr(0, 64) + "-" + stamp;
@@ -50,11 +50,10 @@ bool BackupFolder::Keep(const CisBackup& pages, const std::string& stick, long l
         return base + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".cis";
     };
     std::string file;
-    const std::string folder = path_ == "/" ? "" : path_;
     if (!WriteNewFile(fd_, nameFor, EncodeCisBackup(pages), &file, reason, owner_)) {
-        *reason = folder + "/" + *reason;
+        *reason = PathInFolder(path_, *reason);
         return false;
     }
-    *path = folder + "/" + file;
+    *path = PathInFolder(path_, file);
     return true;
 }

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/shared/platform_text.h"
+
 #ifndef BREVANT_VERSION
 #define BREVANT_VERSION "unknown"
 #endif
@@ -142,9 +144,7 @@ const OptionEntry kOptions[] = {
      "write the pages onto a stick that is not the one they came from, once both are named and "
      "a person has said yes on a terminal (--yes does not answer that question)",
      Switch<&CliOptions::force>},
-    {"device", 'd', "NODE", kStickCommands,
-     "only this node (/dev/sgN, /dev/sdX, or a simulated node such as sim:E); the same as "
-     "naming it after the command",
+    {"device", 'd', "NODE", kStickCommands, kNodeHelp,
      [](const std::string& value, const std::string&, CliOptions* parsed, std::string*) {
          parsed->device = value;
          parsed->devices.push_back(value);
@@ -178,10 +178,8 @@ const OptionEntry kOptions[] = {
          return true;
      },
      CliCommand::None, true},
-    {"backup-dir", 0, "DIR", kFormat | kWatch,
-     "keep the old CIS page of the stick in DIR before anything is erased (default: "
-     "~/.local/state/brevant/cis, the invoking user's under sudo)",
-     Text<&CliOptions::backupDir>, CliCommand::None, true},
+    {"backup-dir", 0, "DIR", kFormat | kWatch, kBackupFolderHelp, Text<&CliOptions::backupDir>,
+     CliCommand::None, true},
     {"report", 0, "FILE", kFormat | kCheck,
      "write a report of the run to FILE as JSON (written however the run ends)",
      Text<&CliOptions::reportPath>},
@@ -191,9 +189,8 @@ const OptionEntry kOptions[] = {
      Switch<&CliOptions::json>},
     {"map", 0, "FILE", kFormat | kCheck, "draw the flash, a cell per block, to FILE as SVG",
      Text<&CliOptions::mapPath>},
-    {"simulate", 0, "FILE", kStickCommands,
-     "use a simulated machine described in FILE instead of this one's devices (needs no root)",
-     Text<&CliOptions::simulate>, CliCommand::None, true},
+    {"simulate", 0, "FILE", kStickCommands, kSimulateHelp, Text<&CliOptions::simulate>,
+     CliCommand::None, true},
     {"export-image", 0, "FILE", kStickCommands,
      "after the run, write the simulated disk's logical sectors to FILE",
      Text<&CliOptions::exportImage>},
@@ -297,8 +294,8 @@ const CommandEntry kCommands[] = {
      "Lists the formats and checks this machine has run (of the stick known by SERIAL: its USB "
      "serial number, else the USB path or node it was on), newest first: when, the stick, the "
      "command, the result, its bad blocks and how many more (or fewer) than at the stick's "
-     "previous whole run, the verdict and the capacity after. The history is a SQLite database "
-     "in the user's state folder; nothing is sent to any device."},
+     "previous whole run, the verdict and the capacity after. The history is kept in the user's "
+     "state folder; nothing is sent to any device."},
 };
 
 constexpr const char kExitStatus[] =
@@ -497,7 +494,7 @@ bool TakeWords(const CommandEntry& command, const std::vector<std::string>& word
 }
 
 std::string UsageLine(const CommandEntry& command) {
-    return std::string("brevant ") + command.name + " [OPTION]..." + command.arguments;
+    return std::string(kProgramName) + " " + command.name + " [OPTION]..." + command.arguments;
 }
 
 }  // namespace
@@ -608,9 +605,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
     }
     if (parsed.dryRun && (parsed.json || parsed.progressJson || !parsed.reportPath.empty() ||
                           !parsed.mapPath.empty())) {
-        *error =
-            "--dry-run tells what a format would do in words; 'brevant check' gives the "
-            "same look as a report (--json, --report, --map)";
+        *error = std::string("--dry-run tells what a format would do in words; '") + kProgramName +
+                 " check' gives the same look as a report (--json, --report, --map)";
         return false;
     }
     const bool simOnly =
@@ -625,7 +621,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CliOptions* options,
 
 bool HelpText(const std::string& topic, std::string* text) {
     if (topic.empty()) {
-        std::string all = "Usage: brevant COMMAND [OPTION]...\n";
+        std::string all = std::string("Usage: ") + kProgramName + " COMMAND [OPTION]...\n";
         all += Wrap(
             "Low-level formats USB flash disks built on one NAND flash controller family, "
             "over the controller's raw flash commands.",
@@ -641,8 +637,10 @@ bool HelpText(const std::string& topic, std::string* text) {
         all += OptionLines(kEveryCommand, true);
         all += "\nOptions of every command that reaches a stick (all but history):\n";
         all += OptionLines(kStickCommands, true);
-        all += "\nSee 'brevant help COMMAND' for a command's own options.\n\n";
+        all += std::string("\nSee '") + kProgramName +
+               " help COMMAND' for a command's own options.\n\n";
         all += kExitStatus;
+        all += std::string("\n") + kPlatformHelp;
         *text = all;
         return true;
     }
@@ -657,7 +655,5 @@ bool HelpText(const std::string& topic, std::string* text) {
 }
 
 std::string VersionText() {
-    return std::string("brevant ") + BREVANT_VERSION +
-           "\nDevices are reached over SG_IO (Linux SCSI generic) or, with --simulate, on a\n"
-           "simulated machine.\n";
+    return std::string(kProgramName) + " " + BREVANT_VERSION + "\n" + kDevicesReached;
 }

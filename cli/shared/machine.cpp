@@ -1,8 +1,5 @@
 #include "cli/shared/machine.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +11,6 @@
 #include "cli/shared/exit_codes.h"
 #include "cli/shared/fd_output_buffer.h"
 #include "cli/shared/messages.h"
-#include "cli/shared/stop_signals.h"
-#include "reader/linux/sgio_nodes.h"
 #include "sim/sim_device.h"
 #include "sim/sim_flash_disk.h"
 
@@ -35,7 +30,7 @@ ScsiPort& Machine::Port() {
     if (recordPort_) return *recordPort_;
     if (statePort_) return *statePort_;
     if (simPort_) return *simPort_;
-    return *sgioPort_;
+    return host_->Port();
 }
 
 std::vector<std::string> Machine::Nodes() {
@@ -44,20 +39,16 @@ std::vector<std::string> Machine::Nodes() {
     return nodes;
 }
 
-int Machine::PermissionDenials() const { return sgioPort_ ? sgioPort_->PermissionDenials() : 0; }
+int Machine::PermissionDenials() const { return host_ ? host_->PermissionDenials() : 0; }
 
 std::vector<std::string> Machine::BusyNodes() const {
-    return sgioPort_ ? sgioPort_->BusyNodes() : std::vector<std::string>();
+    return host_ ? host_->BusyNodes() : std::vector<std::string>();
 }
 
-bool Machine::Claim(std::uint32_t place, StickClaim::Scope scope,
-                    std::unique_ptr<StickClaim>* claim, std::string* reason, bool* busy) {
+bool Machine::Claim(std::uint32_t place, HeldStick::Scope scope, std::unique_ptr<HeldStick>* claim,
+                    std::string* reason, bool* busy) {
     *busy = false;
-    if (!sgioPort_) return true;
-    auto taken = std::make_unique<StickClaim>();
-    if (!taken->Take(*sgioPort_, place, scope, reason, busy)) return false;
-    *claim = std::move(taken);
-    return true;
+    return !host_ || host_->Hold(place, scope, claim, reason, busy);
 }
 
 std::string Machine::UsbSerial(std::uint32_t place) {
@@ -66,6 +57,26 @@ std::string Machine::UsbSerial(std::uint32_t place) {
         return device != nullptr ? device->Serial() : std::string();
     }
     return UsbSerialOfNode(Port().PlaceName(place));
+}
+
+std::string Machine::UsbSerialOfNode(const std::string& node) {
+    return host_ ? host_->UsbSerial(node) : std::string();
+}
+
+std::string Machine::UsbPortOfNode(const std::string& node) {
+    return host_ ? host_->UsbPort(node) : std::string();
+}
+
+int Machine::ReadOnlyFlag(const std::string& node) {
+    return host_ ? host_->ReadOnlyFlag(node) : -1;
+}
+
+std::vector<std::string> Machine::Users(const std::string& node) {
+    return host_ ? host_->Users(node) : std::vector<std::string>();
+}
+
+bool Machine::MayCarryVendorCommands(const std::string& node, std::string* reason) {
+    return !host_ || host_->MayCarryVendorCommands(node, reason);
 }
 
 std::string Machine::UsbPort(std::uint32_t place) {
@@ -98,17 +109,7 @@ bool Machine::StickNode(const std::string& argument, std::string* node, std::str
         *node = simPort_->PlaceName(place);
         return true;
     }
-    if (!ResolveDeviceNode(argument, node, error)) return false;
-    const std::string device = ScsiDeviceOfNode(*node);
-    if (device.empty()) return true;
-    for (std::uint32_t place : places_) {
-        const std::string walked = Port().PlaceName(place);
-        if (ScsiDeviceOfNode(walked) == device) {
-            *node = walked;
-            break;
-        }
-    }
-    return true;
+    return host_->StickNode(argument, node, error);
 }
 
 namespace {
@@ -120,27 +121,6 @@ std::vector<std::uint32_t> AllPlaces(const ScsiPort& port) {
 }
 
 }  // namespace
-
-bool ResolveDeviceNode(const std::string& argument, std::string* node, std::string* error) {
-    std::error_code failure;
-    fs::path resolved = fs::canonical(argument, failure);
-    if (failure) {
-        *error = argument + ": no such device";
-        return false;
-    }
-    std::string name = resolved.filename().string();
-    struct stat info = {};
-    bool isDevice =
-        ::stat(resolved.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
-    if (!isDevice || !(IsGenericNodeName(name) || IsDiskNodeName(name))) {
-        *error = argument + ": not a SCSI generic node or a whole SCSI disk (/dev/sgN, /dev/sdX)";
-        return false;
-    }
-    *node = resolved.string();
-    const std::string generic = GenericNodeOfDisk(*node);
-    if (!generic.empty()) *node = generic;
-    return true;
-}
 
 std::unique_ptr<Machine> Machine::Open(const CliOptions& options, int* exitCode) {
     std::string error;
@@ -203,35 +183,16 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
         return machine;
     }
 
-    if (::geteuid() != 0) {
-        *error =
-            "raw commands to a USB disk need root: run brevant as root (sudo brevant ...), "
-            "or try it on a simulated disk with --simulate";
-        *exitCode = kExitNoDisk;
-        return nullptr;
-    }
-    std::vector<std::string> nodes;
-    if (!options.device.empty()) {
-        std::string node;
-        if (!ResolveDeviceNode(options.device, &node, error)) {
-            *exitCode = kExitNoDisk;
-            return nullptr;
-        }
-        nodes = {node};
-    } else {
-        nodes = FindStickNodes();
-    }
-    // The stop signals wait while a command is with the kernel (cli/stop_signals.h).
-    machine->kernelIo_ = std::make_unique<KernelSgDeviceIo>(StopSignals());
-    machine->sgioPort_ = std::make_unique<SgioPort>(*machine->kernelIo_, std::move(nodes));
-    machine->places_ = AllPlaces(*machine->sgioPort_);
+    machine->host_ = HostDevices::Open(options, error, exitCode);
+    if (!machine->host_) return nullptr;
+    machine->places_ = machine->host_->Places();
     if (!options.tracePath.empty()) {
         std::FILE* stream = machine->OpenTraceStream(options.tracePath, error);
         if (stream == nullptr) {
             *exitCode = kExitUsage;
             return nullptr;
         }
-        machine->recordPort_ = std::make_unique<CommandRecordPort>(*machine->sgioPort_, stream);
+        machine->recordPort_ = std::make_unique<CommandRecordPort>(machine->host_->Port(), stream);
     }
     machine->EchoCommandsIfAsked(options);
     return machine;
@@ -239,12 +200,8 @@ std::unique_ptr<Machine> Machine::Build(const CliOptions& options, std::string* 
 
 std::FILE* Machine::OpenTraceStream(const std::string& path, std::string* error) {
     if (!traceFile_.Open(path, error)) return nullptr;
-    const int fd = ::dup(traceFile_.Fd());
-    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (stream == nullptr) {
-        *error = path + ": cannot be written: " + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
-    }
+    std::FILE* stream = traceFile_.Stream();
+    if (stream == nullptr) *error = path + ": cannot be written: " + std::strerror(errno);
     return stream;
 }
 

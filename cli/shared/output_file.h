@@ -1,6 +1,5 @@
 #pragma once
-#include <sys/types.h>
-
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +23,10 @@
 // How a file is written: made anew, or added to (the log).
 enum class OutputUse { Whole, Appended };
 
+// The path of a name in a folder, with the system's separator ("/" on Linux, "\\" on Windows)
+// unless the folder ends with one already.
+std::string PathInFolder(const std::string& folder, const std::string& name);
+
 // Whether the path can be written as `use` says. False with the reason.
 bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason);
 
@@ -36,8 +39,8 @@ int OpenOutputFolder(const std::string& folder, std::string* reason);
 // Whom a file or folder made for a user is handed to: run as root under sudo, the files of the
 // user's own state folder are the user's, not root's.
 struct FileOwner {
-    uid_t uid = 0;
-    gid_t gid = 0;
+    unsigned uid = 0;
+    unsigned gid = 0;
 };
 
 // Makes the folder and every missing folder above it, each readable by its owner only, and
@@ -72,6 +75,9 @@ class OutputFile {
 
     bool Open(const std::string& path, std::string* reason);
     int Fd() const { return fd_; }
+    // A stream of its own over the open file (its writer closes it), for writing as it goes;
+    // nullptr when none can be made.
+    std::FILE* Stream() const;
     // Closes the file and, when it replaces one, renames it into place. False with the reason.
     bool Finish(std::string* reason);
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/shared/stick_claim.h"
+#include "cli/shared/held_stick.h"
 #include "reader/media_type.h"
 #include "reader/port_subset.h"
 #include "reader/reader.h"
@@ -39,14 +39,14 @@ class ReaderSession {
     Reader& GetReader() { return reader_; }
 
     // Keeps the claim on the session's stick for as long as the session is open.
-    void Keep(std::unique_ptr<StickClaim> claim) { claim_ = std::move(claim); }
+    void Keep(std::unique_ptr<HeldStick> claim) { claim_ = std::move(claim); }
     // Ends the session before its time: the reader's transport closed, then the claim given up
     // (the disk driver bound to the stick again unless `bindDriver` is false: a soft re-plug
     // follows, which makes a new device of the stick).
     void End(bool bindDriver);
 
   private:
-    std::unique_ptr<StickClaim> claim_;  // declared first: it is given up after the reader closes
+    std::unique_ptr<HeldStick> claim_;  // declared first: it is given up after the reader closes
     PlaceSubsetPort port_;
     Reader reader_;
     std::vector<FoundUnit> units_;

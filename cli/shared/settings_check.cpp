@@ -1,8 +1,6 @@
 #include "cli/shared/settings_check.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <filesystem>
 
 #include "cli/shared/messages.h"
 
@@ -52,8 +50,9 @@ SettingsCheck CheckSettingsFile(const std::string& path) {
 bool LoadRunSettings(const CliOptions& options, FormatSettings* settings, std::string* path) {
     const bool named = !options.settingsPath.empty();
     *path = named ? options.settingsPath : "Brevant.ini";
-    struct stat info = {};
-    if (!named && ::lstat(path->c_str(), &info) != 0 && errno == ENOENT) {
+    std::error_code looked;
+    if (!named && std::filesystem::symlink_status(*path, looked).type() ==
+                      std::filesystem::file_type::not_found) {
         // No settings file: the defaults apply.
         if (options.verbosity >= 1) Complain("settings: none found (" + *path + "), the defaults");
         path->clear();

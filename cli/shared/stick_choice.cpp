@@ -4,11 +4,10 @@
 
 #include "cli/shared/exit_codes.h"
 #include "cli/shared/messages.h"
-#include "reader/linux/sgio_nodes.h"
 
-std::string WhereFrom(const std::string& node) {
-    const std::string serial = UsbSerialOfNode(node);
-    const std::string port = UsbPortOfNode(node);
+std::string WhereFrom(Machine& machine, const std::string& node) {
+    const std::string serial = machine.UsbSerialOfNode(node);
+    const std::string port = machine.UsbPortOfNode(node);
     std::string text;
     if (!serial.empty()) text += "serial " + serial;
     if (!port.empty()) text += (text.empty() ? "" : ", ") + std::string("USB port ") + port;
@@ -19,7 +18,7 @@ void ReportNoReader(Machine& machine, const CliOptions& options) {
     // Sticks another program holds for a run of its own are there, and named.
     const std::vector<std::string> busy = machine.BusyNodes();
     for (const std::string& node : busy) {
-        Complain(node + WhereFrom(node) + ": " + kHeldElsewhere + "; nothing was done");
+        Complain(node + WhereFrom(machine, node) + ": " + kHeldElsewhere + "; nothing was done");
     }
     if (!busy.empty()) return;
     int denied = machine.PermissionDenials();
@@ -77,13 +76,13 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
     stick->identity.usbPort = machine.UsbPort(stick->unit.place);
 
     std::string reason;
-    if (!machine.Simulated() && !MayCarryVendorCommands(stick->unit.node, &reason)) {
+    if (!machine.Simulated() && !machine.MayCarryVendorCommands(stick->unit.node, &reason)) {
         Complain(reason + "; nothing was done");
         *exitCode = kExitNoDisk;
         return false;
     }
     if (refuseInUse && !machine.Simulated()) {
-        const std::vector<std::string> users = DiskUsers(stick->unit.node);
+        const std::vector<std::string> users = machine.Users(stick->unit.node);
         if (!users.empty()) {
             for (const auto& user : users) Complain("in use: " + user);
             Complain(stick->unit.node + " is in use: unmount it first; nothing was done");
@@ -92,8 +91,8 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
         }
         // The mounts of other namespaces, and every other holder, show in the claim.
         bool busy = false;
-        std::unique_ptr<StickClaim> claim;
-        if (!machine.Claim(stick->unit.place, StickClaim::Scope::DriverOff, &claim, &reason,
+        std::unique_ptr<HeldStick> claim;
+        if (!machine.Claim(stick->unit.place, HeldStick::Scope::DriverOff, &claim, &reason,
                            &busy)) {
             Complain(
                 reason + "; nothing was done" +
@@ -101,6 +100,8 @@ bool ChooseStick(Machine& machine, const CliOptions& options, const char* verb, 
             *exitCode = kExitNoDisk;
             return false;
         }
+        // Held with nothing to hold (a stick with no volume the system knows): said at -v.
+        if (!reason.empty() && options.verbosity >= 1) Note(stderr, reason);
         stick->session->Keep(std::move(claim));
     }
     return true;

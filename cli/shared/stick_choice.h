@@ -34,4 +34,4 @@ void ReportNoReader(Machine& machine, const CliOptions& options);
 // Said of a node another program holds for a run of its own.
 constexpr char kHeldElsewhere[] = "in use by another program (another brevant at work on it?)";
 // What the system knows of the stick behind a node: " (serial S, USB port P)", or "".
-std::string WhereFrom(const std::string& node);
+std::string WhereFrom(Machine& machine, const std::string& node);

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/shared/held_stick.h"
+
 class SgioPort;
 
 // A stick kept for one run, from before its first command to after its last, against everything
@@ -24,15 +26,12 @@ class SgioPort;
 //   where it is.
 //
 // All of it is read from and written to sysfs under `sysDir`, with the device nodes in `devDir`.
-class StickClaim {
+// Scope::Exclusive holds the node, the disk and its partitions exclusively with the media polling
+// off; Scope::DriverOff besides takes the disk driver off the stick for the run.
+class StickClaim final : public HeldStick {
   public:
-    enum class Scope {
-        Exclusive,  // held: node, disk and partitions exclusively, the media polling off
-        DriverOff,  // besides, the disk driver taken off the stick for the run
-    };
-
     explicit StickClaim(std::string sysDir = "/sys", std::string devDir = "/dev");
-    ~StickClaim();
+    ~StickClaim() override;
     StickClaim(const StickClaim&) = delete;
     StickClaim& operator=(const StickClaim&) = delete;
 
@@ -44,7 +43,7 @@ class StickClaim {
     // Gives the stick back: the media polling as it was, the disk driver bound again unless
     // `bindDriver` is false (a soft re-plug follows, which makes a new device of the stick),
     // the node released. Done by the destructor when not called.
-    void Release(bool bindDriver = true);
+    void Release(bool bindDriver = true) override;
 
     // Whether the disk driver is off the stick now, and the SCSI device's name ("2:0:0:0").
     bool DriverOff() const { return driverOff_; }

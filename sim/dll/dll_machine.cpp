@@ -1,5 +1,7 @@
 #include "sim/dll/dll_machine.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +21,14 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::string InFolder(const std::string& folder, const char* name) {
+// "disk.img" with "-3" before its extension.
+std::string Named(const char* name, const std::string& suffix) {
+    const std::string whole = name;
+    const std::size_t dot = whole.find('.');
+    return whole.substr(0, dot) + suffix + whole.substr(dot);
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     char last = folder.back();
     return folder + (last == '\\' || last == '/' ? "" : "\\") + name;
@@ -38,10 +47,20 @@ bool MakeFolder(const std::string& folder) {
     return !failed;
 }
 
+// "{pid}" in the output folder's name stands for the process id: each process of a program
+// that starts others (a station and its workers) leaves a folder of its own.
+std::string OfThisProcess(std::string folder) {
+    const std::string mark = "{pid}";
+    const std::size_t at = folder.find(mark);
+    if (at != std::string::npos)
+        folder.replace(at, mark.size(), std::to_string(GetCurrentProcessId()));
+    return folder;
+}
+
 }  // namespace
 
 void DllMachine::Load(const std::string& dllFolder) {
-    outFolder_ = Env("BREVANT_SIM_OUT");
+    outFolder_ = OfThisProcess(Env("BREVANT_SIM_OUT"));
     statePath_ = Env("BREVANT_SIM_STATE");
     controlFolder_ = Env("BREVANT_SIM_CONTROL");
     std::string description = Env("BREVANT_SIM_DISK");
@@ -57,8 +76,12 @@ void DllMachine::Load(const std::string& dllFolder) {
     if (!bus_->AspiLibrary().missingEntry.empty()) {
         ReportError(description + ": missing-entry is ignored by WNASPI32.DLL");
     }
-    // The trace is written to the output folder; without one it is not kept at all.
+    // The trace is written to the output folder; without one it is not kept at all. A test that
+    // waits for a command while the program runs has it written line by line as the commands
+    // come instead (BREVANT_SIM_TRACE_STREAM), and none of it kept for the output folder.
     bus_->SetTraceEnabled(!outFolder_.empty());
+    const std::string stream = Env("BREVANT_SIM_TRACE_STREAM");
+    if (!stream.empty() && !bus_->StreamTrace(stream, &error, true)) ReportError(error);
     RestoreState();
 }
 
@@ -100,13 +123,25 @@ bool DllMachine::WriteOutput() {
     written = bus_->WriteTrace(InFolder(outFolder_, kTraceFile)) && written;
     written = WriteSummary(InFolder(outFolder_, kSummaryFile)) && written;
     sim::SimFlashDisk* disk = bus_->FlashDisk(0);
-    if (disk != nullptr) {
-        written = disk->ExportImage(InFolder(outFolder_, kImageFile)) && written;
-        if (disk->BankCount() > 0) {
-            written = disk->ExportBankPages(0, 0, disk->Geometry(0).PagesPerBank(),
-                                            InFolder(outFolder_, kBankPagesFile)) &&
-                      written;
-        }
+    if (disk != nullptr) written = ExportDisk(*disk, "") && written;
+    // Every flash disk that was erased, by its number: a station's worker formats one of many.
+    for (std::size_t n = 0; n < bus_->FlashDiskCount(); ++n) {
+        sim::SimFlashDisk* each = bus_->FlashDisk(n);
+        if (each == nullptr || each->CommandCount(kEraseOpcode) == 0) continue;
+        const std::string suffix = "-" + std::to_string(n);
+        written = ExportDisk(*each, suffix) && written;
+        written =
+            WriteDiskSummary(*each, InFolder(outFolder_, Named(kSummaryFile, suffix))) && written;
+    }
+    return written;
+}
+
+bool DllMachine::ExportDisk(sim::SimFlashDisk& disk, const std::string& suffix) const {
+    bool written = disk.ExportImage(InFolder(outFolder_, Named(kImageFile, suffix)));
+    if (disk.BankCount() > 0) {
+        written = disk.ExportBankPages(0, 0, disk.Geometry(0).PagesPerBank(),
+                                       InFolder(outFolder_, Named(kBankPagesFile, suffix))) &&
+                  written;
     }
     return written;
 }
@@ -116,10 +151,20 @@ bool DllMachine::WriteSummary(const std::string& path) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "reader-commands=" << bus_->ReaderCommandCount() << "\n";
     out << "plugged=" << (bus_->Plugged() ? 1 : 0) << "\n";
-    sim::SimFlashDisk* disk = bus_->FlashDisk(0);
+    WriteDiskLines(bus_->FlashDisk(0), out);
+    return static_cast<bool>(out);
+}
+
+bool DllMachine::WriteDiskSummary(sim::SimFlashDisk& disk, const std::string& path) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    WriteDiskLines(&disk, out);
+    return static_cast<bool>(out);
+}
+
+void DllMachine::WriteDiskLines(sim::SimFlashDisk* disk, std::ostream& out) {
     if (disk == nullptr) {
         out << "flash-disk=none\n";
-        return static_cast<bool>(out);
+        return;
     }
     out << "flash-disk=1\n";
     out << "banks=" << disk->BankCount() << "\n";
@@ -131,7 +176,7 @@ bool DllMachine::WriteSummary(const std::string& path) const {
     out << "write-protected=" << (disk->WriteProtected() ? 1 : 0) << "\n";
     out << "vendor-fe=" << disk->LastVendorFEValue() << "\n";
     out << "vendor-c4-count=" << disk->CommandCount(0xC4) << "\n";
-    out << "erase-count=" << disk->CommandCount(0xF2) << "\n";
+    out << "erase-count=" << disk->CommandCount(kEraseOpcode) << "\n";
     out << "mark-bad-count=" << disk->CommandCount(0xF1) << "\n";
     for (std::size_t bank = 0; bank < disk->BankCount(); ++bank) {
         std::uint32_t bad = 0;
@@ -140,7 +185,6 @@ bool DllMachine::WriteSummary(const std::string& path) const {
         }
         out << "bad-blocks-" << bank << "=" << bad << "\n";
     }
-    return static_cast<bool>(out);
 }
 
 bool DllMachine::SaveState() const {

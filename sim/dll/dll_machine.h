@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "sim/sim_bus.h"
+#include "sim/sim_flash_disk.h"
 
 // The simulated machine behind the simulator's WNASPI32.DLL, one per Windows process.
 //
@@ -15,6 +17,9 @@
 // BREVANT_SIM_CONTROL may name a folder in which a test pulls the stick (a file "unplug"),
 // plugs it back in (a file "replug") or has the output folder written now (a file "dump") while
 // the program runs. The next command looks at the folder; each file is taken away once done.
+// "{pid}" in BREVANT_SIM_OUT stands for the process id, so that the processes of a station leave
+// a folder each; every flash disk that was erased leaves its summary, image and first bank's
+// pages there too, named by its number ("disk-3.txt", "disk-3.img", "bank0-3.pages").
 
 namespace simdll {
 
@@ -28,6 +33,9 @@ constexpr const char kDefaultDescription[] = "brevant-sim.txt";
 constexpr const char kUnplugFile[] = "unplug";
 constexpr const char kReplugFile[] = "replug";
 constexpr const char kDumpFile[] = "dump";
+
+// The flash disk's erase command, by which the output tells a disk that was formatted.
+constexpr std::uint8_t kEraseOpcode = 0xF2;
 
 // GetASPI32SupportInfo's answer when there is no machine: no host adapter (SS_NO_ADAPTERS).
 constexpr std::uint32_t kNoAdapters = 0xE800;
@@ -51,6 +59,10 @@ class DllMachine {
 
   private:
     bool WriteSummary(const std::string& path) const;
+    bool WriteDiskSummary(sim::SimFlashDisk& disk, const std::string& path) const;
+    static void WriteDiskLines(sim::SimFlashDisk* disk, std::ostream& out);
+    // The disk's image and its first bank's pages, their names with `suffix` ("" or "-3").
+    bool ExportDisk(sim::SimFlashDisk& disk, const std::string& suffix) const;
     void RestoreState();
     bool SaveState() const;
     void ReportError(const std::string& reason) const;

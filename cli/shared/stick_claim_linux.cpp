@@ -1,5 +1,3 @@
-#include "cli/shared/stick_claim.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/shared/stick_claim.h"
 #include "reader/linux/sgio_nodes.h"
 #include "reader/linux/sgio_port.h"
 

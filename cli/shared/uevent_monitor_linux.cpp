@@ -1,11 +1,11 @@
-#include "cli/shared/uevent_monitor.h"
-
 #include <linux/netlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+
+#include "cli/shared/uevent_monitor.h"
 
 namespace {
 

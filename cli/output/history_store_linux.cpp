@@ -1,5 +1,3 @@
-#include "cli/output/history_store.h"
-
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -10,6 +8,8 @@
 #include <cstring>
 #include <map>
 #include <utility>
+
+#include "cli/output/history_store.h"
 
 namespace {
 
@@ -265,12 +265,6 @@ struct HistoryStore::Database {
     }
 };
 
-std::string HistoryStickKey(const std::string& serial, const std::string& usbPath,
-                            const std::string& node) {
-    if (!serial.empty()) return serial;
-    return usbPath.empty() ? node : usbPath;
-}
-
 HistoryStore::HistoryStore(std::string path, std::unique_ptr<Database> db, int waitMilliseconds)
     : path_(std::move(path)), db_(std::move(db)), waitMilliseconds_(waitMilliseconds) {}
 
@@ -448,19 +442,7 @@ bool HistoryStore::Runs(const std::string& stick, std::vector<HistoryEntry>* run
         runs->clear();
         return false;
     }
-    // In the order each stick's runs happened: each whole run against the one before it.
-    std::map<std::string, std::uint32_t> lastWhole;
-    for (HistoryEntry& e : *runs) {
-        if (!e.whole) continue;
-        auto before = lastWhole.find(e.stick);
-        if (before != lastWhole.end()) {
-            e.growth = static_cast<std::int64_t>(e.badBlocks) - before->second;
-        }
-        lastWhole[e.stick] = e.badBlocks;
-    }
-    std::stable_sort(runs->begin(), runs->end(), [](const HistoryEntry& a, const HistoryEntry& b) {
-        return a.started != b.started ? a.started > b.started : a.id > b.id;
-    });
+    OrderWithGrowth(runs);
     return true;
 }
 

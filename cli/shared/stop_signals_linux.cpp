@@ -1,9 +1,10 @@
-#include "cli/shared/stop_signals.h"
-
 #include <signal.h>
 
 #include <csignal>
 #include <initializer_list>
+
+#include "cli/shared/stop_signal_set.h"
+#include "cli/shared/stop_signals.h"
 
 namespace {
 
@@ -46,6 +47,8 @@ void InstallStopSignals() {
 
 int StopSignalCount() { return stopSignals; }
 
+void CountStop() { OnStopSignal(SIGINT); }
+
 void ResetStopSignalsForChild() {
     struct sigaction fallback = {};
     fallback.sa_handler = SIG_DFL;
@@ -57,4 +60,11 @@ void ResetStopSignalsForChild() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void IgnoreOutputSignals() {
+    // The run goes on and the writes to the pipe fail quietly; a file that would grow past the
+    // size limit (ulimit -f) is a write that fails, and is told so.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }

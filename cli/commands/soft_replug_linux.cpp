@@ -1,5 +1,3 @@
-#include "cli/commands/soft_replug.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/commands/soft_replug.h"
 #include "cli/output/size_text.h"
 #include "cli/shared/machine.h"
 #include "cli/shared/messages.h"
@@ -110,44 +109,13 @@ bool SoftReplug(const std::string& usbDevice, const std::string& serial, StickAg
     return true;
 }
 
-bool FinishAfterRun(Machine& machine, ChosenStick& stick, bool replug, bool wrote, std::FILE* out) {
-    if (!wrote) return true;
-    if (!replug) {
-        if (out != nullptr) {
-            std::fprintf(out,
-                         "The system sees the stick as it was until it is plugged out and in "
-                         "again (or use --replug).\n");
-            std::fflush(out);
-        }
-        return true;
-    }
-    const std::string usbDevice =
-        machine.Simulated() ? std::string() : UsbDeviceOfNode(stick.unit.node);
-    // The stick goes: the commands' node with it, and the driver comes back with the new device.
-    stick.session->End(false);
-    StickAgain again;
-    std::string reason;
-    bool back = false;
-    if (machine.Simulated()) {
-        back = machine.SimulatedReplug(stick.unit.place, &again.sectors);
-        again.genericNode = stick.unit.node;
-        if (!back) reason = "the simulated machine has no reader there";
-    } else if (usbDevice.empty()) {
-        reason = "the system does not say which USB device it is";
-    } else {
-        back = SoftReplug(usbDevice, stick.identity.serial, &again, &reason);
-    }
-    if (!back) {
-        Complain("the stick was not plugged in again: " + reason +
-                 "; plug it out and in again by hand");
+bool ReplugRealStick(ChosenStick& stick, StickAgain* again, std::string* reason) {
+    const std::string usbDevice = UsbDeviceOfNode(stick.unit.node);
+    if (usbDevice.empty()) {
+        *reason = "the system does not say which USB device it is";
         return false;
     }
-    if (out != nullptr) {
-        std::fprintf(out, "Plugged in again: %s%s, %s as the system sees it.\n",
-                     again.genericNode.c_str(),
-                     again.diskNode.empty() ? "" : (" (" + again.diskNode + ")").c_str(),
-                     SizeText(static_cast<std::uint32_t>(again.sectors)).c_str());
-        std::fflush(out);
-    }
-    return true;
+    // The stick goes: the commands' node with it, and the driver comes back with the new device.
+    stick.session->End(false);
+    return SoftReplug(usbDevice, stick.identity.serial, again, reason);
 }

@@ -1,11 +1,11 @@
-#include "cli/shared/state_folder.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
+
+#include "cli/shared/state_folder.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ std::optional<FileOwner> InvokingUser() {
     unsigned long gid = 0;
     if (!ParseId(std::getenv("SUDO_UID"), &uid) || uid == 0) return std::nullopt;
     if (!ParseId(std::getenv("SUDO_GID"), &gid)) gid = uid;
-    return FileOwner{static_cast<uid_t>(uid), static_cast<gid_t>(gid)};
+    return FileOwner{static_cast<unsigned>(uid), static_cast<unsigned>(gid)};
 }
 
 std::string StateFolder() {

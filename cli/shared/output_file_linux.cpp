@@ -1,5 +1,3 @@
-#include "cli/shared/output_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -12,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+
+#include "cli/shared/output_file.h"
+#include "cli/shared/output_refusal.h"
 
 namespace {
 
@@ -57,8 +58,6 @@ bool IsNullDevice(const struct stat& info) {
 }
 
 // What a name in a folder is, without following it.
-enum class Found { Nothing, PlainFile, NullDevice, Link, Folder, Other, Unknown };
-
 Found Look(int folder, const std::string& name, struct stat* info, int* error) {
     if (::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) != 0) {
         *error = errno;
@@ -70,32 +69,10 @@ Found Look(int folder, const std::string& name, struct stat* info, int* error) {
     return IsNullDevice(*info) ? Found::NullDevice : Found::Other;
 }
 
-// The reason a name cannot be written, or empty when it can: links are refused (`links`
-// false) or replaced, a log's file must have no other names.
-std::string Refusal(Found found, const struct stat& info, int error, OutputUse use, bool links,
-                    const std::string& path) {
-    switch (found) {
-        case Found::Nothing:
-        case Found::NullDevice:
-            return std::string();
-        case Found::PlainFile:
-            if (use == OutputUse::Appended && info.st_nlink > 1) {
-                return path +
-                       ": has other names (hard links); the log is not added to through them";
-            }
-            return std::string();
-        case Found::Link:
-            if (links && use == OutputUse::Whole) return std::string();
-            return path + ": a symbolic link; nothing is written through one";
-        case Found::Folder:
-            return path + ": not a plain file but a folder";
-        case Found::Other:
-            return path +
-                   ": not a plain file (a device, pipe or socket); nothing is written to one";
-        case Found::Unknown:
-            break;
-    }
-    return path + ": " + SystemReason(error);
+// The reason a name cannot be written, or empty when it can (Refusal).
+std::string RefusalOf(Found found, const struct stat& info, int error, OutputUse use, bool links,
+                      const std::string& path) {
+    return Refusal(found, info.st_nlink > 1, SystemReason(error), use, links, path);
 }
 
 // Whether the open folder's file system has room left. Empty, or the reason.
@@ -165,6 +142,10 @@ bool HandOverFolder(const std::string& folder, const FileOwner& owner, std::stri
 }
 
 }  // namespace
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
 
 int OpenOutputFolder(const std::string& folder, std::string* reason) {
     const int fd = OpenFolder(folder, folder, reason);
@@ -257,7 +238,7 @@ bool CheckOutputPath(const std::string& path, OutputUse use, std::string* reason
     struct stat info = {};
     int error = 0;
     const Found found = Look(dir, name, &info, &error);
-    *reason = Refusal(found, info, error, use, false, path);
+    *reason = RefusalOf(found, info, error, use, false, path);
     if (!reason->empty() || found == Found::NullDevice) {
         // Nothing more to look at.
     } else if (use == OutputUse::Appended && found == Found::PlainFile) {
@@ -305,7 +286,7 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
         struct stat info = {};
         int error = 0;
         const Found found = Look(folder_, name_, &info, &error);
-        *reason = Refusal(found, info, error, OutputUse::Whole, true, path);
+        *reason = RefusalOf(found, info, error, OutputUse::Whole, true, path);
         if (!reason->empty()) {
             Drop();
             return false;
@@ -337,6 +318,13 @@ bool OutputFile::Open(const std::string& path, std::string* reason) {
     return false;
 }
 
+std::FILE* OutputFile::Stream() const {
+    const int fd = fd_ >= 0 ? ::dup(fd_) : -1;
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (stream == nullptr && fd >= 0) ::close(fd);
+    return stream;
+}
+
 bool OutputFile::Finish(std::string* reason) {
     if (fd_ < 0) {
         *reason = path_ + ": was not opened";
@@ -358,7 +346,7 @@ bool OutputFile::Finish(std::string* reason) {
         const Found found = Look(folder_, name_, &info, &error);
         *reason = found == Found::NullDevice
                       ? path_ + ": not a plain file (a device, pipe or socket); not replaced"
-                      : Refusal(found, info, error, OutputUse::Whole, true, path_);
+                      : RefusalOf(found, info, error, OutputUse::Whole, true, path_);
         if (!reason->empty()) {
             Drop();
             return false;
@@ -402,7 +390,7 @@ bool AppendToFile(const std::string& path, const std::string& bytes, std::string
         struct stat info = {};
         int error = 0;
         const Found found = Look(dir, name, &info, &error);
-        *reason = Refusal(found, info, error, OutputUse::Appended, false, path);
+        *reason = RefusalOf(found, info, error, OutputUse::Appended, false, path);
         if (!reason->empty()) break;
         if (found == Found::NullDevice) {
             ::close(dir);

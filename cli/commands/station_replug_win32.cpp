@@ -1,0 +1,5 @@
+#include "cli/commands/station_replug.h"
+
+bool StationReplugs(const CliOptions& options) {
+    return !options.noReplug && !options.simulate.empty();
+}
