@@ -8,7 +8,3 @@
 // when the run was given root by it, and every word quoted for the shell where it needs to be.
 std::string RestoreCommandLine(const CliOptions& options, const std::string& node,
                                const std::string& backupFile);
-
-// A word as a POSIX shell takes it: as it is when it holds nothing the shell would read, else
-// between single quotes.
-std::string ShellWord(const std::string& word);

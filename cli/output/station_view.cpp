@@ -7,6 +7,7 @@
 #include "cli/output/size_text.h"
 #include "cli/shared/messages.h"
 #include "cli/shared/monotonic_clock.h"
+#include "cli/shared/platform_text.h"
 
 namespace {
 
@@ -160,8 +161,9 @@ std::string StationTable(const std::vector<StationStick>& sticks) {
         }
         if (s.pagesLost && !s.backupFile.empty()) {
             table += "  the old pages are kept in " + s.backupFile + "; put them back with: " +
-                     (s.restoreCommand.empty() ? "brevant restore-cis " + s.backupFile
-                                               : s.restoreCommand) +
+                     (s.restoreCommand.empty()
+                          ? std::string(kProgramName) + " restore-cis " + ShellWord(s.backupFile)
+                          : s.restoreCommand) +
                      "\n";
         }
     }

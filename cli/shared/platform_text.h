@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 // What the help says differently on each platform (platform_text_linux.cpp,
 // platform_text_win32.cpp): the program's name, how nodes are named, where the state is kept,
@@ -17,3 +18,7 @@ extern const char kBackupFolderHelp[];
 extern const char kPlatformHelp[];
 // How the devices are reached, for --version.
 extern const char kDevicesReached[];
+
+// A word as this system's shell takes it (a POSIX shell; cmd.exe on Windows): as it is when it
+// holds nothing the shell would read, else quoted.
+std::string ShellWord(const std::string& word);

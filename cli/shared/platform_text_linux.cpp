@@ -24,3 +24,13 @@ const char kPlatformHelp[] =
 const char kDevicesReached[] =
     "Devices are reached over SG_IO (Linux SCSI generic) or, with --simulate, on a\n"
     "simulated machine.\n";
+
+std::string ShellWord(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789@%+=:,./_-") == std::string::npos;
+    if (plain) return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}

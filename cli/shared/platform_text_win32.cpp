@@ -30,3 +30,12 @@ const char kDevicesReached[] =
     "Devices are reached over ASPI for Win32 (WNASPI32.DLL) when it loads, else the SCSI\n"
     "pass-through requests on the drive letters, or, with --simulate, on a simulated\n"
     "machine.\n";
+
+// cmd.exe takes a word between double quotes as it is, spaces and & | < > ^ included; a file
+// name cannot hold a double quote.
+std::string ShellWord(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789+=:,./\\_-") == std::string::npos;
+    return plain ? word : "\"" + word + "\"";
+}
