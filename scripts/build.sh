@@ -6,11 +6,12 @@ cd "$(dirname "$0")/.."
 trees=("$@")
 [ ${#trees[@]} -gt 0 ] || trees=(native asan win32)
 jobs=$(nproc)
+source scripts/compiler-cache.sh
 for t in "${trees[@]}"; do
     case "$t" in
-        native) cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ;;
-        asan)   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBREVANT_SANITIZE=ON >/dev/null ;;
-        win32)  cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+        native) cmake -S . -B build/native -G Ninja "${cache_args[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ;;
+        asan)   cmake -S . -B build/asan -G Ninja "${cache_args[@]}" -DCMAKE_BUILD_TYPE=Debug -DBREVANT_SANITIZE=ON >/dev/null ;;
+        win32)  cmake -S . -B build/win32 -G Ninja "${cache_args[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel \
                     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null ;;
         *) echo "unknown tree: $t" >&2; exit 2 ;;
     esac

@@ -16,7 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
-cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVANT_FUZZ=ON \
+source scripts/compiler-cache.sh
+cmake -S . -B build/fuzz -G Ninja "${cache_args[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVANT_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
 shopt -s nullglob

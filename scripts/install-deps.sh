@@ -3,7 +3,7 @@
 # there already. Nothing is installed with its recommendations (qemu-system-x86's would bring a
 # desktop).
 set -euo pipefail
-need=(cmake ninja-build g++ libgtest-dev dosfstools mtools
+need=(cmake ninja-build ccache g++ libgtest-dev dosfstools mtools
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 wine64 xvfb imagemagick fonts-dejavu-core clang-format
       librsvg2-bin libxml2-utils nlohmann-json3-dev libsqlite3-dev python3-jsonschema bash-completion man-db groff-base

@@ -13,7 +13,7 @@ export BREVANT_WIN32_DIR="$PWD/build/win32"
 echo "== native tests (at ${SECONDS} s) =="
 BREVANT_SKIP_WINE=1 ctest --test-dir build/native --output-on-failure -j "$(nproc)" -LE kernel
 echo "== fuzz targets (at ${SECONDS} s) =="
-bash scripts/fuzz.sh
+FUZZ_SECONDS=10 bash scripts/fuzz.sh
 echo "== sanitizer tests (at ${SECONDS} s) =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 BREVANT_SKIP_WINE=1 \
     ctest --test-dir build/asan --output-on-failure -j "$(nproc)" -LE kernel
